@@ -1,0 +1,89 @@
+#pragma once
+// A data packet: the image of a dataset (field definitions, then the rows)
+// that a server returns and a client dataset loads whole, or that a screen
+// sends back with the user's changes. One wire encoding (JSON, see
+// docs/protocol.md) serves client and server.
+
+#include "variant.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <vector>
+
+class QJsonValue;
+
+namespace core {
+
+enum class FieldType { String, Integer, Float, Boolean, DateTime };
+
+QString fieldTypeName(FieldType t);
+/// Parses a wire type name; throws core::Error for an unknown one.
+FieldType fieldTypeFromName(const QString& name);
+
+struct FieldDef {
+    QString name;
+    FieldType type = FieldType::String;
+    int size = 0;           ///< characters, for strings; 0 otherwise
+    bool fixed = false;     ///< fixed-length string
+    bool required = false;  ///< a null value is refused
+    bool operator==(const FieldDef&) const = default;
+};
+
+/// One row: one value per field, in field order. String fields hold
+/// Variant strings, Integer qint64, Float double, Boolean bool, DateTime
+/// Date; any field may hold Null unless it is required.
+using PacketRow = std::vector<Variant>;
+
+class DataPacket {
+public:
+    DataPacket() = default;
+    explicit DataPacket(QList<FieldDef> fields) : fields_(std::move(fields)) {}
+
+    const QList<FieldDef>& fields() const { return fields_; }
+    /// Index of a field by name (letter case ignored), -1 when absent.
+    int fieldIndex(const QString& name) const;
+    const FieldDef& field(int i) const { return fields_.at(i); }
+
+    const std::vector<PacketRow>& rows() const { return rows_; }
+    std::vector<PacketRow>& rows() { return rows_; }
+    int rowCount() const { return int(rows_.size()); }
+    bool isEmpty() const { return rows_.empty(); }
+
+    /// Appends a row; throws core::Error when it does not fit the fields
+    /// (count, types, required, string size).
+    void appendRow(PacketRow row);
+    /// Value by row and field name; throws core::Error for an unknown field.
+    const Variant& value(int row, const QString& field) const;
+
+    /// Checks every row against the field definitions; throws core::Error
+    /// naming the first offending row and field.
+    void validate() const;
+    /// Checks one value against one field definition; empty when it fits,
+    /// else the reason.
+    static QString checkValue(const FieldDef& f, const Variant& v);
+
+    bool operator==(const DataPacket& o) const;
+
+private:
+    QList<FieldDef> fields_;
+    std::vector<PacketRow> rows_;
+};
+
+/// Wire codec for packets and variants. Decoding is strict: malformed JSON,
+/// unknown types, rows of the wrong width or values of the wrong type throw
+/// core::Error with a clear message and never yield a half-built value.
+namespace codec {
+QByteArray encodePacket(const DataPacket& p);
+DataPacket decodePacket(const QByteArray& json);
+
+QByteArray encodeVariant(const Variant& v);
+Variant decodeVariant(const QByteArray& json);
+
+/// Variant to and from the in-memory JSON tree (for embedding in requests).
+QJsonValue variantToJson(const Variant& v);
+Variant variantFromJson(const QJsonValue& j);
+} // namespace codec
+
+} // namespace core

@@ -1,0 +1,54 @@
+#pragma once
+// The two exceptions that carry failures through a handler.
+//
+// core::Error is a failure with a message for the user (a refused packet, a
+// server error, a database error). core::Abort is the silent abort: the
+// message, if any, was already shown, and the dispatcher swallows it. Clean-up
+// runs through RAII guards while either travels up the stack.
+
+#include <QString>
+
+#include <exception>
+#include <string>
+
+namespace core {
+
+class Error : public std::exception {
+public:
+    explicit Error(QString message) : message_(std::move(message)), utf8_(message_.toStdString()) {}
+    const QString& message() const { return message_; }
+    const char* what() const noexcept override { return utf8_.c_str(); }
+
+private:
+    QString message_;
+    std::string utf8_;
+};
+
+/// An error raised by an application-server method; its text reaches the
+/// caller unchanged (often a catalogue key such as "NOTA_ALT").
+class ServerError : public Error {
+public:
+    using Error::Error;
+};
+
+/// A call that could not reach the server or got no usable answer.
+class ConnectionError : public Error {
+public:
+    using Error::Error;
+};
+
+/// The silent abort raised after a message box, or by code that wants to end
+/// the running handler without a message.
+class Abort : public std::exception {
+public:
+    Abort() = default;
+    explicit Abort(QString shownText) : text_(std::move(shownText)) {}
+    /// The text of the box shown just before the abort, if any.
+    const QString& shownText() const { return text_; }
+    const char* what() const noexcept override { return "Operation aborted"; }
+
+private:
+    QString text_;
+};
+
+} // namespace core
