@@ -65,7 +65,9 @@ public:
     QString displayText() const;
 
 private:
+    friend class ClientDataset;
     ClientDataset* owner_;
+    int index_ = -1;
     FieldDef def_;
     QString label_;
     bool visible_ = true;
@@ -178,13 +180,25 @@ signals:
 
 private:
     friend class Field;
+    friend class DataSource;
     void setState(DatasetState s);
+    void notifyState();
+    void notifyData();
+    void notifyMove();
+    void fireAfterScroll();
+    void checkActive(const char* what) const;
+    void postIfEditing();
+    int physical(int pos) const { return order_.empty() ? pos : order_[size_t(pos)]; }
+    bool rowLess(int a, int b) const;
+    int positionOf(int phys) const;
     void sortRows();
     void afterMove(bool moved);
     const Variant& currentValue(int field) const;
 
     std::vector<std::unique_ptr<Field>> fields_;
-    std::vector<PacketRow> rows_;
+    std::vector<PacketRow> rows_;       ///< in load order
+    std::vector<int> order_;            ///< view position -> row in rows_; empty without an index
+    std::vector<DataSource*> sources_;  ///< bound data sources, told of state changes directly
     DatasetState state_ = DatasetState::Inactive;
     int cur_ = -1;
     mutable int displayRow_ = -1;
@@ -205,6 +219,7 @@ class DataSource : public QObject {
     Q_OBJECT
 public:
     explicit DataSource(const QString& name = {}, QObject* parent = nullptr);
+    ~DataSource() override;
     void setDataSet(ClientDataset* ds);
     ClientDataset* dataSet() const { return ds_; }
     using Handler = std::function<void(DataSource&)>;
@@ -214,6 +229,7 @@ signals:
     void dataSetChanged();
 
 private:
+    friend class ClientDataset;
     ClientDataset* ds_ = nullptr;
     QMetaObject::Connection conn_;
     Handler onStateChange_;

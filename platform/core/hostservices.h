@@ -63,5 +63,7 @@ public:
 HostServices& host();
 /// Installs services (not owned); nullptr restores the default.
 void setHost(HostServices* h);
+/// The services installed by setHost, nullptr when the default is in force.
+HostServices* installedHost();
 
 } // namespace core

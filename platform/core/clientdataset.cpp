@@ -1,0 +1,938 @@
+#include "clientdataset.h"
+
+#include "errors.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace core {
+
+namespace {
+
+const Variant& nullValue()
+{
+    static const Variant v;
+    return v;
+}
+
+// Orders two values of one field: nulls first, then by value. Strings compare
+// by their characters (letter case matters), as an index does.
+int compareValues(const Variant& a, const Variant& b)
+{
+    using T = Variant::Type;
+    const T ta = a.type(), tb = b.type();
+    if (ta == T::Null || tb == T::Null)
+        return (ta == T::Null ? 0 : 1) - (tb == T::Null ? 0 : 1);
+    if (ta == T::String && tb == T::String)
+        return a.toString().compare(b.toString());
+    if (ta == T::Integer && tb == T::Integer) {
+        const qint64 x = a.toInt(), y = b.toInt();
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    if ((ta == T::Integer || ta == T::Double || ta == T::Date || ta == T::Boolean)
+        && (tb == T::Integer || tb == T::Double || tb == T::Date || tb == T::Boolean)) {
+        const double x = a.toDouble(), y = b.toDouble();
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    return a.toString().compare(b.toString());
+}
+
+// A pure digit picture ("99.999.9999", optionally with ";0;_" parts): '9'
+// and '0' take a digit, any other character except mask letters is a literal.
+bool digitPicture(const QString& mask, QString& picture, int& places)
+{
+    picture = mask.section(u';', 0, 0);
+    places = 0;
+    if (picture.isEmpty())
+        return false;
+    for (QChar c : picture) {
+        if (c == u'9' || c == u'0')
+            ++places;
+        else if (c.isLetterOrNumber() || c == u'#' || c == u'\\' || c == u'<' || c == u'>' || c == u'!' || c == u'_')
+            return false;
+    }
+    return places > 0;
+}
+
+} // namespace
+
+// --- Field -------------------------------------------------------------------------
+
+Field::Field(ClientDataset* owner, FieldDef def) : owner_(owner), def_(std::move(def)) {}
+
+int Field::index() const
+{
+    return index_;
+}
+
+const Variant& Field::value() const
+{
+    return owner_->currentValue(index_);
+}
+
+QString Field::asString() const
+{
+    const Variant& v = value();
+    return v.isNull() ? QString() : v.toString();
+}
+
+double Field::asFloat() const
+{
+    const Variant& v = value();
+    return v.isNull() ? 0.0 : v.toDouble();
+}
+
+qint64 Field::asInteger() const
+{
+    const Variant& v = value();
+    return v.isNull() ? 0 : v.toInt();
+}
+
+Date Field::asDateTime() const
+{
+    const Variant& v = value();
+    return v.isNull() ? Date{} : v.toDate();
+}
+
+void Field::setValue(const Variant& v)
+{
+    ClientDataset& ds = *owner_;
+    if (ds.state_ != DatasetState::Edit || !ds.editBuffer_)
+        throw Error(QStringLiteral("O conjunto de dados %1 não está em edição; o campo %2 não pode ser alterado.")
+                        .arg(ds.objectName(), def_.name));
+    Variant value = v;
+    // Numbers given as text or as the other numeric kind are brought to the field's type.
+    if (!value.isNull()) {
+        switch (def_.type) {
+        case FieldType::Float:
+            if (value.type() != Variant::Type::Double)
+                value = Variant(value.toDouble());
+            break;
+        case FieldType::Integer:
+            if (value.type() != Variant::Type::Integer)
+                value = Variant(value.toInt());
+            break;
+        case FieldType::DateTime:
+            if (value.type() != Variant::Type::Date)
+                value = Variant(value.toDate());
+            break;
+        case FieldType::Boolean:
+            if (value.type() != Variant::Type::Boolean)
+                value = Variant(value.toBool());
+            break;
+        case FieldType::String:
+            if (value.type() != Variant::Type::String)
+                value = Variant(value.toString());
+            break;
+        }
+    }
+    FieldDef check = def_;
+    check.required = false; // a required field may be blank while editing; the packet check catches it
+    const QString why = DataPacket::checkValue(check, value);
+    if (!why.isEmpty())
+        throw Error(QStringLiteral("Valor inválido para o campo %1: %2").arg(def_.name, why));
+    (*ds.editBuffer_)[size_t(index_)] = std::move(value);
+    ds.notifyData();
+}
+
+QString Field::displayText() const
+{
+    if (onGetText_) {
+        QString text;
+        // The handler gets a mutable sender; reading values through it is all it does.
+        onGetText_(const_cast<Field&>(*this), text, true);
+        return text;
+    }
+    const Variant& v = value();
+    if (v.isNull())
+        return QString();
+    switch (def_.type) {
+    case FieldType::Float: {
+        const double d = v.toDouble();
+        if (!displayFormat_.isEmpty())
+            return formatFloat(d, displayFormat_);
+        QString s = QString::number(d, 'g', 15);
+        s.replace(u'.', u',');
+        return s;
+    }
+    case FieldType::Integer:
+        return QString::number(v.toInt());
+    case FieldType::DateTime:
+        return v.toDate().toQDate().toString(QStringLiteral("dd/MM/yyyy"));
+    case FieldType::Boolean:
+        return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case FieldType::String: {
+        const QString s = v.toString();
+        QString picture;
+        int places = 0;
+        // An edit mask that is a pure digit picture formats a value made of
+        // exactly as many digits; anything else is shown as stored.
+        if (editMask_.isEmpty() || !digitPicture(editMask_, picture, places) || s.size() != places)
+            return s;
+        for (QChar c : s)
+            if (!c.isDigit())
+                return s;
+        QString out;
+        out.reserve(picture.size());
+        int k = 0;
+        for (QChar c : picture)
+            out += (c == u'9' || c == u'0') ? s.at(k++) : c;
+        return out;
+    }
+    }
+    return v.toString();
+}
+
+// --- ClientDataset: fields and state --------------------------------------------------
+
+ClientDataset::ClientDataset(const QString& name, QObject* parent) : QObject(parent)
+{
+    setObjectName(name);
+}
+
+ClientDataset::~ClientDataset()
+{
+    for (DataSource* s : sources_)
+        s->ds_ = nullptr;
+}
+
+Field& ClientDataset::addField(const FieldDef& def, const QString& label, bool visible)
+{
+    if (active())
+        throw Error(QStringLiteral("Campos não podem ser incluídos no conjunto de dados %1 aberto.").arg(objectName()));
+    if (def.name.trimmed().isEmpty())
+        throw Error(QStringLiteral("Campo sem nome no conjunto de dados %1.").arg(objectName()));
+    if (findField(def.name))
+        throw Error(QStringLiteral("Campo %1 repetido no conjunto de dados %2.").arg(def.name, objectName()));
+    auto f = std::make_unique<Field>(this, def);
+    f->index_ = int(fields_.size());
+    f->setDisplayLabel(label);
+    f->setVisible(visible);
+    fields_.push_back(std::move(f));
+    return *fields_.back();
+}
+
+Field& ClientDataset::addString(const QString& name, int size, const QString& label, bool visible, bool fixed)
+{
+    return addField(FieldDef{name, FieldType::String, size, fixed, false}, label, visible);
+}
+
+Field& ClientDataset::addFloat(const QString& name, const QString& label, bool visible, const QString& displayFormat)
+{
+    Field& f = addField(FieldDef{name, FieldType::Float, 0, false, false}, label, visible);
+    f.setDisplayFormat(displayFormat);
+    return f;
+}
+
+Field& ClientDataset::addDateTime(const QString& name, const QString& label, bool visible)
+{
+    return addField(FieldDef{name, FieldType::DateTime, 0, false, false}, label, visible);
+}
+
+Field& ClientDataset::addInteger(const QString& name, const QString& label, bool visible)
+{
+    return addField(FieldDef{name, FieldType::Integer, 0, false, false}, label, visible);
+}
+
+Field* ClientDataset::findField(const QString& name) const
+{
+    const QString n = name.trimmed();
+    for (const auto& f : fields_)
+        if (f->fieldName().compare(n, Qt::CaseInsensitive) == 0)
+            return f.get();
+    return nullptr;
+}
+
+Field& ClientDataset::fieldByName(const QString& name) const
+{
+    if (Field* f = findField(name))
+        return *f;
+    throw Error(QStringLiteral("%1: campo '%2' não encontrado.").arg(objectName(), name));
+}
+
+bool ClientDataset::isEmpty() const
+{
+    return !active() || rows_.empty();
+}
+
+int ClientDataset::recordCount() const
+{
+    return active() ? int(rows_.size()) : 0;
+}
+
+int ClientDataset::recNo() const
+{
+    return active() && !rows_.empty() ? cur_ : -1;
+}
+
+void ClientDataset::checkActive(const char* what) const
+{
+    if (!active())
+        throw Error(QStringLiteral("%1: operação não permitida com o conjunto de dados fechado (%2).")
+                        .arg(objectName(), QString::fromLatin1(what)));
+}
+
+void ClientDataset::notifyState()
+{
+    emit stateChanged();
+    // Plain calls, so that an exception thrown by a handler reaches the caller
+    // of open/close/edit/post and the handler has run when that call returns.
+    // A handler may unbind sources, so the list is copied first.
+    const std::vector<DataSource*> sources = sources_;
+    for (DataSource* s : sources) {
+        if (std::find(sources_.begin(), sources_.end(), s) == sources_.end())
+            continue;
+        if (s->onStateChange_) {
+            const DataSource::Handler h = s->onStateChange_;
+            h(*s);
+        }
+    }
+}
+
+void ClientDataset::setState(DatasetState s)
+{
+    if (state_ == s)
+        return;
+    state_ = s;
+    notifyState();
+}
+
+void ClientDataset::notifyData()
+{
+    if (disableCount_ > 0)
+        pendingDataChange_ = true;
+    else
+        emit dataChanged();
+}
+
+void ClientDataset::notifyMove()
+{
+    if (disableCount_ > 0)
+        pendingMove_ = true;
+    else
+        emit currentChanged(recNo());
+}
+
+void ClientDataset::fireAfterScroll()
+{
+    if (afterScroll_) {
+        // A copy: the handler may detach or replace itself.
+        const Event e = afterScroll_;
+        e(*this);
+    }
+}
+
+void ClientDataset::afterMove(bool moved)
+{
+    if (moved)
+        notifyMove();
+    fireAfterScroll();
+}
+
+void ClientDataset::createDataSet()
+{
+    editBuffer_.reset();
+    rows_.clear();
+    order_.clear();
+    cur_ = -1;
+    bof_ = eof_ = true;
+    // Like a load, a (re)creation always tells the data sources.
+    state_ = DatasetState::Browse;
+    notifyState();
+    notifyData();
+    notifyMove();
+}
+
+void ClientDataset::close()
+{
+    if (!active())
+        return;
+    editBuffer_.reset();
+    rows_.clear();
+    rows_.shrink_to_fit();
+    order_.clear();
+    cur_ = -1;
+    bof_ = eof_ = true;
+    notifyData();
+    notifyMove();
+    setState(DatasetState::Inactive);
+}
+
+void ClientDataset::emptyDataSet()
+{
+    checkActive("emptyDataSet");
+    editBuffer_.reset();
+    rows_.clear();
+    order_.clear();
+    cur_ = -1;
+    bof_ = eof_ = true;
+    notifyData();
+    notifyMove();
+    setState(DatasetState::Browse);
+}
+
+// --- loading and saving ------------------------------------------------------------------
+
+void ClientDataset::loadFromPacket(const DataPacket& p)
+{
+    if (fields_.empty())
+        throw Error(QStringLiteral("%1: nenhum campo declarado.").arg(objectName()));
+    const int nf = int(fields_.size());
+    // Where each declared field sits in the packet.
+    std::vector<int> map(size_t(nf), -1);
+    bool identity = p.fields().size() == nf;
+    for (int i = 0; i < nf; ++i) {
+        const int k = p.fieldIndex(fields_[size_t(i)]->fieldName());
+        if (k < 0)
+            throw Error(QStringLiteral("%1: o pacote de dados não tem o campo %2.")
+                            .arg(objectName(), fields_[size_t(i)]->fieldName()));
+        map[size_t(i)] = k;
+        identity = identity && k == i;
+    }
+
+    // Check every value before anything changes: a refused packet leaves the
+    // dataset as it was. Only the type is checked against the declared field;
+    // sizes and required flags are the packet's own business.
+    std::vector<bool> needsWidening(size_t(nf), false);
+    for (int r = 0; r < p.rowCount(); ++r) {
+        const PacketRow& row = p.rows()[size_t(r)];
+        if (int(row.size()) != p.fields().size())
+            throw Error(QStringLiteral("%1: pacote de dados recusado: linha %2 com %3 valores para %4 campos.")
+                            .arg(objectName())
+                            .arg(r + 1)
+                            .arg(row.size())
+                            .arg(p.fields().size()));
+        for (int i = 0; i < nf; ++i) {
+            const Variant& v = row[size_t(map[size_t(i)])];
+            const Variant::Type t = v.type();
+            if (t == Variant::Type::Null)
+                continue;
+            bool fits = false;
+            switch (fields_[size_t(i)]->dataType()) {
+            case FieldType::String: fits = t == Variant::Type::String; break;
+            case FieldType::Integer: fits = t == Variant::Type::Integer; break;
+            case FieldType::Float:
+                fits = t == Variant::Type::Double || t == Variant::Type::Integer;
+                if (t == Variant::Type::Integer)
+                    needsWidening[size_t(i)] = true;
+                break;
+            case FieldType::Boolean: fits = t == Variant::Type::Boolean; break;
+            case FieldType::DateTime: fits = t == Variant::Type::Date; break;
+            }
+            if (!fits)
+                throw Error(QStringLiteral("%1: pacote de dados recusado: linha %2, campo %3: valor do tipo %4 num campo %5.")
+                                .arg(objectName())
+                                .arg(r + 1)
+                                .arg(fields_[size_t(i)]->fieldName(), Variant::typeName(t),
+                                     fieldTypeName(fields_[size_t(i)]->dataType())));
+        }
+    }
+
+    std::vector<PacketRow> rows;
+    rows.reserve(size_t(p.rowCount()));
+    if (identity) {
+        rows = p.rows();
+    } else {
+        for (const PacketRow& src : p.rows()) {
+            PacketRow row;
+            row.reserve(size_t(nf));
+            for (int i = 0; i < nf; ++i)
+                row.push_back(src[size_t(map[size_t(i)])]);
+            rows.push_back(std::move(row));
+        }
+    }
+    for (int i = 0; i < nf; ++i) {
+        if (!needsWidening[size_t(i)])
+            continue;
+        for (PacketRow& row : rows)
+            if (row[size_t(i)].type() == Variant::Type::Integer)
+                row[size_t(i)] = Variant(row[size_t(i)].toDouble());
+    }
+
+    // From here on nothing can fail but the handlers the load notifies.
+    editBuffer_.reset();
+    rows_ = std::move(rows);
+    order_.clear();
+    sortRows();
+    cur_ = rows_.empty() ? -1 : 0;
+    bof_ = true;
+    eof_ = rows_.empty();
+    state_ = DatasetState::Browse;
+    notifyState();
+    notifyData();
+    notifyMove();
+    if (!rows_.empty())
+        fireAfterScroll();
+}
+
+void ClientDataset::setData(const Variant& v)
+{
+    if (!v.isPacket())
+        throw Error(QStringLiteral("%1: o valor recebido não é um pacote de dados (%2).")
+                        .arg(objectName(), Variant::typeName(v.type())));
+    loadFromPacket(v.packet());
+}
+
+DataPacket ClientDataset::toPacket() const
+{
+    QList<FieldDef> defs;
+    defs.reserve(qsizetype(fields_.size()));
+    for (const auto& f : fields_)
+        defs.append(f->def());
+    DataPacket p(std::move(defs));
+    if (!active())
+        return p;
+    p.rows() = rows_;
+    // A pending edit travels as if posted.
+    if (state_ == DatasetState::Edit && editBuffer_ && cur_ >= 0)
+        p.rows()[size_t(physical(cur_))] = *editBuffer_;
+    return p;
+}
+
+Variant ClientDataset::data() const
+{
+    return Variant(toPacket());
+}
+
+// --- index -----------------------------------------------------------------------------
+
+void ClientDataset::setIndexFieldNames(const QString& names)
+{
+    std::vector<int> fields;
+    for (const QString& part : names.split(u';', Qt::SkipEmptyParts)) {
+        const QString n = part.trimmed();
+        if (n.isEmpty())
+            continue;
+        fields.push_back(fieldByName(n).index());
+    }
+    postIfEditing();
+    const int physCur = cur_ >= 0 ? physical(cur_) : -1;
+    indexFieldNames_ = names;
+    indexFields_ = std::move(fields);
+    if (!active())
+        return;
+    sortRows();
+    const int newCur = physCur >= 0 ? positionOf(physCur) : -1;
+    const bool moved = newCur != cur_;
+    cur_ = newCur;
+    notifyData();
+    if (moved)
+        notifyMove();
+}
+
+bool ClientDataset::rowLess(int a, int b) const
+{
+    const PacketRow& x = rows_[size_t(a)];
+    const PacketRow& y = rows_[size_t(b)];
+    for (int f : indexFields_) {
+        const int c = compareValues(x[size_t(f)], y[size_t(f)]);
+        if (c != 0)
+            return c < 0;
+    }
+    return a < b; // equal keys keep load order
+}
+
+void ClientDataset::sortRows()
+{
+    order_.clear();
+    if (indexFields_.empty() || rows_.empty())
+        return;
+    order_.resize(rows_.size());
+    std::iota(order_.begin(), order_.end(), 0);
+    std::sort(order_.begin(), order_.end(), [this](int a, int b) { return rowLess(a, b); });
+}
+
+int ClientDataset::positionOf(int phys) const
+{
+    if (order_.empty())
+        return phys;
+    auto it = std::lower_bound(order_.begin(), order_.end(), phys, [this](int a, int b) { return rowLess(a, b); });
+    return int(it - order_.begin());
+}
+
+// --- cursor ------------------------------------------------------------------------------
+
+void ClientDataset::postIfEditing()
+{
+    if (state_ == DatasetState::Edit)
+        post();
+}
+
+void ClientDataset::first()
+{
+    checkActive("first");
+    postIfEditing();
+    if (rows_.empty()) {
+        bof_ = eof_ = true;
+        return;
+    }
+    const bool moved = cur_ != 0;
+    cur_ = 0;
+    bof_ = true;
+    eof_ = false;
+    afterMove(moved);
+}
+
+void ClientDataset::last()
+{
+    checkActive("last");
+    postIfEditing();
+    if (rows_.empty()) {
+        bof_ = eof_ = true;
+        return;
+    }
+    const int n = int(rows_.size()) - 1;
+    const bool moved = cur_ != n;
+    cur_ = n;
+    bof_ = false;
+    eof_ = true;
+    afterMove(moved);
+}
+
+void ClientDataset::next()
+{
+    checkActive("next");
+    postIfEditing();
+    if (rows_.empty()) {
+        bof_ = eof_ = true;
+        return;
+    }
+    if (cur_ >= int(rows_.size()) - 1) {
+        eof_ = true;
+        return;
+    }
+    ++cur_;
+    bof_ = eof_ = false;
+    afterMove(true);
+}
+
+void ClientDataset::prior()
+{
+    checkActive("prior");
+    postIfEditing();
+    if (rows_.empty()) {
+        bof_ = eof_ = true;
+        return;
+    }
+    if (cur_ <= 0) {
+        bof_ = true;
+        return;
+    }
+    --cur_;
+    bof_ = eof_ = false;
+    afterMove(true);
+}
+
+void ClientDataset::moveTo(int row)
+{
+    checkActive("moveTo");
+    postIfEditing();
+    if (rows_.empty()) {
+        bof_ = eof_ = true;
+        return;
+    }
+    const int n = int(rows_.size());
+    const int target = std::clamp(row, 0, n - 1);
+    bof_ = row <= 0;
+    eof_ = row >= n;
+    if (target == cur_)
+        return;
+    cur_ = target;
+    afterMove(true);
+}
+
+bool ClientDataset::locate(const QString& fieldName, const Variant& value, bool caseInsensitive)
+{
+    checkActive("locate");
+    const Field& f = fieldByName(fieldName);
+    const int fi = f.index();
+    const int n = int(rows_.size());
+    int found = -1;
+    if (value.isNull()) {
+        for (int pos = 0; pos < n && found < 0; ++pos)
+            if (rows_[size_t(physical(pos))][size_t(fi)].isNull())
+                found = pos;
+    } else if (f.dataType() == FieldType::String) {
+        const QString want = value.toString();
+        const Qt::CaseSensitivity cs = caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive;
+        for (int pos = 0; pos < n && found < 0; ++pos) {
+            const Variant& v = rows_[size_t(physical(pos))][size_t(fi)];
+            if (v.type() == Variant::Type::String && v.toString().compare(want, cs) == 0)
+                found = pos;
+        }
+    } else {
+        // The sought value is brought to the field's type; one that cannot be is found nowhere.
+        Variant want;
+        try {
+            switch (f.dataType()) {
+            case FieldType::Integer: want = Variant(value.toInt()); break;
+            case FieldType::Float: want = Variant(value.toDouble()); break;
+            case FieldType::Boolean: want = Variant(value.toBool()); break;
+            case FieldType::DateTime: want = Variant(double(value.toDate().wholeDays())); break;
+            case FieldType::String: break;
+            }
+        } catch (const Error&) {
+            return false;
+        }
+        for (int pos = 0; pos < n && found < 0; ++pos) {
+            const Variant& v = rows_[size_t(physical(pos))][size_t(fi)];
+            if (v.isNull())
+                continue;
+            if (f.dataType() == FieldType::DateTime) {
+                if (double(v.toDate().wholeDays()) == want.toDouble())
+                    found = pos;
+            } else if (f.dataType() == FieldType::Float) {
+                if (v.toDouble() == want.toDouble())
+                    found = pos;
+            } else if (v == want) {
+                found = pos;
+            }
+        }
+    }
+    if (found < 0)
+        return false;
+    postIfEditing();
+    const bool moved = found != cur_;
+    cur_ = found;
+    bof_ = eof_ = false;
+    afterMove(moved);
+    return true;
+}
+
+// --- editing -------------------------------------------------------------------------------
+
+void ClientDataset::edit()
+{
+    checkActive("edit");
+    if (state_ == DatasetState::Edit)
+        return;
+    if (rows_.empty() || cur_ < 0)
+        throw Error(QStringLiteral("%1: não há registro para alterar.").arg(objectName()));
+    editBuffer_ = rows_[size_t(physical(cur_))];
+    setState(DatasetState::Edit);
+}
+
+void ClientDataset::post()
+{
+    if (state_ != DatasetState::Edit)
+        return;
+    const int phys = physical(cur_);
+    bool keyChanged = false;
+    if (!order_.empty()) {
+        for (int f : indexFields_)
+            if (compareValues((*editBuffer_)[size_t(f)], rows_[size_t(phys)][size_t(f)]) != 0)
+                keyChanged = true;
+    }
+    rows_[size_t(phys)] = std::move(*editBuffer_);
+    editBuffer_.reset();
+    bool moved = false;
+    if (keyChanged) {
+        // Only this row may be out of place: take it out and put it back where its key belongs.
+        order_.erase(order_.begin() + cur_);
+        const int pos = positionOf(phys);
+        order_.insert(order_.begin() + pos, phys);
+        moved = pos != cur_;
+        cur_ = pos;
+    }
+    state_ = DatasetState::Browse;
+    notifyData();
+    if (moved)
+        notifyMove();
+    notifyState();
+}
+
+void ClientDataset::cancel()
+{
+    if (state_ != DatasetState::Edit)
+        return;
+    editBuffer_.reset();
+    state_ = DatasetState::Browse;
+    notifyData();
+    notifyState();
+}
+
+// --- controls ----------------------------------------------------------------------------------
+
+void ClientDataset::disableControls()
+{
+    ++disableCount_;
+}
+
+void ClientDataset::enableControls()
+{
+    if (disableCount_ == 0)
+        return; // unbalanced call: nothing to undo
+    if (--disableCount_ > 0)
+        return;
+    const bool data = pendingDataChange_, move = pendingMove_;
+    pendingDataChange_ = pendingMove_ = false;
+    if (data)
+        emit dataChanged();
+    if (move)
+        emit currentChanged(recNo());
+}
+
+const Variant& ClientDataset::rawValue(int row, int field) const
+{
+    if (!active() || row < 0 || row >= int(rows_.size()) || field < 0 || field >= int(fields_.size()))
+        return nullValue();
+    if (state_ == DatasetState::Edit && editBuffer_ && row == cur_)
+        return (*editBuffer_)[size_t(field)];
+    return rows_[size_t(physical(row))][size_t(field)];
+}
+
+const Variant& ClientDataset::currentValue(int field) const
+{
+    const int row = displayRow_ >= 0 ? displayRow_ : cur_;
+    return rawValue(row, field);
+}
+
+ClientDataset::DisplayRow::DisplayRow(const ClientDataset& ds, int row) : ds_(ds), saved_(ds.displayRow_)
+{
+    ds.displayRow_ = row < 0 ? -1 : row;
+}
+
+ClientDataset::DisplayRow::~DisplayRow()
+{
+    ds_.displayRow_ = saved_;
+}
+
+// --- DataSource --------------------------------------------------------------------------------
+
+DataSource::DataSource(const QString& name, QObject* parent) : QObject(parent)
+{
+    setObjectName(name);
+}
+
+DataSource::~DataSource()
+{
+    if (ds_)
+        std::erase(ds_->sources_, this);
+}
+
+void DataSource::setDataSet(ClientDataset* ds)
+{
+    if (ds == ds_)
+        return;
+    if (ds_)
+        std::erase(ds_->sources_, this);
+    ds_ = ds;
+    if (ds_)
+        ds_->sources_.push_back(this);
+    emit dataSetChanged();
+}
+
+// --- formatting ----------------------------------------------------------------------------------
+
+QString formatFloat(double v, const QString& mask)
+{
+    if (!std::isfinite(v))
+        return QString::number(v);
+    const QString section = mask.section(u';', 0, 0);
+    // Split the picture into literal prefix, number picture and literal suffix.
+    qsizetype firstPh = -1, lastPh = -1;
+    for (qsizetype i = 0; i < section.size(); ++i) {
+        const QChar c = section.at(i);
+        if (c == u'0' || c == u'#' || c == u'.' || c == u',') {
+            if (firstPh < 0)
+                firstPh = i;
+            lastPh = i;
+        }
+    }
+    if (firstPh < 0)
+        return section;
+    const QString prefix = section.left(firstPh);
+    const QString suffix = section.mid(lastPh + 1);
+    const QString pic = section.mid(firstPh, lastPh - firstPh + 1);
+    const qsizetype dot = pic.indexOf(u'.');
+    const QString intPic = dot < 0 ? pic : pic.left(dot);
+    const QString fracPic = dot < 0 ? QString() : pic.mid(dot + 1);
+    const bool grouping = intPic.contains(u',');
+    const int minInt = int(intPic.count(u'0'));
+    const int minDec = int(fracPic.count(u'0'));
+    const int maxDec = minDec + int(fracPic.count(u'#'));
+
+    // Round half away from zero on the decimal digits of the value taken to 15
+    // significant digits, so 2.675 shows as 2,68 as the user expects.
+    const double a = std::fabs(v);
+    QString digits;
+    int pointPos = 1;
+    if (a != 0) {
+        const QString e = QString::number(a, 'e', 14); // d.dddddddddddddde±XX
+        digits = e.left(1) + e.mid(2, 14);
+        pointPos = e.mid(e.indexOf(u'e') + 1).toInt() + 1;
+    } else {
+        digits = QStringLiteral("0");
+    }
+    const int keep = pointPos + maxDec;
+    if (keep < 0) {
+        digits = QStringLiteral("0");
+        pointPos = 1;
+    } else if (keep < digits.size()) {
+        const bool up = digits.at(keep) >= u'5';
+        digits.truncate(keep);
+        if (up) {
+            int i = keep - 1;
+            while (i >= 0 && digits.at(i) == u'9') {
+                digits[i] = u'0';
+                --i;
+            }
+            if (i >= 0) {
+                digits[i] = QChar(digits.at(i).unicode() + 1);
+            } else {
+                digits.prepend(u'1');
+                ++pointPos;
+            }
+        }
+        if (digits.isEmpty()) {
+            digits = QStringLiteral("0");
+            pointPos = 1;
+        }
+    }
+    QString intPart, frac;
+    if (pointPos <= 0) {
+        intPart = QString();
+        frac = QString(-pointPos, u'0') + digits;
+    } else if (pointPos >= digits.size()) {
+        intPart = digits + QString(pointPos - digits.size(), u'0');
+    } else {
+        intPart = digits.left(pointPos);
+        frac = digits.mid(pointPos);
+    }
+    if (frac.size() > maxDec)
+        frac.truncate(maxDec);
+    while (frac.size() > minDec && frac.endsWith(u'0'))
+        frac.chop(1);
+    while (frac.size() < minDec)
+        frac += u'0';
+    // Leading zeros of the integer part are dropped, then padded to the picture.
+    qsizetype nz = 0;
+    while (nz < intPart.size() && intPart.at(nz) == u'0')
+        ++nz;
+    intPart = intPart.mid(nz);
+    while (intPart.size() < minInt)
+        intPart.prepend(u'0');
+    if (grouping && intPart.size() > 3) {
+        QString g;
+        const qsizetype n = intPart.size();
+        for (qsizetype i = 0; i < n; ++i) {
+            if (i > 0 && (n - i) % 3 == 0)
+                g += u'.';
+            g += intPart.at(i);
+        }
+        intPart = g;
+    }
+    bool zero = true;
+    for (QChar c : intPart + frac)
+        if (c != u'0' && c != u'.')
+            zero = false;
+    QString out = intPart;
+    if (!frac.isEmpty())
+        out += u',' + frac;
+    if (out.isEmpty())
+        out = QStringLiteral("0");
+    return (v < 0 && !zero ? QStringLiteral("-") : QString()) + prefix + out + suffix;
+}
+
+} // namespace core

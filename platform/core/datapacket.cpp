@@ -1,0 +1,1145 @@
+#include "datapacket.h"
+
+#include "errors.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonValue>
+#include <QVariant>
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string>
+
+namespace core {
+
+// --- field types -------------------------------------------------------------------
+
+QString fieldTypeName(FieldType t)
+{
+    switch (t) {
+    case FieldType::String: return QStringLiteral("string");
+    case FieldType::Integer: return QStringLiteral("integer");
+    case FieldType::Float: return QStringLiteral("float");
+    case FieldType::Boolean: return QStringLiteral("boolean");
+    case FieldType::DateTime: return QStringLiteral("datetime");
+    }
+    return QStringLiteral("?");
+}
+
+FieldType fieldTypeFromName(const QString& name)
+{
+    if (name == QLatin1String("string")) return FieldType::String;
+    if (name == QLatin1String("integer")) return FieldType::Integer;
+    if (name == QLatin1String("float")) return FieldType::Float;
+    if (name == QLatin1String("boolean")) return FieldType::Boolean;
+    if (name == QLatin1String("datetime")) return FieldType::DateTime;
+    throw Error(QStringLiteral("Tipo de campo desconhecido: \"%1\"").arg(name));
+}
+
+// --- DataPacket ------------------------------------------------------------------------
+
+int DataPacket::fieldIndex(const QString& name) const
+{
+    for (int i = 0; i < fields_.size(); ++i)
+        if (fields_[i].name.compare(name, Qt::CaseInsensitive) == 0)
+            return i;
+    return -1;
+}
+
+QString DataPacket::checkValue(const FieldDef& f, const Variant& v)
+{
+    using T = Variant::Type;
+    const T t = v.type();
+    if (t == T::Null)
+        return f.required ? QStringLiteral("valor obrigatório ausente") : QString();
+    bool fits = false;
+    switch (f.type) {
+    case FieldType::String: fits = t == T::String; break;
+    case FieldType::Integer: fits = t == T::Integer; break;
+    case FieldType::Float: fits = t == T::Double || t == T::Integer; break;
+    case FieldType::Boolean: fits = t == T::Boolean; break;
+    case FieldType::DateTime: fits = t == T::Date; break;
+    }
+    if (!fits)
+        return QStringLiteral("valor do tipo %1 num campo %2").arg(Variant::typeName(t), fieldTypeName(f.type));
+    if (f.type == FieldType::String && f.size > 0) {
+        const qsizetype n = v.toString().size();
+        if (n > f.size)
+            return QStringLiteral("texto de %1 caracteres excede o tamanho %2").arg(n).arg(f.size);
+    }
+    if (f.type == FieldType::Float && t == T::Double && !std::isfinite(v.toDouble()))
+        return QStringLiteral("número não finito");
+    return {};
+}
+
+namespace {
+QString rowFieldError(int row, const QString& field, const QString& why)
+{
+    return QStringLiteral("Pacote de dados recusado: linha %1, campo %2: %3").arg(row + 1).arg(field, why);
+}
+} // namespace
+
+void DataPacket::appendRow(PacketRow row)
+{
+    if (int(row.size()) != fields_.size())
+        throw Error(QStringLiteral("Pacote de dados recusado: linha %1 com %2 valores para %3 campos")
+                        .arg(rowCount() + 1)
+                        .arg(row.size())
+                        .arg(fields_.size()));
+    for (int i = 0; i < fields_.size(); ++i) {
+        const QString why = checkValue(fields_[i], row[size_t(i)]);
+        if (!why.isEmpty())
+            throw Error(rowFieldError(rowCount(), fields_[i].name, why));
+    }
+    // Float fields hold doubles, whatever number the caller gave.
+    for (int i = 0; i < fields_.size(); ++i)
+        if (fields_[i].type == FieldType::Float && row[size_t(i)].type() == Variant::Type::Integer)
+            row[size_t(i)] = Variant(row[size_t(i)].toDouble());
+    rows_.push_back(std::move(row));
+}
+
+const Variant& DataPacket::value(int row, const QString& field) const
+{
+    const int f = fieldIndex(field);
+    if (f < 0)
+        throw Error(QStringLiteral("Campo \"%1\" não existe no pacote de dados").arg(field));
+    if (row < 0 || row >= rowCount())
+        throw Error(QStringLiteral("Linha %1 fora do pacote de dados (%2 linhas)").arg(row).arg(rowCount()));
+    return rows_[size_t(row)][size_t(f)];
+}
+
+void DataPacket::validate() const
+{
+    for (int r = 0; r < rowCount(); ++r) {
+        const PacketRow& row = rows_[size_t(r)];
+        if (int(row.size()) != fields_.size())
+            throw Error(QStringLiteral("Pacote de dados recusado: linha %1 com %2 valores para %3 campos")
+                            .arg(r + 1)
+                            .arg(row.size())
+                            .arg(fields_.size()));
+        for (int i = 0; i < fields_.size(); ++i) {
+            const QString why = checkValue(fields_[i], row[size_t(i)]);
+            if (!why.isEmpty())
+                throw Error(rowFieldError(r, fields_[i].name, why));
+        }
+    }
+}
+
+bool DataPacket::operator==(const DataPacket& o) const
+{
+    return fields_ == o.fields_ && rows_ == o.rows_;
+}
+
+// --- codec -------------------------------------------------------------------------------
+//
+// Hand-written JSON writer and reader. Large packets (around 100,000 rows)
+// travel in one answer, so the packet goes straight from bytes to rows and
+// back without an intermediate document tree.
+
+namespace codec {
+namespace {
+
+constexpr int kMaxDepth = 64;
+
+class Writer {
+public:
+    explicit Writer(qsizetype expected = 256) { grow(expected); }
+
+    void put(char c)
+    {
+        need(1);
+        d_[len_++] = c;
+    }
+    void put(const char* s, qsizetype n)
+    {
+        need(n);
+        std::memcpy(d_ + len_, s, size_t(n));
+        len_ += n;
+    }
+    template <qsizetype N>
+    void lit(const char (&s)[N]) { put(s, N - 1); }
+
+    void putInt(qint64 v)
+    {
+        need(24);
+        auto r = std::to_chars(d_ + len_, d_ + len_ + 24, v);
+        len_ = r.ptr - d_;
+    }
+
+    void putDouble(double v)
+    {
+        if (!std::isfinite(v))
+            throw Error(QStringLiteral("Número não finito não pode ser transmitido"));
+        need(32);
+        auto r = std::to_chars(d_ + len_, d_ + len_ + 32, v);
+        len_ = r.ptr - d_;
+    }
+
+    void putString(const QString& s)
+    {
+        const qsizetype n = s.size();
+        need(n * 6 + 2);
+        char* o = d_ + len_;
+        *o++ = '"';
+        const char16_t* u = reinterpret_cast<const char16_t*>(s.utf16());
+        for (qsizetype i = 0; i < n; ++i) {
+            char32_t c = u[i];
+            if (c < 0x80) {
+                if (c >= 0x20 && c != '"' && c != '\\') {
+                    *o++ = char(c);
+                    continue;
+                }
+                *o++ = '\\';
+                switch (c) {
+                case '"': *o++ = '"'; break;
+                case '\\': *o++ = '\\'; break;
+                case '\n': *o++ = 'n'; break;
+                case '\r': *o++ = 'r'; break;
+                case '\t': *o++ = 't'; break;
+                case '\b': *o++ = 'b'; break;
+                case '\f': *o++ = 'f'; break;
+                default: {
+                    static const char hex[] = "0123456789abcdef";
+                    *o++ = 'u';
+                    *o++ = '0';
+                    *o++ = '0';
+                    *o++ = hex[(c >> 4) & 0xF];
+                    *o++ = hex[c & 0xF];
+                }
+                }
+                continue;
+            }
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && u[i + 1] >= 0xDC00 && u[i + 1] <= 0xDFFF) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (u[i + 1] - 0xDC00);
+                ++i;
+            } else if (c >= 0xD800 && c <= 0xDFFF) {
+                c = 0xFFFD; // a lone surrogate has no UTF-8 form
+            }
+            if (c < 0x800) {
+                *o++ = char(0xC0 | (c >> 6));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                *o++ = char(0xE0 | (c >> 12));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            } else {
+                *o++ = char(0xF0 | (c >> 18));
+                *o++ = char(0x80 | ((c >> 12) & 0x3F));
+                *o++ = char(0x80 | ((c >> 6) & 0x3F));
+                *o++ = char(0x80 | (c & 0x3F));
+            }
+        }
+        *o++ = '"';
+        len_ = o - d_;
+    }
+
+    QByteArray take()
+    {
+        buf_.resize(len_);
+        return std::move(buf_);
+    }
+
+private:
+    void need(qsizetype n)
+    {
+        if (len_ + n > cap_)
+            grow(std::max(cap_ * 2, len_ + n));
+    }
+    void grow(qsizetype cap)
+    {
+        buf_.resize(cap);
+        cap_ = cap;
+        d_ = buf_.data();
+    }
+
+    QByteArray buf_;
+    char* d_ = nullptr;
+    qsizetype len_ = 0;
+    qsizetype cap_ = 0;
+};
+
+void writeVariant(Writer& w, const Variant& v, int depth);
+
+void writePacket(Writer& w, const DataPacket& p)
+{
+    const QList<FieldDef>& fields = p.fields();
+    const int nf = int(fields.size());
+    w.lit("{\"fields\":[");
+    for (int i = 0; i < nf; ++i) {
+        const FieldDef& f = fields[i];
+        if (i)
+            w.put(',');
+        w.lit("{\"name\":");
+        w.putString(f.name);
+        w.lit(",\"type\":\"");
+        const QByteArray tn = fieldTypeName(f.type).toLatin1();
+        w.put(tn.constData(), tn.size());
+        w.put('"');
+        if (f.size != 0 || f.type == FieldType::String) {
+            w.lit(",\"size\":");
+            w.putInt(f.size);
+        }
+        if (f.fixed)
+            w.lit(",\"fixed\":true");
+        if (f.required)
+            w.lit(",\"required\":true");
+        w.put('}');
+    }
+    w.lit("],\"rows\":[");
+    int r = 0;
+    for (const PacketRow& row : p.rows()) {
+        if (int(row.size()) != nf)
+            throw Error(QStringLiteral("Pacote de dados recusado: linha %1 com %2 valores para %3 campos")
+                            .arg(r + 1)
+                            .arg(row.size())
+                            .arg(nf));
+        if (r)
+            w.put(',');
+        w.put('[');
+        for (int i = 0; i < nf; ++i) {
+            if (i)
+                w.put(',');
+            const Variant& v = row[size_t(i)];
+            const FieldDef& f = fields[i];
+            const Variant::Type t = v.type();
+            bool ok = true;
+            if (t == Variant::Type::Null) {
+                ok = !f.required;
+                w.lit("null");
+            } else {
+                switch (f.type) {
+                case FieldType::String:
+                    ok = t == Variant::Type::String && (f.size <= 0 || v.toString().size() <= f.size);
+                    if (ok)
+                        w.putString(v.toString());
+                    break;
+                case FieldType::Integer:
+                    ok = t == Variant::Type::Integer;
+                    if (ok)
+                        w.putInt(v.toInt());
+                    break;
+                case FieldType::Float:
+                    ok = t == Variant::Type::Double || t == Variant::Type::Integer;
+                    if (ok)
+                        w.putDouble(v.toDouble());
+                    break;
+                case FieldType::Boolean:
+                    ok = t == Variant::Type::Boolean;
+                    if (ok) {
+                        if (v.toBool())
+                            w.lit("true");
+                        else
+                            w.lit("false");
+                    }
+                    break;
+                case FieldType::DateTime:
+                    ok = t == Variant::Type::Date;
+                    if (ok)
+                        w.putDouble(v.toDate().days);
+                    break;
+                }
+            }
+            if (!ok)
+                throw Error(rowFieldError(r, f.name, DataPacket::checkValue(f, v)));
+        }
+        w.put(']');
+        ++r;
+    }
+    w.lit("]}");
+}
+
+void writeVariant(Writer& w, const Variant& v, int depth)
+{
+    if (depth > kMaxDepth)
+        throw Error(QStringLiteral("Valor aninhado em mais de %1 níveis").arg(kMaxDepth));
+    switch (v.type()) {
+    case Variant::Type::Null: w.lit("null"); break;
+    case Variant::Type::String: w.putString(v.toString()); break;
+    case Variant::Type::Boolean:
+        if (v.toBool())
+            w.lit("true");
+        else
+            w.lit("false");
+        break;
+    case Variant::Type::Integer:
+        w.lit("{\"int\":");
+        w.putInt(v.toInt());
+        w.put('}');
+        break;
+    case Variant::Type::Double:
+        w.lit("{\"float\":");
+        w.putDouble(v.toDouble());
+        w.put('}');
+        break;
+    case Variant::Type::Date:
+        w.lit("{\"date\":");
+        w.putDouble(v.toDate().days);
+        w.put('}');
+        break;
+    case Variant::Type::Packet:
+        w.lit("{\"packet\":");
+        writePacket(w, v.packet());
+        w.put('}');
+        break;
+    case Variant::Type::Array: {
+        w.put('[');
+        bool firstItem = true;
+        for (const Variant& e : v.elements()) {
+            if (!firstItem)
+                w.put(',');
+            firstItem = false;
+            writeVariant(w, e, depth + 1);
+        }
+        w.put(']');
+        break;
+    }
+    }
+}
+
+// A JSON number as read: its text, and whether it has neither fraction nor exponent.
+struct Number {
+    const char* begin;
+    const char* end;
+    bool integral;
+};
+
+class Reader {
+public:
+    explicit Reader(const QByteArray& json)
+        : begin_(json.constData()), p_(begin_), end_(begin_ + json.size())
+    {
+    }
+
+    DataPacket packetDocument()
+    {
+        ws();
+        expect('{', "início do pacote");
+        DataPacket p = packetBody();
+        finish();
+        return p;
+    }
+
+    Variant variantDocument()
+    {
+        ws();
+        Variant v = variant(0);
+        finish();
+        return v;
+    }
+
+private:
+    [[noreturn]] void fail(const QString& what) const
+    {
+        throw Error(QStringLiteral("Dados recebidos inválidos (posição %1): %2").arg(p_ - begin_).arg(what));
+    }
+    [[noreturn]] void failRow(int row, const FieldDef& f, const QString& why) const
+    {
+        throw Error(rowFieldError(row, f.name, why));
+    }
+
+    void ws()
+    {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+            ++p_;
+    }
+    char peek()
+    {
+        ws();
+        if (p_ >= end_)
+            fail(QStringLiteral("fim inesperado dos dados"));
+        return *p_;
+    }
+    void expect(char c, const char* where)
+    {
+        if (peek() != c)
+            fail(QStringLiteral("esperado '%1' em %2").arg(QChar::fromLatin1(c)).arg(QString::fromUtf8(where)));
+        ++p_;
+    }
+    void finish()
+    {
+        ws();
+        if (p_ != end_)
+            fail(QStringLiteral("dados a mais após o fim do valor"));
+    }
+    void literal(const char* word)
+    {
+        const size_t n = std::strlen(word);
+        if (size_t(end_ - p_) < n || std::memcmp(p_, word, n) != 0)
+            fail(QStringLiteral("valor desconhecido"));
+        p_ += n;
+    }
+
+    Number number()
+    {
+        const char* s = p_;
+        bool integral = true;
+        if (p_ < end_ && *p_ == '-')
+            ++p_;
+        if (p_ >= end_)
+            fail(QStringLiteral("número incompleto"));
+        if (*p_ == '0') {
+            ++p_;
+        } else if (*p_ >= '1' && *p_ <= '9') {
+            while (p_ < end_ && *p_ >= '0' && *p_ <= '9')
+                ++p_;
+        } else {
+            fail(QStringLiteral("número malformado"));
+        }
+        if (p_ < end_ && *p_ == '.') {
+            integral = false;
+            ++p_;
+            const char* d = p_;
+            while (p_ < end_ && *p_ >= '0' && *p_ <= '9')
+                ++p_;
+            if (p_ == d)
+                fail(QStringLiteral("número malformado"));
+        }
+        if (p_ < end_ && (*p_ == 'e' || *p_ == 'E')) {
+            integral = false;
+            ++p_;
+            if (p_ < end_ && (*p_ == '+' || *p_ == '-'))
+                ++p_;
+            const char* d = p_;
+            while (p_ < end_ && *p_ >= '0' && *p_ <= '9')
+                ++p_;
+            if (p_ == d)
+                fail(QStringLiteral("número malformado"));
+        }
+        return {s, p_, integral};
+    }
+
+    double toDouble(const Number& n)
+    {
+        double d = 0;
+        auto r = std::from_chars(n.begin, n.end, d);
+        if (r.ec != std::errc() || r.ptr != n.end || !std::isfinite(d))
+            fail(QStringLiteral("número fora do intervalo"));
+        return d;
+    }
+    bool toInt(const Number& n, qint64& out)
+    {
+        if (!n.integral)
+            return false;
+        auto r = std::from_chars(n.begin, n.end, out);
+        return r.ec == std::errc() && r.ptr == n.end;
+    }
+
+    static bool isCont(unsigned char c) { return (c & 0xC0) == 0x80; }
+
+    unsigned hex4()
+    {
+        if (end_ - p_ < 4)
+            fail(QStringLiteral("escape \\u incompleto"));
+        unsigned v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const char c = *p_++;
+            v <<= 4;
+            if (c >= '0' && c <= '9') v |= unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f') v |= unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F') v |= unsigned(c - 'A' + 10);
+            else fail(QStringLiteral("escape \\u malformado"));
+        }
+        return v;
+    }
+
+    // Reads a string at '"'. Plain ASCII (the common case) is copied in one
+    // step; escapes and multi-byte UTF-8 go through a checked decoder.
+    QString string()
+    {
+        ++p_; // opening quote
+        const char* s = p_;
+        while (p_ < end_) {
+            const unsigned char c = static_cast<unsigned char>(*p_);
+            if (c == '"') {
+                QString r = QString::fromLatin1(s, p_ - s);
+                ++p_;
+                return r;
+            }
+            if (c == '\\' || c < 0x20 || c >= 0x80)
+                break;
+            ++p_;
+        }
+        buf_.clear();
+        for (const char* q = s; q < p_; ++q)
+            buf_.push_back(char16_t(static_cast<unsigned char>(*q)));
+        for (;;) {
+            if (p_ >= end_)
+                fail(QStringLiteral("texto sem aspas de fechamento"));
+            const unsigned char c = static_cast<unsigned char>(*p_);
+            if (c == '"') {
+                ++p_;
+                return QString(reinterpret_cast<const QChar*>(buf_.data()), qsizetype(buf_.size()));
+            }
+            if (c < 0x20)
+                fail(QStringLiteral("caractere de controle dentro de texto"));
+            if (c == '\\') {
+                ++p_;
+                if (p_ >= end_)
+                    fail(QStringLiteral("escape incompleto"));
+                const char e = *p_++;
+                switch (e) {
+                case '"': buf_.push_back(u'"'); break;
+                case '\\': buf_.push_back(u'\\'); break;
+                case '/': buf_.push_back(u'/'); break;
+                case 'b': buf_.push_back(u'\b'); break;
+                case 'f': buf_.push_back(u'\f'); break;
+                case 'n': buf_.push_back(u'\n'); break;
+                case 'r': buf_.push_back(u'\r'); break;
+                case 't': buf_.push_back(u'\t'); break;
+                case 'u': {
+                    const unsigned u = hex4();
+                    if (u >= 0xD800 && u <= 0xDBFF) {
+                        if (end_ - p_ < 2 || p_[0] != '\\' || p_[1] != 'u')
+                            fail(QStringLiteral("surrogate UTF-16 sem par"));
+                        p_ += 2;
+                        const unsigned lo = hex4();
+                        if (lo < 0xDC00 || lo > 0xDFFF)
+                            fail(QStringLiteral("surrogate UTF-16 sem par"));
+                        buf_.push_back(char16_t(u));
+                        buf_.push_back(char16_t(lo));
+                    } else if (u >= 0xDC00 && u <= 0xDFFF) {
+                        fail(QStringLiteral("surrogate UTF-16 sem par"));
+                    } else {
+                        buf_.push_back(char16_t(u));
+                    }
+                    break;
+                }
+                default: fail(QStringLiteral("escape desconhecido"));
+                }
+                continue;
+            }
+            if (c < 0x80) {
+                buf_.push_back(char16_t(c));
+                ++p_;
+                continue;
+            }
+            // Multi-byte UTF-8, checked: no overlong forms, no surrogates, at most U+10FFFF.
+            const unsigned char* q = reinterpret_cast<const unsigned char*>(p_);
+            const qsizetype left = end_ - p_;
+            char32_t cp = 0;
+            int len = 0;
+            if (c >= 0xC2 && c <= 0xDF) {
+                if (left < 2 || !isCont(q[1]))
+                    fail(QStringLiteral("UTF-8 inválido"));
+                cp = char32_t((c & 0x1F) << 6 | (q[1] & 0x3F));
+                len = 2;
+            } else if (c >= 0xE0 && c <= 0xEF) {
+                if (left < 3 || !isCont(q[1]) || !isCont(q[2]) || (c == 0xE0 && q[1] < 0xA0) || (c == 0xED && q[1] >= 0xA0))
+                    fail(QStringLiteral("UTF-8 inválido"));
+                cp = char32_t((c & 0x0F) << 12 | (q[1] & 0x3F) << 6 | (q[2] & 0x3F));
+                len = 3;
+            } else if (c >= 0xF0 && c <= 0xF4) {
+                if (left < 4 || !isCont(q[1]) || !isCont(q[2]) || !isCont(q[3]) || (c == 0xF0 && q[1] < 0x90)
+                    || (c == 0xF4 && q[1] >= 0x90))
+                    fail(QStringLiteral("UTF-8 inválido"));
+                cp = char32_t((c & 0x07) << 18 | (q[1] & 0x3F) << 12 | (q[2] & 0x3F) << 6 | (q[3] & 0x3F));
+                len = 4;
+            } else {
+                fail(QStringLiteral("UTF-8 inválido"));
+            }
+            p_ += len;
+            if (cp >= 0x10000) {
+                cp -= 0x10000;
+                buf_.push_back(char16_t(0xD800 + (cp >> 10)));
+                buf_.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+            } else {
+                buf_.push_back(char16_t(cp));
+            }
+        }
+    }
+
+    // Skips any JSON value, checking its syntax.
+    void skip(int depth)
+    {
+        if (depth > kMaxDepth)
+            fail(QStringLiteral("aninhamento acima de %1 níveis").arg(kMaxDepth));
+        const char c = peek();
+        switch (c) {
+        case '"': string(); return;
+        case 't': literal("true"); return;
+        case 'f': literal("false"); return;
+        case 'n': literal("null"); return;
+        case '[':
+            ++p_;
+            if (peek() == ']') {
+                ++p_;
+                return;
+            }
+            for (;;) {
+                skip(depth + 1);
+                const char d = peek();
+                ++p_;
+                if (d == ']')
+                    return;
+                if (d != ',')
+                    fail(QStringLiteral("esperado ',' ou ']'"));
+            }
+        case '{':
+            ++p_;
+            if (peek() == '}') {
+                ++p_;
+                return;
+            }
+            for (;;) {
+                if (peek() != '"')
+                    fail(QStringLiteral("esperado nome de membro"));
+                string();
+                expect(':', "objeto");
+                skip(depth + 1);
+                const char d = peek();
+                ++p_;
+                if (d == '}')
+                    return;
+                if (d != ',')
+                    fail(QStringLiteral("esperado ',' ou '}'"));
+            }
+        default:
+            if (c == '-' || (c >= '0' && c <= '9')) {
+                number();
+                return;
+            }
+            fail(QStringLiteral("valor desconhecido"));
+        }
+    }
+
+    // Iterates the members of an object whose '{' was consumed.
+    template <class F>
+    void members(F&& onMember)
+    {
+        if (peek() == '}') {
+            ++p_;
+            return;
+        }
+        for (;;) {
+            if (peek() != '"')
+                fail(QStringLiteral("esperado nome de membro"));
+            const QString key = string();
+            expect(':', "objeto");
+            onMember(key);
+            const char d = peek();
+            ++p_;
+            if (d == '}')
+                return;
+            if (d != ',')
+                fail(QStringLiteral("esperado ',' ou '}'"));
+        }
+    }
+
+    FieldDef fieldDef()
+    {
+        expect('{', "definição de campo");
+        FieldDef f;
+        bool hasName = false, hasType = false, hasSize = false, hasFixed = false, hasRequired = false;
+        auto once = [this](bool& seen, const QString& key) {
+            if (seen)
+                fail(QStringLiteral("membro \"%1\" repetido").arg(key));
+            seen = true;
+        };
+        members([&](const QString& key) {
+            if (key == QLatin1String("name")) {
+                once(hasName, key);
+                if (peek() != '"')
+                    fail(QStringLiteral("nome de campo deve ser texto"));
+                f.name = string();
+                if (f.name.trimmed().isEmpty())
+                    fail(QStringLiteral("nome de campo vazio"));
+            } else if (key == QLatin1String("type")) {
+                once(hasType, key);
+                if (peek() != '"')
+                    fail(QStringLiteral("tipo de campo deve ser texto"));
+                const QString t = string();
+                try {
+                    f.type = fieldTypeFromName(t);
+                } catch (const Error& e) {
+                    fail(e.message());
+                }
+            } else if (key == QLatin1String("size")) {
+                once(hasSize, key);
+                const char c = peek();
+                if (c != '-' && (c < '0' || c > '9'))
+                    fail(QStringLiteral("tamanho de campo deve ser número"));
+                qint64 n = 0;
+                if (!toInt(number(), n) || n < 0 || n > 1 << 24)
+                    fail(QStringLiteral("tamanho de campo inválido"));
+                f.size = int(n);
+            } else if (key == QLatin1String("fixed") || key == QLatin1String("required")) {
+                bool& flag = key == QLatin1String("fixed") ? f.fixed : f.required;
+                once(key == QLatin1String("fixed") ? hasFixed : hasRequired, key);
+                const char c = peek();
+                if (c == 't') {
+                    literal("true");
+                    flag = true;
+                } else if (c == 'f') {
+                    literal("false");
+                    flag = false;
+                } else {
+                    fail(QStringLiteral("\"%1\" deve ser true ou false").arg(key));
+                }
+            } else {
+                fail(QStringLiteral("membro desconhecido \"%1\" em definição de campo").arg(key));
+            }
+        });
+        if (!hasName || !hasType)
+            fail(QStringLiteral("definição de campo sem \"name\" ou \"type\""));
+        return f;
+    }
+
+    QList<FieldDef> fieldList()
+    {
+        QList<FieldDef> fields;
+        expect('[', "lista de campos");
+        if (peek() == ']') {
+            ++p_;
+            return fields;
+        }
+        for (;;) {
+            FieldDef f = fieldDef();
+            for (const FieldDef& g : fields)
+                if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
+                    fail(QStringLiteral("campo \"%1\" repetido").arg(f.name));
+            fields.append(std::move(f));
+            const char d = peek();
+            ++p_;
+            if (d == ']')
+                return fields;
+            if (d != ',')
+                fail(QStringLiteral("esperado ',' ou ']' na lista de campos"));
+        }
+    }
+
+    Variant cell(const FieldDef& f, int row)
+    {
+        const char c = peek();
+        if (c == 'n') {
+            literal("null");
+            if (f.required)
+                failRow(row, f, QStringLiteral("valor obrigatório ausente"));
+            return Variant();
+        }
+        switch (f.type) {
+        case FieldType::String:
+            if (c == '"') {
+                QString s = string();
+                if (f.size > 0 && s.size() > f.size)
+                    failRow(row, f, QStringLiteral("texto de %1 caracteres excede o tamanho %2").arg(s.size()).arg(f.size));
+                return Variant(std::move(s));
+            }
+            break;
+        case FieldType::Integer:
+            if (c == '-' || (c >= '0' && c <= '9')) {
+                qint64 i = 0;
+                const Number n = number();
+                if (!toInt(n, i))
+                    failRow(row, f, QStringLiteral("número não inteiro ou fora do intervalo: %1")
+                                        .arg(QString::fromLatin1(n.begin, n.end - n.begin)));
+                return Variant(i);
+            }
+            break;
+        case FieldType::Float:
+            if (c == '-' || (c >= '0' && c <= '9'))
+                return Variant(toDouble(number()));
+            break;
+        case FieldType::DateTime:
+            if (c == '-' || (c >= '0' && c <= '9'))
+                return Variant(Date{toDouble(number())});
+            break;
+        case FieldType::Boolean:
+            if (c == 't') {
+                literal("true");
+                return Variant(true);
+            }
+            if (c == 'f') {
+                literal("false");
+                return Variant(false);
+            }
+            break;
+        }
+        failRow(row, f, QStringLiteral("valor de tipo errado para um campo %1").arg(fieldTypeName(f.type)));
+    }
+
+    void rowList(const QList<FieldDef>& fields, std::vector<PacketRow>& rows)
+    {
+        const int nf = int(fields.size());
+        expect('[', "lista de linhas");
+        if (peek() == ']') {
+            ++p_;
+            return;
+        }
+        for (;;) {
+            const int r = int(rows.size());
+            expect('[', "linha");
+            PacketRow row;
+            row.reserve(size_t(nf));
+            if (peek() == ']') {
+                ++p_;
+            } else {
+                for (;;) {
+                    if (int(row.size()) >= nf)
+                        fail(QStringLiteral("linha %1 com mais valores que os %2 campos").arg(r + 1).arg(nf));
+                    row.push_back(cell(fields[int(row.size())], r));
+                    const char d = peek();
+                    ++p_;
+                    if (d == ']')
+                        break;
+                    if (d != ',')
+                        fail(QStringLiteral("esperado ',' ou ']' na linha %1").arg(r + 1));
+                }
+            }
+            if (int(row.size()) != nf)
+                fail(QStringLiteral("linha %1 com %2 valores para %3 campos").arg(r + 1).arg(row.size()).arg(nf));
+            rows.push_back(std::move(row));
+            const char d = peek();
+            ++p_;
+            if (d == ']')
+                return;
+            if (d != ',')
+                fail(QStringLiteral("esperado ',' ou ']' na lista de linhas"));
+        }
+    }
+
+    // The members of a packet object whose '{' was consumed. "rows" may come
+    // before "fields": it is then skipped and read again once the fields are known.
+    DataPacket packetBody()
+    {
+        QList<FieldDef> fields;
+        std::vector<PacketRow> rows;
+        bool hasFields = false, hasRows = false;
+        const char* deferredRows = nullptr;
+        members([&](const QString& key) {
+            if (key == QLatin1String("fields")) {
+                if (hasFields)
+                    fail(QStringLiteral("membro \"fields\" repetido"));
+                hasFields = true;
+                fields = fieldList();
+            } else if (key == QLatin1String("rows")) {
+                if (hasRows)
+                    fail(QStringLiteral("membro \"rows\" repetido"));
+                hasRows = true;
+                if (hasFields) {
+                    rowList(fields, rows);
+                } else {
+                    ws();
+                    deferredRows = p_;
+                    skip(1);
+                }
+            } else {
+                fail(QStringLiteral("membro desconhecido \"%1\" no pacote").arg(key));
+            }
+        });
+        if (!hasFields || !hasRows)
+            fail(QStringLiteral("pacote sem \"fields\" ou \"rows\""));
+        if (deferredRows) {
+            const char* after = p_;
+            p_ = deferredRows;
+            rowList(fields, rows);
+            p_ = after;
+        }
+        DataPacket p(std::move(fields));
+        p.rows() = std::move(rows);
+        return p;
+    }
+
+    Variant variant(int depth)
+    {
+        if (depth > kMaxDepth)
+            fail(QStringLiteral("aninhamento acima de %1 níveis").arg(kMaxDepth));
+        const char c = peek();
+        switch (c) {
+        case 'n': literal("null"); return Variant();
+        case 't': literal("true"); return Variant(true);
+        case 'f': literal("false"); return Variant(false);
+        case '"': return Variant(string());
+        case '[': {
+            ++p_;
+            VariantArray items;
+            if (peek() == ']') {
+                ++p_;
+                return Variant(items);
+            }
+            for (;;) {
+                items.append(variant(depth + 1));
+                const char d = peek();
+                ++p_;
+                if (d == ']')
+                    return Variant(items);
+                if (d != ',')
+                    fail(QStringLiteral("esperado ',' ou ']'"));
+            }
+        }
+        case '{': {
+            ++p_;
+            if (peek() != '"')
+                fail(QStringLiteral("objeto de valor deve ter um membro \"int\", \"float\", \"date\" ou \"packet\""));
+            const QString key = string();
+            expect(':', "objeto");
+            Variant v;
+            if (key == QLatin1String("packet")) {
+                expect('{', "pacote");
+                v = Variant(packetBody());
+            } else if (key == QLatin1String("int") || key == QLatin1String("float") || key == QLatin1String("date")) {
+                const char d = peek();
+                if (d != '-' && (d < '0' || d > '9'))
+                    fail(QStringLiteral("\"%1\" deve ser número").arg(key));
+                const Number n = number();
+                if (key == QLatin1String("int")) {
+                    qint64 i = 0;
+                    if (!toInt(n, i))
+                        fail(QStringLiteral("\"int\" não inteiro ou fora do intervalo"));
+                    v = Variant(i);
+                } else if (key == QLatin1String("float")) {
+                    v = Variant(toDouble(n));
+                } else {
+                    v = Variant(Date{toDouble(n)});
+                }
+            } else {
+                fail(QStringLiteral("tipo de valor desconhecido \"%1\"").arg(key));
+            }
+            expect('}', "objeto de valor (um único membro)");
+            return v;
+        }
+        default:
+            if (c == '-' || (c >= '0' && c <= '9'))
+                fail(QStringLiteral("número sem tipo; use {\"int\": n}, {\"float\": n} ou {\"date\": n}"));
+            fail(QStringLiteral("valor desconhecido"));
+        }
+    }
+
+    const char* begin_;
+    const char* p_;
+    const char* end_;
+    std::u16string buf_;
+};
+
+QJsonObject packetToJson(const DataPacket& p)
+{
+    QJsonArray fields;
+    for (const FieldDef& f : p.fields()) {
+        QJsonObject o{{QStringLiteral("name"), f.name}, {QStringLiteral("type"), fieldTypeName(f.type)}};
+        if (f.size != 0 || f.type == FieldType::String)
+            o.insert(QStringLiteral("size"), f.size);
+        if (f.fixed)
+            o.insert(QStringLiteral("fixed"), true);
+        if (f.required)
+            o.insert(QStringLiteral("required"), true);
+        fields.append(o);
+    }
+    p.validate();
+    QJsonArray rows;
+    for (const PacketRow& row : p.rows()) {
+        QJsonArray r;
+        for (const Variant& v : row) {
+            switch (v.type()) {
+            case Variant::Type::Null: r.append(QJsonValue::Null); break;
+            case Variant::Type::String: r.append(v.toString()); break;
+            case Variant::Type::Integer: r.append(v.toInt()); break;
+            case Variant::Type::Double: r.append(v.toDouble()); break;
+            case Variant::Type::Boolean: r.append(v.toBool()); break;
+            case Variant::Type::Date: r.append(v.toDate().days); break;
+            default: break; // refused by validate()
+            }
+        }
+        rows.append(r);
+    }
+    return QJsonObject{{QStringLiteral("fields"), fields}, {QStringLiteral("rows"), rows}};
+}
+
+} // namespace
+
+QByteArray encodePacket(const DataPacket& p)
+{
+    Writer w(qsizetype(p.rowCount()) * qsizetype(p.fields().size()) * 8 + 256);
+    writePacket(w, p);
+    return w.take();
+}
+
+DataPacket decodePacket(const QByteArray& json)
+{
+    return Reader(json).packetDocument();
+}
+
+QByteArray encodeVariant(const Variant& v)
+{
+    Writer w;
+    writeVariant(w, v, 0);
+    return w.take();
+}
+
+Variant decodeVariant(const QByteArray& json)
+{
+    return Reader(json).variantDocument();
+}
+
+QJsonValue variantToJson(const Variant& v)
+{
+    switch (v.type()) {
+    case Variant::Type::Null: return QJsonValue(QJsonValue::Null);
+    case Variant::Type::String: return v.toString();
+    case Variant::Type::Boolean: return v.toBool();
+    case Variant::Type::Integer: return QJsonObject{{QStringLiteral("int"), v.toInt()}};
+    case Variant::Type::Double: {
+        if (!std::isfinite(v.toDouble()))
+            throw Error(QStringLiteral("Número não finito não pode ser transmitido"));
+        return QJsonObject{{QStringLiteral("float"), v.toDouble()}};
+    }
+    case Variant::Type::Date: return QJsonObject{{QStringLiteral("date"), v.toDate().days}};
+    case Variant::Type::Packet: return QJsonObject{{QStringLiteral("packet"), packetToJson(v.packet())}};
+    case Variant::Type::Array: {
+        QJsonArray a;
+        for (const Variant& e : v.elements())
+            a.append(variantToJson(e));
+        return a;
+    }
+    }
+    return QJsonValue(QJsonValue::Null);
+}
+
+Variant variantFromJson(const QJsonValue& j)
+{
+    switch (j.type()) {
+    case QJsonValue::Null: return Variant();
+    case QJsonValue::Bool: return Variant(j.toBool());
+    case QJsonValue::String: return Variant(j.toString());
+    case QJsonValue::Array: {
+        VariantArray items;
+        for (const QJsonValue& e : j.toArray())
+            items.append(variantFromJson(e));
+        return Variant(items);
+    }
+    case QJsonValue::Object: {
+        const QJsonObject o = j.toObject();
+        if (o.size() != 1)
+            throw Error(QStringLiteral("Dados recebidos inválidos: objeto de valor deve ter um único membro"));
+        const QString key = o.begin().key();
+        const QJsonValue x = o.begin().value();
+        if (key == QLatin1String("packet")) {
+            if (!x.isObject())
+                throw Error(QStringLiteral("Dados recebidos inválidos: \"packet\" deve ser objeto"));
+            // One decoder for packets: the strict streaming one.
+            return Variant(decodePacket(QJsonDocument(x.toObject()).toJson(QJsonDocument::Compact)));
+        }
+        if (!x.isDouble())
+            throw Error(QStringLiteral("Dados recebidos inválidos: \"%1\" deve ser número").arg(key));
+        if (key == QLatin1String("int")) {
+            const QVariant qv = x.toVariant();
+            if (qv.typeId() != QMetaType::LongLong && qv.typeId() != QMetaType::Int)
+                throw Error(QStringLiteral("Dados recebidos inválidos: \"int\" não inteiro"));
+            return Variant(qv.toLongLong());
+        }
+        if (key == QLatin1String("float"))
+            return Variant(x.toDouble());
+        if (key == QLatin1String("date"))
+            return Variant(Date{x.toDouble()});
+        throw Error(QStringLiteral("Dados recebidos inválidos: tipo de valor desconhecido \"%1\"").arg(key));
+    }
+    case QJsonValue::Double:
+        throw Error(QStringLiteral("Dados recebidos inválidos: número sem tipo"));
+    case QJsonValue::Undefined: break;
+    }
+    throw Error(QStringLiteral("Dados recebidos inválidos: valor indefinido"));
+}
+
+} // namespace codec
+} // namespace core
