@@ -1,0 +1,139 @@
+#pragma once
+// Data-aware grid over a core::DataSource.
+//
+// Read-only, no sorting, no row indicator, one row selected. The model reads
+// only the rows the view asks for (ClientDataset::rawValue / DisplayRow and
+// Field::displayText), so 100,000 rows scroll like 100. The selected row
+// follows the dataset's cursor and clicking a row moves the cursor
+// (ClientDataset::moveTo, which runs the after-scroll event). While the
+// dataset's controls are disabled the grid neither paints rows nor follows
+// the cursor; it catches up once when they are enabled again.
+//
+// Hooks (all run through core::dispatch, so an exception never crosses the
+// event loop):
+//  - onDrawColumnCell: after the standard drawing of every data cell, with
+//    the dataset positioned on the drawn row (DisplayRow) and the painter's
+//    brush set to the cell's background (selection colour on the selected
+//    row, the grid's colour elsewhere);
+//  - onCellClick: a click on a data cell (after the cursor moved to its row);
+//  - onTitleClick: a click on a column title;
+//  - onKeyDown: every key pressed in the grid, as a platform key code
+//    (VK_SPACE 32, VK_DELETE 46...); setting it to 0 swallows the key.
+
+#include "core/clientdataset.h"
+
+#include <QAbstractTableModel>
+#include <QFont>
+#include <QPointer>
+#include <QTableView>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace core {
+class ClientDataset;
+class DataSource;
+class Field;
+} // namespace core
+
+namespace host {
+
+class DBGrid;
+
+/// A grid column bound to a dataset field.
+struct Column {
+    QString fieldName;
+    QString title;                     ///< empty: the field's display label
+    int width = -1;                    ///< pixels at 96 dpi; -1: the grid's default (64)
+    std::optional<QFont> titleFont;    ///< empty: the grid's header font
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    int index = -1;                    ///< position in the grid, set by the grid
+
+    /// The bound field of the grid's dataset; null when the dataset lacks it.
+    core::Field* field(const DBGrid& grid) const;
+};
+
+/// Drawing state of a cell.
+enum GridDrawState { gdSelected = 1, gdFocused = 2 };
+using GridDrawStates = int;
+
+class DBGridModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit DBGridModel(DBGrid* grid);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    void reset();
+
+private:
+    DBGrid* grid_;
+};
+
+class DBGrid : public QTableView {
+    Q_OBJECT
+public:
+    explicit DBGrid(const QString& objectName, QWidget* parent = nullptr);
+    ~DBGrid() override;
+
+    void setDataSource(core::DataSource* ds);
+    core::DataSource* dataSource() const { return source_; }
+    core::ClientDataset* dataSet() const;
+
+    /// Columns; without any, every visible field of the dataset is shown.
+    Column& addColumn(const QString& fieldName, int width = -1, const QString& title = {},
+                      Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter);
+    void clearColumns();
+    int columnCountBound() const { return int(columns().size()); }
+    const std::vector<Column>& columns() const;
+    const Column& column(int i) const { return columns().at(size_t(i)); }
+    Column& columnRef(int i);
+    /// Re-reads column widths, titles and fonts after changing a Column.
+    void refreshColumns();
+
+    /// Background brush of a data cell in a given state.
+    QBrush cellBrush(GridDrawStates state) const;
+
+    std::function<void(QPainter& canvas, const QRect& rect, int dataCol, const Column& column,
+                       GridDrawStates state)> onDrawColumnCell;
+    std::function<void(const Column& column)> onCellClick;
+    std::function<void(const Column& column)> onTitleClick;
+    std::function<void(int& key, Qt::KeyboardModifiers shift)> onKeyDown;
+
+    /// Number of times data cells were painted (the hook or not): lets tests
+    /// check that a disabled dataset causes no painting.
+    qint64 cellPaintCount() const { return cellPaints_; }
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
+    void mouseReleaseEvent(QMouseEvent* e) override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+
+private:
+    friend class DBGridModel;
+    friend class DBGridDelegate;
+    void bindDataSet();
+    void followCursor(int row);
+    void onDataChanged();
+    std::vector<Column>& effectiveColumns() const;
+
+    QPointer<core::DataSource> source_;
+    QPointer<core::ClientDataset> bound_;
+    QList<QMetaObject::Connection> conns_;
+    DBGridModel* model_;
+    std::vector<Column> columns_;
+    mutable std::vector<Column> autoColumns_;
+    bool syncing_ = false;
+    qint64 cellPaints_ = 0;
+    int pressedRow_ = -1;
+};
+
+/// Index of the grid column bound to `fieldName` (letter case ignored), -1
+/// when none is.
+int IndiceCol(const DBGrid* grid, const QString& fieldName);
+
+} // namespace host

@@ -1,0 +1,39 @@
+#pragma once
+// Host routines under their usual names: the pick dialog, the multi-row
+// picker and the find dialog, all through core::host() so tests script them.
+
+#include <QString>
+
+namespace core {
+class ClientDataset;
+class DataSource;
+} // namespace core
+
+namespace host {
+
+/// Pick dialog over the data source's dataset. `titleAndEmpty` is
+/// "title|text shown when the list is empty" (no bar: the whole text is the
+/// title and a default empty text is used). A closed query is opened first.
+/// True when a row was chosen; the dataset is then on it. The two flags are
+/// accepted for call compatibility and have no effect.
+bool Pesquisar(core::DataSource* ds, const QString& titleAndEmpty, bool flag1 = false, bool flag2 = true);
+
+/// Multi-row picker: the user marks rows; on confirm `result` receives the
+/// marked rows' `keyField` values in the list-string format of
+/// docs/protocol.md ('k1','k2') and true is returned; cancelling leaves
+/// `result` unchanged. A closed query is opened first.
+bool PesquisaLista(core::DataSource* ds, const QString& keyField, const QString& title, bool flag,
+                   QString& result);
+
+/// Find dialog over an open dataset (nothing for a closed one).
+void Procura(core::ClientDataset* ds);
+
+/// Opens `ds` when it is a closed host-database query (TADOIBQuery); other
+/// datasets are left as they are.
+void ensureOpen(core::ClientDataset& ds);
+
+/// The list-string of docs/protocol.md for `keys`; throws core::Error for a
+/// key holding characters the format does not allow (quotes, commas...).
+QString joinListString(const QStringList& keys);
+
+} // namespace host
