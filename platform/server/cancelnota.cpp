@@ -1,0 +1,696 @@
+#include "cancelnota.h"
+
+#include "packetbuild.h"
+#include "picklist.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+namespace server {
+
+using core::FieldType;
+using core::Variant;
+
+namespace {
+
+const QString kEntries = QStringLiteral("lançamentos");
+
+const std::vector<Column> kLanctoCols = {
+    {"IDCHECK", FieldType::String, 1, true},  {"CDFILIAL", FieldType::String, 4},
+    {"DTENTRSAID", FieldType::DateTime},      {"NRLANCTONF", FieldType::String, 10},
+    {"NREXPEDICAO", FieldType::String, 10},   {"NRLANCESTQ", FieldType::String, 10},
+    {"CDCLIENTE", FieldType::String, 21},     {"NMRAZSOCCLIE", FieldType::String, 50},
+    {"NRNOTAFISC", FieldType::String, 20},    {"DTEMISSAO", FieldType::DateTime},
+    {"IDSISTEMA", FieldType::String, 3},      {"NMFANTCLIE", FieldType::String, 50},
+    {"IDSTATUS", FieldType::String, 1},       {"IDSTATUSNFE", FieldType::String, 1},
+    {"CDFILIEMIT", FieldType::String, 4},     {"NRACESSONFE", FieldType::String, 50},
+    {"CDEMPRESA", FieldType::String, 2},      {"IDTIPOEMISNFE", FieldType::String, 1},
+    {"CDINSCESTA", FieldType::String, 16},    {"NRVERSAO", FieldType::Integer},
+};
+
+const std::vector<Column> kItemCols = {
+    {"IDCHECK", FieldType::String, 1, true}, {"NRSEQITPROD", FieldType::String, 4},
+    {"CDARVPROD", FieldType::String, 20},    {"CDPRODUTO", FieldType::String, 10},
+    {"NMPRODUTO", FieldType::String, 50},    {"QTITEMPROD", FieldType::Float},
+    {"VRUNITITEM", FieldType::Float},        {"VRTOTAITEM", FieldType::Float},
+    {"CDFILIALPED", FieldType::String, 4},   {"NRPEDIDO", FieldType::String, 10},
+    {"NRITEMPED", FieldType::String, 10},    {"CDFILIMOVI", FieldType::String, 4},
+    {"CDALMOXARIFE", FieldType::String, 6},  {"CDLOCALESTOQ", FieldType::String, 6},
+    {"NRLOTEESTQ", FieldType::String, 20},   {"NRSUBLOTE", FieldType::String, 4},
+    {"CDPRODESTO", FieldType::String, 10},   {"VRFATOCONV", FieldType::Float},
+    {"NRLANCTONF", FieldType::String, 10},   {"CDFILIAL", FieldType::String, 4},
+};
+
+const std::vector<Column> kContaCols = {
+    {"CDFILIALPAG", FieldType::String, 4},  {"NRLANCTOPAG", FieldType::String, 10},
+    {"NRSEQVENPAG", FieldType::String, 2},  {"NRPARCELAPAG", FieldType::String, 2},
+    {"CDFILIALREC", FieldType::String, 4},  {"NRLANCTOREC", FieldType::String, 10},
+    {"NRSEQVENREC", FieldType::String, 2},  {"NRPARCELAREC", FieldType::String, 2},
+    {"CDEMPRESA", FieldType::String, 2},    {"NRLANCTBDOC", FieldType::String, 12},
+};
+
+const std::vector<Column> kEstCols = {
+    {"NRSEQUITEM", FieldType::String, 4},   {"CDARVPROD", FieldType::String, 20},
+    {"CDPRODUTO", FieldType::String, 10},   {"NMPRODUTO", FieldType::String, 50},
+    {"QTLANCTOEST", FieldType::Float},      {"VRUNILANCTO", FieldType::Float},
+    {"DTLANCMOVI", FieldType::DateTime},    {"VRTOTLANCTO", FieldType::Float},
+    {"IDTIPOMOVI", FieldType::String, 1},   {"CDFILIMOVI", FieldType::String, 4},
+    {"CDPRODMOVI", FieldType::String, 10},  {"PRODMOVI", FieldType::String, 20},
+};
+
+const std::vector<Column> kErroReplicCols = {
+    {"CDFILIAL", FieldType::String, 4},     {"NRLANCTONF", FieldType::String, 10},
+    {"CDFILIALREPLIC", FieldType::String, 4}, {"CDSERIE", FieldType::String, 5},
+    {"IDENTRSAIDOP", FieldType::String, 1}, {"DESCOPER", FieldType::String, 100},
+    {"NRLANCTONFDEST", FieldType::String, 10},
+};
+
+const std::vector<Column> kFollowUpCols = {
+    {"CDFILIAL", FieldType::String, 4},     {"NRLANCTONF", FieldType::String, 10},
+    {"NREXPEDICAO", FieldType::String, 10}, {"NRLANCESTQ", FieldType::String, 10},
+    {"DTENTRSAID", FieldType::DateTime},    {"CDFILIEMIT", FieldType::String, 4},
+    {"NRSEQITPROD", FieldType::String, 4},  {"CDPRODUTO", FieldType::String, 10},
+    {"NMPRODUTO", FieldType::String, 50},   {"QTITEMPROD", FieldType::Float},
+    {"CDFILIALPED", FieldType::String, 4},  {"NRPEDIDO", FieldType::String, 10},
+    {"NRITEMPED", FieldType::String, 10},
+};
+
+QString selectList(const std::vector<Column>& cols, const QString& prefix = QString())
+{
+    QStringList s;
+    for (const Column& c : cols)
+        s << (QString(c.name) == "IDCHECK" ? QString("'N'") : prefix + c.name);
+    return s.join(", ");
+}
+
+bool oneOf(const QString& v, std::initializer_list<const char*> codes)
+{
+    for (const char* c : codes)
+        if (v == QLatin1String(c)) return true;
+    return false;
+}
+
+constexpr double kEps = 1e-9;
+constexpr int kChunk = 400;
+
+struct StoredEntry {
+    QString status, statusNfe, nrExp, nrLancEstq, cdFiliEmit;
+    qint64 day = 0;
+    qint64 version = 0;
+};
+using EntryKey = std::pair<QString, QString>;
+
+// Stored state of the given entries, read in chunks; `forUpdate` locks the
+// rows on PostgreSQL (SQLite already holds the write lock).
+std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, std::vector<EntryKey> keys, bool forUpdate)
+{
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::map<QString, QStringList> byBranch;
+    for (const auto& k : keys) byBranch[k.first] << k.second;
+    std::map<EntryKey, StoredEntry> out;
+    for (const auto& [branch, numbers] : byBranch) {
+        for (int from = 0; from < numbers.size(); from += kChunk) {
+            const QStringList part = numbers.mid(from, kChunk);
+            QString sql = QString("SELECT NRLANCTONF, IDSTATUS, IDSTATUSNFE, NRVERSAO, NREXPEDICAO, NRLANCESTQ, "
+                                  "CDFILIEMIT, DTENTRSAID FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF IN (%1) "
+                                  "ORDER BY NRLANCTONF")
+                              .arg(marks(part.size()));
+            if (forUpdate && !db.isSqlite()) sql += " FOR UPDATE";
+            QSqlQuery q = prepare(conn, sql);
+            q.addBindValue(branch);
+            for (const QString& n : part) q.addBindValue(n);
+            exec(q);
+            while (q.next()) {
+                StoredEntry e;
+                e.status = q.value(1).toString();
+                e.statusNfe = q.value(2).toString();
+                e.version = q.value(3).toLongLong();
+                e.nrExp = q.value(4).toString();
+                e.nrLancEstq = q.value(5).toString();
+                e.cdFiliEmit = q.value(6).toString();
+                e.day = q.value(7).toLongLong();
+                out[{branch, q.value(0).toString()}] = e;
+            }
+        }
+    }
+    return out;
+}
+
+// Replicated documents (not cancelled) of the given entries, in the layout of cdsErroReplic.
+core::DataPacket replicatedDocs(QSqlDatabase& conn, const std::vector<EntryKey>& keys)
+{
+    core::DataPacket p(fieldDefs(kErroReplicCols));
+    std::map<QString, QStringList> byBranch;
+    for (const auto& k : keys) byBranch[k.first] << k.second;
+    for (const auto& [branch, numbers] : byBranch) {
+        for (int from = 0; from < numbers.size(); from += kChunk) {
+            const QStringList part = numbers.mid(from, kChunk);
+            QSqlQuery q = prepare(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
+                                                "AND IDCANCELADO = 'N' ORDER BY NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST")
+                                            .arg(selectList(kErroReplicCols), marks(part.size())));
+            q.addBindValue(branch);
+            for (const QString& n : part) q.addBindValue(n);
+            exec(q);
+            core::DataPacket chunk = packetFromQuery(q, kErroReplicCols);
+            for (auto& row : chunk.rows()) p.rows().push_back(std::move(row));
+        }
+    }
+    return p;
+}
+
+// Replica statuses (not cancelled) of the given entries: key -> set of statuses.
+std::map<EntryKey, QString> replicaStatuses(QSqlDatabase& conn, const std::vector<EntryKey>& keys)
+{
+    std::map<EntryKey, QString> out;
+    std::map<QString, QStringList> byBranch;
+    for (const auto& k : keys) byBranch[k.first] << k.second;
+    for (const auto& [branch, numbers] : byBranch) {
+        for (int from = 0; from < numbers.size(); from += kChunk) {
+            const QStringList part = numbers.mid(from, kChunk);
+            QSqlQuery q = prepare(conn, QString("SELECT NRLANCTONF, IDSTATUS FROM DOCREPLIC WHERE CDFILIAL = ? AND "
+                                                "NRLANCTONF IN (%1) AND IDCANCELADO = 'N'")
+                                            .arg(marks(part.size())));
+            q.addBindValue(branch);
+            for (const QString& n : part) q.addBindValue(n);
+            exec(q);
+            while (q.next()) out[{branch, q.value(0).toString()}] += q.value(1).toString();
+        }
+    }
+    return out;
+}
+
+QString stockBranch(const QString& moveBranch, const QString& entryBranch)
+{
+    return moveBranch.isEmpty() ? entryBranch : moveBranch;
+}
+
+// Stock changes of a cancellation, keyed by (branch, product), applied in
+// key order so that concurrent writers lock balances in the same order.
+using StockDeltas = std::map<EntryKey, double>;
+
+// Refuses (throws `key`) when a balance that decreases would fall below zero.
+void checkStock(QSqlDatabase& conn, const StockDeltas& deltas, const char* key)
+{
+    for (const auto& [k, delta] : deltas) {
+        if (delta >= -kEps) continue;
+        QSqlQuery q = prepare(conn, "SELECT QTSALDO FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?");
+        q.addBindValue(k.first);
+        q.addBindValue(k.second);
+        exec(q);
+        const double balance = q.next() ? q.value(0).toDouble() : 0.0;
+        if (balance + delta < -kEps)
+            throw core::ServerError(key);
+    }
+}
+
+void applyStock(QSqlDatabase& conn, const StockDeltas& deltas)
+{
+    for (const auto& [k, delta] : deltas) {
+        if (std::abs(delta) < kEps) continue;
+        QSqlQuery u = prepare(conn, "UPDATE SALDOESTQ SET QTSALDO = QTSALDO + ? WHERE CDFILIAL = ? AND CDPRODUTO = ?");
+        u.addBindValue(delta);
+        u.addBindValue(k.first);
+        u.addBindValue(k.second);
+        exec(u);
+        if (u.numRowsAffected() == 0) {
+            QSqlQuery i = prepare(conn, "INSERT INTO SALDOESTQ (CDFILIAL, CDPRODUTO, QTSALDO) VALUES (?, ?, ?)");
+            i.addBindValue(k.first);
+            i.addBindValue(k.second);
+            i.addBindValue(delta);
+            exec(i);
+        }
+    }
+}
+
+// Stock returned to the issuing side by the withdrawal movements of an entry
+// (all of them, or those of the listed items), and taken back from the
+// destination of every replica that already brought the goods in (approved or
+// emitted).
+void addEntryStock(QSqlDatabase& conn, const QString& branch, const QString& entry, const QString& nrLancEstq,
+                   const QStringList* onlyItems, StockDeltas& deltas)
+{
+    QString itemFilter;
+    if (onlyItems) itemFilter = QString(" AND NRSEQITPROD IN (%1)").arg(marks(onlyItems->size()));
+    {
+        QSqlQuery q = prepare(conn, "SELECT CDFILIMOVI, CDPRODMOVI, CDPRODUTO, QTLANCTOEST FROM ITLANCTOEST "
+                                    "WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND IDCANCELADO = 'N'" + itemFilter);
+        q.addBindValue(branch);
+        q.addBindValue(nrLancEstq);
+        if (onlyItems) for (const QString& s : *onlyItems) q.addBindValue(s);
+        exec(q);
+        while (q.next()) {
+            const QString prod = q.value(1).toString().isEmpty() ? q.value(2).toString() : q.value(1).toString();
+            deltas[{stockBranch(q.value(0).toString(), branch), prod}] += q.value(3).toDouble();
+        }
+    }
+    QSqlQuery r = prepare(conn, "SELECT CDFILIALREPLIC FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                "AND IDCANCELADO = 'N' AND IDSTATUS IN ('A', 'E')");
+    r.addBindValue(branch);
+    r.addBindValue(entry);
+    exec(r);
+    QStringList destinations;
+    while (r.next()) destinations << r.value(0).toString();
+    if (destinations.isEmpty()) return;
+    QSqlQuery it = prepare(conn, "SELECT CDPRODUTO, QTITEMPROD FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                 "AND IDCANCELADO = 'N'" + itemFilter);
+    it.addBindValue(branch);
+    it.addBindValue(entry);
+    if (onlyItems) for (const QString& s : *onlyItems) it.addBindValue(s);
+    exec(it);
+    while (it.next())
+        for (const QString& dest : destinations)
+            deltas[{dest, it.value(0).toString()}] -= it.value(1).toDouble();
+}
+
+void execKeyed(QSqlDatabase& conn, const QString& sql, const QStringList& values)
+{
+    QSqlQuery q = prepare(conn, sql);
+    for (const QString& v : values) q.addBindValue(v);
+    exec(q);
+}
+
+// Cancels the entry's remaining parts: items, stock movements, replicas and accounts.
+void cancelEntryParts(QSqlDatabase& conn, const QString& branch, const QString& entry, const QString& nrLancEstq)
+{
+    execKeyed(conn, "UPDATE ITLANCTONF SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N'",
+              {branch, entry});
+    execKeyed(conn, "UPDATE ITLANCTOEST SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND IDCANCELADO = 'N'",
+              {branch, nrLancEstq});
+    execKeyed(conn, "UPDATE DOCREPLIC SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N'",
+              {branch, entry});
+    execKeyed(conn, "DELETE FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ?", {branch, entry});
+}
+
+void setEntryCancelled(QSqlDatabase& conn, const QString& branch, const QString& entry, qint64 version, bool cancelled)
+{
+    QSqlQuery q = prepare(conn, QString("UPDATE LANCTONF SET %1 NRVERSAO = NRVERSAO + 1 WHERE CDFILIAL = ? AND "
+                                        "NRLANCTONF = ? AND NRVERSAO = ? AND IDSTATUS = 'P'")
+                                    .arg(cancelled ? "IDSTATUS = 'C'," : ""));
+    q.addBindValue(branch);
+    q.addBindValue(entry);
+    q.addBindValue(version);
+    exec(q);
+    if (q.numRowsAffected() != 1)  // the rows are locked: only a broken invariant gets here
+        throw InternalError(QString("O lançamento %1/%2 mudou durante o cancelamento.").arg(branch, entry));
+}
+
+core::DataPacket itemsOf(QSqlDatabase& conn, const QString& branch, const QString& entry)
+{
+    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                        "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
+                                    .arg(selectList(kItemCols)));
+    q.addBindValue(branch);
+    q.addBindValue(entry);
+    exec(q);
+    return packetFromQuery(q, kItemCols);
+}
+
+core::DataPacket accountsOf(QSqlDatabase& conn, const QString& branch, const QString& entry)
+{
+    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                        "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
+                                    .arg(selectList(kContaCols)));
+    q.addBindValue(branch);
+    q.addBindValue(entry);
+    exec(q);
+    return packetFromQuery(q, kContaCols);
+}
+
+// ---- the methods ----------------------------------------------------------
+
+Variant getLanctoNF(CallContext& c)
+{
+    const QString branch = c.str(0);
+    const core::Date first = checkedDate(c.arg(1), "Data inicial");
+    const core::Date last = checkedDate(c.arg(2), "Data final");
+    const QString routes = c.str(3), allRoutes = c.str(4);
+    const QString shipments = c.str(5), allShipments = c.str(6);
+    const QString expFrom = c.str(7), expTo = c.str(8), noInterval = c.str(9);
+    const QString grade = c.str(10);
+
+    QString sql = QString("SELECT %1 FROM LANCTONF WHERE CDFILIAL = ? AND DTENTRSAID BETWEEN ? AND ?").arg(selectList(kLanctoCols));
+    QVariantList binds{branch, qint64(first.days), qint64(last.days)};
+    if (allRoutes != "T") {
+        const QStringList keys = parsePickedList(routes, "rotas");
+        sql += QString(" AND CDROTATRANS IN (%1)").arg(marks(keys.size()));
+        for (const QString& k : keys) binds << k;
+    }
+    if (allShipments != "T") {
+        const QStringList keys = parsePickedList(shipments, "expedições");
+        sql += QString(" AND NREXPEDICAO IN (%1)").arg(marks(keys.size()));
+        for (const QString& k : keys) binds << k;
+    }
+    if (noInterval != "T") {
+        if (expFrom.trimmed().isEmpty() || expTo.trimmed().isEmpty())
+            throw BadRequest("Intervalo de expedições incompleto: informe a expedição inicial e a final.");
+        sql += " AND NREXPEDICAO BETWEEN ? AND ?";
+        binds << expFrom << expTo;
+    }
+    if (grade != "T" && !grade.isEmpty()) {
+        sql += " AND NRGRADEPED = ?";
+        binds << grade;
+    }
+    sql += " ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO";
+    QSqlDatabase conn = c.db.connection();
+    QSqlQuery q = prepare(conn, sql);
+    for (const QVariant& b : binds) q.addBindValue(b);
+    exec(q);
+    return packetFromQuery(q, kLanctoCols);
+}
+
+Variant getItem(CallContext& c)
+{
+    QSqlDatabase conn = c.db.connection();
+    return Variant(core::VariantArray{itemsOf(conn, c.str(0), c.str(1)), accountsOf(conn, c.str(0), c.str(1))});
+}
+
+Variant getItLanctoEst(CallContext& c)
+{
+    QSqlDatabase conn = c.db.connection();
+    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM ITLANCTOEST WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND "
+                                        "IDCANCELADO = 'N' ORDER BY NRSEQUITEM")
+                                    .arg(selectList(kEstCols)));
+    q.addBindValue(c.str(0));
+    q.addBindValue(c.str(1));
+    exec(q);
+    return packetFromQuery(q, kEstCols);
+}
+
+Variant getReplicAprov(CallContext& c)
+{
+    static const std::vector<Column> cols = {
+        {"CDSERIE", FieldType::String, 5},     {"CDFILIAL", FieldType::String, 4},
+        {"NRLANCTONF", FieldType::String, 10}, {"IDENTRSAIDOP", FieldType::String, 1},
+        {"TIPO", FieldType::String, 35},       {"IDSTATUS", FieldType::String, 1},
+    };
+    QSqlDatabase conn = c.db.connection();
+    // Approved and emitted replicas first: the screen reads the first row.
+    QSqlQuery q = prepare(conn, "SELECT CDSERIE, CDFILIALREPLIC, NRLANCTONFDEST, IDENTRSAIDOP, TIPO, IDSTATUS "
+                                "FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N' "
+                                "ORDER BY CASE IDSTATUS WHEN 'A' THEN 0 WHEN 'E' THEN 1 ELSE 2 END, "
+                                "CDFILIALREPLIC, NRLANCTONFDEST");
+    q.addBindValue(c.str(0));
+    q.addBindValue(c.str(1));
+    exec(q);
+    return packetFromQuery(q, cols);
+}
+
+Variant verReplic(CallContext& c)
+{
+    QSqlDatabase conn = c.db.connection();
+    const core::DataPacket* list = c.packet(0);
+    if (!list) {
+        core::DataPacket docs = replicatedDocs(conn, {{c.str(1), c.str(2)}});
+        return Variant(core::VariantArray{Variant(), docs.isEmpty() ? Variant() : Variant(std::move(docs)), qint64(0)});
+    }
+    // Whole list: tick every entry that may be ticked.
+    core::DataPacket out = *list;
+    const int iCheck = requiredField(out, "IDCHECK", kEntries);
+    const int iBranch = requiredField(out, "CDFILIAL", kEntries);
+    const int iNr = requiredField(out, "NRLANCTONF", kEntries);
+    const int iStatus = out.fieldIndex("IDSTATUS"), iNfe = out.fieldIndex("IDSTATUSNFE");
+    std::vector<EntryKey> keys;
+    keys.reserve(out.rows().size());
+    for (const auto& row : out.rows()) keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
+    const auto stored = loadEntries(c.db, conn, keys, false);
+    const auto replicas = replicaStatuses(conn, keys);
+    std::vector<EntryKey> ticked;
+    qint64 count = 0;
+    for (size_t r = 0; r < out.rows().size(); ++r) {
+        auto& row = out.rows()[r];
+        bool ok = false;
+        auto s = stored.find(keys[r]);
+        if (s != stored.end()) {
+            const bool blockedHere = (iStatus >= 0 && iNfe >= 0) && isBlockedEntry(cellText(row, iStatus), cellText(row, iNfe));
+            auto rep = replicas.find(keys[r]);
+            const bool approved = rep != replicas.end() && rep->second.contains('A');
+            ok = !blockedHere && !isBlockedEntry(s->second.status, s->second.statusNfe) && !approved;
+        }
+        row[size_t(iCheck)] = Variant(ok ? "S" : "N");
+        if (ok) {
+            ++count;
+            ticked.push_back(keys[r]);
+        }
+    }
+    core::DataPacket docs = replicatedDocs(conn, ticked);
+    return Variant(core::VariantArray{Variant(std::move(out)), docs.isEmpty() ? Variant() : Variant(std::move(docs)), count});
+}
+
+Variant getVdCancela(CallContext& c)
+{
+    const core::DataPacket& list = *c.packet(0);
+    const int iBranch = requiredField(list, "CDFILIAL", kEntries);
+    const int iNr = requiredField(list, "NRLANCTONF", kEntries);
+    const int iStatus = list.fieldIndex("IDSTATUS"), iNfe = list.fieldIndex("IDSTATUSNFE");
+    const int iVersion = list.fieldIndex("NRVERSAO");
+    QSqlDatabase conn = c.db.connection();
+    std::vector<EntryKey> keys;
+    for (const auto& row : list.rows()) keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
+    const auto stored = loadEntries(c.db, conn, keys, false);
+    qint64 changed = 0;
+    for (size_t r = 0; r < keys.size(); ++r) {
+        const auto& row = list.rows()[r];
+        auto s = stored.find(keys[r]);
+        if (s == stored.end()) { ++changed; continue; }
+        bool differs = false;
+        if (iVersion >= 0 && !row[size_t(iVersion)].isNull())
+            differs = row[size_t(iVersion)].toInt() != s->second.version;
+        if (iStatus >= 0 && cellText(row, iStatus) != s->second.status) differs = true;
+        if (iNfe >= 0 && cellText(row, iNfe) != s->second.statusNfe) differs = true;
+        if (differs) ++changed;
+    }
+    return Variant(changed);
+}
+
+Variant cancelaNota(CallContext& c)
+{
+    const QString branch = c.str(0);
+    const core::DataPacket& list = *c.packet(1);
+    const QString branchInUse = c.str(2), operatorCode = c.str(3), grade = c.str(4);
+    const int iCheck = requiredField(list, "IDCHECK", kEntries);
+    const int iBranch = requiredField(list, "CDFILIAL", kEntries);
+    const int iNr = requiredField(list, "NRLANCTONF", kEntries);
+
+    std::vector<EntryKey> ticked;
+    std::set<EntryKey> seen;
+    for (const auto& row : list.rows()) {
+        if (cellText(row, iCheck) != "S") continue;
+        EntryKey k{cellText(row, iBranch), cellText(row, iNr)};
+        if (k.first != branch)
+            throw BadRequest(QString("O lançamento %1 marcado é da filial %2, não da filial %3.").arg(k.second, k.first, branch));
+        if (seen.insert(k).second) ticked.push_back(k);
+    }
+    if (ticked.empty())
+        return Variant();  // item flow: CancelaItemNf already did the work
+
+    QSqlDatabase conn = c.db.connection();
+    Transaction tx(c.db, conn);
+    const auto stored = loadEntries(c.db, conn, ticked, true);
+    QString firstRefusal;
+    std::vector<std::pair<EntryKey, StoredEntry>> toCancel;
+    for (const EntryKey& k : ticked) {
+        auto s = stored.find(k);
+        QString refusal;
+        if (s == stored.end() || s->second.status != "P" || isBlockedEntry(s->second.status, s->second.statusNfe)) {
+            refusal = "NOTAS_N_CANC";  // emitted, approved or cancelled by someone else meanwhile
+        } else {
+            QSqlQuery q = prepare(conn, "SELECT IDQUITADA, IDMAPAAPURADO FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+            q.addBindValue(k.first);
+            q.addBindValue(k.second);
+            exec(q);
+            bool paid = false, map = false;
+            while (q.next()) {
+                paid = paid || q.value(0).toString() == "S";
+                map = map || q.value(1).toString() == "S";
+            }
+            if (map) refusal = "ERRO_EXC_COMISMAPA";
+            else if (paid) refusal = "ERRO_EXC_COMIS";
+        }
+        if (!refusal.isEmpty()) {
+            if (firstRefusal.isEmpty()) firstRefusal = refusal;
+            continue;
+        }
+        toCancel.emplace_back(k, s->second);
+    }
+    StockDeltas deltas;
+    for (const auto& [k, e] : toCancel) addEntryStock(conn, k.first, k.second, e.nrLancEstq, nullptr, deltas);
+    checkStock(conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
+    for (const auto& [k, e] : toCancel) {
+        setEntryCancelled(conn, k.first, k.second, e.version, true);
+        cancelEntryParts(conn, k.first, k.second, e.nrLancEstq);
+        writeAudit(conn, operatorCode, branchInUse, k.first, k.second, QString(), "CANCELA_NOTA",
+                   grade.isEmpty() || grade == "T" ? QString() : "Grade " + grade);
+    }
+    applyStock(conn, deltas);
+    tx.commit();
+    if (!firstRefusal.isEmpty())
+        throw core::ServerError(firstRefusal);
+    return Variant();
+}
+
+Variant cancelaItemNf(CallContext& c)
+{
+    const QString branch = c.str(0);
+    const core::DataPacket& items = *c.packet(1);
+    const QString entry = c.str(2), nrExp = c.str(3), nrLancEstq = c.str(4);
+    const core::Date day = c.date(5);
+    const QString cdFiliEmit = c.str(6), operatorCode = c.str(7);
+    const int iCheck = requiredField(items, "IDCHECK", "itens");
+    const int iSeq = requiredField(items, "NRSEQITPROD", "itens");
+    QStringList seqs;
+    for (const auto& row : items.rows())
+        if (cellText(row, iCheck) == "S" && !seqs.contains(cellText(row, iSeq))) seqs << cellText(row, iSeq);
+    if (seqs.isEmpty())
+        throw core::ServerError("Nenhum item da nota fiscal está marcado para cancelamento.");
+
+    QSqlDatabase conn = c.db.connection();
+    core::DataPacket followUp(fieldDefs(kFollowUpCols));
+    {
+        Transaction tx(c.db, conn);
+        const auto stored = loadEntries(c.db, conn, {{branch, entry}}, true);
+        auto s = stored.find({branch, entry});
+        if (s == stored.end() || s->second.status != "P" || isBlockedEntry(s->second.status, s->second.statusNfe) ||
+            s->second.nrExp != nrExp || s->second.nrLancEstq != nrLancEstq || s->second.cdFiliEmit != cdFiliEmit ||
+            s->second.day != qint64(day.days))
+            throw core::ServerError("NOTA_ALT");
+        {
+            QSqlQuery p = prepare(conn, "SELECT IDGERPRODEST FROM PARAMEXPED WHERE CDFILIAL = ?");
+            p.addBindValue(branch);
+            exec(p);
+            if (p.next() && p.value(0).toString() == "3") throw core::ServerError("CANCEL_EXP");
+        }
+        {
+            QSqlQuery a = prepare(conn, "SELECT COUNT(*) FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+            a.addBindValue(branch);
+            a.addBindValue(entry);
+            exec(a);
+            if (a.next() && a.value(0).toLongLong() > 0) throw core::ServerError("CNTCOMIS");
+        }
+        QSqlQuery it = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, NMPRODUTO, QTITEMPROD, CDFILIALPED, NRPEDIDO, "
+                                             "NRITEMPED FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                             "IDCANCELADO = 'N' AND NRSEQITPROD IN (%1) ORDER BY NRSEQITPROD")
+                                         .arg(marks(seqs.size())));
+        it.addBindValue(branch);
+        it.addBindValue(entry);
+        for (const QString& sq : seqs) it.addBindValue(sq);
+        exec(it);
+        while (it.next())
+            followUp.appendRow({branch, entry, nrExp, nrLancEstq, day, cdFiliEmit, it.value(0).toString(),
+                                it.value(1).toString(), it.value(2).toString(), it.value(3).toDouble(),
+                                it.value(4).toString(), it.value(5).toString(), it.value(6).toString()});
+        if (followUp.rowCount() != seqs.size())
+            throw core::ServerError("NOTA_ALT");  // an item is gone or already cancelled
+        StockDeltas deltas;
+        addEntryStock(conn, branch, entry, nrLancEstq, &seqs, deltas);
+        checkStock(conn, deltas, "ITEM_N_CANC");
+        QStringList binds{branch, entry};
+        binds += seqs;
+        execKeyed(conn, QString("UPDATE ITLANCTONF SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                "NRSEQITPROD IN (%1)").arg(marks(seqs.size())), binds);
+        binds[1] = nrLancEstq;
+        execKeyed(conn, QString("UPDATE ITLANCTOEST SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND "
+                                "NRSEQITPROD IN (%1)").arg(marks(seqs.size())), binds);
+        applyStock(conn, deltas);
+        QSqlQuery left = prepare(conn, "SELECT COUNT(*) FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N'");
+        left.addBindValue(branch);
+        left.addBindValue(entry);
+        exec(left);
+        const bool none = left.next() && left.value(0).toLongLong() == 0;
+        setEntryCancelled(conn, branch, entry, s->second.version, none);
+        if (none) cancelEntryParts(conn, branch, entry, nrLancEstq);
+        for (const QString& sq : seqs) writeAudit(conn, operatorCode, QString(), branch, entry, sq, "CANCELA_ITEM", QString());
+        if (none)
+            writeAudit(conn, operatorCode, QString(), branch, entry, QString(), "CANCELA_NOTA", "Todos os itens cancelados");
+        tx.commit();
+    }
+    return Variant(core::VariantArray{Variant(std::move(followUp)), itemsOf(conn, branch, entry), accountsOf(conn, branch, entry)});
+}
+
+Variant getParExpedicao(CallContext& c)
+{
+    static const std::vector<Column> cols = {
+        {"IDGERPRODEST", FieldType::String, 1}, {"IDREPLITRANS", FieldType::String, 1}, {"IDTPEXPPEDIDO", FieldType::String, 3}};
+    QSqlDatabase conn = c.db.connection();
+    QSqlQuery q = prepare(conn, "SELECT IDGERPRODEST, IDREPLITRANS, IDTPEXPPEDIDO FROM PARAMEXPED WHERE CDFILIAL = ?");
+    q.addBindValue(c.str(0));
+    exec(q);
+    return packetFromQuery(q, cols);
+}
+
+Variant getExp(CallContext& c)
+{
+    static const std::vector<Column> cols = {
+        {"IDMARCADO", FieldType::String, 1, true}, {"CDFILIAL", FieldType::String, 4},
+        {"NREXPEDICAO", FieldType::String, 10},    {"CDVIATURA", FieldType::String, 4},
+        {"NRPLACA", FieldType::String, 8}};
+    QSqlDatabase conn = c.db.connection();
+    QSqlQuery q = prepare(conn, "SELECT 'N', CDFILIAL, NREXPEDICAO, CDVIATURA, NRPLACA FROM EXPEDICAO WHERE CDFILIAL = ? "
+                                "ORDER BY NREXPEDICAO");
+    q.addBindValue(c.str(0));
+    exec(q);
+    return packetFromQuery(q, cols);
+}
+
+Variant getGradePesq(CallContext& c)
+{
+    static const std::vector<Column> cols = {{"NRGRADEPED", FieldType::String, 40}};
+    const core::Date first = checkedDate(c.arg(1), "Data inicial");
+    const core::Date last = checkedDate(c.arg(2), "Data final");
+    QSqlDatabase conn = c.db.connection();
+    QSqlQuery q = prepare(conn, "SELECT NRGRADEPED FROM GRADEPED WHERE CDFILIAL = ? AND DTGRADE BETWEEN ? AND ? "
+                                "ORDER BY NRGRADEPED");
+    q.addBindValue(c.str(0));
+    q.addBindValue(qint64(first.days));
+    q.addBindValue(qint64(last.days));
+    exec(q);
+    return packetFromQuery(q, cols);
+}
+
+} // namespace
+
+bool isBlockedEntry(const QString& status, const QString& statusNfe)
+{
+    return oneOf(status, {"A", "C", "E", "L"}) || oneOf(statusNfe, {"A", "D", "T"});
+}
+
+void writeAudit(QSqlDatabase& conn, const QString& operatorCode, const QString& branchInUse, const QString& branch,
+                const QString& entry, const QString& item, const QString& operation, const QString& detail)
+{
+    QSqlQuery q = prepare(conn, "INSERT INTO AUDITCANC (DTHRREGISTRO, CDOPERADOR, CDFILIPROC, CDFILIAL, NRLANCTONF, "
+                                "NRSEQITPROD, IDOPERACAO, DSDETALHE) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+    q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
+    q.addBindValue(operatorCode);
+    q.addBindValue(branchInUse);
+    q.addBindValue(branch);
+    q.addBindValue(entry);
+    q.addBindValue(item.isEmpty() ? QVariant() : QVariant(item));
+    q.addBindValue(operation);
+    q.addBindValue(detail.left(200));
+    exec(q);
+}
+
+void registerCancelNota(Registry& r)
+{
+    using K = ArgKind;
+    const QString s = kCancelNotaServer;
+    r.add(s, "GetLanctoNF", {K::String, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
+                             K::String, K::String, K::String}, getLanctoNF);
+    r.add(s, "GetItem", {K::String, K::String}, getItem);
+    r.add(s, "GetItLanctoEst", {K::String, K::String}, getItLanctoEst);
+    r.add(s, "GetReplicAprov", {K::String, K::String}, getReplicAprov);
+    r.add(s, "VerReplic", {K::PacketOrNull, K::String, K::String}, verReplic);
+    r.add(s, "GetVdCancela", {K::Packet, K::String}, getVdCancela);
+    r.add(s, "CancelaNota", {K::String, K::Packet, K::String, K::String, K::String}, cancelaNota);
+    r.add(s, "CancelaItemNf", {K::String, K::Packet, K::String, K::String, K::String, K::Date, K::String, K::String},
+          cancelaItemNf);
+    r.add(s, "GetParExpedicao", {K::String}, getParExpedicao);
+    r.add(s, "GetExp", {K::String}, getExp);
+    r.add(s, "GetGradePesq", {K::String, K::Date, K::Date}, getGradePesq);
+}
+
+} // namespace server

@@ -1,0 +1,181 @@
+#include "database.h"
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QStringList>
+#include <QThread>
+
+#include <map>
+#include <mutex>
+
+namespace server {
+
+std::atomic<int> Database::nextId_{1};
+
+DbConfig DbConfig::parse(const QString& text)
+{
+    DbConfig c;
+    if (text.startsWith("postgres:")) {
+        c.dialect = Dialect::Postgres;
+        const QStringList parts = text.mid(9).split(' ', Qt::SkipEmptyParts);
+        for (const QString& p : parts) {
+            const int eq = p.indexOf('=');
+            if (eq <= 0)
+                throw core::Error(QString("Opção de conexão inválida: \"%1\" (esperado chave=valor).").arg(p));
+            const QString k = p.left(eq).toLower(), v = p.mid(eq + 1);
+            if (k == "host") c.host = v;
+            else if (k == "port") {
+                bool ok = false;
+                c.port = v.toInt(&ok);
+                if (!ok || c.port <= 0 || c.port > 65535)
+                    throw core::Error(QString("Porta inválida: \"%1\".").arg(v));
+            } else if (k == "user") c.user = v;
+            else if (k == "password") c.password = v;
+            else if (k == "dbname") c.dbName = v;
+            else if (k == "schema") c.schema = v;
+            else throw core::Error(QString("Opção de conexão desconhecida: \"%1\".").arg(k));
+        }
+        if (c.dbName.isEmpty())
+            throw core::Error("Conexão PostgreSQL sem dbname.");
+        for (QChar ch : c.schema)
+            if (!(ch.isLetterOrNumber() || ch == '_'))
+                throw core::Error(QString("Nome de schema inválido: \"%1\".").arg(c.schema));
+        return c;
+    }
+    c.dialect = Dialect::Sqlite;
+    c.sqlitePath = text.startsWith("sqlite:") ? text.mid(7) : text;
+    if (c.sqlitePath.isEmpty())
+        throw core::Error("Arquivo SQLite não informado.");
+    return c;
+}
+
+QString DbConfig::describe() const
+{
+    if (dialect == Dialect::Sqlite)
+        return "sqlite:" + sqlitePath;
+    return QString("postgres:host=%1 port=%2 dbname=%3%4")
+        .arg(host).arg(port).arg(dbName).arg(schema.isEmpty() ? QString() : " schema=" + schema);
+}
+
+namespace {
+// Connections opened by this thread, removed when the thread ends.
+struct ThreadConnections {
+    std::map<int, QString> names;
+    ~ThreadConnections()
+    {
+        for (auto& [id, name] : names) {
+            {
+                QSqlDatabase db = QSqlDatabase::database(name, false);
+                if (db.isValid()) db.close();
+            }
+            QSqlDatabase::removeDatabase(name);
+        }
+    }
+};
+thread_local ThreadConnections tlsConnections;
+std::atomic<quint64> threadSerial{1};
+thread_local quint64 tlsThreadSerial = threadSerial++;
+} // namespace
+
+Database::Database(DbConfig cfg) : cfg_(std::move(cfg)), id_(nextId_++) {}
+
+Database::~Database()
+{
+    // The owning thread's connection goes with the object; connections of
+    // worker threads go when those threads end.
+    auto it = tlsConnections.names.find(id_);
+    if (it != tlsConnections.names.end()) {
+        const QString name = it->second;
+        tlsConnections.names.erase(it);
+        {
+            QSqlDatabase db = QSqlDatabase::database(name, false);
+            if (db.isValid()) db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+    }
+}
+
+QSqlDatabase Database::connection()
+{
+    auto it = tlsConnections.names.find(id_);
+    if (it != tlsConnections.names.end()) {
+        QSqlDatabase db = QSqlDatabase::database(it->second, false);
+        if (db.isOpen()) return db;
+    }
+    const QString name = QString("expsrv_%1_%2").arg(id_).arg(tlsThreadSerial);
+    if (QSqlDatabase::contains(name)) QSqlDatabase::removeDatabase(name);
+    QSqlDatabase db;
+    if (cfg_.dialect == Dialect::Sqlite) {
+        db = QSqlDatabase::addDatabase("QSQLITE", name);
+        db.setDatabaseName(cfg_.sqlitePath);
+        db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=15000");
+    } else {
+        db = QSqlDatabase::addDatabase("QPSQL", name);
+        db.setHostName(cfg_.host);
+        db.setPort(cfg_.port);
+        db.setUserName(cfg_.user);
+        db.setPassword(cfg_.password);
+        db.setDatabaseName(cfg_.dbName);
+    }
+    if (!db.open()) {
+        const QString err = db.lastError().text();
+        db = QSqlDatabase();
+        QSqlDatabase::removeDatabase(name);
+        throw InternalError(QString("Não foi possível abrir o banco de dados %1: %2").arg(cfg_.describe(), err));
+    }
+    tlsConnections.names[id_] = name;
+    if (cfg_.dialect == Dialect::Sqlite) {
+        execDirect(db, "PRAGMA journal_mode=WAL");
+        execDirect(db, "PRAGMA synchronous=NORMAL");
+        execDirect(db, "PRAGMA foreign_keys=ON");
+    } else if (!cfg_.schema.isEmpty()) {
+        execDirect(db, QString("CREATE SCHEMA IF NOT EXISTS %1").arg(cfg_.schema));
+        execDirect(db, QString("SET search_path TO %1").arg(cfg_.schema));
+    }
+    return db;
+}
+
+QSqlQuery prepare(QSqlDatabase& db, const QString& sql)
+{
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        throw InternalError(QString("Erro de SQL: %1 [%2]").arg(q.lastError().text(), sql.simplified().left(200)));
+    return q;
+}
+
+void exec(QSqlQuery& q)
+{
+    if (!q.exec())
+        throw InternalError(QString("Erro de banco de dados: %1 [%2]")
+                                .arg(q.lastError().text(), q.lastQuery().simplified().left(200)));
+}
+
+void execDirect(QSqlDatabase& db, const QString& sql)
+{
+    QSqlQuery q(db);
+    if (!q.exec(sql))
+        throw InternalError(QString("Erro de banco de dados: %1 [%2]").arg(q.lastError().text(), sql.simplified().left(200)));
+}
+
+Transaction::Transaction(Database& db, QSqlDatabase& conn) : db_(db), conn_(conn)
+{
+    execDirect(conn_, db_.isSqlite() ? "BEGIN IMMEDIATE" : "BEGIN");
+    open_ = true;
+}
+
+Transaction::~Transaction()
+{
+    if (open_) {
+        QSqlQuery q(conn_);
+        q.exec("ROLLBACK");
+    }
+}
+
+void Transaction::commit()
+{
+    execDirect(conn_, "COMMIT");
+    open_ = false;
+}
+
+} // namespace server

@@ -1,0 +1,67 @@
+#include "packetbuild.h"
+
+#include "registry.h"
+
+#include <QSqlRecord>
+
+namespace server {
+
+QList<core::FieldDef> fieldDefs(const std::vector<Column>& cols)
+{
+    QList<core::FieldDef> defs;
+    defs.reserve(int(cols.size()));
+    for (const Column& c : cols)
+        defs << core::FieldDef{QString::fromLatin1(c.name), c.type, c.size, c.fixed, false};
+    return defs;
+}
+
+core::DataPacket packetFromQuery(QSqlQuery& q, const std::vector<Column>& cols)
+{
+    core::DataPacket p(fieldDefs(cols));
+    const int n = int(cols.size());
+    while (q.next()) {
+        core::PacketRow row;
+        row.reserve(n);
+        for (int i = 0; i < n; ++i) {
+            const QVariant v = q.value(i);
+            if (v.isNull()) {
+                row.emplace_back();
+                continue;
+            }
+            switch (cols[i].type) {
+            case core::FieldType::String: row.emplace_back(v.toString()); break;
+            case core::FieldType::Integer: row.emplace_back(qint64(v.toLongLong())); break;
+            case core::FieldType::Float: row.emplace_back(v.toDouble()); break;
+            case core::FieldType::Boolean: row.emplace_back(v.toBool()); break;
+            case core::FieldType::DateTime: row.emplace_back(core::Date{v.toDouble()}); break;
+            }
+        }
+        p.appendRow(std::move(row));
+    }
+    return p;
+}
+
+int requiredField(const core::DataPacket& p, const QString& name, const QString& what)
+{
+    const int i = p.fieldIndex(name);
+    if (i < 0)
+        throw BadRequest(QString("O pacote de %1 não tem o campo %2.").arg(what, name));
+    return i;
+}
+
+QString cellText(const core::PacketRow& row, int idx)
+{
+    const core::Variant& v = row.at(size_t(idx));
+    return v.isNull() ? QString() : v.toString();
+}
+
+QString marks(int n)
+{
+    QString s;
+    s.reserve(n * 2);
+    for (int i = 0; i < n; ++i)
+        s += i ? ",?" : "?";
+    return s;
+}
+
+} // namespace server

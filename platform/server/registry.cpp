@@ -1,0 +1,105 @@
+#include "registry.h"
+
+#include <cmath>
+
+namespace server {
+
+namespace {
+constexpr double kMaxDay = 2958465;  // 31/12/9999
+
+QString kindName(ArgKind k)
+{
+    switch (k) {
+    case ArgKind::String: return "string";
+    case ArgKind::Date: return "date";
+    case ArgKind::Packet: return "data packet";
+    case ArgKind::PacketOrNull: return "data packet or null";
+    case ArgKind::Any: return "any";
+    }
+    return {};
+}
+} // namespace
+
+core::Date checkedDate(const core::Variant& v, const QString& what)
+{
+    double d = 0;
+    switch (v.type()) {
+    case core::Variant::Type::Date: d = v.toDate().days; break;
+    case core::Variant::Type::Double: d = v.toDouble(); break;
+    case core::Variant::Type::Integer: d = double(v.toInt()); break;
+    default:
+        throw BadRequest(QString("%1: esperada uma data ou um número de dias, recebido %2.")
+                             .arg(what, core::Variant::typeName(v.type())));
+    }
+    if (!std::isfinite(d) || d < 1 || d >= kMaxDay + 1)
+        throw BadRequest(QString("%1: data inválida (%2).").arg(what).arg(d, 0, 'g', 12));
+    return core::Date{std::floor(d)};
+}
+
+core::Date CallContext::date(int i) const
+{
+    return checkedDate(args_.at(i), QString("argumento %1").arg(i + 1));
+}
+
+const core::DataPacket* CallContext::packet(int i) const
+{
+    return args_.at(i).isNull() ? nullptr : &args_.at(i).packet();
+}
+
+void Registry::add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h)
+{
+    servers_[server][method] = Entry{std::move(args), std::move(h)};
+}
+
+bool Registry::hasServer(const QString& server) const
+{
+    return servers_.count(server) > 0;
+}
+
+QStringList Registry::servers() const
+{
+    QStringList out;
+    for (const auto& [name, methods] : servers_)
+        out << name;
+    return out;
+}
+
+CallResult Registry::call(Database& db, const CallRequest& req) const
+{
+    auto s = servers_.find(req.server);
+    if (s == servers_.end())
+        throw NotFound(QString("Servidor desconhecido: \"%1\".").arg(req.server));
+    auto m = s->second.find(req.method);
+    if (m == s->second.end())
+        throw NotFound(QString("Método desconhecido: \"%1.%2\".").arg(req.server, req.method));
+    const Entry& e = m->second;
+    if (req.args.size() != int(e.args.size()))
+        throw BadRequest(QString("%1: esperados %2 argumentos, recebidos %3.")
+                             .arg(req.method).arg(e.args.size()).arg(req.args.size()));
+    if (!req.byRef.isEmpty() && req.byRef.size() != req.args.size())
+        throw BadRequest(QString("%1: byRef deve ter um valor por argumento.").arg(req.method));
+    for (int i = 0; i < req.args.size(); ++i) {
+        const core::Variant& a = req.args[i];
+        const auto t = a.type();
+        bool ok = true;
+        switch (e.args[i]) {
+        case ArgKind::String: ok = t == core::Variant::Type::String; break;
+        case ArgKind::Date: checkedDate(a, QString("%1, argumento %2").arg(req.method).arg(i + 1)); break;
+        case ArgKind::Packet: ok = t == core::Variant::Type::Packet; break;
+        case ArgKind::PacketOrNull: ok = t == core::Variant::Type::Packet || t == core::Variant::Type::Null; break;
+        case ArgKind::Any: break;
+        }
+        if (!ok)
+            throw BadRequest(QString("%1, argumento %2: esperado %3, recebido %4.")
+                                 .arg(req.method).arg(i + 1).arg(kindName(e.args[i]), core::Variant::typeName(t)));
+    }
+    CallContext ctx(db, req.args);
+    CallResult r;
+    r.payload = e.handler(ctx);
+    r.refs.reserve(req.args.size());
+    for (int i = 0; i < req.args.size(); ++i)
+        r.refs << ((!req.byRef.isEmpty() && req.byRef[i]) ? ctx.refs()[i] : core::Variant());
+    return r;
+}
+
+} // namespace server

@@ -1,0 +1,90 @@
+#pragma once
+// The method registry: (server name, method name) -> handler, with the
+// argument count and kinds checked before the handler runs. Handlers are
+// thin: they read their arguments through CallContext and return a payload.
+
+#include "database.h"
+
+#include <core/datapacket.h>
+#include <core/variant.h>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace server {
+
+/// The request itself is wrong (arguments, body): HTTP 400.
+class BadRequest : public core::Error {
+public:
+    using core::Error::Error;
+};
+/// Unknown server or method: HTTP 404.
+class NotFound : public core::Error {
+public:
+    using core::Error::Error;
+};
+
+enum class ArgKind {
+    String,  ///< a string
+    Date,    ///< a date, or a day count as a number; refused when not a valid day
+    Packet,  ///< a data packet
+    PacketOrNull,
+    Any,
+};
+
+struct CallRequest {
+    QString server;
+    QString method;
+    core::VariantArray args;
+    QList<bool> byRef;  ///< empty: all by value
+};
+
+struct CallResult {
+    core::Variant payload;
+    core::VariantArray refs;  ///< one per argument, Null for by-value ones
+};
+
+class CallContext {
+public:
+    CallContext(Database& db, const core::VariantArray& args) : db(db), args_(args), refs_(args) {}
+    Database& db;
+
+    QString str(int i) const { return args_.at(i).isNull() ? QString() : args_.at(i).toString(); }
+    core::Date date(int i) const;
+    const core::DataPacket* packet(int i) const;  ///< null for a Null argument
+    const core::Variant& arg(int i) const { return args_.at(i); }
+    /// Sets what a by-reference argument carries back.
+    void setRef(int i, const core::Variant& v) { refs_[i] = v; }
+    const core::VariantArray& refs() const { return refs_; }
+
+private:
+    const core::VariantArray& args_;
+    core::VariantArray refs_;
+};
+
+using Handler = std::function<core::Variant(CallContext&)>;
+
+class Registry {
+public:
+    void add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h);
+    bool hasServer(const QString& server) const;
+    QStringList servers() const;
+    /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
+    /// or whatever the handler raises.
+    CallResult call(Database& db, const CallRequest& req) const;
+
+private:
+    struct Entry {
+        std::vector<ArgKind> args;
+        Handler handler;
+    };
+    std::map<QString, std::map<QString, Entry>> servers_;
+};
+
+/// Validates a date argument: a Date or a number of days, a whole or
+/// fractional day count between 1 (31/12/1899) and 31/12/9999. Throws
+/// BadRequest naming the argument.
+core::Date checkedDate(const core::Variant& v, const QString& what);
+
+} // namespace server

@@ -1,0 +1,20 @@
+#pragma once
+// The server's schema: application tables and the host tables that the
+// screen queries directly, created and migrated at start-up. Dates of the
+// application tables are stored as the platform's day count (INTEGER), the
+// same number on the wire and in both dialects.
+
+#include "database.h"
+
+namespace server {
+
+/// Current schema version written in SCHEMA_VERSAO.
+constexpr int kSchemaVersion = 1;
+
+/// Creates the tables that are missing and applies pending migrations in one
+/// transaction; returns the version found before (0 for an empty database).
+/// Throws InternalError when the database holds a newer version than this
+/// program knows.
+int migrateSchema(Database& db);
+
+} // namespace server
