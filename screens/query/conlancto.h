@@ -1,0 +1,141 @@
+#pragma once
+// The entry query and cancellation screen "Cancelamento / Consulta
+// Lançamentos" (EXP01800): lists one branch's shipping invoice entries with
+// their items and stock-withdrawal items, and cancels the ticked entries or
+// items through the cancellation server.
+//
+// The implementation is split by concern:
+//   conlancto.cpp         components, creation, activation, close
+//   conlancto_panel.cpp   branch panel, filter command, control enabling
+//   conlancto_load.cpp    loading entries, items and stock items; search, print
+//   conlancto_status.cpp  status texts of the entry list
+
+#include <host/frmpadrao.h>
+
+#include <core/adoibquery.h>
+#include <core/clientdataset.h>
+#include <core/netconnection.h>
+
+#include <QLabel>
+
+class QScrollArea;
+
+class TfrmConLancto;
+
+// --- exported unit state -----------------------------------------------------
+extern "C" {
+/// The one screen instance; null until created and after it was released.
+Q_DECL_EXPORT extern TfrmConLancto* frmConLancto;
+/// The screen instance exists.
+Q_DECL_EXPORT extern bool boIdCriado;
+/// The next activation is the first since the instance was created.
+Q_DECL_EXPORT extern bool boPrimVez;
+}
+
+// --- unit state the screen's handlers share ---------------------------------
+namespace cli_exp01800 {
+extern int inNotasMarcadas;   ///< ticked entries
+extern int inItensMarcados;   ///< ticked items
+extern bool boContaComissao;  ///< the current entry has commission accounts
+} // namespace cli_exp01800
+
+class TfrmConLancto : public host::TfrmPadrao {
+    Q_OBJECT
+public:
+    explicit TfrmConLancto(QWidget* owner = nullptr);
+    ~TfrmConLancto() override;
+
+    // --- tool bar ----------------------------------------------------------
+    host::TSpeedButton* sbtCancelNota;
+    host::TSpeedButton* sbtFiltro;
+    QLabel* imgUncheck;
+    QLabel* imgDescheck;
+    QLabel* imgCheck;
+
+    // --- branch panel ------------------------------------------------------
+    host::TPanel* panFiltro;
+    QLabel* Label2;
+    host::TMaskEdit* medFilial;
+    host::TBtnPesquisa* btpPesqFilial;
+    host::TEdit* edtFilial;
+
+    // --- pages and grids ---------------------------------------------------
+    host::TabSheet* tshItemEst;
+    host::DBGrid* dbgItensNf;
+    QWidget* Panel1;
+    QScrollArea* ScrollBox1;
+    host::DBGrid* dbgItemEst;
+
+    // --- menu entries ------------------------------------------------------
+    QAction* mnuRetiEst;
+    QAction* N1;
+    QAction* mnuCancelaNota;
+    QAction* mnuFiltrar;
+
+    // --- data --------------------------------------------------------------
+    core::ClientDataset* cdsLanctoNF;
+    core::ClientDataset* cdsItensLanctoNF;
+    core::ClientDataset* cdsContaGerada;
+    core::ClientDataset* cdsItLanctoEst;
+    core::ClientDataset* cdsErroReplic;
+    core::ClientDataset* cdsParamExpedicao;
+    core::ClientDataset* cdsReplicAprov;
+    core::DataSource* dtsLanctoNF;
+    core::DataSource* dtsItensLanctoNF;
+    core::DataSource* dtsItLanctoEst;
+    core::DataSource* dtsFilial;
+    core::TADOIBQuery* qryFilial;
+    core::TADOIBQuery* qryInscrEstad;
+    core::TNetConnection* netCancelExp;
+    core::TNetConnection* netSituacao;
+
+    /// True once the filter dialog has loaded entries into this screen.
+    bool boFiltroAplicado = false;
+
+    // --- lifecycle ---------------------------------------------------------
+    void FormCreate() override;
+    void FormActivate() override;
+    void FormClose() override;
+    void netCancelExpBeforeConnect(core::TNetConnection& sender);
+    void netSituacaoBeforeConnect(core::TNetConnection& sender);
+
+    // --- branch panel and enabling ----------------------------------------
+    void panFiltroEnter();
+    void panFiltroExit();
+    void Vd_CDFilial();
+    void medFilialChange();
+    void btpPesqFilialBeforePesq(bool& continuePesq);
+    void btpPesqFilialAfterPesq();
+    void sbtFiltroClick();
+    void mnuFiltrarClick();
+    void dtsPadraoStateChange() override;
+    void Habilita();
+
+    // --- loading -----------------------------------------------------------
+    void sbtVerificarClick() override;
+    void sbtProcurarClick() override;
+    void pgcPadraoChange() override;
+    void cdsLanctoNFAfterScroll(core::ClientDataset& ds);
+    void sbtImprimirClick() override;
+
+    // --- status texts ------------------------------------------------------
+    void cdsLanctoNFIDSTATUSGetText(core::Field& sender, QString& text, bool displayText);
+    void cdsLanctoNFIDSTATUSNFEGetText(core::Field& sender, QString& text, bool displayText);
+
+    // --- entry and item grids ----------------------------------------------
+    void dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift) override;
+
+    // --- cancellation ------------------------------------------------------
+    void mnuRetiEstClick();
+
+private:
+    void buildToolBar();
+    void buildBranchPanel();
+    void buildPages();
+    void buildMenus();
+    void buildData();
+    void loadItems();
+    void loadStockItems();
+    void attachAfterScroll();
+    void detachAfterScroll();
+};
