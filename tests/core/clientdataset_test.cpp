@@ -1,0 +1,450 @@
+// Client datasets: loading, refusals, cursor, index, locate, edit/post,
+// events and control disabling, display texts.
+#include "core/clientdataset.h"
+#include "core/datapacket.h"
+#include "core/errors.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+using namespace core;
+
+namespace {
+
+// Declares the fields of a small entry list.
+void declare(ClientDataset& ds)
+{
+    ds.addString("IDCHECK", 1, "4");
+    ds.addString("NRLANCTONF", 10, "Lançamento");
+    ds.addDateTime("DTENTRSAID", "Data");
+    ds.addFloat("VRTOTAL", "Valor", true, "#,##0.00");
+}
+
+DataPacket entries()
+{
+    // Extra field CDFILIAL and a different order: matched by name.
+    DataPacket p({{"CDFILIAL", FieldType::String, 4},
+                  {"nrlanctonf", FieldType::String, 10},
+                  {"IDCHECK", FieldType::String, 1},
+                  {"DTENTRSAID", FieldType::DateTime},
+                  {"VRTOTAL", FieldType::Float}});
+    p.appendRow({"0001", "0000000030", "N", Date{45002}, 10.0});
+    p.appendRow({"0001", "0000000010", "N", Date{45001}, 20.0});
+    p.appendRow({"0001", "0000000020", "S", Date{45001}, 30.0});
+    p.appendRow({"0001", "0000000005", "N", Date{45003}, Variant()});
+    return p;
+}
+
+QStringList column(const ClientDataset& ds, const QString& field)
+{
+    QStringList out;
+    const int f = ds.fieldByName(field).index();
+    for (int r = 0; r < ds.recordCount(); ++r)
+        out << ds.rawValue(r, f).toString();
+    return out;
+}
+
+struct Loaded : ::testing::Test {
+    ClientDataset ds{"cdsLanctoNF"};
+    void SetUp() override
+    {
+        declare(ds);
+        ds.loadFromPacket(entries());
+    }
+    QString cur() const { return ds.fieldByName("NRLANCTONF").asString(); }
+};
+
+} // namespace
+
+TEST(ClientDatasetTest, ClosedDatasetIsEmptyAndInactive)
+{
+    ClientDataset ds("cds");
+    declare(ds);
+    EXPECT_TRUE(ds.isEmpty());
+    EXPECT_FALSE(ds.active());
+    EXPECT_EQ(ds.recordCount(), 0);
+    EXPECT_EQ(ds.recNo(), -1);
+    EXPECT_TRUE(ds.fieldByName("NRLANCTONF").isNull());
+    EXPECT_THROW(ds.next(), Error);
+    EXPECT_THROW(ds.edit(), Error);
+    EXPECT_THROW(ds.emptyDataSet(), Error);
+    ds.createDataSet();
+    EXPECT_EQ(ds.state(), DatasetState::Browse);
+    EXPECT_TRUE(ds.isEmpty());
+    EXPECT_TRUE(ds.eof());
+    EXPECT_THROW(ds.edit(), Error);
+    ds.loadFromPacket(entries());
+    EXPECT_FALSE(ds.isEmpty());
+    ds.close();
+    EXPECT_TRUE(ds.isEmpty());
+    EXPECT_EQ(ds.state(), DatasetState::Inactive);
+}
+
+TEST(ClientDatasetTest, FieldsAreDeclaredOnceAndFoundIgnoringCase)
+{
+    ClientDataset ds("cdsX");
+    declare(ds);
+    EXPECT_EQ(&ds.fieldByName("nrLanctoNF"), &ds.field(1));
+    EXPECT_EQ(ds.findField("NADA"), nullptr);
+    try {
+        ds.fieldByName("NADA");
+        ADD_FAILURE();
+    } catch (const Error& e) {
+        EXPECT_TRUE(e.message().contains("cdsX") && e.message().contains("NADA"));
+    }
+    EXPECT_THROW(ds.addString("idcheck", 1), Error);
+    ds.createDataSet();
+    EXPECT_THROW(ds.addString("OUTRO", 1), Error);
+}
+
+TEST_F(Loaded, LoadMatchesFieldsByNameAndStartsOnTheFirstRow)
+{
+    EXPECT_EQ(ds.recordCount(), 4);
+    EXPECT_EQ(ds.recNo(), 0);
+    EXPECT_TRUE(ds.bof());
+    EXPECT_FALSE(ds.eof());
+    EXPECT_EQ(cur(), "0000000030");
+    EXPECT_EQ(ds.fieldByName("IDCHECK").asString(), "N");
+    EXPECT_EQ(ds.findField("CDFILIAL"), nullptr);
+}
+
+TEST_F(Loaded, RefusedPacketsLeaveTheDatasetAsItWas)
+{
+    ds.next();
+    const DataPacket before = ds.toPacket();
+
+    DataPacket missing({{"IDCHECK", FieldType::String, 1}, {"NRLANCTONF", FieldType::String, 10},
+                        {"DTENTRSAID", FieldType::DateTime}});
+    missing.appendRow({"N", "1", Date{1}});
+    EXPECT_THROW(ds.loadFromPacket(missing), Error);
+
+    DataPacket textInFloat({{"IDCHECK", FieldType::String, 1}, {"NRLANCTONF", FieldType::String, 10},
+                            {"DTENTRSAID", FieldType::DateTime}, {"VRTOTAL", FieldType::String, 10}});
+    textInFloat.appendRow({"N", "1", Date{1}, "1.5"});
+    EXPECT_THROW(ds.loadFromPacket(textInFloat), Error);
+
+    DataPacket numberAsDate({{"IDCHECK", FieldType::String, 1}, {"NRLANCTONF", FieldType::String, 10},
+                             {"DTENTRSAID", FieldType::Float}, {"VRTOTAL", FieldType::Float}});
+    numberAsDate.appendRow({"N", "1", 2.0, 1.0});
+    EXPECT_THROW(ds.loadFromPacket(numberAsDate), Error);
+
+    EXPECT_THROW(ds.setData(Variant("não é pacote")), Error);
+
+    EXPECT_EQ(ds.toPacket(), before);
+    EXPECT_EQ(ds.recNo(), 1);
+    EXPECT_EQ(ds.state(), DatasetState::Browse);
+}
+
+TEST(ClientDatasetTest, IntegersAreAcceptedForFloatFields)
+{
+    ClientDataset ds("cds");
+    ds.addFloat("VR");
+    DataPacket p({{"VR", FieldType::Integer}});
+    p.appendRow({7});
+    ds.loadFromPacket(p);
+    EXPECT_EQ(ds.fieldByName("VR").value().type(), Variant::Type::Double);
+    EXPECT_DOUBLE_EQ(ds.fieldByName("VR").asFloat(), 7.0);
+}
+
+TEST_F(Loaded, CursorMovesAndStopsAtTheEnds)
+{
+    ds.next();
+    EXPECT_EQ(ds.recNo(), 1);
+    EXPECT_FALSE(ds.bof());
+    ds.last();
+    EXPECT_EQ(ds.recNo(), 3);
+    EXPECT_TRUE(ds.eof());
+    ds.next();
+    EXPECT_EQ(ds.recNo(), 3);
+    EXPECT_TRUE(ds.eof());
+    ds.prior();
+    EXPECT_EQ(ds.recNo(), 2);
+    EXPECT_FALSE(ds.eof());
+    ds.first();
+    ds.prior();
+    EXPECT_TRUE(ds.bof());
+    EXPECT_EQ(ds.recNo(), 0);
+    ds.moveTo(99);
+    EXPECT_EQ(ds.recNo(), 3);
+    ds.moveTo(-4);
+    EXPECT_EQ(ds.recNo(), 0);
+
+    // The usual walk visits every row once.
+    QStringList seen;
+    ds.first();
+    while (!ds.eof()) {
+        seen << cur();
+        ds.next();
+    }
+    EXPECT_EQ(seen.size(), 4);
+}
+
+TEST_F(Loaded, IndexOrdersStablyAndKeepsTheCurrentRecord)
+{
+    ds.moveTo(2); // 0000000020
+    ds.setIndexFieldNames("DTENTRSAID; NRLANCTONF");
+    EXPECT_EQ(column(ds, "NRLANCTONF"), QStringList({"0000000010", "0000000020", "0000000030", "0000000005"}));
+    EXPECT_EQ(cur(), "0000000020");
+    EXPECT_EQ(ds.recNo(), 1);
+
+    // Equal keys keep the load order.
+    ds.setIndexFieldNames("IDCHECK");
+    EXPECT_EQ(column(ds, "NRLANCTONF"), QStringList({"0000000030", "0000000010", "0000000005", "0000000020"}));
+
+    // A posted change moves the row to its place; the cursor follows it.
+    ds.setIndexFieldNames("DTENTRSAID;NRLANCTONF");
+    ds.first(); // 0000000010
+    ds.edit();
+    ds.fieldByName("DTENTRSAID").setValue(Date{45010});
+    ds.post();
+    EXPECT_EQ(column(ds, "NRLANCTONF"), QStringList({"0000000020", "0000000030", "0000000005", "0000000010"}));
+    EXPECT_EQ(cur(), "0000000010");
+    EXPECT_EQ(ds.recNo(), 3);
+
+    // The index holds over a reload; clearing it restores load order.
+    ds.loadFromPacket(entries());
+    EXPECT_EQ(column(ds, "NRLANCTONF").first(), "0000000010");
+    ds.setIndexFieldNames("");
+    EXPECT_EQ(column(ds, "NRLANCTONF").first(), "0000000030");
+    EXPECT_THROW(ds.setIndexFieldNames("NADA"), Error);
+    EXPECT_EQ(ds.indexFieldNames(), "");
+}
+
+TEST_F(Loaded, LocateFindsCaseInsensitivelyOnRequestAndStaysPutOtherwise)
+{
+    ds.moveTo(1);
+    EXPECT_TRUE(ds.locate("NRLANCTONF", "0000000005"));
+    EXPECT_EQ(ds.recNo(), 3);
+    EXPECT_FALSE(ds.locate("IDCHECK", "s"));
+    EXPECT_EQ(ds.recNo(), 3);
+    EXPECT_TRUE(ds.locate("IDCHECK", "s", true));
+    EXPECT_EQ(cur(), "0000000020");
+    EXPECT_TRUE(ds.locate("DTENTRSAID", Date{45003.9}));
+    EXPECT_EQ(cur(), "0000000005");
+    EXPECT_TRUE(ds.locate("VRTOTAL", 20));
+    EXPECT_EQ(cur(), "0000000010");
+    EXPECT_TRUE(ds.locate("VRTOTAL", Variant()));
+    EXPECT_EQ(cur(), "0000000005");
+    EXPECT_FALSE(ds.locate("VRTOTAL", "abc"));
+    EXPECT_THROW(ds.locate("NADA", 1), Error);
+}
+
+TEST_F(Loaded, EditPostCancelAndToPacket)
+{
+    Field& check = ds.fieldByName("IDCHECK");
+    EXPECT_THROW(check.setAsString("S"), Error); // not editing
+    ds.edit();
+    EXPECT_EQ(ds.state(), DatasetState::Edit);
+    check.setAsString("S");
+    EXPECT_THROW(check.setAsString("SS"), Error); // longer than the field
+    EXPECT_THROW(ds.fieldByName("VRTOTAL").setValue("abc"), Error);
+    // The pending edit travels in the packet already.
+    EXPECT_EQ(ds.toPacket().value(0, "IDCHECK").toString(), "S");
+    ds.cancel();
+    EXPECT_EQ(check.asString(), "N");
+    ds.edit();
+    check.setAsString("S");
+    ds.next(); // moving posts
+    EXPECT_EQ(ds.state(), DatasetState::Browse);
+    const DataPacket p = ds.toPacket();
+    EXPECT_EQ(p.fields().size(), 4);
+    EXPECT_EQ(p.value(0, "IDCHECK").toString(), "S");
+    EXPECT_EQ(p.value(1, "IDCHECK").toString(), "N");
+    // The packet loads back into a twin dataset.
+    ClientDataset twin("twin");
+    declare(twin);
+    twin.setData(ds.data());
+    EXPECT_EQ(twin.toPacket(), p);
+}
+
+TEST_F(Loaded, EmptyDataSetKeepsItOpen)
+{
+    ds.emptyDataSet();
+    EXPECT_TRUE(ds.active());
+    EXPECT_TRUE(ds.isEmpty());
+    EXPECT_EQ(ds.recNo(), -1);
+    EXPECT_TRUE(ds.fieldByName("NRLANCTONF").isNull());
+}
+
+TEST(ClientDatasetEvents, AfterScrollFiresForEveryMoveIncludingTheFirstRowAfterALoad)
+{
+    ClientDataset ds("cds");
+    declare(ds);
+    QStringList log;
+    ds.setAfterScroll([&](ClientDataset& d) { log << d.fieldByName("NRLANCTONF").asString(); });
+    ds.loadFromPacket(entries());
+    EXPECT_EQ(log, QStringList({"0000000030"}));
+    ds.next();
+    ds.next();
+    ds.prior();
+    ds.last();
+    ds.next(); // at the end: no move
+    EXPECT_EQ(log, QStringList({"0000000030", "0000000010", "0000000020", "0000000010", "0000000005"}));
+
+    // It keeps firing while controls are disabled.
+    log.clear();
+    ds.disableControls();
+    ds.first();
+    ds.enableControls();
+    EXPECT_EQ(log, QStringList({"0000000030"}));
+
+    // Detached: moves run nothing; an empty load runs nothing either.
+    log.clear();
+    ds.setAfterScroll({});
+    ds.next();
+    ds.setAfterScroll([&](ClientDataset&) { log << "x"; });
+    ds.loadFromPacket(DataPacket(entries().fields()));
+    EXPECT_TRUE(log.isEmpty());
+}
+
+TEST(ClientDatasetEvents, AnAfterScrollHandlerMayDetachItself)
+{
+    ClientDataset ds("cds");
+    declare(ds);
+    int calls = 0;
+    ds.setAfterScroll([&](ClientDataset& d) {
+        ++calls;
+        d.setAfterScroll({});
+    });
+    ds.loadFromPacket(entries());
+    ds.next();
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(ClientDatasetEvents, DisabledControlsSuppressViewSignalsWithOneCatchUp)
+{
+    ClientDataset ds("cds");
+    declare(ds);
+    ds.loadFromPacket(entries());
+    QSignalSpy moved(&ds, &ClientDataset::currentChanged);
+    QSignalSpy data(&ds, &ClientDataset::dataChanged);
+    ds.disableControls();
+    ds.disableControls();
+    EXPECT_TRUE(ds.controlsDisabled());
+    ds.next();
+    ds.edit();
+    ds.fieldByName("IDCHECK").setAsString("S");
+    ds.post();
+    ds.next();
+    ds.enableControls();
+    EXPECT_EQ(moved.count(), 0);
+    EXPECT_EQ(data.count(), 0);
+    ds.enableControls();
+    EXPECT_FALSE(ds.controlsDisabled());
+    EXPECT_EQ(moved.count(), 1);
+    EXPECT_EQ(moved.at(0).at(0).toInt(), 2);
+    EXPECT_EQ(data.count(), 1);
+    ds.enableControls(); // unbalanced: harmless
+    EXPECT_FALSE(ds.controlsDisabled());
+    ds.next();
+    EXPECT_EQ(moved.count(), 2);
+}
+
+TEST(ClientDatasetEvents, StateChangeHandlerRunsDirectlyAndItsAbortReachesTheCaller)
+{
+    ClientDataset ds("cds");
+    declare(ds);
+    DataSource src("dts");
+    src.setDataSet(&ds);
+    QList<DatasetState> states;
+    src.setOnStateChange([&](DataSource& s) { states << s.dataSet()->state(); });
+    ds.loadFromPacket(entries());
+    ds.edit();
+    ds.post();
+    ds.edit();
+    ds.cancel();
+    ds.close();
+    EXPECT_EQ(states, QList<DatasetState>({DatasetState::Browse, DatasetState::Edit, DatasetState::Browse,
+                                           DatasetState::Edit, DatasetState::Browse, DatasetState::Inactive}));
+
+    // Runs even while controls are disabled, before the call returns.
+    states.clear();
+    ds.disableControls();
+    ds.loadFromPacket(entries());
+    EXPECT_EQ(states.size(), 1);
+    ds.enableControls();
+
+    ds.edit();
+    ds.fieldByName("IDCHECK").setAsString("S");
+    src.setOnStateChange([](DataSource&) { throw Abort(); });
+    // The abort comes out of post; the value was posted before the handler ran.
+    EXPECT_THROW(ds.post(), Abort);
+    EXPECT_EQ(ds.state(), DatasetState::Browse);
+    EXPECT_EQ(ds.fieldByName("IDCHECK").asString(), "S");
+    EXPECT_THROW(ds.close(), Abort);
+    EXPECT_FALSE(ds.active());
+}
+
+TEST(ClientDatasetEvents, DataSourcesUnbindCleanly)
+{
+    auto ds = std::make_unique<ClientDataset>("cds");
+    declare(*ds);
+    int calls = 0;
+    {
+        DataSource gone;
+        gone.setDataSet(ds.get());
+        gone.setOnStateChange([&](DataSource&) { ++calls; });
+    }
+    DataSource src;
+    src.setDataSet(ds.get());
+    src.setOnStateChange([&](DataSource&) { ++calls; });
+    ds->createDataSet();
+    EXPECT_EQ(calls, 1);
+    ds.reset();
+    EXPECT_EQ(src.dataSet(), nullptr);
+}
+
+TEST(ClientDatasetDisplay, TextsByTypeFormatAndMask)
+{
+    ClientDataset ds("cds");
+    ds.addFloat("VR", "Valor", true, "#,##0.00");
+    ds.addFloat("QT", "Qtde", true, "#,##0.00000");
+    ds.addFloat("PLAIN");
+    ds.addDateTime("DT");
+    ds.addString("CDPRODUTO", 20).setEditMask("99.999.9999;0;_");
+    ds.addInteger("N");
+    ds.addString("ST", 1).setOnGetText([](Field& f, QString& text, bool) {
+        text = f.dataSet()->fieldByName("N").asInteger() == 1 ? "Aberto" : "Fechado";
+    });
+    DataPacket p(ds.toPacket().fields());
+    p.appendRow({1234.5, 1.5, 2.25, Date{45000.6}, "123456789", 1, "A"});
+    p.appendRow({-1234567.891, 0.0, Variant(), Variant(), "12345", 2, "B"});
+    ds.loadFromPacket(p);
+    EXPECT_EQ(ds.fieldByName("VR").displayText(), "1.234,50");
+    EXPECT_EQ(ds.fieldByName("QT").displayText(), "1,50000");
+    EXPECT_EQ(ds.fieldByName("PLAIN").displayText(), "2,25");
+    EXPECT_EQ(ds.fieldByName("DT").displayText(), "15/03/2023");
+    EXPECT_EQ(ds.fieldByName("CDPRODUTO").displayText(), "12.345.6789");
+    EXPECT_EQ(ds.fieldByName("ST").displayText(), "Aberto");
+    ds.next();
+    EXPECT_EQ(ds.fieldByName("VR").displayText(), "-1.234.567,89");
+    EXPECT_EQ(ds.fieldByName("QT").displayText(), "0,00000");
+    EXPECT_EQ(ds.fieldByName("DT").displayText(), "");
+    EXPECT_EQ(ds.fieldByName("CDPRODUTO").displayText(), "12345"); // does not fill the picture: as stored
+    EXPECT_EQ(ds.fieldByName("ST").displayText(), "Fechado");
+
+    // A grid reads another row without moving the cursor or firing anything.
+    int scrolls = 0;
+    ds.setAfterScroll([&](ClientDataset&) { ++scrolls; });
+    {
+        ClientDataset::DisplayRow row(ds, 0);
+        EXPECT_EQ(ds.fieldByName("ST").displayText(), "Aberto");
+    }
+    EXPECT_EQ(ds.fieldByName("ST").displayText(), "Fechado");
+    EXPECT_EQ(ds.recNo(), 1);
+    EXPECT_EQ(scrolls, 0);
+}
+
+TEST(FormatFloatTest, PtBrSeparatorsAndRounding)
+{
+    EXPECT_EQ(formatFloat(0, "#,##0.00"), "0,00");
+    EXPECT_EQ(formatFloat(999.999, "#,##0.00"), "1.000,00");
+    EXPECT_EQ(formatFloat(2.675, "#,##0.00"), "2,68");
+    EXPECT_EQ(formatFloat(1234567.5, "#,##0"), "1.234.568");
+    EXPECT_EQ(formatFloat(0.5, "#,##0.00000"), "0,50000");
+    EXPECT_EQ(formatFloat(-0.001, "#,##0.00"), "0,00");
+    EXPECT_EQ(formatFloat(12.5, "0.##"), "12,5");
+    EXPECT_EQ(formatFloat(1e15, "#,##0.00"), "1.000.000.000.000.000,00");
+    EXPECT_EQ(formatFloat(0.004, "R$ #,##0.00"), "R$ 0,00");
+}
