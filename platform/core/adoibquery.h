@@ -22,7 +22,24 @@ public:
     static void setConnectionName(const QString& name);
     /// Dialect of the open connection, from its driver (QSQLITE, QPSQL, QIBASE...).
     static SqlDialect dialect();
+    /// Dialect of a QtSql driver name.
+    static SqlDialect dialectOf(const QString& driverName);
+
+    /// Firebird objects the InterBase query texts rely on: the selectable
+    /// procedure PARAM and the function NVLSTR (idempotent DDL, one statement each).
+    static QStringList firebirdSupportDdl();
+    /// Runs that DDL on a connection (empty: the host's); throws core::Error.
+    static void installFirebirdSupport(const QString& connection = {});
 };
+
+/// A text with named parameters (":NAME", outside string literals, quoted
+/// names and comments) rewritten to positional "?" markers; `names` lists the
+/// parameter of each marker in order, upper-cased.
+struct ParsedSql {
+    QString text;
+    QStringList names;
+};
+ParsedSql parseNamedParams(const QString& sql);
 
 class TADOIBQuery : public ClientDataset {
     Q_OBJECT

@@ -1,0 +1,476 @@
+#include "httptransport.h"
+
+#include "datapacket.h"
+#include "errors.h"
+
+#include <httplib.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QUrl>
+
+#include <atomic>
+#include <exception>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+namespace core {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+/// A kept-alive connection is dropped after this much idleness rather than
+/// risk sending a call on a socket the server is about to close.
+constexpr auto kMaxIdle = std::chrono::seconds(3);
+
+QString endpoint(const QString& host, int port)
+{
+    return QStringLiteral("%1:%2").arg(host).arg(port);
+}
+
+/// "http://host/" and "host" both name the host.
+QString bareHost(const QString& host)
+{
+    QString h = host.trimmed();
+    if (h.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
+        h = h.mid(7);
+    while (h.endsWith(QLatin1Char('/')))
+        h.chop(1);
+    return h;
+}
+
+QString errorText(httplib::Error e)
+{
+    switch (e) {
+    case httplib::Error::Connection: return QStringLiteral("conexão recusada ou servidor inacessível");
+    case httplib::Error::ConnectionTimeout: return QStringLiteral("tempo de conexão esgotado");
+    case httplib::Error::Read: return QStringLiteral("sem resposta no tempo limite ou conexão interrompida");
+    case httplib::Error::Write: return QStringLiteral("conexão interrompida ao enviar");
+    case httplib::Error::Canceled: return QStringLiteral("chamada cancelada");
+    default: return QString::fromStdString(httplib::to_string(e));
+    }
+}
+
+/// Runs `work` to its end. On the application's main thread it runs on a
+/// worker thread while a local event loop keeps the windows painting and
+/// ignores user input; elsewhere it runs right here. Exceptions reach the
+/// caller unchanged.
+void runBlocking(const std::function<void()>& work)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app || QThread::currentThread() != app->thread()) {
+        work();
+        return;
+    }
+    QEventLoop loop;
+    std::atomic<bool> done{false};
+    std::exception_ptr failure;
+    std::thread worker([&] {
+        try {
+            work();
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        done.store(true);
+        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+    });
+    while (!done.load())
+        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+// --- answer envelope ----------------------------------------------------------
+
+/// Splits the top-level JSON object of an answer into raw member values
+/// without decoding them; each value is decoded once by the codec afterwards,
+/// so a large packet is parsed only one time.
+class EnvelopeScanner {
+public:
+    explicit EnvelopeScanner(const QByteArray& body)
+        : data_(body), p_(body.constData()), end_(body.constData() + body.size())
+    {
+    }
+
+    /// Member name -> raw value (a view into the body). Throws core::Error.
+    std::map<QString, QByteArray> members()
+    {
+        std::map<QString, QByteArray> out;
+        ws();
+        expect('{');
+        ws();
+        if (peek() == '}') {
+            ++p_;
+        } else {
+            for (;;) {
+                ws();
+                const char* ks = p_;
+                skipString();
+                const QString key = codec::decodeVariant(raw(ks, p_)).toString();
+                ws();
+                expect(':');
+                ws();
+                const char* vs = p_;
+                skipValue(0);
+                if (!out.emplace(key, raw(vs, p_)).second)
+                    fail("membro repetido");
+                ws();
+                const char c = next();
+                if (c == '}')
+                    break;
+                if (c != ',')
+                    fail("esperado ',' ou '}'");
+            }
+        }
+        ws();
+        if (p_ != end_)
+            fail("dados a mais após o objeto");
+        return out;
+    }
+
+private:
+    [[noreturn]] void fail(const char* what) const
+    {
+        throw Error(QStringLiteral("posição %1: %2").arg(p_ - data_.constData()).arg(QString::fromUtf8(what)));
+    }
+    QByteArray raw(const char* b, const char* e) const { return QByteArray::fromRawData(b, e - b); }
+    void ws()
+    {
+        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
+            ++p_;
+    }
+    char peek() const
+    {
+        if (p_ >= end_)
+            fail("fim inesperado");
+        return *p_;
+    }
+    char next()
+    {
+        const char c = peek();
+        ++p_;
+        return c;
+    }
+    void expect(char c)
+    {
+        if (next() != c)
+            fail("caractere inesperado");
+    }
+    void skipString()
+    {
+        expect('"');
+        for (;;) {
+            const char c = next();
+            if (c == '"')
+                return;
+            if (c == '\\')
+                next();
+        }
+    }
+    void skipValue(int depth)
+    {
+        if (depth > 64)
+            fail("aninhamento excessivo");
+        const char c = peek();
+        if (c == '"') {
+            skipString();
+        } else if (c == '{' || c == '[') {
+            const char close = c == '{' ? '}' : ']';
+            ++p_;
+            ws();
+            if (peek() == close) {
+                ++p_;
+                return;
+            }
+            for (;;) {
+                ws();
+                if (c == '{') {
+                    skipString();
+                    ws();
+                    expect(':');
+                    ws();
+                }
+                skipValue(depth + 1);
+                ws();
+                const char d = next();
+                if (d == close)
+                    return;
+                if (d != ',')
+                    fail("esperado ',' na lista");
+            }
+        } else {
+            const char* s = p_;
+            while (p_ < end_ && *p_ != ',' && *p_ != '}' && *p_ != ']' && *p_ != ' ' && *p_ != '\n'
+                   && *p_ != '\r' && *p_ != '\t')
+                ++p_;
+            if (p_ == s)
+                fail("valor ausente");
+        }
+    }
+
+    const QByteArray& data_;
+    const char* p_;
+    const char* end_;
+};
+
+// --- keep-alive clients --------------------------------------------------------
+
+struct IdleClient {
+    std::unique_ptr<httplib::Client> client;
+    Clock::time_point since;
+};
+
+} // namespace
+
+struct HttpTransport::Impl {
+    std::atomic<qint64> connectMs{3000};
+    std::atomic<qint64> readMs{120000};
+    std::mutex mutex;
+    std::map<QString, std::vector<IdleClient>> idle;
+
+    std::unique_ptr<httplib::Client> checkout(const QString& host, int port)
+    {
+        const QString key = endpoint(host, port);
+        {
+            std::lock_guard lock(mutex);
+            auto& list = idle[key];
+            while (!list.empty()) {
+                IdleClient c = std::move(list.back());
+                list.pop_back();
+                if (Clock::now() - c.since < kMaxIdle)
+                    return std::move(c.client);
+            }
+        }
+        auto c = std::make_unique<httplib::Client>(host.toStdString(), port);
+        c->set_keep_alive(true);
+        c->set_tcp_nodelay(true);
+        return c;
+    }
+
+    void checkin(const QString& host, int port, std::unique_ptr<httplib::Client> c)
+    {
+        std::lock_guard lock(mutex);
+        auto& list = idle[endpoint(host, port)];
+        if (list.size() < 4)
+            list.push_back({std::move(c), Clock::now()});
+    }
+
+    void applyTimeouts(httplib::Client& c) const
+    {
+        c.set_connection_timeout(std::chrono::milliseconds(connectMs.load()));
+        c.set_read_timeout(std::chrono::milliseconds(readMs.load()));
+        c.set_write_timeout(std::chrono::milliseconds(std::max<qint64>(readMs.load(), 1000)));
+    }
+};
+
+HttpTransport::HttpTransport()
+    : d(std::make_unique<Impl>())
+{
+}
+
+HttpTransport::~HttpTransport() = default;
+
+HttpTransport& HttpTransport::shared()
+{
+    static HttpTransport* instance = [] {
+        auto* t = new HttpTransport; // lives until exit: other statics may still call
+        bool ok = false;
+        const int secs = qEnvironmentVariableIntValue("EXP_CALL_TIMEOUT", &ok);
+        if (ok && secs > 0)
+            t->setReadTimeout(std::chrono::seconds(secs));
+        return t;
+    }();
+    return *instance;
+}
+
+void HttpTransport::setConnectTimeout(std::chrono::milliseconds t)
+{
+    d->connectMs.store(std::max<qint64>(t.count(), 1));
+}
+
+void HttpTransport::setReadTimeout(std::chrono::milliseconds t)
+{
+    d->readMs.store(std::max<qint64>(t.count(), 1));
+}
+
+std::chrono::milliseconds HttpTransport::readTimeout() const
+{
+    return std::chrono::milliseconds(d->readMs.load());
+}
+
+void HttpTransport::connect(const QString& hostIn, int port, const QString& server)
+{
+    const QString host = bareHost(hostIn);
+    const std::string path =
+        "/health?server=" + QUrl::toPercentEncoding(server).toStdString();
+    int status = 0;
+    httplib::Error err = httplib::Error::Success;
+    runBlocking([&] {
+        // A fresh client: a health check must see the server as it is now.
+        httplib::Client c(host.toStdString(), port);
+        c.set_tcp_nodelay(true);
+        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        c.set_read_timeout(std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000)));
+        auto res = c.Get(path);
+        if (res)
+            status = res->status;
+        else
+            err = res.error();
+    });
+    if (err != httplib::Error::Success)
+        throw ConnectionError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1 em %2: %3")
+                                  .arg(server, endpoint(host, port), errorText(err)));
+    if (status == 404)
+        throw ConnectionError(QStringLiteral("O servidor de aplicação %1 não é atendido em %2")
+                                  .arg(server, endpoint(host, port)));
+    if (status != 200)
+        throw ConnectionError(QStringLiteral("O servidor em %1 respondeu HTTP %2 à verificação de %3")
+                                  .arg(endpoint(host, port))
+                                  .arg(status)
+                                  .arg(server));
+}
+
+CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequest& req)
+{
+    const QString host = bareHost(hostIn);
+    const QByteArray body = encodeRequest(req);
+    int status = 0;
+    std::string answer;
+    httplib::Error err = httplib::Error::Success;
+    runBlocking([&] {
+        std::unique_ptr<httplib::Client> c = d->checkout(host, port);
+        d->applyTimeouts(*c);
+        auto res = c->Post("/call", body.constData(), size_t(body.size()), "application/json");
+        if (!res) {
+            err = res.error();
+            return; // the client is dropped with its broken socket
+        }
+        status = res->status;
+        answer = std::move(res->body);
+        d->checkin(host, port, std::move(c));
+    });
+    if (err != httplib::Error::Success)
+        throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
+                                  .arg(req.server, endpoint(host, port), req.method, errorText(err)));
+    return decodeResponse(status, QByteArray::fromRawData(answer.data(), qsizetype(answer.size())), req);
+}
+
+QByteArray HttpTransport::encodeRequest(const CallRequest& req)
+{
+    QByteArray out;
+    out.reserve(256);
+    out += "{\"server\":";
+    out += codec::encodeVariant(Variant(req.server));
+    out += ",\"method\":";
+    out += codec::encodeVariant(Variant(req.method));
+    out += ",\"args\":[";
+    for (size_t i = 0; i < req.args.size(); ++i) {
+        if (i)
+            out += ',';
+        out += codec::encodeVariant(req.args[i]);
+    }
+    out += "],\"byRef\":[";
+    for (size_t i = 0; i < req.args.size(); ++i) {
+        if (i)
+            out += ',';
+        out += (i < req.byRef.size() && req.byRef[i]) ? "true" : "false";
+    }
+    out += "]}";
+    return out;
+}
+
+CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& body, const CallRequest& req)
+{
+    const QString where = QStringLiteral("%1.%2").arg(req.server, req.method);
+    auto malformed = [&](const QString& why) {
+        return ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação (%1, HTTP %2): %3")
+                                   .arg(where)
+                                   .arg(httpStatus)
+                                   .arg(why));
+    };
+
+    std::map<QString, QByteArray> m;
+    QString status;
+    try {
+        m = EnvelopeScanner(body).members();
+        const auto s = m.find(QStringLiteral("status"));
+        if (s == m.end())
+            throw malformed(QStringLiteral("falta \"status\""));
+        const Variant sv = codec::decodeVariant(s->second);
+        if (sv.type() != Variant::Type::String)
+            throw malformed(QStringLiteral("\"status\" não é texto"));
+        status = sv.toString();
+    } catch (const ConnectionError&) {
+        throw;
+    } catch (const Error& e) {
+        if (httpStatus != 200)
+            throw malformed(QStringLiteral("resposta sem conteúdo reconhecível"));
+        throw malformed(e.message());
+    }
+
+    auto text = [&](const QString& name) -> QString {
+        const auto it = m.find(name);
+        if (it == m.end())
+            throw malformed(QStringLiteral("falta \"%1\"").arg(name));
+        Variant v;
+        try {
+            v = codec::decodeVariant(it->second);
+        } catch (const Error& e) {
+            throw malformed(e.message());
+        }
+        if (v.type() != Variant::Type::String)
+            throw malformed(QStringLiteral("\"%1\" não é texto").arg(name));
+        return v.toString();
+    };
+
+    if (status == QLatin1String("raised")) {
+        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 404 || httpStatus == 413
+                               || httpStatus == 500;
+        if (!knownHttp)
+            throw malformed(QStringLiteral("erro com código HTTP inesperado"));
+        throw ServerError(text(QStringLiteral("message")));
+    }
+    if (httpStatus != 200)
+        throw malformed(QStringLiteral("código HTTP inesperado para \"%1\"").arg(status));
+    if (status == QLatin1String("failed"))
+        return CallResponse{ServerResult::failure(text(QStringLiteral("message"))), {}};
+    if (status != QLatin1String("ok"))
+        throw malformed(QStringLiteral("\"status\" desconhecido \"%1\"").arg(status));
+
+    CallResponse out;
+    try {
+        const auto p = m.find(QStringLiteral("payload"));
+        out.result = ServerResult::success(p == m.end() ? Variant() : codec::decodeVariant(p->second));
+        bool anyRef = false;
+        for (bool b : req.byRef)
+            anyRef = anyRef || b;
+        const auto r = m.find(QStringLiteral("refs"));
+        if (r != m.end()) {
+            const Variant refs = codec::decodeVariant(r->second);
+            if (!refs.isNull()) {
+                if (!refs.isArray())
+                    throw malformed(QStringLiteral("\"refs\" não é lista"));
+                if (anyRef && size_t(refs.count()) != req.args.size())
+                    throw malformed(QStringLiteral("\"refs\" com %1 valores para %2 argumentos")
+                                        .arg(refs.count())
+                                        .arg(req.args.size()));
+                if (anyRef)
+                    out.refs.assign(refs.elements().begin(), refs.elements().end());
+            }
+        }
+        if (anyRef && out.refs.empty())
+            throw malformed(QStringLiteral("faltam os valores por referência"));
+    } catch (const ConnectionError&) {
+        throw;
+    } catch (const Error& e) {
+        throw malformed(e.message());
+    }
+    return out;
+}
+
+} // namespace core

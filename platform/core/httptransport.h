@@ -1,0 +1,50 @@
+#pragma once
+// HTTP/JSON transport of server calls (wire format in docs/protocol.md).
+//
+// Each exchange runs on a worker thread. When the caller is the application's
+// main thread, it spins a local event loop that excludes user input until the
+// exchange ends: windows keep painting and animations move, but the user
+// cannot act. Without a QCoreApplication (or off the main thread) the exchange
+// simply runs in the caller's thread. Idle keep-alive connections are reused
+// per host:port.
+
+#include "netconnection.h"
+
+#include <QByteArray>
+
+#include <chrono>
+#include <memory>
+
+namespace core {
+
+class HttpTransport : public Transport {
+public:
+    HttpTransport();
+    ~HttpTransport() override;
+    HttpTransport(const HttpTransport&) = delete;
+    HttpTransport& operator=(const HttpTransport&) = delete;
+
+    /// The process-wide instance used when no other transport is installed.
+    /// Its read timeout comes from EXP_CALL_TIMEOUT (seconds) when set.
+    static HttpTransport& shared();
+
+    /// Time to establish a TCP connection (default 3 s).
+    void setConnectTimeout(std::chrono::milliseconds t);
+    /// Longest wait for an answer once the request is sent (default 120 s).
+    void setReadTimeout(std::chrono::milliseconds t);
+    std::chrono::milliseconds readTimeout() const;
+
+    void connect(const QString& host, int port, const QString& server) override;
+    CallResponse call(const QString& host, int port, const CallRequest& req) override;
+
+    /// Wire helpers, public for tests: the request body of a call, and the
+    /// decoding of an answer (throws ServerError / ConnectionError as a call does).
+    static QByteArray encodeRequest(const CallRequest& req);
+    static CallResponse decodeResponse(int httpStatus, const QByteArray& body, const CallRequest& req);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+} // namespace core

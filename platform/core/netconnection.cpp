@@ -1,0 +1,96 @@
+#include "netconnection.h"
+
+#include "errors.h"
+#include "httptransport.h"
+
+#include <atomic>
+
+namespace core {
+
+namespace {
+std::atomic<Transport*> g_transport{nullptr};
+} // namespace
+
+void setDefaultTransport(Transport* t)
+{
+    g_transport.store(t);
+}
+
+Transport& defaultTransport()
+{
+    if (Transport* t = g_transport.load())
+        return *t;
+    return HttpTransport::shared();
+}
+
+TNetConnection::TNetConnection(const QString& objectName, QObject* parent)
+    : QObject(parent)
+{
+    setObjectName(objectName);
+}
+
+Transport& TNetConnection::transport() const
+{
+    return transport_ ? *transport_ : defaultTransport();
+}
+
+void TNetConnection::Connect()
+{
+    connected_ = false;
+    if (BeforeConnect)
+        BeforeConnect(*this);
+    if (ServerName.trimmed().isEmpty())
+        throw ConnectionError(QStringLiteral("Conexão %1 sem nome de servidor de aplicação").arg(objectName()));
+    if (Host.trimmed().isEmpty() || Port <= 0 || Port > 65535)
+        throw ConnectionError(QStringLiteral("Endereço inválido do servidor de aplicação %1: \"%2:%3\"")
+                                  .arg(ServerName, Host)
+                                  .arg(Port));
+    transport().connect(Host, Port, ServerName);
+    connected_ = true;
+}
+
+void TNetConnection::Disconnect()
+{
+    connected_ = false;
+}
+
+ServerResult TNetConnection::call(const QString& method, std::vector<Arg> args)
+{
+    if (!connected_)
+        throw ConnectionError(QStringLiteral("Servidor de aplicação %1 não está conectado (chamada de %2)")
+                                  .arg(ServerName.isEmpty() ? objectName() : ServerName, method));
+
+    CallRequest req;
+    req.server = ServerName;
+    req.method = method;
+    req.args.reserve(args.size());
+    req.byRef.reserve(args.size());
+    bool anyRef = false;
+    for (const Arg& a : args) {
+        req.args.push_back(a.value());
+        req.byRef.push_back(a.byRef());
+        anyRef = anyRef || a.byRef();
+    }
+
+    CallResponse resp = transport().call(Host, Port, req);
+
+    // By-reference values go back into the caller's variables only when the
+    // answer carries one value per argument; a short list would silently
+    // shift them onto the wrong variables.
+    if (anyRef && resp.result.ok) {
+        if (resp.refs.size() != args.size())
+            throw ConnectionError(QStringLiteral("Resposta inválida de %1.%2: %3 valores por referência para %4 argumentos")
+                                      .arg(ServerName, method)
+                                      .arg(resp.refs.size())
+                                      .arg(args.size()));
+        for (size_t i = 0; i < args.size(); ++i)
+            if (Variant* target = args[i].target())
+                *target = std::move(resp.refs[i]);
+    }
+
+    if (!resp.result.ok && ThrowException)
+        throw ServerError(resp.result.message);
+    return resp.result;
+}
+
+} // namespace core
