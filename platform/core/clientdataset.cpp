@@ -25,7 +25,7 @@ int compareValues(const Variant& a, const Variant& b)
     if (ta == T::Null || tb == T::Null)
         return (ta == T::Null ? 0 : 1) - (tb == T::Null ? 0 : 1);
     if (ta == T::String && tb == T::String)
-        return a.toString().compare(b.toString());
+        return a.stringPtr()->compare(*b.stringPtr());
     if (ta == T::Integer && tb == T::Integer) {
         const qint64 x = a.toInt(), y = b.toInt();
         return x < y ? -1 : x > y ? 1 : 0;
@@ -538,9 +538,74 @@ void ClientDataset::sortRows()
     order_.clear();
     if (indexFields_.empty() || rows_.empty())
         return;
-    order_.resize(rows_.size());
+    const size_t n = rows_.size();
+    order_.resize(n);
     std::iota(order_.begin(), order_.end(), 0);
-    std::sort(order_.begin(), order_.end(), [this](int a, int b) { return rowLess(a, b); });
+
+    // Sort keys taken out of the rows once, so the comparisons read plain
+    // numbers, and short Latin-1 strings packed into two integers (code unit
+    // order is byte order), instead of dispatching on variant types and
+    // chasing string data through the heap.
+    struct Key {
+        quint64 hi, lo;  // packed strings: first 16 code units, big-endian
+        double num;
+        const Variant* v;
+        int kind; // 0 null, 1 number, 2 packed string, 3 other string, 4 other
+        int len;
+    };
+    const size_t nk = indexFields_.size();
+    std::vector<Key> keys(n * nk);
+    for (size_t r = 0; r < n; ++r) {
+        for (size_t k = 0; k < nk; ++k) {
+            const Variant& v = rows_[r][size_t(indexFields_[k])];
+            Key& key = keys[r * nk + k];
+            key = Key{0, 0, 0, &v, 4, 0};
+            switch (v.type()) {
+            case Variant::Type::Null: key.kind = 0; break;
+            case Variant::Type::String: {
+                const QString& str = *v.stringPtr();
+                key.len = int(str.size());
+                key.kind = key.len <= 16 ? 2 : 3;
+                for (int i = 0; i < key.len && key.kind == 2; ++i) {
+                    const char16_t c = str.at(i).unicode();
+                    if (c > 0xFF)
+                        key.kind = 3;
+                    else if (i < 8)
+                        key.hi |= quint64(c) << (8 * (7 - i));
+                    else
+                        key.lo |= quint64(c) << (8 * (15 - i));
+                }
+                break;
+            }
+            case Variant::Type::Integer:
+            case Variant::Type::Double:
+            case Variant::Type::Date:
+            case Variant::Type::Boolean:
+                key.kind = 1;
+                key.num = v.toDouble();
+                break;
+            default: break;
+            }
+        }
+    }
+    std::sort(order_.begin(), order_.end(), [&](int a, int b) {
+        const Key* x = &keys[size_t(a) * nk];
+        const Key* y = &keys[size_t(b) * nk];
+        for (size_t k = 0; k < nk; ++k) {
+            int c;
+            if (x[k].kind == 1 && y[k].kind == 1)
+                c = x[k].num < y[k].num ? -1 : x[k].num > y[k].num ? 1 : 0;
+            else if (x[k].kind == 2 && y[k].kind == 2)
+                c = x[k].hi != y[k].hi ? (x[k].hi < y[k].hi ? -1 : 1)
+                    : x[k].lo != y[k].lo ? (x[k].lo < y[k].lo ? -1 : 1)
+                                          : (x[k].len < y[k].len ? -1 : x[k].len > y[k].len ? 1 : 0);
+            else
+                c = compareValues(*x[k].v, *y[k].v);
+            if (c != 0)
+                return c < 0;
+        }
+        return a < b;
+    });
 }
 
 int ClientDataset::positionOf(int phys) const

@@ -62,6 +62,12 @@ public:
 
     /// Text shown to the user: OnGetText when set, else the value formatted
     /// by type, display format and edit mask (dates dd/mm/yyyy).
+    /// Floats use the display format with pt-BR separators ("1.234,50"), or
+    /// the shortest form with a decimal comma when there is none. An edit mask
+    /// that is a pure digit picture ('9' and '0' take a digit, punctuation is
+    /// literal, e.g. "99.999.9999") formats a string value made of exactly as
+    /// many digits ("123456789" shows "12.345.6789"); any other value or mask
+    /// shows the value as stored.
     QString displayText() const;
 
 private:
@@ -113,10 +119,14 @@ public:
     /// case ignored; extra packet fields ignored). A packet that lacks a declared
     /// field or holds a value of the wrong type is refused with core::Error and
     /// the dataset stays as it was. Opens the dataset and moves to the first row.
+    /// Integer values are accepted (and widened) for Float fields; string sizes
+    /// and required flags are not re-checked here. Data sources are told of the
+    /// (re)opening even when the dataset was already open.
     void loadFromPacket(const DataPacket& p);
     void setData(const Variant& v);
-    /// The rows as a packet of the declared fields, with the user's changes
-    /// (an unposted edit is posted first).
+    /// The rows as a packet of the declared fields, in load order, with the
+    /// user's changes (an unposted edit is included as if posted; the dataset
+    /// itself stays in edit state).
     DataPacket toPacket() const;
     Variant data() const;
 
@@ -148,6 +158,11 @@ public:
     void enableControls();
     bool controlsDisabled() const { return disableCount_ > 0; }
 
+    /// After-scroll event: runs after first/last (always, when there are
+    /// rows), after next/prior/moveTo that land on another row, after a
+    /// successful locate, and on the first row after a load with rows. It
+    /// fires whether or not controls are disabled; handlers that must not run
+    /// detach it. An exception it throws reaches the caller of the move.
     using Event = std::function<void(ClientDataset&)>;
     void setAfterScroll(Event e) { afterScroll_ = std::move(e); }
     const Event& afterScroll() const { return afterScroll_; }
@@ -214,7 +229,11 @@ private:
 };
 
 /// Links a dataset to the controls that show it; relays state changes to a
-/// handler (the screen's `dtsXxxStateChange`).
+/// handler (the screen's `dtsXxxStateChange`). The handler is called directly
+/// by the dataset on every state change (open, load, close, edit, post,
+/// cancel), also while controls are disabled, before the call that changed
+/// the state returns; an exception it throws (core::Abort) reaches that
+/// caller, after the change itself is complete.
 class DataSource : public QObject {
     Q_OBJECT
 public:

@@ -545,6 +545,22 @@ private:
         return v;
     }
 
+    // Short ASCII strings (flags "S"/"N", branch codes, series) repeat on
+    // every row: they are shared through a small direct-mapped cache instead
+    // of being allocated once per value.
+    QString shortString(const char* s, qsizetype n)
+    {
+        quint64 key = quint64(n);
+        for (qsizetype i = 0; i < n; ++i)
+            key |= quint64(static_cast<unsigned char>(s[i])) << (8 * (i + 1));
+        ShortEntry& e = shortCache_[size_t((key * 0x9E3779B97F4A7C15ull) >> 55)];
+        if (e.key != key || e.text.isNull()) {
+            e.key = key;
+            e.text = QString::fromLatin1(s, n);
+        }
+        return e.text;
+    }
+
     // Reads a string at '"'. Plain ASCII (the common case) is copied in one
     // step; escapes and multi-byte UTF-8 go through a checked decoder.
     QString string()
@@ -554,9 +570,9 @@ private:
         while (p_ < end_) {
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
-                QString r = QString::fromLatin1(s, p_ - s);
+                const qsizetype n = p_ - s;
                 ++p_;
-                return r;
+                return n <= 7 ? shortString(s, n) : QString::fromLatin1(s, n);
             }
             if (c == '\\' || c < 0x20 || c >= 0x80)
                 break;
@@ -1011,6 +1027,11 @@ private:
     const char* p_;
     const char* end_;
     std::u16string buf_;
+    struct ShortEntry {
+        quint64 key = 0;
+        QString text;
+    };
+    std::vector<ShortEntry> shortCache_ = std::vector<ShortEntry>(512);
 };
 
 QJsonObject packetToJson(const DataPacket& p)

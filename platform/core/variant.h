@@ -60,6 +60,9 @@ public:
     bool toBool() const;
     Date toDate() const;
 
+    /// The string held, without a copy; nullptr when the value is not a string.
+    const QString* stringPtr() const noexcept { return std::get_if<QString>(&v_); }
+
     /// The data packet held; throws core::Error when the value is not one.
     const DataPacket& packet() const;
     std::shared_ptr<const DataPacket> packetPtr() const;

@@ -448,3 +448,39 @@ TEST(FormatFloatTest, PtBrSeparatorsAndRounding)
     EXPECT_EQ(formatFloat(1e15, "#,##0.00"), "1.000.000.000.000.000,00");
     EXPECT_EQ(formatFloat(0.004, "R$ #,##0.00"), "R$ 0,00");
 }
+
+TEST(ClientDatasetIndex, OrdersLikeAPlainStableSortForAnyStrings)
+{
+    // Short, long, accented, non-Latin-1, embedded NUL, prefixes and nulls,
+    // against a reference stable sort by (text, number).
+    const QStringList pool = {"", "a", "A", "ab", "a b", "abc", QString::fromUtf8("ação"), QString::fromUtf8("açao"),
+                              "0000000012", "0000000012 ", "00000000123456789", "00000000123456788",
+                              QString::fromUtf8("中文"), QString("a") + QChar(0) + "b", "a\x01", "zzzzzzzzzzzzzzzzz", "Z"};
+    ClientDataset ds("cds");
+    ds.addString("S", 40);
+    ds.addInteger("N");
+    ds.addInteger("SEQ");
+    DataPacket p(ds.toPacket().fields());
+    struct Ref { Variant s; qint64 n; qint64 seq; };
+    std::vector<Ref> ref;
+    quint32 seed = 7;
+    for (int i = 0; i < 400; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        const int pick = int((seed >> 8) % (pool.size() + 1));
+        const Variant s = pick == pool.size() ? Variant() : Variant(pool[pick]);
+        const qint64 n = (seed >> 20) % 3;
+        p.appendRow({s, n, i});
+        ref.push_back({s, n, i});
+    }
+    std::stable_sort(ref.begin(), ref.end(), [](const Ref& a, const Ref& b) {
+        if (a.s.isNull() != b.s.isNull())
+            return a.s.isNull();
+        const int c = a.s.isNull() ? 0 : a.s.toString().compare(b.s.toString());
+        return c != 0 ? c < 0 : a.n < b.n;
+    });
+    ds.setIndexFieldNames("S;N");
+    ds.loadFromPacket(p);
+    ASSERT_EQ(ds.recordCount(), int(ref.size()));
+    for (int r = 0; r < ds.recordCount(); ++r)
+        ASSERT_EQ(ds.rawValue(r, 2).toInt(), ref[size_t(r)].seq) << "row " << r;
+}
