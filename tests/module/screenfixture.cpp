@@ -1,0 +1,173 @@
+#include "screenfixture.h"
+
+#include <screens/query/conlanctodefs.h>
+
+#include <core/adoibquery.h>
+#include <core/hostapi.h>
+#include <module/exp01800.h>
+#include <platform/server/database.h>
+#include <platform/server/demodata.h>
+#include <platform/server/schema.h>
+
+#include <QApplication>
+#include <QSqlDatabase>
+
+using namespace core;
+
+namespace testing_module {
+
+namespace {
+DataPacket emptyOf(void (*declare)(ClientDataset&))
+{
+    ClientDataset ds;
+    declare(ds);
+    QList<FieldDef> defs;
+    for (int i = 0; i < ds.fieldCount(); ++i)
+        defs.append(ds.field(i).def());
+    return DataPacket(defs);
+}
+
+PacketRow rowFor(const DataPacket& p, std::initializer_list<std::pair<const char*, Variant>> values)
+{
+    PacketRow row(size_t(p.fields().size()));
+    for (const auto& [name, v] : values)
+        row[size_t(p.fieldIndex(name))] = v;
+    return row;
+}
+} // namespace
+
+DataPacket lanctoPacket(const std::vector<Entry>& entries)
+{
+    DataPacket p = emptyOf(conlancto::declareLanctoNF);
+    const qint64 today = Date::today().wholeDays();
+    for (const Entry& e : entries) {
+        p.appendRow(rowFor(p, {{"IDCHECK", e.idcheck},
+                               {"CDFILIAL", e.cdfilial},
+                               {"DTENTRSAID", Date{double(today + e.dayOffset)}},
+                               {"NRLANCTONF", e.nr},
+                               {"NREXPEDICAO", e.nrexpedicao},
+                               {"NRLANCESTQ", e.nrlancestq.isEmpty() ? e.nr : e.nrlancestq},
+                               {"NMRAZSOCCLIE", QStringLiteral("Cliente ") + e.nr},
+                               {"NRNOTAFISC", e.nrnotafisc.isEmpty() ? "NF" + e.nr : e.nrnotafisc},
+                               {"DTEMISSAO", Date{double(today + e.dayOffset)}},
+                               {"IDSTATUS", e.idstatus},
+                               {"IDSTATUSNFE", e.idstatusnfe},
+                               {"CDFILIEMIT", e.cdfilial},
+                               {"NRACESSONFE", "35" + e.nr},
+                               {"CDEMPRESA", "01"},
+                               {"IDTIPOEMISNFE", "1"},
+                               {"CDINSCESTA", "1"}}));
+    }
+    return p;
+}
+
+DataPacket itemsPacket(const QString& nr, int n, const QString& idcheck)
+{
+    DataPacket p = emptyOf(conlancto::declareItensLanctoNF);
+    for (int i = 1; i <= n; ++i) {
+        const QString seq = QString::number(i).rightJustified(4, '0');
+        p.appendRow(rowFor(p, {{"IDCHECK", idcheck},
+                               {"NRSEQITPROD", seq},
+                               {"CDARVPROD", "P" + seq},
+                               {"CDPRODUTO", "P" + seq},
+                               {"NMPRODUTO", "Produto " + seq},
+                               {"QTITEMPROD", 1.5 * i},
+                               {"VRUNITITEM", 10.25},
+                               {"VRTOTAITEM", 15.375 * i},
+                               {"NRLANCTONF", nr},
+                               {"CDFILIAL", "0001"}}));
+    }
+    return p;
+}
+
+DataPacket contasPacket(int n)
+{
+    DataPacket p = emptyOf(conlancto::declareContaGerada);
+    for (int i = 1; i <= n; ++i)
+        p.appendRow(rowFor(p, {{"CDFILIALPAG", "0001"}, {"NRLANCTOPAG", QString::number(i).rightJustified(10, '0')}}));
+    return p;
+}
+
+DataPacket stockPacket(int n)
+{
+    DataPacket p = emptyOf(conlancto::declareItLanctoEst);
+    for (int i = 1; i <= n; ++i) {
+        const QString seq = QString::number(i).rightJustified(4, '0');
+        p.appendRow(rowFor(p, {{"NRSEQUITEM", seq}, {"CDARVPROD", "P" + seq}, {"NMPRODUTO", "Produto " + seq},
+                               {"QTLANCTOEST", 2.0}, {"VRUNILANCTO", 3.0}}));
+    }
+    return p;
+}
+
+DataPacket paramPacket(const QString& idgerprodest, const QString& idtpexppedido)
+{
+    DataPacket p = emptyOf(conlancto::declareParamExpedicao);
+    p.appendRow(rowFor(p, {{"IDGERPRODEST", idgerprodest}, {"IDREPLITRANS", "N"}, {"IDTPEXPPEDIDO", idtpexppedido}}));
+    return p;
+}
+
+void ScreenFixture::SetUp()
+{
+    ASSERT_TRUE(dir.isValid());
+    host.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
+
+    HostContext& ctx = context();
+    ctx.filial = "0001";
+    ctx.nomeFilial = "Matriz";
+    ctx.moduFili = false;
+    ctx.operador = "TESTE";
+    ctx.webUrl = "127.0.0.1";
+    ctx.webPort = 8211;
+
+    // The host database: the server's schema and a little demo data.
+    const QString file = dir.filePath("host.db");
+    {
+        server::Database db(server::DbConfig::parse("sqlite:" + file));
+        server::migrateSchema(db);
+        server::DemoOptions opt;
+        opt.entries = 40;
+        server::generateDemo(db, opt);
+    }
+    hostDbConnection = QStringLiteral("module_test_hostdb");
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", hostDbConnection);
+        db.setDatabaseName(file);
+        ASSERT_TRUE(db.open());
+    }
+    TDtmDBGeral::setConnectionName(hostDbConnection);
+
+    // Calls every load makes, answered with an empty list unless a test says otherwise.
+    fake.setDefault(kCancel, "GetParExpedicao", FakeTransport::payload(paramPacket()));
+    fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({})));
+}
+
+void ScreenFixture::TearDown()
+{
+    closeScreen();
+    TDtmDBGeral::setConnectionName(QString());
+    QSqlDatabase::removeDatabase(hostDbConnection);
+}
+
+TfrmConLancto* ScreenFixture::open()
+{
+    IniProc();
+    settle();
+    return frmConLancto;
+}
+
+void ScreenFixture::closeScreen()
+{
+    if (frmConLancto)
+        frmConLancto->close();
+    settle();
+}
+
+void ScreenFixture::settle()
+{
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QApplication::processEvents();
+    }
+}
+
+} // namespace testing_module

@@ -1,0 +1,68 @@
+#pragma once
+// Fixture of the module's screen tests: a host context, scripted host
+// services, the in-process fake of the application servers and a small host
+// database (the server's schema on a temporary SQLite file, with demo data),
+// so the screen can be created, driven and inspected headless.
+
+#include <screens/query/conlancto.h>
+
+#include <core/datapacket.h>
+#include <core/fakeserver.h>
+#include <core/scriptedhost.h>
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <memory>
+
+namespace testing_module {
+
+/// Server names as the screen's connections use them.
+inline const QString kCancel = QStringLiteral("Exp01800.rdmCancelNota");
+inline const QString kSituacao = QStringLiteral("DFS52000.rdmSituacao");
+
+/// One entry of the list, with the fields the screen reads; dates are day
+/// offsets from today.
+struct Entry {
+    QString nr;                 ///< NRLANCTONF
+    QString idstatus = "P";
+    QString idstatusnfe = "R";
+    QString idcheck = "N";
+    int dayOffset = 0;          ///< DTENTRSAID = today + offset
+    QString cdfilial = "0001";
+    QString nrexpedicao = "0000000001";
+    QString nrlancestq;         ///< empty: same as nr
+    QString nrnotafisc;         ///< empty: "NF" + nr
+};
+
+/// A packet in the layout of the entry list.
+core::DataPacket lanctoPacket(const std::vector<Entry>& entries);
+/// A packet of `n` items (NRSEQITPROD "0001".. ) of entry `nr`.
+core::DataPacket itemsPacket(const QString& nr, int n, const QString& idcheck = "N");
+/// A packet of `n` generated accounts.
+core::DataPacket contasPacket(int n);
+/// A packet of `n` stock movements.
+core::DataPacket stockPacket(int n);
+/// Shipping parameters of a branch.
+core::DataPacket paramPacket(const QString& idgerprodest = "1", const QString& idtpexppedido = "PED");
+
+class ScreenFixture : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    /// Opens the screen as the host does (IniProc) and returns it.
+    TfrmConLancto* open();
+    /// Closes the screen and lets the event loop release it.
+    void closeScreen();
+    /// Runs pending events (deferred deletes included).
+    static void settle();
+
+    core::ScriptedHost host;
+    core::FakeServerScope fake;
+    QTemporaryDir dir;
+    QString hostDbConnection;
+};
+
+} // namespace testing_module
