@@ -5,10 +5,11 @@
 #   ./run.sh --screenshot FILE   the same headless; writes a PNG and exits
 set -euo pipefail
 cd "$(dirname "$0")"
+source scripts/deps.sh
+install_missing
 BUILD=${BUILD_DIR:-build}
-if [ ! -x "$BUILD/bin/exp_shell" ] || [ ! -x "$BUILD/bin/exp_appserver" ]; then
-  EXP_BUILD_TESTS=OFF
+if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-  cmake --build "$BUILD" --parallel "$(nproc)"
 fi
+cmake --build "$BUILD" --parallel "$(nproc)" --target exp_shell exp_appserver PKG_EXP01800 >/dev/null
 exec scripts/run_demo.sh "$BUILD" "$@"
