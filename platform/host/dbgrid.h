@@ -70,6 +70,7 @@ public:
     void reset();
 
 private:
+    friend class DBGrid;
     DBGrid* grid_;
 };
 
@@ -119,6 +120,8 @@ private:
     void bindDataSet();
     void followCursor(int row);
     void onDataChanged();
+    void rebuild();
+    void refreshFields();
     std::vector<Column>& effectiveColumns() const;
 
     QPointer<core::DataSource> source_;
@@ -129,7 +132,8 @@ private:
     mutable std::vector<Column> autoColumns_;
     bool syncing_ = false;
     qint64 cellPaints_ = 0;
-    int pressedRow_ = -1;
+    int rows_ = 0;                       ///< rows the model shows (changes only with its signals)
+    std::vector<core::Field*> fields_;   ///< bound field per column
 };
 
 /// Index of the grid column bound to `fieldName` (letter case ignored), -1

@@ -123,6 +123,8 @@ public:
     void setDesignSize(int width96, int height96);
     /// Runs FormActivate as an activation would (through dispatch).
     void activate();
+    /// The design size (scaled); what the MDI child and the window open at.
+    QSize sizeHint() const override;
 
     // --- handlers (override under the same names) ---------------------------
     virtual void FormCreate();
@@ -161,12 +163,12 @@ private:
     int belowMenuIndex_ = 0;
     QPointer<QMdiSubWindow> sub_;
     int helpContext_ = 0;
+    QSize designSize_;
     bool created_ = false;
     bool activeChild_ = false;
     bool inActivate_ = false;
     bool activatedOnce_ = false;
     bool closing_ = false;
-    bool deactivatedToModal_ = false;
 };
 
 } // namespace host

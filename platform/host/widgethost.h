@@ -18,6 +18,7 @@
 #include "core/hostservices.h"
 
 #include <QHash>
+#include <QObject>
 #include <QPointer>
 
 class QWidget;
@@ -53,9 +54,16 @@ private:
     struct Anim {
         QPointer<AnimationOverlay> overlay;
         int depth = 0;
+        QMetaObject::Connection ownerGone;
     };
+    QObject context_; ///< receiver of the owners' destroyed signals
     QHash<QObject*, Anim> anims_;
-    QHash<QWidget*, int> frozen_;
+    struct Frozen {
+        QPointer<QWidget> widget;
+        int depth = 0;
+        bool wasEnabled = true;
+    };
+    QHash<QWidget*, Frozen> frozen_;
     int busy_ = 0;
 };
 

@@ -1,0 +1,433 @@
+#include "dbgrid.h"
+
+#include "hostglobals.h"
+
+#include "core/hostapi.h"
+
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace host {
+
+namespace {
+
+// Symbol fonts of the original platform have no equivalent here: titles
+// written in them are mapped to the Unicode dingbats they stand for.
+bool isDingbatFont(const QFont& f)
+{
+    const QString fam = f.family().toLower();
+    return fam.contains(QLatin1String("monotype sorts")) || fam.contains(QLatin1String("zapf dingbats"))
+        || fam.contains(QLatin1String("zapfdingbats"));
+}
+
+QString dingbatText(const QString& text)
+{
+    // Monotype Sorts follows the ITC Zapf Dingbats layout: 0x21..0x7E map
+    // onto U+2701..U+275E ("4" is U+2714, the heavy check mark).
+    QString out;
+    for (QChar c : text) {
+        const ushort u = c.unicode();
+        out += (u >= 0x21 && u <= 0x7E) ? QChar(ushort(0x2700 + (u - 0x20))) : c;
+    }
+    return out;
+}
+
+} // namespace
+
+core::Field* Column::field(const DBGrid& grid) const
+{
+    core::ClientDataset* ds = grid.dataSet();
+    return ds ? ds->findField(fieldName) : nullptr;
+}
+
+// --- model -----------------------------------------------------------------
+
+DBGridModel::DBGridModel(DBGrid* grid) : QAbstractTableModel(grid), grid_(grid) {}
+
+int DBGridModel::rowCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : grid_->rows_;
+}
+
+int DBGridModel::columnCount(const QModelIndex& parent) const
+{
+    return parent.isValid() ? 0 : int(grid_->effectiveColumns().size());
+}
+
+QVariant DBGridModel::data(const QModelIndex& index, int role) const
+{
+    const auto& cols = grid_->effectiveColumns();
+    if (!index.isValid() || index.column() >= int(cols.size()))
+        return {};
+    const Column& col = cols[size_t(index.column())];
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(col.alignment);
+    if (role != Qt::DisplayRole)
+        return {};
+    core::ClientDataset* ds = grid_->dataSet();
+    core::Field* f = size_t(index.column()) < grid_->fields_.size() ? grid_->fields_[size_t(index.column())] : nullptr;
+    if (!ds || !f || !ds->active() || ds->controlsDisabled() || index.row() >= ds->recordCount())
+        return {};
+    try {
+        core::ClientDataset::DisplayRow shown(*ds, index.row());
+        return f->displayText();
+    } catch (...) {
+        return QStringLiteral("?"); // a text handler failed: the cell shows it, painting goes on
+    }
+}
+
+QVariant DBGridModel::headerData(int section, Qt::Orientation o, int role) const
+{
+    const auto& cols = grid_->effectiveColumns();
+    if (o != Qt::Horizontal || section < 0 || section >= int(cols.size()))
+        return {};
+    const Column& col = cols[size_t(section)];
+    const bool dingbat = col.titleFont && isDingbatFont(*col.titleFont);
+    switch (role) {
+    case Qt::DisplayRole: {
+        QString t = col.title;
+        if (t.isEmpty()) {
+            core::Field* f = col.field(*grid_);
+            t = f ? f->displayLabel() : col.fieldName;
+        }
+        return dingbat ? dingbatText(t) : t;
+    }
+    case Qt::FontRole:
+        if (col.titleFont && !dingbat)
+            return *col.titleFont;
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(dingbat ? Qt::Alignment(Qt::AlignCenter)
+                                           : Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+Qt::ItemFlags DBGridModel::flags(const QModelIndex& index) const
+{
+    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+}
+
+void DBGridModel::reset()
+{
+    beginResetModel();
+    endResetModel();
+}
+
+// --- delegate: standard drawing, then the grid's hook ---------------------------
+
+class DBGridDelegate : public QStyledItemDelegate {
+public:
+    explicit DBGridDelegate(DBGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+
+    void paint(QPainter* p, const QStyleOptionViewItem& opt, const QModelIndex& index) const override
+    {
+        core::ClientDataset* ds = grid_->dataSet();
+        if (ds && ds->controlsDisabled())
+            return;
+        ++grid_->cellPaints_;
+        QStyledItemDelegate::paint(p, opt, index);
+        if (!grid_->onDrawColumnCell || !ds || !ds->active() || index.row() >= ds->recordCount())
+            return;
+        const auto& cols = grid_->effectiveColumns();
+        if (index.column() >= int(cols.size()))
+            return;
+        GridDrawStates state = 0;
+        if (opt.state & QStyle::State_Selected)
+            state |= gdSelected;
+        if ((opt.state & QStyle::State_HasFocus) || index == grid_->currentIndex())
+            state |= gdFocused;
+        p->save();
+        p->setBrush(grid_->cellBrush(state));
+        p->setPen(Qt::NoPen);
+        {
+            core::ClientDataset::DisplayRow shown(*ds, index.row());
+            const Column& col = cols[size_t(index.column())];
+            core::dispatch([&] { grid_->onDrawColumnCell(*p, opt.rect, index.column(), col, state); });
+        }
+        p->restore();
+    }
+
+private:
+    DBGrid* grid_;
+};
+
+// --- grid --------------------------------------------------------------------
+
+DBGrid::DBGrid(const QString& objectName, QWidget* parent) : QTableView(parent), model_(new DBGridModel(this))
+{
+    setObjectName(objectName);
+    setModel(model_);
+    setItemDelegate(new DBGridDelegate(this));
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setSortingEnabled(false);
+    setTabKeyNavigation(false);
+    setWordWrap(false);
+    setAlternatingRowColors(false);
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + Px(5));
+    horizontalHeader()->setSectionsClickable(true);
+    horizontalHeader()->setSortIndicatorShown(false);
+    horizontalHeader()->setHighlightSections(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultSectionSize(Px(64));
+    horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    horizontalHeader()->setStretchLastSection(false);
+
+    connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
+        const auto& cols = effectiveColumns();
+        if (section < 0 || section >= int(cols.size()) || !onTitleClick)
+            return;
+        const Column col = cols[size_t(section)];
+        core::dispatch([&] { onTitleClick(col); });
+    });
+    connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
+        const auto& cols = effectiveColumns();
+        if (!index.isValid() || index.column() >= int(cols.size()) || !onCellClick)
+            return;
+        const Column col = cols[size_t(index.column())];
+        core::dispatch([&] { onCellClick(col); });
+    });
+}
+
+DBGrid::~DBGrid()
+{
+    for (const auto& c : conns_)
+        disconnect(c);
+}
+
+void DBGrid::setDataSource(core::DataSource* ds)
+{
+    if (source_)
+        disconnect(source_, nullptr, this, nullptr);
+    source_ = ds;
+    if (ds)
+        connect(ds, &core::DataSource::dataSetChanged, this, &DBGrid::bindDataSet);
+    bindDataSet();
+}
+
+core::ClientDataset* DBGrid::dataSet() const
+{
+    return source_ ? source_->dataSet() : nullptr;
+}
+
+void DBGrid::bindDataSet()
+{
+    for (const auto& c : conns_)
+        disconnect(c);
+    conns_.clear();
+    bound_ = dataSet();
+    if (bound_) {
+        conns_ << connect(bound_, &core::ClientDataset::dataChanged, this, &DBGrid::onDataChanged);
+        conns_ << connect(bound_, &core::ClientDataset::stateChanged, this, &DBGrid::onDataChanged);
+        conns_ << connect(bound_, &core::ClientDataset::currentChanged, this, &DBGrid::followCursor);
+        conns_ << connect(bound_, &QObject::destroyed, this, [this] {
+            bound_ = nullptr;
+            rebuild();
+        });
+    }
+    rebuild();
+}
+
+void DBGrid::rebuild()
+{
+    autoColumns_.clear();
+    model_->reset();
+    rows_ = 0;
+    onDataChanged();
+    refreshColumns();
+}
+
+std::vector<Column>& DBGrid::effectiveColumns() const
+{
+    if (!columns_.empty())
+        return const_cast<std::vector<Column>&>(columns_);
+    if (autoColumns_.empty() && bound_) {
+        for (int i = 0; i < bound_->fieldCount(); ++i) {
+            const core::Field& f = bound_->field(i);
+            if (!f.visible())
+                continue;
+            Column c;
+            c.fieldName = f.fieldName();
+            if (f.dataType() == core::FieldType::Float || f.dataType() == core::FieldType::Integer)
+                c.alignment = Qt::AlignRight | Qt::AlignVCenter;
+            c.index = int(autoColumns_.size());
+            autoColumns_.push_back(c);
+        }
+    }
+    return autoColumns_;
+}
+
+const std::vector<Column>& DBGrid::columns() const
+{
+    return effectiveColumns();
+}
+
+Column& DBGrid::addColumn(const QString& fieldName, int width, const QString& title, Qt::Alignment alignment)
+{
+    Column c;
+    c.fieldName = fieldName;
+    c.width = width;
+    c.title = title;
+    c.alignment = alignment;
+    c.index = int(columns_.size());
+    model_->beginInsertColumns({}, c.index, c.index);
+    columns_.push_back(c);
+    autoColumns_.clear();
+    refreshFields();
+    model_->endInsertColumns();
+    horizontalHeader()->resizeSection(c.index, Px(width < 0 ? 64 : width));
+    return columns_.back();
+}
+
+void DBGrid::clearColumns()
+{
+    model_->beginResetModel();
+    columns_.clear();
+    autoColumns_.clear();
+    refreshFields();
+    model_->endResetModel();
+    refreshColumns();
+}
+
+Column& DBGrid::columnRef(int i)
+{
+    return effectiveColumns().at(size_t(i));
+}
+
+void DBGrid::refreshColumns()
+{
+    refreshFields();
+    const auto& cols = effectiveColumns();
+    for (size_t i = 0; i < cols.size(); ++i)
+        horizontalHeader()->resizeSection(int(i), Px(cols[i].width < 0 ? 64 : cols[i].width));
+    model_->headerDataChanged(Qt::Horizontal, 0, std::max(0, int(cols.size()) - 1));
+    viewport()->update();
+}
+
+void DBGrid::refreshFields()
+{
+    fields_.clear();
+    for (const Column& c : effectiveColumns())
+        fields_.push_back(bound_ ? bound_->findField(c.fieldName) : nullptr);
+}
+
+QBrush DBGrid::cellBrush(GridDrawStates state) const
+{
+    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    if (state & gdSelected)
+        return palette().brush(group, QPalette::Highlight);
+    return palette().brush(group, QPalette::Base);
+}
+
+void DBGrid::onDataChanged()
+{
+    // While the controls are disabled nothing is read: the dataset sends one
+    // catch-up signal when they are enabled again.
+    if (bound_ && bound_->controlsDisabled())
+        return;
+    const int now = (bound_ && bound_->active()) ? bound_->recordCount() : 0;
+    refreshFields();
+    if (now > rows_) {
+        model_->beginInsertRows({}, rows_, now - 1);
+        rows_ = now;
+        model_->endInsertRows();
+    } else if (now < rows_) {
+        model_->beginRemoveRows({}, now, rows_ - 1);
+        rows_ = now;
+        model_->endRemoveRows();
+    }
+    if (rows_ > 0)
+        emit model_->dataChanged(model_->index(0, 0),
+                                 model_->index(rows_ - 1, std::max(0, model_->columnCount() - 1)));
+    viewport()->update();
+    followCursor(bound_ ? bound_->recNo() : -1);
+}
+
+void DBGrid::followCursor(int row)
+{
+    if (bound_ && bound_->controlsDisabled())
+        return;
+    syncing_ = true;
+    if (row < 0 || row >= rows_) {
+        selectionModel()->clearSelection();
+        selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    } else {
+        const int col = std::max(0, currentIndex().column());
+        const QModelIndex idx = model_->index(row, std::min(col, std::max(0, model_->columnCount() - 1)));
+        selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        scrollTo(idx);
+    }
+    syncing_ = false;
+}
+
+void DBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous)
+{
+    QTableView::currentChanged(current, previous);
+    if (syncing_ || !current.isValid() || !bound_ || !bound_->active())
+        return;
+    if (current.row() == bound_->recNo())
+        return;
+    const int row = current.row();
+    core::dispatch([&] { bound_->moveTo(row); });
+    // The after-scroll event may have moved elsewhere or failed: show where
+    // the dataset really is.
+    if (bound_ && bound_->recNo() != row)
+        followCursor(bound_->recNo());
+}
+
+void DBGrid::keyPressEvent(QKeyEvent* e)
+{
+    const int vk = vkFromQtKey(e->key());
+    if (vk != 0 && onKeyDown) {
+        int key = vk;
+        const Qt::KeyboardModifiers mods = e->modifiers();
+        core::dispatch([&] { onKeyDown(key, mods); });
+        if (key == 0) {
+            e->accept();
+            return;
+        }
+        if (key != vk) {
+            const int qt = qtKeyFromVk(key);
+            if (qt == 0) {
+                e->accept();
+                return;
+            }
+            QKeyEvent changed(e->type(), qt, mods, e->text());
+            QTableView::keyPressEvent(&changed);
+            return;
+        }
+    }
+    QTableView::keyPressEvent(e);
+}
+
+void DBGrid::paintEvent(QPaintEvent* e)
+{
+    if (bound_ && bound_->controlsDisabled())
+        return; // the background only; the rows come back with the catch-up
+    QTableView::paintEvent(e);
+}
+
+void DBGrid::mouseReleaseEvent(QMouseEvent* e)
+{
+    QTableView::mouseReleaseEvent(e);
+}
+
+int IndiceCol(const DBGrid* grid, const QString& fieldName)
+{
+    if (!grid)
+        return -1;
+    const auto& cols = grid->columns();
+    for (size_t i = 0; i < cols.size(); ++i)
+        if (cols[i].fieldName.compare(fieldName.trimmed(), Qt::CaseInsensitive) == 0)
+            return int(i);
+    return -1;
+}
+
+} // namespace host
