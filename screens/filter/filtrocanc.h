@@ -139,4 +139,19 @@ public:
     void btnGradeClick();
     void rbtGradeClick();
     void rbtTGradeClick();
+
+    /// Title of the grade picker: the catalogue's GRADE text when it has
+    /// one, else the grade box's caption.
+    QString tituloGrade() const;
+
+private:
+    void buildControls();
+    void wireHandlers();
+    /// Moves the focus to `w` only while the dialog is shown (the hidden
+    /// confirmation must not move it).
+    void focar(QWidget* w);
+    /// Focuses `foco`, shows the catalogue text of `key` and aborts.
+    [[noreturn]] void falha(QWidget* foco, const QString& key);
+    /// The day-0 check of a date edit, then the host's date check.
+    void verificaData(host::TDateEditPlus* dep);
 };

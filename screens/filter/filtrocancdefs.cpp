@@ -1,5 +1,9 @@
 #include "filtrocancdefs.h"
 
+#include "screens/query/conlancto.h"
+
+#include <core/errors.h>
+
 using core::FieldDef;
 using core::FieldType;
 
@@ -46,6 +50,21 @@ void declareRota(core::ClientDataset& ds)
 void declareGrade(core::ClientDataset& ds)
 {
     ds.addString("NRGRADEPED", 40, QStringLiteral("Descrição da Grade"));
+}
+
+QString tipoExpedicao(const core::ClientDataset* cdsParamExpedicao)
+{
+    if (!cdsParamExpedicao || cdsParamExpedicao->isEmpty())
+        return QString();
+    const core::Field* f = cdsParamExpedicao->findField(QStringLiteral("IDTPEXPPEDIDO"));
+    return f && !f->isNull() ? f->asString() : QString();
+}
+
+TfrmConLancto& telaConsulta()
+{
+    if (!frmConLancto)
+        throw core::Error(QStringLiteral("A tela de consulta de lançamentos não está aberta."));
+    return *frmConLancto;
 }
 
 } // namespace filtrocanc
