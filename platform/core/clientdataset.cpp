@@ -275,7 +275,10 @@ void ClientDataset::checkActive(const char* what) const
 
 void ClientDataset::notifyState()
 {
-    emit stateChanged();
+    if (disableCount_ > 0)
+        pendingState_ = true;
+    else
+        emit stateChanged();
     // Plain calls, so that an exception thrown by a handler reaches the caller
     // of open/close/edit/post and the handler has run when that call returns.
     // A handler may unbind sources, so the list is copied first.
@@ -830,8 +833,10 @@ void ClientDataset::enableControls()
         return; // unbalanced call: nothing to undo
     if (--disableCount_ > 0)
         return;
-    const bool data = pendingDataChange_, move = pendingMove_;
-    pendingDataChange_ = pendingMove_ = false;
+    const bool state = pendingState_, data = pendingDataChange_, move = pendingMove_;
+    pendingState_ = pendingDataChange_ = pendingMove_ = false;
+    if (state)
+        emit stateChanged();
     if (data)
         emit dataChanged();
     if (move)

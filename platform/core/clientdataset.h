@@ -185,7 +185,10 @@ public:
     };
 
 signals:
-    /// State changed (opened, closed, edit, post): data sources relay it.
+    /// State changed (opened, closed, edit, post), for views. Like the two
+    /// signals below it is held back while controls are disabled and emitted
+    /// once on the last enableControls; the data sources' state-change
+    /// handlers are called directly in every case (see DataSource).
     void stateChanged();
     /// Rows or values changed (load, post, empty, index): views refresh.
     void dataChanged();
@@ -224,6 +227,7 @@ private:
     int disableCount_ = 0;
     bool pendingDataChange_ = false;
     bool pendingMove_ = false;
+    bool pendingState_ = false;
     std::optional<PacketRow> editBuffer_;
     Event afterScroll_;
 };

@@ -319,6 +319,7 @@ TEST(ClientDatasetEvents, DisabledControlsSuppressViewSignalsWithOneCatchUp)
     ds.loadFromPacket(entries());
     QSignalSpy moved(&ds, &ClientDataset::currentChanged);
     QSignalSpy data(&ds, &ClientDataset::dataChanged);
+    QSignalSpy state(&ds, &ClientDataset::stateChanged);
     ds.disableControls();
     ds.disableControls();
     EXPECT_TRUE(ds.controlsDisabled());
@@ -330,11 +331,13 @@ TEST(ClientDatasetEvents, DisabledControlsSuppressViewSignalsWithOneCatchUp)
     ds.enableControls();
     EXPECT_EQ(moved.count(), 0);
     EXPECT_EQ(data.count(), 0);
+    EXPECT_EQ(state.count(), 0);
     ds.enableControls();
     EXPECT_FALSE(ds.controlsDisabled());
     EXPECT_EQ(moved.count(), 1);
     EXPECT_EQ(moved.at(0).at(0).toInt(), 2);
     EXPECT_EQ(data.count(), 1);
+    EXPECT_EQ(state.count(), 1);
     ds.enableControls(); // unbalanced: harmless
     EXPECT_FALSE(ds.controlsDisabled());
     ds.next();
