@@ -7,6 +7,7 @@
 #include <QSqlQuery>
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 
@@ -212,18 +213,12 @@ void applyStock(QSqlDatabase& conn, const StockDeltas& deltas)
 {
     for (const auto& [k, delta] : deltas) {
         if (std::abs(delta) < kEps) continue;
-        QSqlQuery u = prepare(conn, "UPDATE SALDOESTQ SET QTSALDO = QTSALDO + ? WHERE CDFILIAL = ? AND CDPRODUTO = ?");
-        u.addBindValue(delta);
+        QSqlQuery u = prepare(conn, "INSERT INTO SALDOESTQ (CDFILIAL, CDPRODUTO, QTSALDO) VALUES (?, ?, ?) "
+                                    "ON CONFLICT (CDFILIAL, CDPRODUTO) DO UPDATE SET QTSALDO = SALDOESTQ.QTSALDO + EXCLUDED.QTSALDO");
         u.addBindValue(k.first);
         u.addBindValue(k.second);
+        u.addBindValue(delta);
         exec(u);
-        if (u.numRowsAffected() == 0) {
-            QSqlQuery i = prepare(conn, "INSERT INTO SALDOESTQ (CDFILIAL, CDPRODUTO, QTSALDO) VALUES (?, ?, ?)");
-            i.addBindValue(k.first);
-            i.addBindValue(k.second);
-            i.addBindValue(delta);
-            exec(i);
-        }
     }
 }
 

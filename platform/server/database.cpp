@@ -128,7 +128,10 @@ QSqlDatabase Database::connection()
         execDirect(db, "PRAGMA journal_mode=WAL");
         execDirect(db, "PRAGMA synchronous=NORMAL");
         execDirect(db, "PRAGMA foreign_keys=ON");
-    } else if (!cfg_.schema.isEmpty()) {
+    } else {
+        execDirect(db, "SET client_min_messages TO WARNING");
+    }
+    if (cfg_.dialect == Dialect::Postgres && !cfg_.schema.isEmpty()) {
         execDirect(db, QString("CREATE SCHEMA IF NOT EXISTS %1").arg(cfg_.schema));
         execDirect(db, QString("SET search_path TO %1").arg(cfg_.schema));
     }

@@ -110,12 +110,9 @@ QString dialectSql(const Database& db, QString sql)
 
 int currentVersion(QSqlDatabase& conn)
 {
-    if (!conn.tables().contains("schema_versao", Qt::CaseInsensitive))
-        return 0;
-    QSqlQuery q(conn);
-    if (!q.exec("SELECT MAX(NRVERSAO) FROM SCHEMA_VERSAO") || !q.next())
-        return 0;
-    return q.value(0).toInt();
+    QSqlQuery q = prepare(conn, "SELECT MAX(NRVERSAO) FROM SCHEMA_VERSAO");
+    exec(q);
+    return q.next() ? q.value(0).toInt() : 0;
 }
 
 } // namespace
@@ -124,8 +121,7 @@ int migrateSchema(Database& db)
 {
     QSqlDatabase conn = db.connection();
     Transaction tx(db, conn);
-    if (!conn.tables().contains("schema_versao", Qt::CaseInsensitive))
-        execDirect(conn, "CREATE TABLE SCHEMA_VERSAO (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTHRAPLICADA VARCHAR(30))");
+    execDirect(conn, "CREATE TABLE IF NOT EXISTS SCHEMA_VERSAO (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTHRAPLICADA VARCHAR(30))");
     const int found = currentVersion(conn);
     if (found > kSchemaVersion)
         throw InternalError(QString("O banco de dados está na versão %1 do esquema; este servidor conhece até a versão %2.")

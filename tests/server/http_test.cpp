@@ -1,0 +1,181 @@
+// The server over real HTTP: health, bad requests, and two clients cancelling
+// overlapping entries at the same moment.
+#include "serverfixture.h"
+
+#include <server/appserver.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <httplib.h>
+
+#include <latch>
+#include <thread>
+
+using namespace servertest;
+
+namespace {
+
+std::string request(const QString& server, const QString& method, const core::VariantArray& args)
+{
+    QJsonArray a;
+    for (const Variant& v : args) a << core::codec::variantToJson(v);
+    return QJsonDocument(QJsonObject{{"server", server}, {"method", method}, {"args", a}}).toJson(QJsonDocument::Compact).toStdString();
+}
+
+struct Answer {
+    int http = 0;
+    QString status, message;
+    Variant payload;
+};
+
+Answer parse(const httplib::Result& r)
+{
+    Answer a;
+    if (!r) return a;
+    a.http = r->status;
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object();
+    a.status = o.value("status").toString();
+    a.message = o.value("message").toString();
+    if (o.contains("payload")) a.payload = core::codec::variantFromJson(o.value("payload"));
+    return a;
+}
+
+} // namespace
+
+class OverHttp : public ServerDb {
+protected:
+    void SetUp() override
+    {
+        ServerDb::SetUp();
+        if (IsSkipped()) return;
+        server::ServerOptions o;
+        o.port = 0;
+        o.threads = 8;
+        o.maxBody = 1 << 20;
+        o.log = false;
+        srv = std::make_unique<server::AppServer>(*db, o);
+        srv->bind();
+        runner = std::thread([this] { srv->run(); });
+    }
+    void TearDown() override
+    {
+        if (srv) {
+            srv->stop();
+            runner.join();
+            srv.reset();
+        }
+        ServerDb::TearDown();
+    }
+    httplib::Client client()
+    {
+        httplib::Client c("127.0.0.1", srv->port());
+        c.set_read_timeout(30);
+        return c;
+    }
+    Answer post(const std::string& body)
+    {
+        auto c = client();
+        return parse(c.Post("/call", body, "application/json"));
+    }
+
+    std::unique_ptr<server::AppServer> srv;
+    std::thread runner;
+};
+
+TEST_P(OverHttp, HealthAndAPlainCall)
+{
+    auto c = client();
+    auto h = c.Get("/health");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->status, 200);
+    EXPECT_NE(h->body.find("Exp01800.rdmCancelNota"), std::string::npos);
+    EXPECT_NE(h->body.find("DFS52000.rdmSituacao"), std::string::npos);
+    EXPECT_EQ(c.Get("/health?server=DFS52000.rdmSituacao")->status, 200);
+    EXPECT_EQ(c.Get("/health?server=Nada")->status, 404);
+
+    addEntry("0001", "0000000001");
+    const Answer a = post(request(server::kCancelNotaServer, "GetLanctoNF",
+                                  {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"}));
+    EXPECT_EQ(a.http, 200);
+    ASSERT_EQ(a.status, "ok") << qPrintable(a.message);
+    EXPECT_EQ(a.payload.packet().rowCount(), 1);
+}
+
+TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
+{
+    addEntry("0001", "0000000001");
+    const std::string packetWithBadRow =
+        R"({"server":"Exp01800.rdmCancelNota","method":"CancelaNota","args":["0001",{"packet":{"fields":[{"name":"IDCHECK","type":"string","size":1},{"name":"CDFILIAL","type":"string","size":4},{"name":"NRLANCTONF","type":"string","size":10}],"rows":[["S","0001"]]}},"0001","op","T"]})";
+    const struct { std::string body; int http; const char* hint; } cases[] = {
+        {"{not json", 400, "JSON"},
+        {"[1,2]", 400, "objeto"},
+        {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem"})", 400, "args"},
+        {request("Nada.rdmNada", "GetItem", {"0001", "1"}), 404, "Servidor"},
+        {request(server::kCancelNotaServer, "ApagaTudo", {}), 404, "Método"},
+        {request(server::kCancelNotaServer, "GetItem", {"0001"}), 400, "argumentos"},
+        {request(server::kCancelNotaServer, "GetItem", {"0001", qint64(1)}), 400, "string"},
+        {request(server::kCancelNotaServer, "CancelaNota", {"0001", "'0000000001'", "0001", "op", "T"}), 400, "packet"},
+        {packetWithBadRow, 400, "Argumento 2"},
+        {request(server::kCancelNotaServer, "GetGradePesq", {"0001", "ontem", double(kDay)}), 400, "data"},
+        {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","1"],"byRef":[true]})", 400, "byRef"},
+        {std::string(2 << 20, ' '), 413, "grande"},
+    };
+    for (const auto& c : cases) {
+        const Answer a = post(c.body);
+        EXPECT_EQ(a.http, c.http) << c.body.substr(0, 80);
+        EXPECT_EQ(a.status, "raised") << c.body.substr(0, 80);
+        EXPECT_TRUE(a.message.contains(c.hint)) << qPrintable(a.message);
+    }
+    auto cl = client();
+    auto unknownPath = cl.Get("/nada");
+    ASSERT_TRUE(unknownPath);
+    EXPECT_EQ(unknownPath->status, 404);
+    EXPECT_NE(unknownPath->body.find("raised"), std::string::npos);
+    EXPECT_EQ(status("0001", "0000000001"), "P");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 0);
+    // The server still answers after all of that.
+    EXPECT_EQ(post(request(server::kCancelNotaServer, "GetExp", {"0001"})).status, "ok");
+}
+
+TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
+{
+    for (int round = 0; round < 3; ++round) {
+        sql("DELETE FROM LANCTONF");
+        sql("DELETE FROM AUDITCANC");
+        QStringList all;
+        for (int i = 1; i <= 20; ++i) {
+            const QString nr = QString::number(round * 100 + i).rightJustified(10, '0');
+            addEntry("0001", nr);
+            addItem("0001", nr, "0001", "P1", 1);
+            all << nr;
+        }
+        const core::DataPacket loaded = listEntries("0001");
+        const std::string bodyA = request(server::kCancelNotaServer, "CancelaNota",
+                                          {"0001", tick(loaded, all.mid(0, 14)), "0001", "opA", "T"});
+        const std::string bodyB = request(server::kCancelNotaServer, "CancelaNota",
+                                          {"0001", tick(loaded, all.mid(6, 14)), "0001", "opB", "T"});
+        Answer a, b;
+        std::latch go(2);
+        std::thread ta([&] { go.arrive_and_wait(); a = post(bodyA); });
+        std::thread tb([&] { go.arrive_and_wait(); b = post(bodyB); });
+        ta.join();
+        tb.join();
+        ASSERT_EQ(a.http, 200);
+        ASSERT_EQ(b.http, 200);
+        // One of them won everything it asked for; the other was told that some were not cancelled.
+        const bool aWon = a.status == "ok";
+        const Answer& loser = aWon ? b : a;
+        EXPECT_EQ((aWon ? a : b).status, "ok") << qPrintable((aWon ? a : b).message);
+        EXPECT_EQ(loser.status, "raised");
+        EXPECT_EQ(loser.message, "NOTAS_N_CANC");
+        EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUS = 'C'"), 20);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 20);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM (SELECT NRLANCTONF FROM AUDITCANC GROUP BY NRLANCTONF HAVING COUNT(*) > 1) X"), 0);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "opA" : "opB"}), 14);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'N'"), 0);
+    }
+}
+
+SERVER_BACKENDS(OverHttp);

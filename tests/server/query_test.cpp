@@ -1,0 +1,186 @@
+// Listing methods of the cancellation server against each database.
+#include "serverfixture.h"
+
+#include <server/demodata.h>
+
+using namespace servertest;
+
+class QueryMethods : public ServerDb {};
+
+TEST_P(QueryMethods, SchemaMigrationIsIdempotentAndRefusesANewerVersion)
+{
+    EXPECT_EQ(server::migrateSchema(*db), server::kSchemaVersion);
+    sql("INSERT INTO SCHEMA_VERSAO (NRVERSAO) VALUES (?)", {server::kSchemaVersion + 1});
+    EXPECT_THROW(server::migrateSchema(*db), server::InternalError);
+}
+
+TEST_P(QueryMethods, GetLanctoNFFiltersByPeriodAcceptingDateOrDayCount)
+{
+    addEntry("0001", "0000000003", "P", "", kDay);
+    addEntry("0001", "0000000001", "P", "", kDay - 2);
+    addEntry("0001", "0000000002", "E", "A", kDay - 3);  // before the period
+    addEntry("0002", "0000000004", "P", "", kDay);       // another branch
+    const core::VariantArray rest{"", "T", "", "T", "", "", "T", "T"};
+    core::VariantArray asDate{"0001", core::Date{double(kDay - 2)}, core::Date{double(kDay)}};
+    core::VariantArray asNumber{"0001", double(kDay - 2), core::Date{double(kDay)}};
+    asDate += rest;
+    asNumber += rest;
+    const core::DataPacket a = cancel("GetLanctoNF", asDate).packet();
+    const core::DataPacket b = cancel("GetLanctoNF", asNumber).packet();
+    EXPECT_EQ(column(a, "NRLANCTONF"), (QStringList{"0000000001", "0000000003"}));
+    EXPECT_TRUE(a == b);
+    EXPECT_EQ(column(a, "IDCHECK"), (QStringList{"N", "N"}));
+    for (const char* f : {"IDCHECK", "CDFILIAL", "DTENTRSAID", "NRLANCTONF", "NREXPEDICAO", "NRLANCESTQ", "CDCLIENTE",
+                          "NMRAZSOCCLIE", "NRNOTAFISC", "DTEMISSAO", "IDSISTEMA", "NMFANTCLIE", "IDSTATUS", "IDSTATUSNFE",
+                          "CDFILIEMIT", "NRACESSONFE", "CDEMPRESA", "IDTIPOEMISNFE", "CDINSCESTA"})
+        EXPECT_GE(a.fieldIndex(f), 0) << f;
+    EXPECT_EQ(a.value(0, "DTENTRSAID").toDate().days, kDay - 2);
+}
+
+TEST_P(QueryMethods, GetLanctoNFRestrictsByRoutesShipmentsIntervalAndGrade)
+{
+    addEntry("0001", "0000000001", "P", "", kDay, "0000000010", "R00001", "GRADE A");
+    addEntry("0001", "0000000002", "P", "", kDay, "0000000020", "R00002", "GRADE B");
+    addEntry("0001", "0000000003", "P", "", kDay, "0000000030", "R00003", "GRADE A");
+    auto list = [&](const QString& routes, const QString& allR, const QString& ships, const QString& allS,
+                    const QString& from, const QString& to, const QString& noInt, const QString& grade) {
+        return column(cancel("GetLanctoNF", {"0001", core::Date{double(kDay)}, core::Date{double(kDay)}, routes, allR, ships,
+                                             allS, from, to, noInt, grade}).packet(), "NRLANCTONF");
+    };
+    EXPECT_EQ(list("'R00001','R00003'", "", "", "T", "", "", "T", "T"), (QStringList{"0000000001", "0000000003"}));
+    EXPECT_EQ(list("'R00001'", "T", "", "T", "", "", "T", "T").size(), 3);  // "T" lifts the route list
+    EXPECT_EQ(list("", "T", "'0000000020'", "", "", "", "T", "T"), QStringList{"0000000002"});
+    EXPECT_EQ(list("", "T", "", "T", "0000000015", "0000000030", "", "T"), (QStringList{"0000000002", "0000000003"}));
+    EXPECT_EQ(list("", "T", "", "T", "0000000015", "0000000030", "T", "T").size(), 3);
+    EXPECT_EQ(list("", "T", "", "T", "", "", "T", "GRADE A"), (QStringList{"0000000001", "0000000003"}));
+    EXPECT_EQ(list("", "T", "", "T", "", "", "T", "").size(), 3);  // a branch without grades sends an empty grade
+}
+
+TEST_P(QueryMethods, GetLanctoNFRefusesHostileListsAndInvalidDatesChangingNothing)
+{
+    addEntry("0001", "0000000001");
+    for (const QString& hostile : {QString("'R00001'); DELETE FROM LANCTONF; --"), QString("' OR '1'='1"), QString("")}) {
+        const QString msg = raised("GetLanctoNF", {"0001", core::Date{double(kDay)}, core::Date{double(kDay)}, hostile, "",
+                                                   "", "T", "", "", "T", "T"});
+        EXPECT_TRUE(msg.startsWith("Lista de rotas")) << qPrintable(msg);
+    }
+    EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF"), 1);
+    for (const Variant& bad : {Variant(0.0), Variant(-1.0), Variant("ontem"), Variant(1e12)}) {
+        const QString msg = raised("GetLanctoNF", {"0001", bad, core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"});
+        EXPECT_TRUE(msg.contains("data") || msg.contains("date")) << qPrintable(msg);
+    }
+    EXPECT_TRUE(raised("GetLanctoNF", {"0001", core::Date{double(kDay)}, core::Date{double(kDay)}, "", "T", "", "T",
+                                       "0000000001", "", "", "T"}).startsWith("Intervalo"));
+}
+
+TEST_P(QueryMethods, ItemStockReplicaShipmentGradeAndParameterPayloads)
+{
+    addEntry("0001", "0000000001");
+    addItem("0001", "0000000001", "0002", "P2", 3);
+    addItem("0001", "0000000001", "0001", "P1", 5);
+    addAccount("0001", "0000000001");
+    addReplica("0001", "0000000001", "0003", "0000000100", "P");
+    addReplica("0001", "0000000001", "0004", "0000000200", "E");
+    sql("INSERT INTO EXPEDICAO (CDFILIAL, NREXPEDICAO, CDVIATURA, NRPLACA) VALUES ('0001', '0000000001', '0001', 'ABC1234')");
+    sql("INSERT INTO GRADEPED (CDFILIAL, NRGRADEPED, DTGRADE) VALUES ('0002', 'GRADE A', ?), ('0002', 'GRADE B', ?)",
+        {kDay, kDay - 9});
+    sql("INSERT INTO PARAMEXPED (CDFILIAL, IDGERPRODEST, IDREPLITRANS, IDTPEXPPEDIDO) VALUES ('0002', '1', 'S', 'GRA')");
+
+    const Variant items = cancel("GetItem", {"0001", "0000000001"});
+    ASSERT_EQ(items.count(), 2);
+    EXPECT_EQ(column(items[0].packet(), "NRSEQITPROD"), (QStringList{"0001", "0002"}));
+    EXPECT_EQ(items[0].packet().fields().at(0).name, "IDCHECK");
+    EXPECT_EQ(items[1].packet().rowCount(), 1);
+    EXPECT_GE(items[1].packet().fieldIndex("NRLANCTBDOC"), 0);
+
+    const core::DataPacket est = cancel("GetItLanctoEst", {"0001", stockNr("0000000001")}).packet();
+    EXPECT_EQ(column(est, "NRSEQUITEM"), (QStringList{"0001", "0002"}));
+    EXPECT_GE(est.fieldIndex("PRODMOVI"), 0);
+
+    const core::DataPacket aprov = cancel("GetReplicAprov", {"0001", "0000000001"}).packet();
+    ASSERT_EQ(aprov.rowCount(), 2);
+    EXPECT_EQ(aprov.value(0, "IDSTATUS").toString(), "E");  // the blocking replica comes first
+    EXPECT_EQ(aprov.value(0, "CDFILIAL").toString(), "0004");
+    EXPECT_EQ(aprov.value(0, "NRLANCTONF").toString(), "0000000200");
+
+    EXPECT_EQ(column(cancel("GetExp", {"0001"}).packet(), "NREXPEDICAO"), QStringList{"0000000001"});
+    EXPECT_TRUE(cancel("GetExp", {"0004"}).packet().isEmpty());
+    EXPECT_EQ(column(cancel("GetGradePesq", {"0002", double(kDay - 2), core::Date{double(kDay)}}).packet(), "NRGRADEPED"),
+              QStringList{"GRADE A"});
+    const core::DataPacket par = cancel("GetParExpedicao", {"0002"}).packet();
+    EXPECT_EQ(par.value(0, "IDTPEXPPEDIDO").toString(), "GRA");
+    EXPECT_TRUE(cancel("GetParExpedicao", {"9999"}).packet().isEmpty());
+}
+
+TEST_P(QueryMethods, VerReplicOneEntryAndWholeList)
+{
+    addEntry("0001", "0000000001");                 // pending replica: ticked
+    addEntry("0001", "0000000002");                 // approved replica: not ticked
+    addEntry("0001", "0000000003", "E", "A");       // blocked
+    addEntry("0001", "0000000004", "P", "R");       // plain, ticked
+    addEntry("0001", "0000000005", "P", "T");       // NF-e transmitted: blocked
+    addReplica("0001", "0000000001", "0003", "0000000100", "P");
+    addReplica("0001", "0000000002", "0003", "0000000101", "A");
+
+    const Variant one = cancel("VerReplic", {Variant(), "0001", "0000000001"});
+    ASSERT_EQ(one.count(), 3);
+    EXPECT_TRUE(one[0].isNull());
+    EXPECT_EQ(column(one[1].packet(), "NRLANCTONFDEST"), QStringList{"0000000100"});
+    EXPECT_TRUE(cancel("VerReplic", {Variant(), "0001", "0000000004"})[1].isNull());
+
+    const Variant all = cancel("VerReplic", {listEntries("0001"), "", ""});
+    EXPECT_EQ(column(all[0].packet(), "IDCHECK"), (QStringList{"S", "N", "N", "S", "N"}));
+    EXPECT_EQ(all[2].toInt(), 2);
+    EXPECT_EQ(column(all[1].packet(), "NRLANCTONF"), QStringList{"0000000001"});
+    EXPECT_EQ(column(all[1].packet(), "CDFILIALREPLIC"), QStringList{"0003"});
+}
+
+TEST_P(QueryMethods, GetVdCancelaCountsEntriesChangedSinceLoading)
+{
+    addEntry("0001", "0000000001");
+    addEntry("0001", "0000000002");
+    const core::DataPacket loaded = listEntries("0001");
+    EXPECT_EQ(cancel("GetVdCancela", {loaded, "0001"}).toInt(), 0);
+    sql("UPDATE LANCTONF SET IDSTATUS = 'E', NRVERSAO = NRVERSAO + 1 WHERE NRLANCTONF = '0000000002'");
+    EXPECT_EQ(cancel("GetVdCancela", {loaded, "0001"}).toInt(), 1);
+    sql("DELETE FROM LANCTONF WHERE NRLANCTONF = '0000000001'");
+    EXPECT_EQ(cancel("GetVdCancela", {loaded, "0001"}).toInt(), 2);
+    EXPECT_EQ(cancel("GetVdCancela", {listEntries("0001"), "0001"}).toInt(), 0);
+}
+
+TEST_P(QueryMethods, DemoDataIsDeterministicAndCoversTheScreenPaths)
+{
+    server::DemoOptions o;
+    o.entries = 600;
+    o.seed = 7;
+    server::generateDemo(*db, o);
+    const qint64 today = core::Date::today().wholeDays();
+    auto fingerprint = [&] {
+        return scalar("SELECT COUNT(*) || '/' || SUM(DTENTRSAID) || '/' || COUNT(IDSTATUSNFE) FROM LANCTONF").toString() +
+               scalar("SELECT COUNT(*) FROM ITLANCTONF").toString() + scalar("SELECT COUNT(*) FROM DOCREPLIC").toString();
+    };
+    const QString first = fingerprint();
+    server::generateDemo(*db, o);
+    EXPECT_EQ(fingerprint(), first);
+    EXPECT_GT(listEntries("0001", today - 2, today).rowCount(), 0);
+    for (const char* s : {"P", "A", "E", "C", "L"})
+        EXPECT_GT(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUS = ?", {s}), 0) << s;
+    for (const char* s : {"A", "C", "D", "P", "R", "T"})
+        EXPECT_GT(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUSNFE = ?", {s}), 0) << s;
+    EXPECT_GT(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUSNFE IS NULL"), 0);
+    for (const char* s : {"P", "A", "E"})
+        EXPECT_GT(count("SELECT COUNT(*) FROM DOCREPLIC WHERE IDSTATUS = ?", {s}), 0) << s;
+    EXPECT_EQ(cancel("GetParExpedicao", {"0002"}).packet().value(0, "IDTPEXPPEDIDO").toString(), "GRA");
+    EXPECT_EQ(cancel("GetParExpedicao", {"0003"}).packet().value(0, "IDGERPRODEST").toString(), "3");
+    EXPECT_TRUE(cancel("GetExp", {"0004"}).packet().isEmpty());
+    EXPECT_FALSE(cancel("GetExp", {"0001"}).packet().isEmpty());
+    EXPECT_GT(count("SELECT COUNT(*) FROM CONTAGERADA"), 0);
+    EXPECT_GT(count("SELECT COUNT(*) FROM ROTATRANS"), 0);
+    for (int code : {100, 150, 110, 301, 302})
+        EXPECT_GT(count("SELECT COUNT(*) FROM SITUACAONFE WHERE CDRETORNO = ?", {code}), 0) << code;
+    // Rejected NF-e without a stored answer: the authority does not know the key.
+    EXPECT_GT(count("SELECT COUNT(*) FROM LANCTONF L WHERE IDSTATUSNFE = 'R' AND NOT EXISTS "
+                    "(SELECT 1 FROM SITUACAONFE S WHERE S.NRACESSONFE = L.NRACESSONFE)"), 0);
+}
+
+SERVER_BACKENDS(QueryMethods);

@@ -1,0 +1,53 @@
+// The NF-e situation server: the simulator's answers and storing a new status.
+#include "serverfixture.h"
+
+using namespace servertest;
+
+class Situacao : public ServerDb {
+protected:
+    Variant situacao(const QString& key)
+    {
+        return call(server::kSituacaoServer, "GetSituacao", {"2", "CERT", key, "SP", "01", "35", "1", "110042490114"});
+    }
+    Variant atualiza(const QString& nr, const QString& current, const Variant& newStatus, const QString& key = "K1")
+    {
+        core::VariantArray args{"op7", "0001", nr, current, newStatus, "2", "CERT", key, "SP", "35", "1", "01", "1100"};
+        QList<bool> byRef(13, false);
+        byRef[4] = true;
+        return call(server::kSituacaoServer, "GetAtual_Situ", args, byRef);
+    }
+};
+
+TEST_P(Situacao, SimulatorAnswersFromStoredAnswers)
+{
+    sql("INSERT INTO SITUACAONFE (NRACESSONFE, CDRETORNO, DSMENSAGEM) VALUES ('K100', 100, NULL), ('K302', 302, NULL), "
+        "('KMSG', NULL, '108 - Serviço Paralisado')");
+    EXPECT_EQ(situacao("K100"), Variant::array({"S", "100"}));
+    EXPECT_EQ(situacao("K302"), Variant::array({"S", "302"}));
+    EXPECT_EQ(situacao("KMSG"), Variant::array({"N", "108 - Serviço Paralisado"}));
+    const Variant unknown = situacao("NOPE");
+    EXPECT_EQ(unknown[0].toString(), "N");
+    EXPECT_TRUE(unknown[1].toString().startsWith("217"));
+    EXPECT_EQ(situacao("")[0].toString(), "N");
+}
+
+TEST_P(Situacao, GetAtualSituStoresTheNewStatusOrAnswersN)
+{
+    addEntry("0001", "0000000001", "P", "R", kDay, "0000000001", "R00001", QString(), "K1");
+    const Variant ok = atualiza("0000000001", "R", "A");
+    EXPECT_EQ(ok[0].toString(), "S");
+    EXPECT_EQ(last.refs[4].toString(), "A");
+    EXPECT_EQ(scalar("SELECT IDSTATUSNFE FROM LANCTONF WHERE NRLANCTONF = '0000000001'").toString(), "A");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE IDOPERACAO = 'ATUALIZA_SITUACAO' AND CDOPERADOR = 'op7'"), 1);
+
+    // The present status sent no longer matches: someone updated it meanwhile.
+    EXPECT_EQ(atualiza("0000000001", "R", "D")[0].toString(), "N");
+    EXPECT_EQ(atualiza("0000000404", "R", "D")[0].toString(), "N");
+    EXPECT_EQ(atualiza("0000000001", "A", "Q")[0].toString(), "N");
+    EXPECT_EQ(atualiza("0000000001", "A", Variant())[0].toString(), "N");
+    EXPECT_EQ(atualiza("0000000001", "A", "D", "OUTRA")[0].toString(), "N");
+    EXPECT_EQ(scalar("SELECT IDSTATUSNFE FROM LANCTONF WHERE NRLANCTONF = '0000000001'").toString(), "A");
+    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 1);
+}
+
+SERVER_BACKENDS(Situacao);
