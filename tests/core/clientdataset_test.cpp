@@ -131,6 +131,11 @@ TEST_F(Loaded, RefusedPacketsLeaveTheDatasetAsItWas)
 
     EXPECT_THROW(ds.setData(Variant("não é pacote")), Error);
 
+    // A damaged answer never reaches the dataset: decoding refuses it whole.
+    QByteArray wire = codec::encodePacket(entries());
+    wire.chop(3);
+    EXPECT_THROW(ds.loadFromPacket(codec::decodePacket(wire)), Error);
+
     EXPECT_EQ(ds.toPacket(), before);
     EXPECT_EQ(ds.recNo(), 1);
     EXPECT_EQ(ds.state(), DatasetState::Browse);
