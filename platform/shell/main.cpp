@@ -1,0 +1,47 @@
+// exp_shell: the host application. Options in README.md ("Shell options").
+
+#include "screenshot.h"
+#include "shellconfig.h"
+#include "shellwindow.h"
+
+#include <QApplication>
+#include <QLocale>
+#include <QStyleFactory>
+#include <QTimer>
+
+#include <cstdio>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
+    QApplication::setApplicationName(QStringLiteral("exp_shell"));
+
+    QStringList args = QApplication::arguments();
+    args.removeFirst();
+    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
+        std::fputs(qPrintable(shell::usage()), stdout);
+        return 0;
+    }
+    shell::ShellConfig config;
+    const QString error = config.applyArguments(args);
+    if (!error.isEmpty()) {
+        std::fprintf(stderr, "%s\n\n%s", qPrintable(error), qPrintable(shell::usage()));
+        return 2;
+    }
+    if (QStyle* s = QStyleFactory::create(config.styleName))
+        QApplication::setStyle(s);
+
+    shell::ShellWindow window(config);
+    window.show();
+    QTimer::singleShot(0, &window, [&] {
+        // Scheduled first: a box shown while opening runs its own event loop,
+        // and the capture must still happen then.
+        if (!config.screenshot.isEmpty())
+            shell::scheduleScreenshot(window, config.screenshot, config.screenshotTimeoutMs);
+        window.openHostDatabase();
+        if (!config.module.isEmpty())
+            window.openModule(config.module);
+    });
+    return app.exec();
+}

@@ -1,0 +1,50 @@
+#pragma once
+// The host application's main window: an MDI area for the modules' screens,
+// a menu to open a module by code, the session in the status bar. It
+// installs the widget host services and the module loader for its lifetime.
+
+#include "shellconfig.h"
+
+#include "host/moduleloader.h"
+#include "host/widgethost.h"
+
+#include <QMainWindow>
+
+class QLabel;
+class QMdiArea;
+
+namespace shell {
+
+class ShellWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit ShellWindow(const ShellConfig& config, QWidget* parent = nullptr);
+    ~ShellWindow() override;
+
+    QMdiArea* area() const { return area_; }
+    host::WidgetHost& widgetHost() { return host_; }
+    host::ModuleLoader& loader() { return loader_; }
+    const ShellConfig& config() const { return config_; }
+
+    /// Opens a module by code (its IniProc); a failure is shown in one error
+    /// box. True when the module opened.
+    bool openModule(const QString& code);
+    /// Opens the host database of the configuration; a failure is shown and
+    /// the shell goes on without it. True when it opened (or none is set).
+    bool openHostDatabase();
+    /// Connection name of the host database.
+    static QString databaseConnection();
+
+    /// Nothing is running: no progress animation, no busy cursor.
+    bool idle() const;
+
+private:
+    void askModule();
+    ShellConfig config_;
+    QMdiArea* area_;
+    host::WidgetHost host_;
+    host::ModuleLoader loader_;
+    QLabel* status_;
+};
+
+} // namespace shell
