@@ -41,14 +41,19 @@ struct ServerResult {
 };
 
 /// Returns the payload; a failed result is shown in the error box and the
-/// handler is abandoned (core::Abort).
+/// handler is abandoned (core::Abort carrying the text). With `showError`
+/// false the abort is raised without the box. A failure without a message
+/// shows a generic text rather than an empty box. `flags` is accepted and
+/// ignored.
 Variant CheckResultServ(const ServerResult& r, bool showError = true, int flags = 0);
 
 // --- code helpers --------------------------------------------------------------
 
 bool EmptyString(const QString& s);
 /// A digit code left-padded with zeros to `width`; a blank text stays blank
-/// (empty); surrounding blanks are removed first.
+/// (empty); surrounding blanks are removed first. A code longer than `width`
+/// is kept whole (never cut, so it cannot match another code), and text that
+/// is not all digits is returned trimmed as typed, for the lookup to reject.
 QString Ajusta(const QString& code, int width);
 
 // --- message catalogue ----------------------------------------------------------
