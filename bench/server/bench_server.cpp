@@ -1,0 +1,148 @@
+// Server benchmark (run by hand; figures go to docs/performance.md):
+//  1. GetLanctoNF of 50,000 entries end to end (request, server, JSON, client
+//     decoding into a packet) beside a raw read of the same rows from the same
+//     SQLite file, as a ratio;
+//  2. calls per second with 16 concurrent keep-alive connections (GetItem).
+// Usage: bench_server [entries-in-list=50000] [seconds=5] [connections=16]
+
+#include <server/appserver.h>
+#include <server/cancelnota.h>
+#include <server/demodata.h>
+#include <server/schema.h>
+
+#include <core/httptransport.h>
+#include <core/netconnection.h>
+
+#include <QCoreApplication>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+static double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    const int wanted = argc > 1 ? std::atoi(argv[1]) : 50000;
+    const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;
+    const int connections = argc > 3 ? std::atoi(argv[3]) : 16;
+
+    QTemporaryDir dir;
+    server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("bench.db")));
+    server::DemoOptions demo;
+    demo.entries = wanted * 10 / 7 + 10;  // seven entries in ten belong to branch 0001
+    demo.spreadDays = 1;
+    auto t0 = Clock::now();
+    server::generateDemo(db, demo);
+    std::printf("demo data: %d entries in %.2f s\n", demo.entries, since(t0));
+
+    const double today = double(core::Date::today().wholeDays());
+    server::ServerOptions opt;
+    opt.port = 0;
+    opt.threads = 32;
+    opt.log = false;
+    server::AppServer srv(db, opt);
+    srv.bind();
+    std::thread runner([&] { srv.run(); });
+
+    // 1. Raw read of the rows GetLanctoNF lists (same columns, same order).
+    double raw = 1e9;
+    int rawRows = 0;
+    for (int rep = 0; rep < 3; ++rep) {
+        QSqlDatabase conn = db.connection();
+        t0 = Clock::now();
+        QSqlQuery q(conn);
+        q.setForwardOnly(true);
+        q.prepare("SELECT CDFILIAL, DTENTRSAID, NRLANCTONF, NREXPEDICAO, NRLANCESTQ, CDCLIENTE, NMRAZSOCCLIE, NRNOTAFISC, "
+                  "DTEMISSAO, IDSISTEMA, NMFANTCLIE, IDSTATUS, IDSTATUSNFE, CDFILIEMIT, NRACESSONFE, CDEMPRESA, "
+                  "IDTIPOEMISNFE, CDINSCESTA, NRVERSAO FROM LANCTONF WHERE CDFILIAL = ? AND DTENTRSAID BETWEEN ? AND ? "
+                  "ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO");
+        q.addBindValue("0001");
+        q.addBindValue(qint64(today));
+        q.addBindValue(qint64(today));
+        q.exec();
+        std::vector<QVariant> cells;
+        cells.reserve(size_t(wanted) * 19 + 100);
+        rawRows = 0;
+        while (q.next()) {
+            for (int i = 0; i < 19; ++i) cells.push_back(q.value(i));
+            ++rawRows;
+        }
+        raw = std::min(raw, since(t0));
+    }
+
+    // End to end through the client transport.
+    core::HttpTransport transport;
+    core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
+                          {core::Variant("0001"), core::Variant(today), core::Variant(core::Date{today}), "", "T", "", "T", "", "", "T", "T"},
+                          {}};
+    double e2e = 1e9;
+    int rows = 0;
+    for (int rep = 0; rep < 3; ++rep) {
+        t0 = Clock::now();
+        const core::CallResponse r = transport.call("127.0.0.1", srv.port(), req);
+        rows = r.result.payload.packet().rowCount();
+        e2e = std::min(e2e, since(t0));
+    }
+    std::printf("GetLanctoNF: %d rows end to end %.3f s; raw read %d rows %.3f s; ratio %.1f\n", rows, e2e, rawRows, raw,
+                e2e / raw);
+    // Server side alone (no socket, no client decoding), for the breakdown.
+    {
+        const std::string body = transport.encodeRequest(req).toStdString();
+        double serverOnly = 1e9;
+        size_t bytes = 0;
+        for (int rep = 0; rep < 3; ++rep) {
+            t0 = Clock::now();
+            bytes = srv.handleCall(body).body.size();
+            serverOnly = std::min(serverOnly, since(t0));
+        }
+        std::printf("  of which the server (query, packet, JSON encoding): %.3f s for %.1f MB\n", serverOnly, bytes / 1e6);
+    }
+
+    // 2. Calls per second with N keep-alive connections.
+    const std::string small = R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","0000000010"]})";
+    std::atomic<long> calls{0}, failures{0};
+    std::vector<double> lat;
+    std::mutex latMutex;
+    std::vector<std::thread> clients;
+    const auto stopAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    t0 = Clock::now();
+    for (int c = 0; c < connections; ++c) {
+        clients.emplace_back([&] {
+            httplib::Client cl("127.0.0.1", srv.port());
+            cl.set_keep_alive(true);
+            cl.set_tcp_nodelay(true);
+            std::vector<double> mine;
+            while (Clock::now() < stopAt) {
+                const auto s = Clock::now();
+                auto r = cl.Post("/call", small, "application/json");
+                mine.push_back(since(s));
+                if (r && r->status == 200) ++calls;
+                else ++failures;
+            }
+            std::lock_guard<std::mutex> g(latMutex);
+            lat.insert(lat.end(), mine.begin(), mine.end());
+        });
+    }
+    for (auto& t : clients) t.join();
+    const double took = since(t0);
+    std::sort(lat.begin(), lat.end());
+    auto pct = [&](double p) { return lat.empty() ? 0.0 : lat[std::min(lat.size() - 1, size_t(p * lat.size()))] * 1000; };
+    std::printf("GetItem with %d connections: %.0f calls/s over %.1f s (%ld failures); latency p50 %.2f ms, p99 %.2f ms\n",
+                connections, calls / took, took, long(failures), pct(0.5), pct(0.99));
+
+    srv.stop();
+    runner.join();
+    return 0;
+}
