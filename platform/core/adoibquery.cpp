@@ -174,7 +174,7 @@ Date dateFromDateTime(const QDateTime& dt)
     return d;
 }
 
-Variant convertValue(const QString& query, const FieldDef& f, int row, const QVariant& v)
+Variant convertValue(const QString& query, const FieldDef& f, int row, const QVariant& v, bool trimBlanks)
 {
     if (v.isNull() || !v.isValid())
         return {};
@@ -188,6 +188,12 @@ Variant convertValue(const QString& query, const FieldDef& f, int row, const QVa
             s = v.toDateTime().toString(Qt::ISODate);
         else
             s = v.toString();
+        if (trimBlanks) {
+            qsizetype len = s.size();
+            while (len > 0 && s[len - 1] == QLatin1Char(' '))
+                --len;
+            s.truncate(len);
+        }
         // Fixed-width CHAR columns come back padded with blanks.
         if (f.size > 0 && s.size() > f.size) {
             qsizetype len = s.size();
@@ -327,7 +333,11 @@ void TADOIBQuery::Open()
     if (!db.isOpen())
         throw Error(QStringLiteral("Consulta %1: banco de dados \"%2\" não está aberto").arg(label, connName));
 
-    const QString text = sqlFor(TDtmDBGeral::dialectOf(db.driverName()));
+    const SqlDialect dialect = TDtmDBGeral::dialectOf(db.driverName());
+    // Firebird's driver pads CHAR values to their length in bytes (four per
+    // character in UTF8); trailing blanks carry no meaning there.
+    const bool trimBlanks = dialect == SqlDialect::InterBase;
+    const QString text = sqlFor(dialect);
     if (text.trimmed().isEmpty())
         throw Error(QStringLiteral("Consulta %1 sem texto SQL").arg(label));
     const ParsedSql parsed = parseNamedParams(text);
@@ -384,7 +394,7 @@ void TADOIBQuery::Open()
             PacketRow r;
             r.reserve(columns.size());
             for (size_t i = 0; i < columns.size(); ++i)
-                r.push_back(convertValue(label, defs[qsizetype(i)], row, q.value(columns[i])));
+                r.push_back(convertValue(label, defs[qsizetype(i)], row, q.value(columns[i]), trimBlanks));
             try {
                 packet.appendRow(std::move(r));
             } catch (const Error& e) {
