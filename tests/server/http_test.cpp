@@ -139,6 +139,36 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
     EXPECT_EQ(post(request(server::kCancelNotaServer, "GetExp", {"0001"})).status, "ok");
 }
 
+TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
+{
+    addEntry("0001", "0000000001");
+    const core::DataPacket list = tick(listEntries("0001"), {"0000000001"});
+    const std::string valid = request(server::kCancelNotaServer, "CancelaNota", {"0001", list, "0001", "op", "T"});
+    quint64 state = 12345;
+    auto rnd = [&] { state = state * 6364136223846793005ull + 1442695040888963407ull; return state >> 33; };
+    const char alphabet[] = "{}[]\",:0123456789.eE-+ tfnu\\\x01\xc3\xa7'";
+    for (int i = 0; i < 400; ++i) {
+        std::string body = valid;
+        const int edits = 1 + int(rnd() % 4);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = rnd() % body.size();
+            switch (rnd() % 3) {
+            case 0: body[at] = alphabet[rnd() % (sizeof(alphabet) - 1)]; break;
+            case 1: body.erase(at, 1 + rnd() % 8); break;
+            default: body.insert(at, 1, alphabet[rnd() % (sizeof(alphabet) - 1)]);
+            }
+            if (body.empty()) body = "{";
+        }
+        const server::HttpAnswer a = srv->handleCall(body);
+        EXPECT_TRUE(a.status == 200 || a.status == 400 || a.status == 404) << a.status << " " << body;
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(a.body)).object();
+        EXPECT_TRUE(o.value("status") == "ok" || o.value("status") == "raised") << a.body;
+    }
+    // A mangled call may still be a valid cancellation of the ticked entry; nothing else may change.
+    EXPECT_LE(count("SELECT COUNT(*) FROM AUDITCANC"), 1);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF"), 1);
+}
+
 TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
 {
     for (int round = 0; round < 3; ++round) {

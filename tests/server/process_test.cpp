@@ -1,0 +1,78 @@
+// The exp_appserver executable: options, start-up on a free port, and a
+// clean stop on SIGTERM.
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <httplib.h>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+
+namespace {
+
+QByteArray readUntil(QProcess& p, const QRegularExpression& re, QRegularExpressionMatch& m, int ms = 15000)
+{
+    QByteArray all;
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        p.waitForReadyRead(200);
+        all += p.readAllStandardError();
+        m = re.match(QString::fromUtf8(all));
+        if (m.hasMatch()) break;
+    }
+    return all;
+}
+
+} // namespace
+
+TEST(AppServerProcess, BadOptionsPrintUsage)
+{
+    QProcess p;
+    p.start(EXP_APPSERVER_BIN, {"serve", "--port", "banana"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(p.readAllStandardError().contains("Uso:"));
+    p.start(EXP_APPSERVER_BIN, {"demo"});  // demo needs --db
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2);
+}
+
+TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
+{
+    QTemporaryDir dir;
+    const QString db = "sqlite:" + dir.filePath("demo.db");
+    QProcess demo;
+    demo.start(EXP_APPSERVER_BIN, {"demo", "--db", db, "--entries", "300", "--seed", "5"});
+    ASSERT_TRUE(demo.waitForFinished(60000));
+    ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
+
+    QProcess srv;
+    srv.start(EXP_APPSERVER_BIN, {"serve", "--db", db, "--port", "0", "--threads", "4"});
+    QRegularExpressionMatch m;
+    const QByteArray start = readUntil(srv, QRegularExpression("escutando em 127\\.0\\.0\\.1:(\\d+)"), m);
+    ASSERT_TRUE(m.hasMatch()) << start.toStdString();
+    const int port = m.captured(1).toInt();
+
+    httplib::Client c("127.0.0.1", port);
+    auto h = c.Get("/health");
+    ASSERT_TRUE(h);
+    EXPECT_EQ(h->status, 200);
+    auto r = c.Post("/call", R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})", "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_NE(r->body.find("\"status\":\"ok\""), std::string::npos);
+
+    ::kill(pid_t(srv.processId()), SIGTERM);
+    ASSERT_TRUE(srv.waitForFinished(15000));
+    EXPECT_EQ(srv.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(srv.exitCode(), 0);
+    const QByteArray log = srv.readAllStandardError();
+    EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.GetExp")) << log.toStdString();  // one line per call
+    EXPECT_TRUE(log.contains("encerrado")) << log.toStdString();
+    httplib::Client after("127.0.0.1", port);
+    after.set_connection_timeout(1);
+    EXPECT_FALSE(after.Get("/health"));
+}
