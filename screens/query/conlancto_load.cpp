@@ -1,0 +1,203 @@
+// Loading the entry list, the current entry's items and stock items, and the
+// screen's search and print commands.
+
+#include "conlancto.h"
+
+#include <screens/filter/filtrocanc.h>
+
+#include <contracts/servers.h>
+
+#include <core/hostapi.h>
+#include <core/hostservices.h>
+
+#include <optional>
+
+using namespace core;
+using namespace cli_exp01800;
+namespace cancelnota = contracts::cancelnota;
+
+namespace {
+
+/// Kind of the progress animation shown while the screen waits for a server.
+constexpr int kAviServidor = 6;
+
+/// Shows the progress animation for the scope; it is removed however the
+/// scope ends (a failed call abandons the handler through an exception).
+class Animacao {
+public:
+    explicit Animacao(QObject* owner) : owner_(owner) { ActiveShowAvi(owner_, kAviServidor); }
+    ~Animacao() { DeactiveShowAvi(owner_); }
+    Animacao(const Animacao&) = delete;
+    Animacao& operator=(const Animacao&) = delete;
+
+private:
+    QObject* owner_;
+};
+
+/// Loads two datasets from one answer as a unit: when the second packet is
+/// refused, the first goes back to what it held, so the pair never mixes
+/// two entries.
+void loadPair(ClientDataset& a, const Variant& va, ClientDataset& b, const Variant& vb)
+{
+    const bool hadA = a.active();
+    std::optional<DataPacket> previousA;
+    if (hadA)
+        previousA = a.toPacket();
+    const int previousRow = a.recNo();
+
+    a.setData(va);
+    try {
+        b.setData(vb);
+    } catch (...) {
+        if (previousA) {
+            a.loadFromPacket(*previousA);
+            if (previousRow >= 0)
+                a.moveTo(previousRow);
+        } else {
+            a.close();
+        }
+        throw;
+    }
+}
+
+} // namespace
+
+// --- the load command ------------------------------------------------------------
+
+void TfrmConLancto::sbtVerificarClick()
+{
+    {
+        Animacao avi(this);
+        host::TabSheet* page = pgcPadrao->activePage();
+        if (page == tshFolhaDados) {
+            ServerResult r;
+            if (boFiltroAplicado && frmFiltroCanc) {
+                // The filter dialog's last query, with its stored values.
+                TfrmFiltroCanc& f = *frmFiltroCanc;
+                r = cancelnota::GetLanctoNFRef(*netCancelExp, f.stFilial, f.dtInicial, f.dtFinal, f.stRotas,
+                                               f.stTodasRotas, f.stExpedicoes, f.stTodasExpedicoes, f.stExpDe,
+                                               f.stExpAte, f.stSemIntervalo, f.stGrade);
+            } else {
+                // Before any filter: the branch's last two days, nothing else restricted.
+                const Date hoje = Date::today();
+                cancelnota::LanctoNFArgs a;
+                a.stFilial = medFilial->text();
+                a.dtInicial = Variant(double(hoje.wholeDays() - 2));
+                a.dtFinal = Variant(Date{double(hoje.wholeDays())});
+                a.stRotas = QString();
+                a.stTodasRotas = QStringLiteral("T");
+                a.stExpedicoes = QString();
+                a.stTodasExpedicoes = QStringLiteral("T");
+                a.stExpDe = QString();
+                a.stExpAte = QString();
+                a.stSemIntervalo = QStringLiteral("T");
+                a.stGrade = QStringLiteral("T");
+                r = cancelnota::GetLanctoNF(*netCancelExp, a);
+            }
+            cdsLanctoNF->setData(CheckResultServ(r, true, 0));
+        } else if (page == tshFormulario) {
+            loadItems();
+        } else if (page == tshItemEst) {
+            loadStockItems();
+        }
+    }
+    inNotasMarcadas = 0;
+    inItensMarcados = 0;
+    Habilita();
+}
+
+// --- item and stock loads ---------------------------------------------------------
+
+void TfrmConLancto::loadItems()
+{
+    if (cdsLanctoNF->isEmpty()) {
+        // No current entry: nothing to ask the server for.
+        cdsItensLanctoNF->close();
+        cdsContaGerada->close();
+        boContaComissao = false;
+        return;
+    }
+    const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
+    const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
+    const Variant payload = CheckResultServ(cancelnota::GetItem(*netCancelExp, filial, lancto), true, 0);
+    if (!payload.isArray() || payload.count() < 2)
+        throw Error(QStringLiteral("GetItem: resposta inesperada do servidor (esperados itens e contas geradas)."));
+    loadPair(*cdsItensLanctoNF, payload[0], *cdsContaGerada, payload[1]);
+    boContaComissao = cdsContaGerada->active() && !cdsContaGerada->isEmpty();
+}
+
+void TfrmConLancto::loadStockItems()
+{
+    if (cdsLanctoNF->isEmpty()) {
+        cdsItLanctoEst->close();
+        return;
+    }
+    const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
+    const QString lancEstq = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCESTQ")).asString();
+    cdsItLanctoEst->setData(CheckResultServ(cancelnota::GetItLanctoEst(*netCancelExp, filial, lancEstq), true, 0));
+}
+
+// --- moving through the entries ---------------------------------------------------
+
+void TfrmConLancto::cdsLanctoNFAfterScroll(ClientDataset& /*ds*/)
+{
+    host::TabSheet* page = pgcPadrao->activePage();
+    if (page == tshFormulario) {
+        Animacao avi(this);
+        loadItems();
+    } else if (page == tshItemEst) {
+        Animacao avi(this);
+        loadStockItems();
+    }
+    // The entry page needs no call and shows no animation. Each handler
+    // removes only the animation it showed, so a load that moves the cursor
+    // keeps its own animation until it ends.
+}
+
+void TfrmConLancto::attachAfterScroll()
+{
+    cdsLanctoNF->setAfterScroll([this](ClientDataset& ds) { cdsLanctoNFAfterScroll(ds); });
+}
+
+void TfrmConLancto::detachAfterScroll()
+{
+    cdsLanctoNF->setAfterScroll({});
+}
+
+void TfrmConLancto::pgcPadraoChange()
+{
+    host::TfrmPadrao::pgcPadraoChange();
+    mnuRetiEst->setCheckable(true);
+    mnuRetiEst->setChecked(pgcPadrao->activePage() == tshItemEst);
+    cdsLanctoNFAfterScroll(*cdsLanctoNF);
+}
+
+void TfrmConLancto::mnuRetiEstClick()
+{
+    // The entry follows the page: while the page is locked by ticks there is
+    // nothing to switch to.
+    if (!tshItemEst->pageEnabled())
+        return;
+    pgcPadrao->setActivePage(tshItemEst);
+    pgcPadraoChange();
+}
+
+// --- search and print ---------------------------------------------------------------
+
+void TfrmConLancto::sbtProcurarClick()
+{
+    host::TabSheet* page = pgcPadrao->activePage();
+    if (page == tshFolhaDados) {
+        if (dtsLanctoNF->dataSet() && dtsLanctoNF->dataSet()->active())
+            core::host().find(*cdsLanctoNF);
+    } else if (page == tshFormulario) {
+        core::host().find(*cdsItensLanctoNF);
+    } else if (page == tshItemEst) {
+        core::host().find(*cdsItLanctoEst);
+    }
+}
+
+void TfrmConLancto::sbtImprimirClick()
+{
+    LoadBPL(QStringLiteral("EXP03600"), Variant(QStringLiteral("M")));
+}
