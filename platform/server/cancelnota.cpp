@@ -316,6 +316,18 @@ core::DataPacket accountsOf(QSqlDatabase& conn, const QString& branch, const QSt
     return packetFromQuery(q, kContaCols);
 }
 
+// A malformed picked list is a bad argument of the request.
+QStringList pickedKeys(const QString& text, const QString& what)
+{
+    try {
+        return parsePickedList(text, what);
+    } catch (const BadRequest&) {
+        throw;
+    } catch (const core::Error& e) {
+        throw BadRequest(e.message());
+    }
+}
+
 // ---- the methods ----------------------------------------------------------
 
 Variant getLanctoNF(CallContext& c)
@@ -331,12 +343,12 @@ Variant getLanctoNF(CallContext& c)
     QString sql = QString("SELECT %1 FROM LANCTONF WHERE CDFILIAL = ? AND DTENTRSAID BETWEEN ? AND ?").arg(selectList(kLanctoCols));
     QVariantList binds{branch, qint64(first.days), qint64(last.days)};
     if (allRoutes != "T") {
-        const QStringList keys = parsePickedList(routes, "rotas");
+        const QStringList keys = pickedKeys(routes, "rotas");
         sql += QString(" AND CDROTATRANS IN (%1)").arg(marks(keys.size()));
         for (const QString& k : keys) binds << k;
     }
     if (allShipments != "T") {
-        const QStringList keys = parsePickedList(shipments, "expedições");
+        const QStringList keys = pickedKeys(shipments, "expedições");
         sql += QString(" AND NREXPEDICAO IN (%1)").arg(marks(keys.size()));
         for (const QString& k : keys) binds << k;
     }

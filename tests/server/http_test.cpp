@@ -120,6 +120,8 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
         {packetWithBadRow, 400, "Argumento 2"},
         {request(server::kCancelNotaServer, "GetGradePesq", {"0001", "ontem", double(kDay)}), 400, "data"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","1"],"byRef":[true]})", 400, "byRef"},
+        {request(server::kCancelNotaServer, "GetLanctoNF", {"0001", double(kDay), double(kDay), "'R1' OR 1=1", "", "",
+                                                            "T", "", "", "T", "T"}), 400, "Lista de rotas"},
         {std::string(2 << 20, ' '), 413, "grande"},
     };
     for (const auto& c : cases) {
