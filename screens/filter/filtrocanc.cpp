@@ -43,9 +43,12 @@ void boldCaption(host::TGroupBox* box, const QFont& normal)
     QFont bold = normal;
     bold.setBold(true);
     box->setFont(bold);
+    // The weight must be set explicitly, or the children inherit the bold.
+    QFont plain = normal;
+    plain.setBold(false);
     for (QObject* child : box->children())
         if (auto* w = qobject_cast<QWidget*>(child))
-            w->setFont(normal);
+            w->setFont(plain);
 }
 
 host::TRadioButton* radio(const QString& name, const QString& caption, QWidget* parent, int left, int top,
@@ -106,10 +109,16 @@ void TfrmFiltroCanc::buildControls()
     place(grbPeriodo, 6, 8, 142, 74);
     Label1 = label(QStringLiteral("Label1"), QStringLiteral("de"), grbPeriodo, 10, 22, 18);
     depInicial = new host::TDateEditPlus(QStringLiteral("depInicial"), grbPeriodo);
-    place(depInicial, 32, 18, 102, 21);
+    place(depInicial, 28, 18, 108, 21);
     Label4 = label(QStringLiteral("Label4"), QStringLiteral("até"), grbPeriodo, 10, 48, 18);
     depFinal = new host::TDateEditPlus(QStringLiteral("depFinal"), grbPeriodo);
-    place(depFinal, 32, 44, 102, 21);
+    place(depFinal, 28, 44, 108, 21);
+    // The period box is narrow: the edits keep its width, and the weekday
+    // name moves to the tool tip when it does not fit.
+    for (host::TDateEditPlus* e : {depInicial, depFinal}) {
+        e->setMinimumWidth(0);
+        e->resize(host::Px(108), host::Px(21));
+    }
 
     // Routes.
     grbRota = new host::TGroupBox(QStringLiteral("grbRota"), QStringLiteral(" Rota "), grbFiltroPadrao);
@@ -347,6 +356,13 @@ void CriaFiltroCancela(const QString& mode)
         QObject::connect(frmFiltroCanc, &QObject::destroyed, [] { frmFiltroCanc = nullptr; });
     }
     if (mode == QLatin1String("MOSTRA_FILTRO")) {
+        // Already on display (a nested request): bring it forward rather
+        // than start a second modal loop over the first.
+        if (frmFiltroCanc->isVisible()) {
+            frmFiltroCanc->raise();
+            frmFiltroCanc->activateWindow();
+            return;
+        }
         frmFiltroCanc->showModal();
     } else if (mode == QLatin1String("ESCONDE_FILTRO")) {
         frmFiltroCanc->FormActivate();

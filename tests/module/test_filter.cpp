@@ -119,7 +119,10 @@ protected:
     {
         bool stillShown = false;
         bool ran = false;
-        QTimer::singleShot(0, [&] {
+        // A timer of this scope: if the modal loop never ran it dies unfired.
+        QTimer inside;
+        inside.setSingleShot(true);
+        QObject::connect(&inside, &QTimer::timeout, [&] {
             TfrmFiltroCanc& d = *frmFiltroCanc;
             EXPECT_TRUE(d.isVisible());
             act(d);
@@ -128,6 +131,7 @@ protected:
             if (d.isVisible())
                 d.close();
         });
+        inside.start(0);
         CriaFiltroCancela(QStringLiteral("MOSTRA_FILTRO"));
         EXPECT_TRUE(ran);
         EXPECT_FALSE(frmFiltroCanc->isVisible());

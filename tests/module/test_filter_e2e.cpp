@@ -128,7 +128,9 @@ TEST_F(FilterEndToEnd, ConfirmedFiltersLoadTheMatchingDemoEntries)
     ASSERT_GE(routeRow, 0);
 
     bool confirmed = false;
-    QTimer::singleShot(0, [&] {
+    QTimer inside;
+    inside.setSingleShot(true);
+    QObject::connect(&inside, &QTimer::timeout, [&] {
         TfrmFiltroCanc& d = *frmFiltroCanc;
         d.rbtLstRota->click();
         host.pickRows({routeRow});
@@ -137,6 +139,7 @@ TEST_F(FilterEndToEnd, ConfirmedFiltersLoadTheMatchingDemoEntries)
         if (d.isVisible())
             d.close();
     });
+    inside.start(0);
     CriaFiltroCancela(QStringLiteral("MOSTRA_FILTRO"));
     EXPECT_TRUE(confirmed) << host.messageTexts().join(" / ").toStdString();
     EXPECT_EQ(cli_exp01801::stRota, "'" + route + "'");
