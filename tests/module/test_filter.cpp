@@ -421,27 +421,22 @@ TEST_F(FilterDialog, RoutePickerListsTheRouteTableAndAnEmptyTableIsReported)
     EXPECT_EQ(host.messageTexts(), QStringList{"Não há rota cadastrada."});
 }
 
-TEST_F(FilterDialog, ListsChosenWithNothingPickedShowOnlyTheShipmentMessage)
+TEST_F(FilterDialog, ListsChosenWithNothingPickedShowTheShipmentMessageFirst)
 {
-    const bool open = showAndRun([](TfrmFiltroCanc& d) {
+    fake.setDefault(kCancel, "GetExp", FakeTransport::payload(shipments({"0000000008"})));
+    const bool open = showAndRun([this](TfrmFiltroCanc& d) {
         d.rbtLstNrExp->click();
         d.rbtLstRota->click();
         EXPECT_FALSE(run([&] { d.sbtConfirmaClick(); }));
         EXPECT_EQ(d.focusWidget(), d.rbtLstNrExp);
-    });
-    EXPECT_TRUE(open);
-    EXPECT_EQ(host.messageTexts(), QStringList{"Expedição deve ser informada."});
-    EXPECT_EQ(fake.calls().size(), 0u);
-}
-
-TEST_F(FilterDialog, RouteListWithNothingPickedIsRefused)
-{
-    showAndRun([](TfrmFiltroCanc& d) {
-        d.rbtLstRota->click();
+        host.pickRows({0});
+        d.btpListaNrExp->click();
         EXPECT_FALSE(run([&] { d.sbtConfirmaClick(); }));
         EXPECT_EQ(d.focusWidget(), d.rbtLstRota);
     });
-    EXPECT_EQ(host.messageTexts(), QStringList{"Rota deve ser informada."});
+    EXPECT_TRUE(open);
+    EXPECT_EQ(host.messageTexts(), (QStringList{"Expedição deve ser informada.", "Rota deve ser informada."}));
+    EXPECT_EQ(fake.count("GetParExpedicao"), 0);
     EXPECT_EQ(fake.count("GetLanctoNF"), 0);
 }
 
@@ -526,9 +521,9 @@ TEST_F(FilterDialog, DayZeroAndTextThatIsNoDateAreRefusedOnLeavingTheEdit)
               (QStringList{"\"30/12/1899\" não é uma data válida.", "\"31/02/2024\" não é uma data válida."}));
 }
 
-TEST_F(FilterDialog, PeriodChecksComeInOrderWithoutAnyServerCall)
+TEST_F(FilterDialog, PeriodChecksComeInOrderAndEqualDaysPass)
 {
-    showAndRun([](TfrmFiltroCanc& d) {
+    showAndRun([this](TfrmFiltroCanc& d) {
         d.depInicial->clear();
         d.depFinal->clear();
         EXPECT_FALSE(run([&] { d.sbtConfirmaClick(); }));
@@ -539,24 +534,18 @@ TEST_F(FilterDialog, PeriodChecksComeInOrderWithoutAnyServerCall)
         d.depFinal->SetDate(dayFromToday(-1));
         EXPECT_FALSE(run([&] { d.sbtConfirmaClick(); }));
         EXPECT_EQ(d.focusWidget(), d.depInicial);
+        EXPECT_EQ(fake.calls().size(), 0u);
+        // Equal days pass.
+        d.depInicial->SetDate(dayFromToday(-1));
+        EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
     });
     EXPECT_EQ(host.messageTexts(),
               (QStringList{"Data inicial deve ser informado.", "Data final deve ser informado.",
                            "Data inicial deve ser menor ou igual a data final."}));
-    EXPECT_EQ(fake.calls().size(), 0u);
-}
-
-TEST_F(FilterDialog, EqualFirstAndLastDayRunTheQuery)
-{
-    showAndRun([](TfrmFiltroCanc& d) {
-        d.depInicial->SetDate(dayFromToday(-3));
-        d.depFinal->SetDate(dayFromToday(-3));
-        EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
-    });
     const auto args = lastQuery();
     ASSERT_EQ(args.size(), 11u);
-    EXPECT_EQ(args[1], Variant(dayFromToday(-3)));
-    EXPECT_EQ(args[2], Variant(dayFromToday(-3)));
+    EXPECT_EQ(args[1], Variant(dayFromToday(-1)));
+    EXPECT_EQ(args[2], Variant(dayFromToday(-1)));
 }
 
 // --- grade -----------------------------------------------------------------------------------
