@@ -110,6 +110,26 @@ int main(int argc, char** argv)
         std::printf("  of which the server (query, packet, JSON encoding): %.3f s for %.1f MB\n", serverOnly, bytes / 1e6);
     }
 
+    // The whole list sent back: tick-all (VerReplic) over the same 50,000 entries.
+    {
+        core::CallResponse listed = transport.call("127.0.0.1", srv.port(), req);
+        core::CallRequest tickAll{server::kCancelNotaServer, "VerReplic", {listed.result.payload, "", ""}, {}};
+        const std::string body = transport.encodeRequest(tickAll).toStdString();
+        double e2eTick = 1e9, serverTick = 1e9;
+        qint64 ticked = 0;
+        for (int rep = 0; rep < 3; ++rep) {
+            t0 = Clock::now();
+            const core::CallResponse r = transport.call("127.0.0.1", srv.port(), tickAll);
+            ticked = r.result.payload[2].toInt();
+            e2eTick = std::min(e2eTick, since(t0));
+            t0 = Clock::now();
+            srv.handleCall(body);
+            serverTick = std::min(serverTick, since(t0));
+        }
+        std::printf("VerReplic whole list: %d rows sent, %lld ticked, end to end %.3f s (server alone %.3f s)\n", rows,
+                    ticked, e2eTick, serverTick);
+    }
+
     // 2. Calls per second with N keep-alive connections.
     const std::string small = R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","0000000010"]})";
     std::atomic<long> calls{0}, failures{0};
@@ -128,8 +148,14 @@ int main(int argc, char** argv)
                 const auto s = Clock::now();
                 auto r = cl.Post("/call", small, "application/json");
                 mine.push_back(since(s));
-                if (r && r->status == 200) ++calls;
-                else ++failures;
+                if (r && r->status == 200) {
+                    ++calls;
+                } else {
+                    ++failures;
+                    std::lock_guard<std::mutex> g(latMutex);
+                    if (r) std::printf("  failed call: HTTP %d %s\n", r->status, r->body.substr(0, 200).c_str());
+                    else std::printf("  failed call: %s\n", httplib::to_string(r.error()).c_str());
+                }
             }
             std::lock_guard<std::mutex> g(latMutex);
             lat.insert(lat.end(), mine.begin(), mine.end());

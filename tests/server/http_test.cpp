@@ -117,7 +117,7 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
         {request(server::kCancelNotaServer, "GetItem", {"0001"}), 400, "argumentos"},
         {request(server::kCancelNotaServer, "GetItem", {"0001", qint64(1)}), 400, "string"},
         {request(server::kCancelNotaServer, "CancelaNota", {"0001", "'0000000001'", "0001", "op", "T"}), 400, "packet"},
-        {packetWithBadRow, 400, "Argumento 2"},
+        {packetWithBadRow, 400, "linha 1"},
         {request(server::kCancelNotaServer, "GetGradePesq", {"0001", "ontem", double(kDay)}), 400, "data"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","1"],"byRef":[true]})", 400, "byRef"},
         {request(server::kCancelNotaServer, "GetLanctoNF", {"0001", double(kDay), double(kDay), "'R1' OR 1=1", "", "",
