@@ -3,12 +3,10 @@
 // multi-document area (set by the shell), 96-dpi pixel scaling and the
 // platform key codes that grid and edit key handlers receive.
 
+#include <QMainWindow>
+#include <QMdiArea>
 #include <QString>
 #include <Qt>
-
-class QMainWindow;
-class QMdiArea;
-class QWidget;
 
 namespace host {
 

@@ -1,0 +1,161 @@
+// The shell: configuration, opening modules by code, closing them, and
+// the clear refusal of a missing module or entry.
+
+#include "hosttestutil.h"
+
+#include "shell/shellconfig.h"
+#include "shell/shellwindow.h"
+
+#include "host/frmpadrao.h"
+#include "host/hostglobals.h"
+
+#include "core/errors.h"
+#include "core/hostapi.h"
+#include "core/scriptedhost.h"
+
+#include <QLibrary>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+namespace {
+
+shell::ShellConfig sampleConfig()
+{
+    shell::ShellConfig c;
+    c.moduleDir = QStringLiteral(EXP_MODULE_DIR);
+    c.filial = "0002";
+    c.nomeFilial = "FILIAL SUL";
+    c.operador = "TESTE";
+    return c;
+}
+
+} // namespace
+
+TEST(ShellConfig, IniFileThenOptions)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("shell.ini");
+    {
+        std::ofstream f(ini.toStdString());
+        f << "[Contexto]\nFilial=0007\nNomeFilial=Filial Sete\nModuFili=sim\nOperador=ANA\n"
+             "[Servidor]\nEndereco=10.0.0.5\nPorta=9000\n"
+             "[Banco]\nDriver=QSQLITE\nNome=host.db\n"
+             "[Modulos]\nPasta=mods\nAbrir=EXP01800\n";
+    }
+    shell::ShellConfig c;
+    EXPECT_EQ(c.applyArguments({"--config", ini, "--operador", "BIA", "--server", "srv:8300"}), "");
+    EXPECT_EQ(c.filial, "0007");
+    EXPECT_EQ(c.nomeFilial, "Filial Sete");
+    EXPECT_TRUE(c.moduFili);
+    EXPECT_EQ(c.operador, "BIA");
+    EXPECT_EQ(c.serverHost, "srv");
+    EXPECT_EQ(c.serverPort, 8300);
+    EXPECT_EQ(c.dbName, dir.filePath("host.db")); // relative to the INI file
+    EXPECT_EQ(c.moduleDir, dir.filePath("mods"));
+    EXPECT_EQ(c.module, "EXP01800");
+
+    c.applyToContext();
+    EXPECT_EQ(core::FiliProc(), "0007");
+    EXPECT_EQ(core::WebPort(), 8300);
+    EXPECT_TRUE(core::ModuFili());
+    core::context() = core::HostContext{};
+}
+
+TEST(ShellConfig, BadOptionsAreReportedClearly)
+{
+    shell::ShellConfig c;
+    EXPECT_TRUE(c.applyArguments({"--nada"}).contains("--nada"));
+    EXPECT_FALSE(c.applyArguments({"--server", "srv:abc"}).isEmpty());
+    EXPECT_FALSE(c.applyArguments({"--module"}).isEmpty());
+    EXPECT_FALSE(c.applyArguments({"--config", "/nao/existe.ini"}).isEmpty());
+    EXPECT_EQ(c.serverHost, "127.0.0.1"); // a refused option changed nothing
+}
+
+TEST(Shell, OpensTheSampleModuleByCodeAndClosesIt)
+{
+    shell::ShellWindow w(sampleConfig());
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    EXPECT_EQ(host::mainWindow(), &w);
+    EXPECT_EQ(host::mdiArea(), w.area());
+
+    ASSERT_TRUE(w.openModule("SAMPLE"));
+    ASSERT_EQ(w.area()->subWindowList().size(), 1);
+    QMdiSubWindow* sub = w.area()->subWindowList().first();
+    auto* form = qobject_cast<host::TfrmPadrao*>(sub->widget());
+    ASSERT_NE(form, nullptr);
+    EXPECT_EQ(form->lblCodTela->text(), "SAMPLE");
+    EXPECT_EQ(form->dbgPadrao->model()->rowCount(), 40); // its first activation loaded
+    EXPECT_EQ(form->findChild<host::TMaskEdit*>("medFilial")->text(), "0002");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.idle(); }, 3000));
+
+    EXPECT_TRUE(w.openModule("SAMPLE")); // the second call brings the same screen forward
+    EXPECT_EQ(w.area()->subWindowList().size(), 1);
+
+    QPointer<host::TfrmPadrao> gone = form;
+    form->sbtFechar->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return gone.isNull(); }, 2000));
+    EXPECT_TRUE(w.area()->subWindowList().isEmpty());
+
+    ASSERT_TRUE(w.openModule("SAMPLE")); // a new instance after closing
+    EXPECT_EQ(w.area()->subWindowList().size(), 1);
+    w.area()->closeAllSubWindows();
+}
+
+TEST(Shell, MissingModuleOrEntryGivesOneClearError)
+{
+    shell::ShellWindow w(sampleConfig());
+    core::ScriptedHost h; // replaces the widget host for this test
+    EXPECT_FALSE(w.openModule("NOPE"));
+    ASSERT_EQ(h.shown().size(), 1);
+    EXPECT_EQ(h.shown().at(0).msgKind, core::MsgKind::Error);
+    EXPECT_TRUE(h.shown().at(0).text.contains("NOPE"));
+    EXPECT_TRUE(h.shown().at(0).text.contains(QString::fromUtf8("não encontrado")));
+
+    h.clearShown();
+    EXPECT_FALSE(w.openModule("NOENTRY"));
+    ASSERT_EQ(h.shown().size(), 1);
+    EXPECT_TRUE(h.shown().at(0).text.contains("IniProc"));
+
+    h.clearShown();
+    EXPECT_FALSE(w.openModule("../../etc/x"));
+    ASSERT_EQ(h.shown().size(), 1);
+    EXPECT_TRUE(w.area()->subWindowList().isEmpty());
+}
+
+TEST(Shell, MissingModuleBoxThroughTheRealWidgets)
+{
+    shell::ShellWindow w(sampleConfig());
+    w.show();
+    int boxes = 0;
+    QString text;
+    hosttest::onModal([&](QWidget* m) {
+        ++boxes;
+        text = static_cast<QMessageBox*>(m)->text();
+        QTest::keyClick(m, Qt::Key_Return);
+    });
+    EXPECT_FALSE(w.openModule("NOPE"));
+    EXPECT_EQ(boxes, 1);
+    EXPECT_TRUE(text.contains("NOPE"));
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(Shell, LoadBPLPassesTheParameterToLoadProc)
+{
+    shell::ShellWindow w(sampleConfig());
+    core::LoadBPL("SAMPLE", core::Variant("M"));
+    QLibrary lib(w.loader().libraryPath("SAMPLE"));
+    ASSERT_TRUE(lib.load());
+    auto last = reinterpret_cast<const char16_t* (*)()>(lib.resolve("SampleLastParam"));
+    auto loads = reinterpret_cast<int (*)()>(lib.resolve("SampleLoads"));
+    ASSERT_TRUE(last && loads);
+    EXPECT_EQ(QString::fromUtf16(last()), "M");
+    EXPECT_GE(loads(), 1);
+    EXPECT_THROW(core::LoadBPL("NOENTRY", core::Variant("M")), core::Error);
+}
