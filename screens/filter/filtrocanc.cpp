@@ -280,16 +280,25 @@ void TfrmFiltroCanc::FormActivate()
     rbtTGrade->setChecked(Filtro.Grade.Todas);
     rbtGrade->setChecked(!Filtro.Grade.Todas);
     stGrade = Filtro.Grade.Descricao;
-    // A grade picked and then cancelled must not survive: the edit shows the
-    // confirmed grade (the "Todas" handler has emptied it otherwise).
-    if (!Filtro.Grade.Todas)
-        edtNumeroG->setText(Filtro.Grade.Descricao);
+    mostraGradeConfirmada();
 }
 
 void TfrmFiltroCanc::FormClose()
 {
     // The base hides the dialog; instance and controls stay.
     TfrmFiltroPadrao::FormClose();
+    mostraGradeConfirmada();
+}
+
+void TfrmFiltroCanc::mostraGradeConfirmada()
+{
+    // The query screen's grids read the grade edit while the dialog is
+    // hidden, and a hidden confirmation sends it: a grade picked in a
+    // cancelled dialog must not stay there.
+    if (Filtro.Grade.Todas)
+        edtNumeroG->clear();
+    else
+        edtNumeroG->setText(Filtro.Grade.Descricao);
 }
 
 void TfrmFiltroCanc::sbtLimpaClick()

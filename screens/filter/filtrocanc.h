@@ -154,4 +154,6 @@ private:
     [[noreturn]] void falha(QWidget* foco, const QString& key);
     /// The day-0 check of a date edit, then the host's date check.
     void verificaData(host::TDateEditPlus* dep);
+    /// Puts the confirmed grade (or nothing, for "Todas") into edtNumeroG.
+    void mostraGradeConfirmada();
 };

@@ -611,6 +611,7 @@ TEST_F(FilterDialog, PickedGradeIsSentAndACancelledPickIsNotApplied)
         d.btnGrade->click();
         EXPECT_EQ(d.edtNumeroG->text(), "GRADE SUL");
     });
+    EXPECT_EQ(frmFiltroCanc->edtNumeroG->text(), "GRADE NORTE"); // what the screen's grids read
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
     EXPECT_EQ(lastQuery().at(10), Variant("GRADE NORTE"));
     showAndRun([](TfrmFiltroCanc& d) { EXPECT_EQ(d.edtNumeroG->text(), "GRADE NORTE"); });
