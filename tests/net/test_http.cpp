@@ -23,6 +23,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -318,9 +319,10 @@ TEST_F(HttpCallTest, MalformedAnswersAreConnectionErrorsAndLeaveVariablesAlone)
 
 TEST_F(HttpCallTest, ServerThatNeverAnswersTimesOut)
 {
-    std::atomic<bool> release{false};
-    server.onCall([&](const QJsonObject&, httplib::Response& res) {
-        while (!release.load())
+    // Shared with the handler: it may still be sleeping when this test ends.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    server.onCall([release](const QJsonObject&, httplib::Response& res) {
+        while (!release->load())
             std::this_thread::sleep_for(5ms);
         res.set_content(R"({"status":"ok","payload":null})", "application/json");
     });
@@ -334,7 +336,7 @@ TEST_F(HttpCallTest, ServerThatNeverAnswersTimesOut)
         EXPECT_TRUE(e.message().contains(QStringLiteral("GetLanctoNF"))) << e.what();
     }
     EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
-    release = true;
+    *release = true;
 
     // The connection stays usable once the server answers again.
     transport.setReadTimeout(5s);
