@@ -493,6 +493,11 @@ TEST_F(FilterDialog, ConfirmedIntervalSendsItsPaddedNumbersAndComesBackEnabled)
     EXPECT_TRUE(Filtro.Intervalo.Ativo);
     EXPECT_FALSE(Filtro.Expedicao.Todos);
 
+    // The screen's reload repeats exactly that query without the dialog.
+    run([&] { screen->sbtVerificarClick(); });
+    EXPECT_EQ(fake.count("GetLanctoNF"), 2);
+    EXPECT_EQ(lastQuery(), expected);
+
     showAndRun([](TfrmFiltroCanc& d) {
         EXPECT_TRUE(d.rbtIntervalo->isChecked());
         EXPECT_TRUE(d.medDENrExp->isEnabled());
