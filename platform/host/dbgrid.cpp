@@ -277,12 +277,15 @@ Column& DBGrid::addColumn(const QString& fieldName, int width, const QString& ti
     c.title = title;
     c.alignment = alignment;
     c.index = int(columns_.size());
-    model_->beginInsertColumns({}, c.index, c.index);
+    // The first explicit column replaces the automatic ones: the column set
+    // changes as a whole, so the model is reset rather than extended.
+    model_->beginResetModel();
     columns_.push_back(c);
     autoColumns_.clear();
     refreshFields();
-    model_->endInsertColumns();
-    horizontalHeader()->resizeSection(c.index, Px(width < 0 ? 64 : width));
+    model_->endResetModel();
+    refreshColumns();
+    followCursor(bound_ ? bound_->recNo() : -1);
     return columns_.back();
 }
 
@@ -320,7 +323,9 @@ void DBGrid::refreshFields()
 
 QBrush DBGrid::cellBrush(GridDrawStates state) const
 {
-    const QPalette::ColorGroup group = hasFocus() ? QPalette::Active : QPalette::Inactive;
+    const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
+                                       : isActiveWindow() ? QPalette::Active
+                                                          : QPalette::Inactive;
     if (state & gdSelected)
         return palette().brush(group, QPalette::Highlight);
     return palette().brush(group, QPalette::Base);
