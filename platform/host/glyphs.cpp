@@ -76,6 +76,16 @@ QPixmap draw(Glyph g, bool disabled)
         p.setBrush(Qt::white);
         p.drawRect(QRectF(6.5, 3.5, 7, 5));
         break;
+    case Glyph::App:
+        // A loaded box: the application's window icon.
+        p.setPen(QPen(QColor(30, 60, 110), 1.2));
+        p.setBrush(QColor(70, 120, 190));
+        p.drawRoundedRect(QRectF(1.5, 1.5, 17, 17), 3, 3);
+        p.setBrush(QColor(240, 200, 120));
+        p.setPen(QPen(QColor(120, 80, 30), 1.0));
+        p.drawRect(QRectF(5.5, 7.5, 9, 7));
+        p.drawLine(QPointF(5.5, 10.5), QPointF(14.5, 10.5));
+        break;
     case Glyph::Load:
         p.setBrush(disabled ? Qt::transparent : QColor(235, 200, 110));
         p.drawRoundedRect(QRectF(2.5, 6.5, 15, 10), 1.5, 1.5);

@@ -5,7 +5,7 @@
 
 namespace host::glyphs {
 
-enum class Glyph { Search, Reload, Print, Help, Close, Confirm, Save, Load };
+enum class Glyph { Search, Reload, Print, Help, Close, Confirm, Save, Load, App };
 
 QIcon icon(Glyph g);
 

@@ -4,6 +4,8 @@
 #include "shellconfig.h"
 #include "shellwindow.h"
 
+#include "host/glyphs.h"
+
 #include <QApplication>
 #include <QLocale>
 #include <QStyleFactory>
@@ -31,6 +33,11 @@ int main(int argc, char** argv)
     }
     if (QStyle* s = QStyleFactory::create(config.styleName))
         QApplication::setStyle(s);
+    // The screens' sizes are given for 8-point texts.
+    QFont font = QApplication::font();
+    font.setPointSizeF(8.5);
+    QApplication::setFont(font);
+    QApplication::setWindowIcon(host::glyphs::icon(host::glyphs::Glyph::App));
 
     shell::ShellWindow window(config);
     window.show();

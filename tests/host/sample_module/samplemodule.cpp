@@ -67,7 +67,7 @@ public:
         dbgPadrao->addColumn(QStringLiteral("IDCHECK"), 20, {}, Qt::AlignCenter).titleFont = sorts;
         dbgPadrao->addColumn(QStringLiteral("CDFILIAL"), 45);
         dbgPadrao->addColumn(QStringLiteral("DTENTRSAID"), 80);
-        dbgPadrao->addColumn(QStringLiteral("NRLANCTONF"), 80);
+        dbgPadrao->addColumn(QStringLiteral("NRLANCTONF"), 85);
         dbgPadrao->addColumn(QStringLiteral("NMRAZSOCCLIE"), 260);
         dbgPadrao->addColumn(QStringLiteral("VRTOTAL"), 90, {}, Qt::AlignRight | Qt::AlignVCenter);
         dbgPadrao->addColumn(QStringLiteral("IDSTATUS"), 65);
