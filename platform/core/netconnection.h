@@ -76,6 +76,8 @@ public:
     QString ServerName;
     QString Host;
     int Port = 0;
+    /// When true, a failed result is thrown as core::ServerError instead of
+    /// being returned; errors raised by the method are thrown either way.
     bool ThrowException = false;
     /// Runs just before connecting (the screen sets Host and Port there).
     std::function<void(TNetConnection&)> BeforeConnect;
