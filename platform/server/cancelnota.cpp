@@ -554,6 +554,8 @@ Variant cancelaItemNf(CallContext& c)
         if (cellText(row, iCheck) == "S" && !seqs.contains(cellText(row, iSeq))) seqs << cellText(row, iSeq);
     if (seqs.isEmpty())
         throw core::ServerError("Nenhum item da nota fiscal está marcado para cancelamento.");
+    if (seqs.size() > kMaxPickedKeys)
+        throw BadRequest(QString("Itens marcados demais em uma chamada (%1; no máximo %2).").arg(seqs.size()).arg(kMaxPickedKeys));
 
     QSqlDatabase conn = c.db.connection();
     core::DataPacket followUp(fieldDefs(kFollowUpCols));
