@@ -231,6 +231,9 @@ void TfrmConLancto::buildBranchPanel()
 
     edtFilial = new host::TEdit("edtFilial", panFiltro);
     edtFilial->setEnabled(false);
+    // The panel's enabling switches every control inside it on; the name is
+    // only ever shown, so it stays read-only whatever its enabled state.
+    edtFilial->setReadOnly(true);
     edtFilial->setFixedWidth(Px(470));
 
     lay->addWidget(Label2);

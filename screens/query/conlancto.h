@@ -122,9 +122,6 @@ public:
     void cdsLanctoNFIDSTATUSGetText(core::Field& sender, QString& text, bool displayText);
     void cdsLanctoNFIDSTATUSNFEGetText(core::Field& sender, QString& text, bool displayText);
 
-    // --- entry and item grids ----------------------------------------------
-    void dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift) override;
-
     // --- cancellation ------------------------------------------------------
     void mnuRetiEstClick();
 

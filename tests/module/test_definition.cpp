@@ -69,7 +69,8 @@ TEST_F(Definition, BranchPanelAndPages)
     EXPECT_EQ(f->btpPesqFilial->emptyError, "Não há filial cadastrada.");
     EXPECT_EQ(f->btpPesqFilial->toolTip(), "Pesquisar");
     EXPECT_EQ(f->btpPesqFilial->dataSource.data(), f->dtsFilial);
-    EXPECT_FALSE(f->edtFilial->isEnabled());
+    // The panel's enabling switched it on with the rest; the user still cannot type a name.
+    EXPECT_TRUE(f->edtFilial->isReadOnly());
 
     ASSERT_EQ(f->pgcPadrao->pageCount(), 3);
     EXPECT_EQ(f->pgcPadrao->page(0)->caption(), "Lançamentos de Expedição");
