@@ -10,6 +10,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <latch>
 #include <thread>
 
@@ -208,6 +209,54 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "opA" : "opB"}), 14);
         EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'N'"), 0);
     }
+}
+
+
+namespace {
+// An authority that takes its time, so a call is surely running when the server is stopped.
+class SlowAuthority : public server::SefazPort {
+public:
+    std::latch entered{1};
+    server::SefazAnswer query(server::Database&, const server::SefazQuery&) override
+    {
+        entered.count_down();
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        return {true, 100, {}};
+    }
+};
+} // namespace
+
+TEST(ServerStop, RunningCallsFinishBeforeTheServerStops)
+{
+    QTemporaryDir dir;
+    server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("stop.db")));
+    server::migrateSchema(db);
+    auto slow = std::make_shared<SlowAuthority>();
+    server::ServerOptions o;
+    o.port = 0;
+    o.threads = 4;
+    o.log = false;
+    server::AppServer srv(db, o, slow);
+    srv.bind();
+    std::thread runner([&] { srv.run(); });
+    Answer inFlight;
+    std::thread caller([&] {
+        httplib::Client c("127.0.0.1", srv.port());
+        inFlight = parse(c.Post("/call", request(server::kSituacaoServer, "GetSituacao",
+                                                 {"2", "C", "K", "SP", "01", "35", "1", "I"}), "application/json"));
+    });
+    slow->entered.wait();
+    const auto t0 = std::chrono::steady_clock::now();
+    srv.stop();
+    runner.join();  // run() returns only once the running call has answered
+    caller.join();
+    EXPECT_EQ(inFlight.http, 200);
+    EXPECT_EQ(inFlight.status, "ok");
+    EXPECT_EQ(inFlight.payload, Variant::array({"S", "100"}));
+    EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
+    httplib::Client after("127.0.0.1", srv.port());
+    after.set_connection_timeout(1);
+    EXPECT_FALSE(after.Get("/health"));  // no longer accepting
 }
 
 SERVER_BACKENDS(OverHttp);
