@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Starts the application server on the demo database and the shell with the
+# cancellation screen. Usage: run_demo.sh BUILD_DIR [--screenshot FILE] [shell options]
+# The demo database (demo/demo.db) is generated on first use and again on a
+# later day, since its entries are dated relative to the day it was made.
+set -euo pipefail
+BUILD=$1; shift
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+BIN="$ROOT/$BUILD/bin"
+[ -d "$BIN" ] || BIN="$BUILD/bin"
+DEMO="$ROOT/demo"
+DB="$DEMO/demo.db"
+mkdir -p "$DEMO"
+
+if [ ! -f "$DB" ] || [ "$(cat "$DEMO/made-on" 2>/dev/null)" != "$(date +%F)" ]; then
+  rm -f "$DB" "$DB-wal" "$DB-shm"
+  "$BIN/exp_appserver" demo --db "sqlite:$DB" --entries "${EXP_DEMO_ENTRIES:-3000}" --seed 1
+  date +%F > "$DEMO/made-on"
+fi
+
+port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+PORT=${EXP_PORT:-8211}
+while ! port_free "$PORT"; do PORT=$((PORT + 1)); done
+
+"$BIN/exp_appserver" serve --listen 127.0.0.1 --port "$PORT" --db "sqlite:$DB" 2>"$DEMO/server.log" &
+SERVER=$!
+trap 'kill -TERM $SERVER 2>/dev/null; wait $SERVER 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do
+  curl -sf "http://127.0.0.1:$PORT/health" >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+SHELL_ARGS=(--server "127.0.0.1:$PORT" --db-driver QSQLITE --db "$DB" --module-dir "$BIN"
+  --module EXP01800 --filial 0001 --nome-filial "MATRIZ SAO PAULO" --operador DEMO
+  --options-file "$DEMO/options.ini")
+if [ "${1:-}" = "--screenshot" ] && [ -z "${DISPLAY:-}" ]; then
+  export QT_QPA_PLATFORM=offscreen
+fi
+"$BIN/exp_shell" "${SHELL_ARGS[@]}" "$@"
