@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QPainter>
 #include <QScrollBar>
+#include <QWindow>
 
 #include <algorithm>
 #include <cstdio>
@@ -75,6 +76,8 @@ int main(int argc, char** argv)
     t.start();
     grid.setDataSource(&dts);
     grid.show();
+    while (!grid.windowHandle() || !grid.windowHandle()->isExposed())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     grid.viewport()->repaint();
     const double first = t.nsecsElapsed() / 1e6;
     const qint64 cellsFirst = grid.cellPaintCount();
