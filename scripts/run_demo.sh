@@ -31,7 +31,7 @@ for _ in $(seq 1 100); do
 done
 
 SHELL_ARGS=(--server "127.0.0.1:$PORT" --db-driver QSQLITE --db "$DB" --module-dir "$BIN"
-  --module EXP01800 --filial 0001 --nome-filial "Matriz São Paulo" --operador DEMO
+  --module EXP01800 --modufili --filial 0001 --nome-filial "Matriz São Paulo" --operador DEMO
   --options-file "$DEMO/options.ini")
 if [ "${1:-}" = "--screenshot" ] && [ -z "${DISPLAY:-}" ]; then
   export QT_QPA_PLATFORM=offscreen

@@ -94,8 +94,17 @@ QFont itemTitleFont()
     return f;
 }
 
+/// Grids use the 8-point face the screen's column widths were laid out for.
+void gridFont(host::DBGrid* g)
+{
+    QFont f = g->font();
+    f.setPointSize(8);
+    g->setFont(f);
+}
+
 void styleItemGrid(host::DBGrid* g)
 {
+    gridFont(g);
     g->setFrameShape(QFrame::NoFrame);
     QPalette pal = g->palette();
     pal.setColor(QPalette::Base, pal.color(QPalette::ToolTipBase));
@@ -267,6 +276,9 @@ void TfrmConLancto::buildPages()
     dbgPadrao->addColumn("IDSTATUS", 65);
     dbgPadrao->addColumn("IDSTATUSNFE", 70, QStringLiteral("Status Sefaz"));
     dbgPadrao->refreshColumns();
+    gridFont(dbgPadrao);
+    dbgPadrao->onDrawColumnCell = [this](QPainter& c, const QRect& r, int i, const host::Column& col,
+                                         host::GridDrawStates st) { dbgPadraoDrawColumnCell(c, r, i, col, st); };
 
     // Item grid.
     dbgItensNf = new host::DBGrid("dbgItensNf", tshFormulario);
@@ -282,6 +294,8 @@ void TfrmConLancto::buildPages()
     dbgItensNf->addColumn("NRPEDIDO", 73);
     dbgItensNf->addColumn("NRITEMPED", 76);
     dbgItensNf->refreshColumns();
+    dbgItensNf->onDrawColumnCell = [this](QPainter& c, const QRect& r, int i, const host::Column& col,
+                                          host::GridDrawStates st) { dbgItensNfDrawColumnCell(c, r, i, col, st); };
     auto* itemsLay = new QVBoxLayout(tshFormulario);
     itemsLay->setContentsMargins(0, 0, 0, 0);
     itemsLay->addWidget(dbgItensNf);

@@ -122,10 +122,19 @@ public:
     void cdsLanctoNFIDSTATUSGetText(core::Field& sender, QString& text, bool displayText);
     void cdsLanctoNFIDSTATUSNFEGetText(core::Field& sender, QString& text, bool displayText);
 
+    // --- entry and item grids ----------------------------------------------
+    void dbgPadraoDrawColumnCell(QPainter& canvas, const QRect& rect, int dataCol, const host::Column& column,
+                                 host::GridDrawStates state);
+    void dbgItensNfDrawColumnCell(QPainter& canvas, const QRect& rect, int dataCol, const host::Column& column,
+                                  host::GridDrawStates state);
+    /// The entry on the current row (or the row being drawn) cannot be ticked.
+    bool entryBlocked() const;
+
     // --- cancellation ------------------------------------------------------
     void mnuRetiEstClick();
 
 private:
+    void drawCheckCell(QPainter& canvas, const QRect& rect, const QString& idcheck);
     void buildToolBar();
     void buildBranchPanel();
     void buildPages();

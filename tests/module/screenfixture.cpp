@@ -5,6 +5,8 @@
 #include <core/adoibquery.h>
 #include <core/hostapi.h>
 #include <module/exp01800.h>
+#include <core/httptransport.h>
+#include <platform/server/appserver.h>
 #include <platform/server/database.h>
 #include <platform/server/demodata.h>
 #include <platform/server/schema.h>
@@ -168,6 +170,37 @@ void ScreenFixture::settle()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QApplication::processEvents();
     }
+}
+
+RealServerScope::RealServerScope(const QString& sqliteFile)
+{
+    db_ = std::make_unique<server::Database>(server::DbConfig::parse("sqlite:" + sqliteFile));
+    server::ServerOptions opt;
+    opt.listen = "127.0.0.1";
+    opt.port = 0;
+    opt.threads = 4;
+    opt.log = false;
+    srv_ = std::make_unique<server::AppServer>(*db_, opt);
+    srv_->bind();
+    serving_ = std::thread([this] { srv_->run(); });
+    http_ = std::make_unique<TransportInstall>(HttpTransport::shared());
+    context().webUrl = "127.0.0.1";
+    context().webPort = srv_->port();
+}
+
+RealServerScope::~RealServerScope()
+{
+    http_.reset();
+    srv_->stop();
+    if (serving_.joinable())
+        serving_.join();
+    srv_.reset();
+    db_.reset();
+}
+
+int RealServerScope::port() const
+{
+    return srv_->port();
 }
 
 } // namespace testing_module

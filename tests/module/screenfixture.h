@@ -15,6 +15,12 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <thread>
+
+namespace server {
+class AppServer;
+class Database;
+} // namespace server
 
 namespace testing_module {
 
@@ -63,6 +69,22 @@ protected:
     core::FakeServerScope fake;
     QTemporaryDir dir;
     QString hostDbConnection;
+};
+
+/// The real application server, in process, on an ephemeral loopback port
+/// over an SQLite file, reached through the HTTP transport (installed as the
+/// default for the scope's life) and set as the host's server address.
+class RealServerScope {
+public:
+    explicit RealServerScope(const QString& sqliteFile);
+    ~RealServerScope();
+    int port() const;
+
+private:
+    std::unique_ptr<server::Database> db_;
+    std::unique_ptr<server::AppServer> srv_;
+    std::thread serving_;
+    std::unique_ptr<core::TransportInstall> http_;
 };
 
 } // namespace testing_module

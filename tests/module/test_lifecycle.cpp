@@ -141,3 +141,56 @@ TEST_F(Lifecycle, TheHostShowsWhyCreationFailed)
     EXPECT_TRUE(host.shown().at(0).text.contains("não respondeu"));
     EXPECT_EQ(frmConLancto, nullptr);
 }
+
+TEST_F(Lifecycle, BoundToTheBranchTheFirstActivationLoadsItsEntries)
+{
+    context().moduFili = true;
+    fake.setDefault(kCancel, "GetLanctoNF",
+                    FakeTransport::payload(lanctoPacket({{"0000000001"}, {"0000000002", "A", "A"}})));
+    TfrmConLancto* f = open();
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fake.count("GetLanctoNF"), 1);
+    EXPECT_EQ(fake.callsTo("GetLanctoNF").at(0).arg(0).toString(), "0001");
+    EXPECT_EQ(f->cdsLanctoNF->recordCount(), 2);
+    EXPECT_EQ(f->edtFilial->text(), "Matriz São Paulo") << "the name comes from the branch table";
+    // The load ends with the enabling, which turns the panel on again while nothing is ticked.
+    EXPECT_TRUE(f->medFilial->isEnabled());
+    EXPECT_TRUE(f->sbtFiltro->isEnabled());
+    EXPECT_EQ(f->pgcPadrao->activePage(), f->tshFolhaDados);
+    EXPECT_FALSE(boPrimVez);
+}
+
+TEST_F(Lifecycle, AFailedFirstLoadRepeatsTheFirstActivationNextTime)
+{
+    context().moduFili = true;
+    fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::failed("Banco de dados indisponível"));
+    TfrmConLancto* f = open();
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(boPrimVez) << "the first activation did not finish";
+    EXPECT_TRUE(host.messageTexts().join('\n').contains("Banco de dados indisponível"));
+
+    fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({{"0000000007"}})));
+    f->activate();
+    settle();
+    EXPECT_FALSE(boPrimVez);
+    EXPECT_EQ(f->cdsLanctoNF->recordCount(), 1);
+}
+
+class LifecycleEndToEnd : public ScreenFixture {};
+
+TEST_F(LifecycleEndToEnd, TheScreenOpensAgainstTheRealServerAndLoadsTheBranch)
+{
+    RealServerScope server(dir.filePath("host.db"));
+    context().moduFili = true;
+    TfrmConLancto* f = open();
+    ASSERT_NE(f, nullptr);
+    EXPECT_TRUE(f->netCancelExp->Connected());
+    EXPECT_TRUE(f->netSituacao->Connected());
+    EXPECT_TRUE(f->cdsLanctoNF->active());
+    EXPECT_FALSE(f->cdsLanctoNF->isEmpty()) << "the demo data has entries of branch 0001 in the default period";
+    for (int i = 0; i < f->cdsLanctoNF->recordCount(); ++i)
+        EXPECT_EQ(f->cdsLanctoNF->rawValue(i, f->cdsLanctoNF->fieldByName("CDFILIAL").index()).toString(), "0001");
+    EXPECT_TRUE(f->boFiltroAplicado);
+    closeScreen();
+    EXPECT_EQ(frmConLancto, nullptr);
+}
