@@ -548,10 +548,12 @@ void WidgetHost::startAnimation(QObject* owner, int kind, const QString& caption
     ++a.depth;
     if (a.depth > 1 || a.overlay)
         return;
+    // Over the owner itself when it shows (an MDI screen, a dialog); else
+    // over the main window (a hidden dialog working for a screen).
     QWidget* window = nullptr;
-    if (auto* w = qobject_cast<QWidget*>(owner))
-        window = w->window();
-    if (!window)
+    if (auto* w = qobject_cast<QWidget*>(owner); w && w->isVisible())
+        window = w;
+    if (!window && mainWindow() && mainWindow()->isVisible())
         window = mainWindow();
     if (window)
         a.overlay = new AnimationOverlay(window, kind, caption);
