@@ -61,6 +61,18 @@ DataPacket grades(const QStringList& names)
     return packetOf(filtrocanc::declareGrade, rows);
 }
 
+/// An entry list with these entry numbers.
+DataPacket entries(const QStringList& numbers)
+{
+    std::vector<Entry> list;
+    for (const QString& n : numbers) {
+        Entry e;
+        e.nr = n;
+        list.push_back(e);
+    }
+    return lanctoPacket(list);
+}
+
 /// The eleven arguments of a GetLanctoNF call as they went out.
 std::vector<Variant> argsOf(const FakeTransport::Record& r)
 {
@@ -87,7 +99,7 @@ protected:
         ASSERT_NE(screen, nullptr);
         fake.reset();
         fake.setDefault(kCancel, "GetParExpedicao", FakeTransport::payload(paramPacket()));
-        fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({{"0000000001"}})));
+        fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::payload(entries({"0000000001"})));
         host.clearShown();
     }
 
@@ -198,7 +210,7 @@ TEST_F(FilterDialog, ModeOtherThanTheTwoKeywordsOnlyCreatesTheDialog)
 TEST_F(FilterDialog, HiddenRunBeforeAnyDisplayLoadsTheDefaultFilter)
 {
     fake.enqueue(kCancel, "GetLanctoNF",
-                 FakeTransport::payload(lanctoPacket({{"0000000011"}, {"0000000012"}, {"0000000013"}})));
+                 FakeTransport::payload(entries({"0000000011", "0000000012", "0000000013"})));
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
 
     ASSERT_EQ(fake.count("GetParExpedicao"), 1);
@@ -302,7 +314,7 @@ TEST_F(FilterDialog, ClosedAndReopenedScreenFindsTheSameDialogAndFilter)
     ASSERT_NE(screen, nullptr);
     fake.reset();
     fake.setDefault(kCancel, "GetParExpedicao", FakeTransport::payload(paramPacket()));
-    fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({{"0000000001"}})));
+    fake.setDefault(kCancel, "GetLanctoNF", FakeTransport::payload(entries({"0000000001"})));
 
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
     EXPECT_EQ(frmFiltroCanc, before);
@@ -644,7 +656,7 @@ TEST_F(FilterDialog, ChoosingAllGradesForgetsThePickedGrade)
 
 TEST_F(FilterDialog, FailedQueryLeavesEntriesFlagFilterAndQueryAsTheyWere)
 {
-    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({{"0000000021"}, {"0000000022"}})));
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(entries({"0000000021", "0000000022"})));
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
     ASSERT_EQ(screen->cdsLanctoNF->recordCount(), 2);
     const TFILTRO before = Filtro;
