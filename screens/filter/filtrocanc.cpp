@@ -275,7 +275,8 @@ void TfrmFiltroCanc::FormActivate()
     medDENrExp->setText(Filtro.Intervalo.De);
     medAteNrExp->setText(Filtro.Intervalo.Ate);
 
-    grbGrade->setEnabled(filtrocanc::tipoExpedicao(frmConLancto ? frmConLancto->cdsParamExpedicao : nullptr) == QLatin1String("GRA"));
+    const core::ClientDataset* parametros = frmConLancto ? frmConLancto->cdsParamExpedicao : nullptr;
+    grbGrade->setEnabled(filtrocanc::tipoExpedicao(parametros) == QLatin1String("GRA"));
 
     rbtTGrade->setChecked(Filtro.Grade.Todas);
     rbtGrade->setChecked(!Filtro.Grade.Todas);
