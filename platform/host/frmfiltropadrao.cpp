@@ -47,7 +47,7 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* owner) : QDialog(owner)
     panMenu = new TPanel(QStringLiteral("panMenu"), this);
     panMenu->setFrameShape(QFrame::StyledPanel);
     panMenu->setFrameShadow(QFrame::Raised);
-    panMenu->setFixedWidth(Px(44));
+    panMenu->setFixedWidth(Px(58)); // room for the screen code under the buttons
     sideLayout_ = new QVBoxLayout(panMenu);
     sideLayout_->setContentsMargins(Px(4), Px(4), Px(4), Px(4));
     sideLayout_->setSpacing(Px(2));
@@ -69,7 +69,7 @@ TfrmFiltroPadrao::TfrmFiltroPadrao(QWidget* owner) : QDialog(owner)
     lblCodTela->setAlignment(Qt::AlignCenter);
     {
         QFont f = lblCodTela->font();
-        f.setPointSizeF(f.pointSizeF() * 0.8);
+        f.setPointSizeF(f.pointSizeF() * 0.85);
         lblCodTela->setFont(f);
     }
     sideLayout_->addWidget(sbtConfirma);
