@@ -330,6 +330,11 @@ TEST_F(FilterDialog, SavedOptionsBringBackThePickedLists)
 {
     fake.setDefault(kCancel, "GetExp", FakeTransport::payload(shipments({"0000000005", "0000000006"})));
     showAndRun([this](TfrmFiltroCanc& d) {
+        // Nothing saved yet: both lists read empty.
+        cli_exp01801::stRota = "'R1'";
+        EXPECT_TRUE(d.loadOptions());
+        EXPECT_TRUE(cli_exp01801::stRota.isEmpty());
+
         d.rbtLstNrExp->click();
         host.pickRows({1});
         d.btpListaNrExp->click();
@@ -431,6 +436,32 @@ TEST_F(FilterDialog, RoutePickerListsTheRouteTableAndAnEmptyTableIsReported)
     ASSERT_GE(host.shown().size(), 2);
     EXPECT_EQ(host.shown()[0].title, "Rota");
     EXPECT_EQ(host.messageTexts(), QStringList{"Não há rota cadastrada."});
+}
+
+TEST_F(FilterDialog, PickedRoutesStayRememberedWhileAllRoutesAreSent)
+{
+    QString picked;
+    showAndRun([&](TfrmFiltroCanc& d) {
+        d.rbtLstRota->click();
+        host.pickRows({0});
+        d.btpListaRota->click();
+        picked = cli_exp01801::stRota;
+        d.rbtTodosRota->click();
+        EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
+    });
+    ASSERT_FALSE(picked.isEmpty());
+    EXPECT_EQ(lastQuery().at(3), Variant(""));
+    EXPECT_EQ(lastQuery().at(4), Variant("T"));
+    EXPECT_TRUE(Filtro.Rota.Todas);
+    EXPECT_EQ(Filtro.Rota.Lista, picked);
+
+    showAndRun([&](TfrmFiltroCanc& d) {
+        EXPECT_TRUE(d.rbtTodosRota->isChecked());
+        d.rbtLstRota->click();
+        EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
+    });
+    EXPECT_EQ(lastQuery().at(3), Variant(picked));
+    EXPECT_EQ(lastQuery().at(4), Variant(""));
 }
 
 TEST_F(FilterDialog, ListsChosenWithNothingPickedShowTheShipmentMessageFirst)
