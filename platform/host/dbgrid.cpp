@@ -157,8 +157,15 @@ private:
 
 // --- grid --------------------------------------------------------------------
 
-DBGrid::DBGrid(const QString& objectName, QWidget* parent) : QTableView(parent), model_(new DBGridModel(this))
+DBGrid::DBGrid(const QString& objectName, QWidget* parent)
+    : QTableView(parent), model_(new DBGridModel(this)), frameTimer_(new QTimer(this))
 {
+    // Once painting settles, the shown rows are kept as an image: while the
+    // dataset's controls are disabled (a handler walking or changing rows)
+    // the grid shows that image instead of reading rows in flux.
+    frameTimer_->setSingleShot(true);
+    frameTimer_->setInterval(150);
+    connect(frameTimer_, &QTimer::timeout, this, &DBGrid::captureFrame);
     setObjectName(objectName);
     setModel(model_);
     setItemDelegate(new DBGridDelegate(this));
@@ -414,9 +421,28 @@ void DBGrid::keyPressEvent(QKeyEvent* e)
 
 void DBGrid::paintEvent(QPaintEvent* e)
 {
-    if (bound_ && bound_->controlsDisabled())
-        return; // the background only; the rows come back with the catch-up
+    if (!capturing_ && bound_ && bound_->controlsDisabled()) {
+        QPainter p(viewport());
+        if (!frame_.isNull() && frame_.deviceIndependentSize().toSize() == viewport()->size())
+            p.drawPixmap(0, 0, frame_);
+        else
+            p.fillRect(viewport()->rect(), viewport()->palette().brush(viewport()->backgroundRole()));
+        return;
+    }
     QTableView::paintEvent(e);
+    if (!capturing_)
+        frameTimer_->start();
+}
+
+void DBGrid::captureFrame()
+{
+    if (capturing_ || !isVisible() || (bound_ && bound_->controlsDisabled()))
+        return;
+    capturing_ = true;
+    const qint64 paints = cellPaints_;
+    frame_ = viewport()->grab();
+    cellPaints_ = paints; // an image for later, not a repaint
+    capturing_ = false;
 }
 
 void DBGrid::mouseReleaseEvent(QMouseEvent* e)

@@ -25,7 +25,9 @@
 #include <QAbstractTableModel>
 #include <QFont>
 #include <QPointer>
+#include <QPixmap>
 #include <QTableView>
+#include <QTimer>
 
 #include <functional>
 #include <optional>
@@ -124,10 +126,15 @@ private:
     void refreshFields();
     std::vector<Column>& effectiveColumns() const;
 
+    void captureFrame();
+
     QPointer<core::DataSource> source_;
     QPointer<core::ClientDataset> bound_;
     QList<QMetaObject::Connection> conns_;
     DBGridModel* model_;
+    QPixmap frame_;          ///< the rows as last shown, painted while controls are disabled
+    QTimer* frameTimer_;
+    bool capturing_ = false;
     std::vector<Column> columns_;
     mutable std::vector<Column> autoColumns_;
     bool syncing_ = false;
