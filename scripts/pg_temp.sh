@@ -8,6 +8,11 @@ pg_temp_start() {
     echo "PostgreSQL 15 not installed: PostgreSQL tests will be skipped" >&2
     return 0
   fi
+  # The first free port from PG_TEMP_PORT on, so a server left by someone
+  # else does not stop the run.
+  while (exec 3<>"/dev/tcp/127.0.0.1/$PG_TEMP_PORT") 2>/dev/null; do
+    PG_TEMP_PORT=$((PG_TEMP_PORT + 1))
+  done
   PG_TEMP_DIR=$(mktemp -d /tmp/exp-pg.XXXXXX)
   chmod 755 "$PG_TEMP_DIR"
   local run=""
