@@ -1,0 +1,404 @@
+// Loading entries, items and stock items; search and print.
+
+#include "screenfixture.h"
+
+#include <screens/filter/filtrocanc.h>
+
+#include <core/hostapi.h>
+
+#include <QApplication>
+#include <QTabBar>
+#include <QTest>
+
+using namespace core;
+using namespace testing_module;
+using cli_exp01800::boContaComissao;
+using cli_exp01800::inItensMarcados;
+using cli_exp01800::inNotasMarcadas;
+
+namespace {
+
+/// Values of a dataset column, top to bottom, for one comparison.
+QStringList column(const ClientDataset& ds, const QString& field)
+{
+    QStringList out;
+    if (!ds.active())
+        return out;
+    const int f = ds.fieldByName(field).index();
+    for (int r = 0; r < ds.recordCount(); ++r)
+        out << ds.rawValue(r, f).toString();
+    return out;
+}
+
+DataPacket lackingField(const DataPacket& p, const QString& field)
+{
+    QList<FieldDef> defs = p.fields();
+    const int drop = p.fieldIndex(field);
+    defs.removeAt(drop);
+    DataPacket out(defs);
+    for (PacketRow row : p.rows()) {
+        row.erase(row.begin() + drop);
+        out.appendRow(row);
+    }
+    return out;
+}
+
+Variant itemAnswer(const QString& nr, int items, int contas)
+{
+    return Variant::array({Variant(itemsPacket(nr, items)), Variant(contasPacket(contas))});
+}
+
+class LoadTest : public ScreenFixture {
+protected:
+    void SetUp() override
+    {
+        ScreenFixture::SetUp();
+        frm = open();
+        ASSERT_NE(frm, nullptr);
+        // The user works in the grids: the focus has left the branch panel
+        // (whose exit handling loads the list once) before anything else.
+        frm->dbgPadrao->setFocus();
+        settle();
+        ASSERT_FALSE(frm->panFiltro->isAncestorOf(QApplication::focusWidget()));
+        fake.reset();
+        host.clearShown();
+        animStarts0 = host.animationStarts();
+        inNotasMarcadas = 0;
+        inItensMarcados = 0;
+        boContaComissao = false;
+    }
+    int animationStarts() const { return host.animationStarts() - animStarts0; }
+    void TearDown() override
+    {
+        inNotasMarcadas = 0;
+        inItensMarcados = 0;
+        ScreenFixture::TearDown();
+    }
+
+    /// Three entries loaded through the load command on the entry page.
+    void loadThree()
+    {
+        fake.enqueue(kCancel, "GetLanctoNF",
+                     FakeTransport::payload(lanctoPacket({{"0000000001", "P", "R", "N", -2, "0001", "0000000007", "E1"},
+                                                          {"0000000002", "P", "R", "N", -1, "0001", "0000000007", "E2"},
+                                                          {"0000000003", "P", "R", "N", 0, "0001", "0000000007", "E3"}})));
+        frm->pgcPadrao->setActivePage(frm->tshFolhaDados);
+        frm->sbtVerificarClick();
+        fake.reset();
+        host.clearShown();
+        animStarts0 = host.animationStarts();
+    }
+
+    /// Switches pages as the user does: a click on the page's tab, the
+    /// focus on the tab bar (so it does not wander while the old page hides).
+    void showPage(host::TabSheet* page)
+    {
+        QTabBar* bar = frm->pgcPadrao->tabBar();
+        bar->setFocus();
+        const int i = frm->pgcPadrao->indexOf(page);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(i).center());
+        settle();
+        ASSERT_EQ(frm->pgcPadrao->activePage(), page);
+    }
+
+    TfrmConLancto* frm = nullptr;
+    int animStarts0 = 0;
+};
+
+// --- the entry list ------------------------------------------------------------------
+
+TEST_F(LoadTest, BeforeAnyFilterTheReloadAsksForTheLastTwoDaysByValue)
+{
+    frm->boFiltroAplicado = false;  // as on a screen the filter has not loaded yet
+    frm->medFilial->setText("0001");
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({})));
+    frm->sbtVerificarClick();
+
+    ASSERT_EQ(fake.count("GetLanctoNF"), 1);
+    const auto call = fake.callsTo("GetLanctoNF").at(0);
+    const qint64 today = Date::today().wholeDays();
+    ASSERT_EQ(call.request.args.size(), 11u);
+    EXPECT_EQ(call.arg(0), Variant("0001"));
+    // The first day travels as a plain number, the last as a date.
+    EXPECT_EQ(call.arg(1).type(), Variant::Type::Double);
+    EXPECT_EQ(call.arg(1).toDouble(), double(today - 2));
+    EXPECT_EQ(call.arg(2).type(), Variant::Type::Date);
+    EXPECT_EQ(call.arg(2).toDate().wholeDays(), today);
+    EXPECT_EQ(call.arg(2).toDate().days, double(today));  // no time of day
+    const QStringList rest = {"", "T", "", "T", "", "", "T", "T"};
+    for (int i = 0; i < rest.size(); ++i) {
+        EXPECT_EQ(call.arg(3 + i).type(), Variant::Type::String) << "argument " << 4 + i;
+        EXPECT_EQ(call.arg(3 + i).toString(), rest[i]) << "argument " << 4 + i;
+    }
+    for (bool byRef : call.request.byRef)
+        EXPECT_FALSE(byRef);
+    EXPECT_TRUE(frm->cdsLanctoNF->active());
+}
+
+TEST_F(LoadTest, AfterTheFilterTheReloadRepeatsItsStoredQueryByReference)
+{
+    CriaFiltroCancela(QString());  // only makes sure the dialog exists
+    ASSERT_NE(frmFiltroCanc, nullptr);
+    TfrmFiltroCanc& f = *frmFiltroCanc;
+    const Variant stored[] = {Variant("0003"), Variant(Date{46000}), Variant(Date{46010}), Variant("'01','02'"),
+                              Variant("N"), Variant(""), Variant("T"), Variant("0000000010"),
+                              Variant("0000000020"), Variant("N"), Variant("0000000005")};
+    Variant* fields[] = {&f.stFilial, &f.dtInicial, &f.dtFinal, &f.stRotas, &f.stTodasRotas, &f.stExpedicoes,
+                         &f.stTodasExpedicoes, &f.stExpDe, &f.stExpAte, &f.stSemIntervalo, &f.stGrade};
+    for (int i = 0; i < 11; ++i)
+        *fields[i] = stored[i];
+    frm->boFiltroAplicado = true;
+    frm->medFilial->setText("0001");  // the stored branch wins
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({})));
+
+    frm->sbtVerificarClick();
+    ASSERT_EQ(fake.count("GetLanctoNF"), 1);
+    const auto call = fake.callsTo("GetLanctoNF").at(0);
+    ASSERT_EQ(call.request.args.size(), 11u);
+    for (int i = 0; i < 11; ++i) {
+        EXPECT_EQ(call.arg(i), stored[i]) << "argument " << i + 1;
+        EXPECT_TRUE(call.request.byRef.at(size_t(i))) << "argument " << i + 1;
+    }
+}
+
+TEST_F(LoadTest, TheReloadClearsTheTickCountersAndRederivesTheEnabling)
+{
+    loadThree();
+    inNotasMarcadas = 2;
+    frm->Habilita();
+    ASSERT_TRUE(frm->sbtCancelNota->isEnabled());
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({{"0000000009"}})));
+    frm->sbtVerificarClick();
+    EXPECT_EQ(inNotasMarcadas, 0);
+    EXPECT_EQ(inItensMarcados, 0);
+    EXPECT_FALSE(frm->sbtCancelNota->isEnabled());
+    EXPECT_TRUE(frm->sbtFiltro->isEnabled());
+    EXPECT_EQ(column(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000009"});
+    EXPECT_EQ(host.animationDepth(), 0);
+    EXPECT_GE(animationStarts(), 1);
+}
+
+TEST_F(LoadTest, AFailedReloadKeepsTheRowsTheCountersAndTheEnabling)
+{
+    loadThree();
+    inNotasMarcadas = 1;
+    frm->Habilita();
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::failed("Banco de dados indisponível."));
+
+    EXPECT_FALSE(dispatch([this] { frm->sbtVerificarClick(); }));
+    EXPECT_EQ(column(*frm->cdsLanctoNF, "NRLANCTONF"),
+              (QStringList{"0000000001", "0000000002", "0000000003"}));
+    EXPECT_EQ(inNotasMarcadas, 1);
+    EXPECT_TRUE(frm->sbtCancelNota->isEnabled());
+    EXPECT_FALSE(frm->sbtFiltro->isEnabled());
+    EXPECT_EQ(host.animationDepth(), 0);
+    EXPECT_EQ(host.messageTexts(), QStringList{"Banco de dados indisponível."});
+}
+
+TEST_F(LoadTest, AMalformedOrRaisedAnswerKeepsTheRowsToo)
+{
+    loadThree();
+    fake.enqueue(kCancel, "GetLanctoNF",
+                 FakeTransport::payload(lackingField(lanctoPacket({{"0000000008"}}), "NRLANCTONF")));
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::raised("erro interno"));
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(Variant("não é um pacote")));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_FALSE(dispatch([this] { frm->sbtVerificarClick(); }));
+        EXPECT_EQ(frm->cdsLanctoNF->recordCount(), 3);
+        EXPECT_EQ(host.animationDepth(), 0);
+    }
+    EXPECT_EQ(host.messageTexts().size(), 3);
+}
+
+// --- items and stock items follow the current entry ---------------------------------
+
+TEST_F(LoadTest, OnTheEntryPageMovingMakesNoCall)
+{
+    loadThree();
+    frm->cdsLanctoNF->next();
+    frm->cdsLanctoNF->last();
+    frm->cdsLanctoNF->first();
+    EXPECT_TRUE(fake.calls().empty());
+    EXPECT_EQ(animationStarts(), 0);
+}
+
+TEST_F(LoadTest, ShowingTheItemPageLoadsTheCurrentEntrysItemsAndAccounts)
+{
+    loadThree();
+    frm->cdsLanctoNF->moveTo(1);
+    fake.enqueue(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000002", 3, 1)));
+    showPage(frm->tshFormulario);
+
+    ASSERT_EQ(fake.count("GetItem"), 1);
+    const auto call = fake.callsTo("GetItem").at(0);
+    EXPECT_EQ(call.arg(0), Variant("0001"));
+    EXPECT_EQ(call.arg(1), Variant("0000000002"));
+    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 3);
+    EXPECT_EQ(frm->cdsContaGerada->recordCount(), 1);
+    EXPECT_TRUE(boContaComissao);
+    EXPECT_FALSE(frm->mnuRetiEst->isChecked());
+    EXPECT_EQ(host.animationDepth(), 0);
+    EXPECT_EQ(animationStarts(), 1);
+}
+
+TEST_F(LoadTest, OnTheItemPageEachMoveMakesExactlyOneCallForTheNewEntry)
+{
+    loadThree();
+    fake.setDefault(kCancel, "GetItem", FakeTransport::payload(itemAnswer("x", 1, 0)));
+    showPage(frm->tshFormulario);
+    fake.reset();
+    fake.setDefault(kCancel, "GetItem", FakeTransport::payload(itemAnswer("x", 1, 0)));
+
+    frm->cdsLanctoNF->next();
+    ASSERT_EQ(fake.count("GetItem"), 1);
+    EXPECT_EQ(fake.callsTo("GetItem").at(0).arg(1), Variant("0000000002"));
+    frm->cdsLanctoNF->next();
+    ASSERT_EQ(fake.count("GetItem"), 2);
+    EXPECT_EQ(fake.callsTo("GetItem").at(1).arg(1), Variant("0000000003"));
+    EXPECT_EQ(fake.calls().size(), 2u);
+    EXPECT_FALSE(boContaComissao);
+}
+
+TEST_F(LoadTest, TheCommissionFlagFollowsTheGeneratedAccounts)
+{
+    loadThree();
+    fake.enqueue(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000001", 2, 2)));
+    fake.enqueue(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000002", 2, 0)));
+    showPage(frm->tshFormulario);
+    EXPECT_TRUE(boContaComissao);
+    frm->cdsLanctoNF->next();
+    EXPECT_FALSE(boContaComissao);
+    EXPECT_TRUE(frm->cdsContaGerada->active());
+}
+
+TEST_F(LoadTest, AFailedItemLoadKeepsThePreviousItemsAndCounters)
+{
+    loadThree();
+    fake.enqueue(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000001", 2, 1)));
+    showPage(frm->tshFormulario);
+    inItensMarcados = 1;
+
+    // A refused second packet must not leave items of one entry beside
+    // accounts of another.
+    fake.enqueue(kCancel, "GetItem",
+                 FakeTransport::payload(Variant::array(
+                     {Variant(itemsPacket("0000000002", 5)), Variant(lackingField(contasPacket(1), "NRLANCTOPAG"))})));
+    EXPECT_FALSE(dispatch([this] { frm->cdsLanctoNF->next(); }));
+    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 2);
+    EXPECT_EQ(column(*frm->cdsItensLanctoNF, "NRLANCTONF"), (QStringList{"0000000001", "0000000001"}));
+    EXPECT_EQ(frm->cdsContaGerada->recordCount(), 1);
+    EXPECT_TRUE(boContaComissao);
+
+    fake.enqueue(kCancel, "GetItem", FakeTransport::failed("sem conexão"));
+    EXPECT_FALSE(dispatch([this] { frm->sbtVerificarClick(); }));
+    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 2);
+    EXPECT_EQ(inItensMarcados, 1);
+    EXPECT_EQ(host.animationDepth(), 0);
+}
+
+TEST_F(LoadTest, TheLoadCommandOnTheItemPageReloadsItemsOnlyAndClearsTheTicks)
+{
+    loadThree();
+    fake.setDefault(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000001", 2, 0)));
+    showPage(frm->tshFormulario);
+    fake.reset();
+    fake.setDefault(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000001", 4, 0)));
+    inItensMarcados = 2;
+    frm->Habilita();
+
+    frm->sbtVerificarClick();
+    EXPECT_EQ(fake.count("GetItem"), 1);
+    EXPECT_EQ(fake.count("GetLanctoNF"), 0);
+    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 4);
+    EXPECT_EQ(frm->cdsLanctoNF->recordCount(), 3);
+    EXPECT_EQ(inItensMarcados, 0);
+    EXPECT_TRUE(frm->tshFolhaDados->pageEnabled());
+    EXPECT_TRUE(frm->panFiltro->findChild<QWidget*>("medFilial")->isEnabled());
+}
+
+TEST_F(LoadTest, TheStockPageLoadsByTheStockEntryNumberAndChecksItsMenuEntry)
+{
+    loadThree();
+    frm->cdsLanctoNF->moveTo(2);
+    fake.enqueue(kCancel, "GetItLanctoEst", FakeTransport::payload(stockPacket(4)));
+    showPage(frm->tshItemEst);
+
+    ASSERT_EQ(fake.count("GetItLanctoEst"), 1);
+    EXPECT_EQ(fake.callsTo("GetItLanctoEst").at(0).arg(0), Variant("0001"));
+    EXPECT_EQ(fake.callsTo("GetItLanctoEst").at(0).arg(1), Variant("E3"));
+    EXPECT_EQ(fake.count("GetItem"), 0);
+    EXPECT_EQ(frm->cdsItLanctoEst->recordCount(), 4);
+    EXPECT_TRUE(frm->mnuRetiEst->isChecked());
+
+    showPage(frm->tshFolhaDados);
+    EXPECT_FALSE(frm->mnuRetiEst->isChecked());
+    EXPECT_EQ(fake.calls().size(), 1u);
+}
+
+TEST_F(LoadTest, TheStockMenuEntrySwitchesToItsPageAndLoads)
+{
+    loadThree();
+    fake.enqueue(kCancel, "GetItLanctoEst", FakeTransport::payload(stockPacket(1)));
+    ASSERT_EQ(QApplication::focusWidget(), frm->dbgPadrao);
+    frm->mnuRetiEst->trigger();
+    settle();
+    EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshItemEst);
+    EXPECT_TRUE(frm->cdsLanctoNF->active());  // the focus did not wander into the branch panel
+    EXPECT_FALSE(frm->panFiltro->isAncestorOf(QApplication::focusWidget()));
+    EXPECT_TRUE(frm->mnuRetiEst->isChecked());
+    EXPECT_EQ(fake.count("GetItLanctoEst"), 1);
+}
+
+TEST_F(LoadTest, LoadingTheItemPageDoesNotTouchTheEntryList)
+{
+    loadThree();
+    frm->cdsLanctoNF->moveTo(1);
+    fake.setDefault(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000002", 1, 0)));
+    showPage(frm->tshFormulario);
+    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 1);
+    EXPECT_EQ(frm->cdsLanctoNF->recordCount(), 3);
+}
+
+// --- search and print -----------------------------------------------------------------
+
+TEST_F(LoadTest, SearchOpensTheFindDialogOnTheActivePagesList)
+{
+    frm->cdsLanctoNF->close();
+    frm->sbtProcurarClick();  // closed entry list: no dialog
+    EXPECT_TRUE(host.shown().isEmpty());
+
+    loadThree();
+    host.findRow(2);
+    frm->sbtProcurarClick();
+    ASSERT_EQ(host.shown().size(), 1);
+    EXPECT_EQ(host.shown().at(0).title, "cdsLanctoNF");
+    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 2);
+
+    fake.setDefault(kCancel, "GetItem", FakeTransport::payload(itemAnswer("x", 2, 0)));
+    showPage(frm->tshFormulario);
+    host.findRow(1);
+    frm->sbtProcurarClick();
+    EXPECT_EQ(host.shown().last().title, "cdsItensLanctoNF");
+
+    fake.setDefault(kCancel, "GetItLanctoEst", FakeTransport::payload(stockPacket(0)));
+    showPage(frm->tshItemEst);
+    host.findRow(-1);
+    frm->sbtProcurarClick();  // empty list: the find dialog still opens
+    EXPECT_EQ(host.shown().last().title, "cdsItLanctoEst");
+}
+
+TEST_F(LoadTest, PrintOpensThePrintModuleWithM)
+{
+    QStringList opened;
+    auto saved = context().loadModule;
+    context().loadModule = [&](const QString& code, const Variant& p) { opened << code + ":" + p.toString(); };
+    frm->sbtImprimirClick();
+    loadThree();
+    fake.setDefault(kCancel, "GetItLanctoEst", FakeTransport::payload(stockPacket(0)));
+    showPage(frm->tshItemEst);
+    frm->sbtImprimirClick();
+    context().loadModule = saved;
+    EXPECT_EQ(opened, (QStringList{"EXP03600:M", "EXP03600:M"}));
+}
+
+} // namespace
