@@ -1,0 +1,42 @@
+#pragma once
+// The printed entry list: a PDF with a title block, column headings and one
+// line per row of a dataset, paged, with "Página n de m" at the foot of every
+// page and the row count at the end. Texts are the fields' display texts (the
+// screen's status words included), read row by row without moving the
+// dataset's cursor.
+
+#include <core/clientdataset.h>
+
+#include <QString>
+
+#include <vector>
+
+namespace exp03600 {
+
+struct ReportColumn {
+    QString fieldName;
+    QString title;
+    int width = 64;  ///< relative width (the grid's pixels); scaled to the page
+    Qt::Alignment alignment = Qt::AlignLeft;
+};
+
+struct ReportHeader {
+    QString title;     ///< first line, bold
+    QString subtitle;  ///< second line (branch)
+};
+
+/// Writes the report of `ds` to `path` (A4 landscape) and returns the number
+/// of pages. A closed dataset prints no rows. Throws core::Error when the
+/// file cannot be written or a column names a field the dataset lacks.
+int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColumn>& columns,
+                     const ReportHeader& header, const QString& path);
+
+/// Folder the module writes to: $EXP_REPORT_DIR when set, else the user's
+/// documents folder when it exists, else the temporary folder.
+QString reportFolder();
+
+/// A new file name in `folder`: EXP03600_<yyyyMMdd_HHmmss>.pdf, with a
+/// counter added when that name is taken.
+QString newReportPath(const QString& folder);
+
+} // namespace exp03600
