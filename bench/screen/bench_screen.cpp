@@ -1,0 +1,263 @@
+// Screen benchmark (run by hand; figures go to docs/performance.md, section
+// "Screen"). On a demo database whose branch "0001" has N entries in the
+// default period, it opens the query screen against a real application
+// server on a loopback port and measures:
+//  1. the time from leaving the branch panel (validation, the hidden filter,
+//     GetParExpedicao, GetLanctoNF, loading and indexing the list) until the
+//     entry grid has painted its first rows;
+//  2. the memory the process gained by that load (resident set), and the
+//     list's share as counted from its rows;
+//  3. the server's own time for the same GetLanctoNF (no socket, no client).
+// The server runs in a child process, so the memory figures are the screen's.
+// Usage: bench_screen [entries=50000] [repeats=3]
+// Runs offscreen unless QT_QPA_PLATFORM says otherwise.
+
+#include <module/exp01800.h>
+#include <screens/query/conlancto.h>
+
+#include <server/appserver.h>
+#include <server/cancelnota.h>
+#include <server/demodata.h>
+#include <server/schema.h>
+
+#include <core/adoibquery.h>
+#include <core/hostapi.h>
+#include <core/httptransport.h>
+
+#include <host/widgethost.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using Clock = std::chrono::steady_clock;
+
+static double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+
+/// Resident set size in MB (Linux), after handing freed heap back to the
+/// system so that what is left is what the process holds.
+static double rssMb()
+{
+#if defined(__GLIBC__)
+    malloc_trim(0);
+#endif
+    QFile f("/proc/self/statm");
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> parts = f.readAll().split(' ');
+    if (parts.size() < 2)
+        return 0;
+    return parts[1].toDouble() * 4096.0 / (1024.0 * 1024.0);
+}
+
+/// Heap bytes in use in MB (allocated and not freed, whatever the
+/// fragmentation), glibc only; 0 elsewhere.
+static double heapMb()
+{
+#if defined(__GLIBC__)
+    const struct mallinfo2 mi = mallinfo2();
+    return double(mi.uordblks + mi.hblkhd) / (1024.0 * 1024.0);
+#else
+    return 0;
+#endif
+}
+
+/// Bytes the rows of a dataset hold, counted value by value (strings by
+/// their characters, every value by the variant's own size).
+static double datasetMb(const core::ClientDataset& ds)
+{
+    double bytes = 0;
+    for (int r = 0; r < ds.recordCount(); ++r)
+        for (int f = 0; f < ds.fieldCount(); ++f) {
+            const core::Variant& v = ds.rawValue(r, f);
+            bytes += sizeof(core::Variant);
+            if (v.type() == core::Variant::Type::String)
+                bytes += 24 + 2.0 * v.toString().size();  // QString header and UTF-16 text
+        }
+    return bytes / (1024.0 * 1024.0);
+}
+
+namespace {
+
+/// What the server process reports once it listens.
+struct ServerReady {
+    int port = 0;
+    double serverOnly = 0;  ///< best GetLanctoNF inside the server, seconds
+    int entries = 0;
+    double demoSeconds = 0;
+};
+
+/// The server process: demo data, the server's own time for the list query,
+/// then serving on a loopback port until killed. It runs apart so that the
+/// screen's memory is measured without the server's.
+[[noreturn]] void serverProcess(int wanted, int repeats, const QString& file, int fd)
+{
+    int argc = 1;
+    char name[] = "bench_screen_server";
+    char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+    server::Database db(server::DbConfig::parse("sqlite:" + file));
+    server::DemoOptions demo;
+    demo.entries = wanted * 10 / 7 + 10;  // seven entries in ten belong to branch 0001
+    demo.spreadDays = 1;                   // all of them today: inside the default period
+    auto t0 = Clock::now();
+    server::migrateSchema(db);
+    server::generateDemo(db, demo);
+    ServerReady ready;
+    ready.entries = demo.entries;
+    ready.demoSeconds = since(t0);
+
+    server::ServerOptions opt;
+    opt.port = 0;
+    opt.threads = 8;
+    opt.log = false;
+    server::AppServer srv(db, opt);
+    srv.bind();
+
+    const double today = double(core::Date::today().wholeDays());
+    core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
+                          {core::Variant("0001"), core::Variant(core::Date{today - 2}), core::Variant(core::Date{today}),
+                           "", "T", "", "T", "", "", "T", "T"},
+                          {}};
+    const std::string body = core::HttpTransport::encodeRequest(req).toStdString();
+    ready.serverOnly = 1e9;
+    for (int rep = 0; rep < repeats; ++rep) {
+        t0 = Clock::now();
+        srv.handleCall(body);
+        ready.serverOnly = std::min(ready.serverOnly, since(t0));
+    }
+    ready.port = srv.port();
+    if (::write(fd, &ready, sizeof ready) != ssize_t(sizeof ready))
+        std::_Exit(1);
+    ::close(fd);
+    srv.run();
+    std::_Exit(0);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const int wanted = argc > 1 ? std::atoi(argv[1]) : 50000;
+    const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath("bench.db");
+    int fds[2];
+    if (::pipe(fds) != 0)
+        return 1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(fds[0]);
+        serverProcess(wanted, repeats, file, fds[1]);
+    }
+    ::close(fds[1]);
+    ServerReady ready;
+    if (::read(fds[0], &ready, sizeof ready) != ssize_t(sizeof ready)) {
+        std::fprintf(stderr, "the server process did not start\n");
+        return 1;
+    }
+    ::close(fds[0]);
+    std::printf("demo data: %d entries in %.2f s; server on port %d\n", ready.entries, ready.demoSeconds, ready.port);
+
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+
+    // The host: its database is the same file, the servers on the loopback port.
+    {
+        QSqlDatabase hostDb = QSqlDatabase::addDatabase("QSQLITE", "bench_hostdb");
+        hostDb.setDatabaseName(file);
+        hostDb.open();
+    }
+    core::TDtmDBGeral::setConnectionName("bench_hostdb");
+    host::WidgetHost widgets;
+    core::setHost(&widgets);
+    core::HostContext& ctx = core::context();
+    ctx.filial = "0001";
+    ctx.nomeFilial = "Matriz";
+    ctx.moduFili = false;
+    ctx.webUrl = "127.0.0.1";
+    ctx.webPort = ready.port;
+
+    const double rssStart = rssMb();
+    IniProc();
+    QApplication::processEvents();
+    TfrmConLancto* frm = frmConLancto;
+    if (!frm) {
+        std::fprintf(stderr, "the screen did not open\n");
+        ::kill(child, SIGTERM);
+        return 1;
+    }
+    frm->frameWindow()->resize(1280, 720);
+    QApplication::processEvents();
+    const double rssOpen = rssMb();
+
+    double best = 1e9, first = 0, loadOnly = 1e9;
+    int rows = 0;
+    double rssLoaded = 0, rssEmpty = 0, heapEmpty = 0, heapLoaded = 0;
+    for (int rep = 0; rep < repeats; ++rep) {
+        frm->panFiltroEnter();  // closes the lists, as the user entering the panel
+        QApplication::processEvents();
+        frm->medFilial->setText("0001");
+        if (rep == 0) {
+            rssEmpty = rssMb();
+            heapEmpty = heapMb();
+        }
+        const qint64 painted = frm->dbgPadrao->cellPaintCount();
+
+        auto t0 = Clock::now();
+        core::dispatch([frm] { frm->panFiltroExit(); });
+        const double loaded = since(t0);
+        // Until the grid has painted rows of the new list.
+        QElapsedTimer guard;
+        guard.start();
+        while (frm->dbgPadrao->cellPaintCount() == painted && guard.elapsed() < 10000) {
+            frm->dbgPadrao->viewport()->update();
+            QApplication::processEvents(QEventLoop::AllEvents, 5);
+        }
+        const double shown = since(t0);
+        rows = frm->cdsLanctoNF->recordCount();
+        if (rep == 0)
+            first = shown;
+        best = std::min(best, shown);
+        loadOnly = std::min(loadOnly, loaded);
+        const double rssNow = rssMb();
+        rssLoaded = std::max(rssLoaded, rssNow);
+        heapLoaded = std::max(heapLoaded, heapMb());
+        std::printf("  run %d: %d rows, handler %.3f s, first rows painted %.3f s, resident %.0f MB, heap in use %.0f MB\n",
+                    rep + 1, rows, loaded, shown, rssNow, heapMb());
+    }
+    const double listMb = datasetMb(*frm->cdsLanctoNF);
+
+    std::printf("screen: %d entries; leaving the branch panel to first rows painted: best %.3f s, first run %.3f s "
+                "(handler alone best %.3f s)\n",
+                rows, best, first, loadOnly);
+    std::printf("server alone (query, packet, JSON), same query: best %.3f s\n", ready.serverOnly);
+    std::printf("memory of the screen's process: resident %.0f MB at start, %.0f MB with the screen open and its "
+                "lists closed, %.0f MB at most with the list loaded (+%.0f MB); the list's rows count about %.0f MB\n",
+                rssStart, std::max(rssOpen, rssEmpty), rssLoaded, rssLoaded - std::max(rssOpen, rssEmpty), listMb);
+    std::printf("heap in use: %.0f MB with the lists closed, %.0f MB with the list loaded (+%.0f MB)\n", heapEmpty,
+                heapLoaded, heapLoaded - heapEmpty);
+
+    frm->close();
+    QApplication::processEvents();
+    core::setHost(nullptr);
+    ::kill(child, SIGTERM);
+    ::waitpid(child, nullptr, 0);
+    return 0;
+}
