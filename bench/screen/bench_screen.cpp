@@ -10,6 +10,7 @@
 //  3. the server's own time for the same GetLanctoNF (no socket, no client).
 // The server runs in a child process, so the memory figures are the screen's.
 // Usage: bench_screen [entries=50000] [repeats=3]
+//        bench_screen --pictures DIR [entries=2000]   pictures of the three pages
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include <module/exp01800.h>
@@ -27,6 +28,8 @@
 #include <host/widgethost.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QTabBar>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSqlDatabase>
@@ -38,6 +41,7 @@
 #endif
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include <csignal>
@@ -104,7 +108,7 @@ struct ServerReady {
 /// The server process: demo data, the server's own time for the list query,
 /// then serving on a loopback port until killed. It runs apart so that the
 /// screen's memory is measured without the server's.
-[[noreturn]] void serverProcess(int wanted, int repeats, const QString& file, int fd)
+[[noreturn]] void serverProcess(int wanted, int repeats, const QString& file, int fd, bool pictures)
 {
     int argc = 1;
     char name[] = "bench_screen_server";
@@ -113,7 +117,8 @@ struct ServerReady {
     server::Database db(server::DbConfig::parse("sqlite:" + file));
     server::DemoOptions demo;
     demo.entries = wanted * 10 / 7 + 10;  // seven entries in ten belong to branch 0001
-    demo.spreadDays = 1;                   // all of them today: inside the default period
+    if (!pictures)
+        demo.spreadDays = 1;  // all of them today: inside the default period
     auto t0 = Clock::now();
     server::migrateSchema(db);
     server::generateDemo(db, demo);
@@ -150,9 +155,47 @@ struct ServerReady {
 
 } // namespace
 
+/// Pictures of the screen for the documentation: the entry page, then the
+/// item and stock pages of the first pending entry that has items.
+static int takePictures(TfrmConLancto* frm, const QString& folder)
+{
+    QDir().mkpath(folder);
+    auto save = [&](const QString& name) {
+        for (int i = 0; i < 20; ++i)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        const QString file = QDir(folder).filePath(name);
+        const bool ok = frm->frameWindow()->grab().save(file);
+        std::printf("%s %s\n", ok ? "picture saved:" : "picture NOT saved:", qPrintable(file));
+        return ok;
+    };
+    // The user switches pages with a click on the tab, which takes the focus.
+    auto show = [&](host::TabSheet* page) {
+        frm->pgcPadrao->tabBar()->setFocus();
+        frm->pgcPadrao->setCurrentWidget(page);
+    };
+    bool ok = save("screen-entries.png");
+    // The user works in the grid: the focus leaves the branch panel first
+    // (its exit handling, which loads the list, has already run by then).
+    frm->dbgPadrao->setFocus();
+    QApplication::processEvents();
+    frm->cdsLanctoNF->locate("IDSTATUS", core::Variant("P"));
+    show(frm->tshFormulario);
+    ok = save("screen-items.png") && ok;
+    show(frm->tshItemEst);
+    ok = save("screen-stock.png") && ok;
+    return ok ? 0 : 1;
+}
+
 int main(int argc, char** argv)
 {
-    const int wanted = argc > 1 ? std::atoi(argv[1]) : 50000;
+    // --pictures DIR [entries]: a demo-sized database and pictures instead of timings.
+    QString pictures;
+    if (argc > 2 && std::strcmp(argv[1], "--pictures") == 0) {
+        pictures = QString::fromLocal8Bit(argv[2]);
+        argv += 2;
+        argc -= 2;
+    }
+    const int wanted = argc > 1 ? std::atoi(argv[1]) : (pictures.isEmpty() ? 50000 : 2000);
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
 
     QTemporaryDir dir;
@@ -163,7 +206,7 @@ int main(int argc, char** argv)
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(fds[0]);
-        serverProcess(wanted, repeats, file, fds[1]);
+        serverProcess(wanted, repeats, file, fds[1], !pictures.isEmpty());
     }
     ::close(fds[1]);
     ServerReady ready;
@@ -206,6 +249,18 @@ int main(int argc, char** argv)
     frm->frameWindow()->resize(1280, 720);
     QApplication::processEvents();
     const double rssOpen = rssMb();
+
+    if (!pictures.isEmpty()) {
+        frm->medFilial->setText("0001");
+        core::dispatch([frm] { frm->panFiltroExit(); });
+        const int rc = takePictures(frm, pictures);
+        frm->close();
+        QApplication::processEvents();
+        core::setHost(nullptr);
+        ::kill(child, SIGTERM);
+        ::waitpid(child, nullptr, 0);
+        return rc;
+    }
 
     double best = 1e9, first = 0, loadOnly = 1e9;
     int rows = 0;
