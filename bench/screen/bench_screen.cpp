@@ -25,7 +25,10 @@
 #include <core/hostapi.h>
 #include <core/httptransport.h>
 
+#include <host/moduleloader.h>
 #include <host/widgethost.h>
+
+#include <core/scriptedhost.h>
 
 #include <QApplication>
 #include <QDir>
@@ -183,6 +186,15 @@ static int takePictures(TfrmConLancto* frm, const QString& folder)
     ok = save("screen-items.png") && ok;
     show(frm->tshItemEst);
     ok = save("screen-stock.png") && ok;
+
+    // The print module's report of the same list, into the same folder.
+    host::ModuleLoader loader(QCoreApplication::applicationDirPath());
+    loader.install();
+    qputenv("EXP_REPORT_DIR", QFile::encodeName(QDir(folder).absolutePath()));
+    core::ScriptedHost quiet;  // answers the "written to" box
+    ok = core::dispatch([frm] { frm->sbtImprimirClick(); }) && ok;
+    for (const QString& m : quiet.messageTexts())
+        std::printf("%s\n", qPrintable(m));
     return ok ? 0 : 1;
 }
 

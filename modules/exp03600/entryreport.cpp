@@ -31,29 +31,41 @@ struct Layout {
     std::vector<int> widths;
 };
 
-Layout computeLayout(const QRect& page, const QFont& body, const QFont& title,
+Layout computeLayout(const QRect& page, const QFontMetrics& fm, const QFontMetrics& bm, const QFontMetrics& tm,
                      const std::vector<ReportColumn>& columns)
 {
     Layout l;
     l.page = page;
-    const QFontMetrics fm(body);
-    const QFontMetrics tm(title);
-    l.lineHeight = int(std::ceil(fm.height() * 1.35));
-    // Title, subtitle, issue date, a gap, then the column headings.
-    l.headerHeight = tm.height() + 3 * l.lineHeight + l.lineHeight / 2;
+    l.lineHeight = int(std::ceil(fm.height() * 1.3));
+    // Title, subtitle, a gap, then the column headings.
+    l.headerHeight = tm.height() + l.lineHeight + l.lineHeight / 2 + l.lineHeight;
     l.footerHeight = 2 * l.lineHeight;
-    const int body_h = page.height() - l.headerHeight - l.footerHeight;
-    l.rowsPerPage = std::max(1, body_h / l.lineHeight);
+    const int bodyHeight = page.height() - l.headerHeight - l.footerHeight;
+    // One line more than the rows: the closing total shares the body.
+    l.rowsPerPage = std::max(1, bodyHeight / l.lineHeight);
 
+    // Each column as wide as its title and its typical text; the widest
+    // column takes what is left of the page, or all shrink to fit it.
+    const int pad = 8;
+    const int digit = fm.horizontalAdvance(QLatin1Char('0'));
+    std::vector<int> natural;
     int total = 0;
-    for (const ReportColumn& c : columns)
-        total += std::max(1, c.width);
-    int x = page.left();
     for (const ReportColumn& c : columns) {
-        const int w = int(double(page.width()) * std::max(1, c.width) / std::max(1, total));
+        const int w = std::max(bm.horizontalAdvance(c.title), digit * std::max(1, c.chars)) + pad;
+        natural.push_back(w);
+        total += w;
+    }
+    if (total < page.width() && !natural.empty()) {
+        const auto widest = std::max_element(natural.begin(), natural.end()) - natural.begin();
+        natural[size_t(widest)] += page.width() - total;
+        total = page.width();
+    }
+    int x = page.left();
+    for (int w : natural) {
+        const int scaled = total > page.width() ? int(double(w) * page.width() / total) : w;
         l.x.push_back(x);
-        l.widths.push_back(w);
-        x += w;
+        l.widths.push_back(scaled);
+        x += scaled;
     }
     return l;
 }
@@ -98,9 +110,13 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
     title.setPointSize(13);
     title.setBold(true);
 
-    // The painter's origin is the top left corner inside the margins.
+    // The painter's origin is the top left corner inside the margins; fonts
+    // are measured on the writer, not on the screen.
     const QRect area(QPoint(0, 0), writer.pageLayout().paintRectPixels(kDpi).size());
-    const Layout l = computeLayout(area, body, title, columns);
+    const QFontMetrics fm(body, &writer);
+    const QFontMetrics bm(bold, &writer);
+    const QFontMetrics tm(title, &writer);
+    const Layout l = computeLayout(area, fm, bm, tm, columns);
     const int rows = ds.active() ? ds.recordCount() : 0;
     // The closing line "Total de lançamentos" needs one more line after the rows.
     const int pages = std::max(1, int(std::ceil(double(rows + 1) / l.rowsPerPage)));
@@ -115,12 +131,10 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
         // Title block.
         int y = l.page.top();
         p.setFont(title);
-        const QFontMetrics tm(title);
         p.drawText(QRect(l.page.left(), y, l.page.width(), tm.height()), Qt::AlignLeft | Qt::AlignVCenter,
                    header.title);
         y += tm.height();
         p.setFont(body);
-        const QFontMetrics fm(body);
         p.drawText(QRect(l.page.left(), y, l.page.width(), l.lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
                    header.subtitle);
         p.drawText(QRect(l.page.left(), y, l.page.width(), l.lineHeight), Qt::AlignRight | Qt::AlignVCenter, issued);
@@ -128,7 +142,6 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
 
         // Column headings.
         p.setFont(bold);
-        const QFontMetrics bm(bold);
         for (size_t c = 0; c < columns.size(); ++c)
             drawCell(p, bm, l.x[c], y, l.widths[c], l.lineHeight, columns[c].title, columns[c].alignment);
         y += l.lineHeight;

@@ -16,7 +16,7 @@ namespace exp03600 {
 struct ReportColumn {
     QString fieldName;
     QString title;
-    int width = 64;  ///< relative width (the grid's pixels); scaled to the page
+    int chars = 10;  ///< characters the column should show whole
     Qt::Alignment alignment = Qt::AlignLeft;
 };
 

@@ -8,6 +8,7 @@
 #include <core/hostservices.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
@@ -41,7 +42,7 @@ TfrmConLancto* openScreen()
     return var ? *var : nullptr;
 }
 
-/// Columns of the printed list: the entry grid's, without the check mark.
+/// Columns of the printed list: the entry grid's, in its order, without the check mark.
 std::vector<exp03600::ReportColumn> entryColumns(const TfrmConLancto& form)
 {
     std::vector<exp03600::ReportColumn> cols;
@@ -54,7 +55,16 @@ std::vector<exp03600::ReportColumn> entryColumns(const TfrmConLancto& form)
         exp03600::ReportColumn rc;
         rc.fieldName = c.fieldName;
         rc.title = c.title.isEmpty() ? f->displayLabel() : c.title;
-        rc.width = c.width > 0 ? c.width : 64;
+        // Codes and numbers show whole; status words are up to 11 letters;
+        // long names get what the page has left.
+        if (f->hasOnGetText())
+            rc.chars = 11;
+        else if (f->dataType() == FieldType::DateTime)
+            rc.chars = 10;
+        else if (f->dataType() == FieldType::String)
+            rc.chars = std::min(f->size() > 0 ? f->size() : 10, 30);
+        else
+            rc.chars = 12;
         rc.alignment = (c.alignment & Qt::AlignRight) ? Qt::AlignRight : Qt::AlignLeft;
         cols.push_back(rc);
     }
