@@ -7,6 +7,9 @@
 #include <core/hostapi.h>
 
 #include <QApplication>
+#include <QDialog>
+#include <QTabBar>
+#include <QTimer>
 #include <QSqlQuery>
 
 using namespace core;
@@ -286,6 +289,38 @@ TEST_F(PanelTest, TheFilterCommandIsOfferedOnlyWithAnOpenListAndNothingTicked)
     inItensMarcados = 1;
     frm->Habilita();
     EXPECT_FALSE(frm->mnuFiltrar->isEnabled());
+}
+
+// --- the filter command ----------------------------------------------------------------
+
+TEST_F(PanelTest, TheFilterCommandShowsTheDialogOverTheEntryPageAndThenRederivesTheEnabling)
+{
+    focusTheGrid();
+    loadEntries({{"0000000001"}});
+    frm->pgcPadrao->tabBar()->setFocus();  // the user clicked the item tab
+    frm->pgcPadrao->setActivePage(frm->tshFormulario);
+    frm->sbtCancelNota->setEnabled(true);  // stale: nothing is ticked
+
+    QWidget* shown = nullptr;
+    host::TabSheet* pageBehind = nullptr;
+    QTimer closer;
+    closer.setInterval(20);
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            shown = w;
+            pageBehind = frm->pgcPadrao->activePage();
+            static_cast<QDialog*>(w)->reject();  // the user cancels
+        }
+    });
+    closer.start();
+    frm->mnuFiltrar->trigger();  // Ctrl+L
+    closer.stop();
+
+    ASSERT_NE(frmFiltroCanc, nullptr);
+    EXPECT_EQ(shown, frmFiltroCanc);
+    EXPECT_EQ(pageBehind, frm->tshFolhaDados);
+    EXPECT_FALSE(frm->sbtCancelNota->isEnabled());
+    EXPECT_EQ(controls(frm), "11110 111");
 }
 
 } // namespace
