@@ -202,13 +202,13 @@ private:
 
     void openPostgres()
     {
-        const QString spec = qEnvironmentVariable("EXP_TEST_PG");
-        if (spec.isEmpty())
+        const QString connInfo = qEnvironmentVariable("EXP_TEST_PG");
+        if (connInfo.isEmpty())
             GTEST_SKIP() << "EXP_TEST_PG not set (no throw-away PostgreSQL)";
         if (!QSqlDatabase::isDriverAvailable(QStringLiteral("QPSQL")))
             GTEST_SKIP() << "QPSQL driver missing";
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), conn_);
-        for (const QString& part : spec.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        for (const QString& part : connInfo.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
             const QString k = part.section(QLatin1Char('='), 0, 0);
             const QString v = part.section(QLatin1Char('='), 1);
             if (k == QLatin1String("host"))
