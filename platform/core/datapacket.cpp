@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <QSet>
 #include <QVariant>
 
 #include <charconv>
@@ -430,7 +431,57 @@ public:
         return v;
     }
 
+    RawObject objectDocument()
+    {
+        if (peek() != '{')
+            fail(QStringLiteral("esperado um objeto JSON"));
+        ++p_;
+        RawObject out;
+        QSet<QString> seen;
+        members([&](const QString& key) {
+            if (seen.contains(key))
+                fail(QStringLiteral("membro \"%1\" repetido").arg(key));
+            seen.insert(key);
+            out.members.push_back({key, rawValue()});
+        });
+        finish();
+        return out;
+    }
+
+    std::vector<QByteArray> arrayDocument()
+    {
+        if (peek() != '[')
+            fail(QStringLiteral("esperado uma lista JSON"));
+        ++p_;
+        std::vector<QByteArray> out;
+        if (peek() == ']') {
+            ++p_;
+        } else {
+            for (;;) {
+                out.push_back(rawValue());
+                const char d = peek();
+                ++p_;
+                if (d == ']')
+                    break;
+                if (d != ',')
+                    fail(QStringLiteral("esperado ',' ou ']'"));
+            }
+        }
+        finish();
+        return out;
+    }
+
 private:
+    // Checks one value and gives its text as a view into the input. The
+    // nesting limit counts from the value itself, as when it is decoded alone.
+    QByteArray rawValue()
+    {
+        ws();
+        const char* s = p_;
+        skip(0);
+        return QByteArray::fromRawData(s, p_ - s);
+    }
+
     [[noreturn]] void fail(const QString& what) const
     {
         throw Error(QStringLiteral("Dados recebidos inválidos (posição %1): %2").arg(p_ - begin_).arg(what));
@@ -1091,6 +1142,24 @@ QByteArray encodeVariant(const Variant& v)
 Variant decodeVariant(const QByteArray& json)
 {
     return Reader(json).variantDocument();
+}
+
+const QByteArray* RawObject::find(QStringView name) const
+{
+    for (const RawMember& m : members)
+        if (m.name == name)
+            return &m.value;
+    return nullptr;
+}
+
+RawObject splitObject(const QByteArray& json)
+{
+    return Reader(json).objectDocument();
+}
+
+std::vector<QByteArray> splitArray(const QByteArray& json)
+{
+    return Reader(json).arrayDocument();
 }
 
 QJsonValue variantToJson(const Variant& v)

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringView>
 
 #include <vector>
 
@@ -84,6 +85,35 @@ Variant decodeVariant(const QByteArray& json);
 /// Variant to and from the in-memory JSON tree (for embedding in requests).
 QJsonValue variantToJson(const Variant& v);
 Variant variantFromJson(const QJsonValue& j);
+
+/// One member of a JSON object: its name (unescaped) and the JSON text of
+/// its value exactly as written, without surrounding blanks.
+struct RawMember {
+    QString name;
+    QByteArray value;
+};
+
+/// The members of one JSON object, in the order written.
+struct RawObject {
+    std::vector<RawMember> members;
+    /// The value text of member `name` (exact, letter case counts), or
+    /// nullptr when the object has no such member.
+    const QByteArray* find(QStringView name) const;
+};
+
+/// Split a call envelope into its parts without decoding them, so that each
+/// value (possibly a large packet) is read once, by the code that knows what
+/// it must be. The whole text is checked as strict JSON, with the same rules
+/// and nesting limit (per member or element value) as the decoders above;
+/// a repeated member name or anything after the object or array is refused.
+/// Failures throw core::Error naming the byte position.
+///
+/// The value texts are views into the bytes of `json`
+/// (QByteArray::fromRawData): they are valid only while those bytes are
+/// alive and unchanged; copy one to keep it longer.
+RawObject splitObject(const QByteArray& json);
+/// The elements of one JSON array, as texts (views, as above), in order.
+std::vector<QByteArray> splitArray(const QByteArray& json);
 } // namespace codec
 
 } // namespace core
