@@ -85,139 +85,6 @@ void runBlocking(const std::function<void()>& work)
         std::rethrow_exception(failure);
 }
 
-// --- answer envelope ----------------------------------------------------------
-
-/// Splits the top-level JSON object of an answer into raw member values
-/// without decoding them; each value is decoded once by the codec afterwards,
-/// so a large packet is parsed only one time.
-class EnvelopeScanner {
-public:
-    explicit EnvelopeScanner(const QByteArray& body)
-        : data_(body), p_(body.constData()), end_(body.constData() + body.size())
-    {
-    }
-
-    /// Member name -> raw value (a view into the body). Throws core::Error.
-    std::map<QString, QByteArray> members()
-    {
-        std::map<QString, QByteArray> out;
-        ws();
-        expect('{');
-        ws();
-        if (peek() == '}') {
-            ++p_;
-        } else {
-            for (;;) {
-                ws();
-                const char* ks = p_;
-                skipString();
-                const QString key = codec::decodeVariant(raw(ks, p_)).toString();
-                ws();
-                expect(':');
-                ws();
-                const char* vs = p_;
-                skipValue(0);
-                if (!out.emplace(key, raw(vs, p_)).second)
-                    fail("membro repetido");
-                ws();
-                const char c = next();
-                if (c == '}')
-                    break;
-                if (c != ',')
-                    fail("esperado ',' ou '}'");
-            }
-        }
-        ws();
-        if (p_ != end_)
-            fail("dados a mais após o objeto");
-        return out;
-    }
-
-private:
-    [[noreturn]] void fail(const char* what) const
-    {
-        throw Error(QStringLiteral("posição %1: %2").arg(p_ - data_.constData()).arg(QString::fromUtf8(what)));
-    }
-    QByteArray raw(const char* b, const char* e) const { return QByteArray::fromRawData(b, e - b); }
-    void ws()
-    {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\n' || *p_ == '\r' || *p_ == '\t'))
-            ++p_;
-    }
-    char peek() const
-    {
-        if (p_ >= end_)
-            fail("fim inesperado");
-        return *p_;
-    }
-    char next()
-    {
-        const char c = peek();
-        ++p_;
-        return c;
-    }
-    void expect(char c)
-    {
-        if (next() != c)
-            fail("caractere inesperado");
-    }
-    void skipString()
-    {
-        expect('"');
-        for (;;) {
-            const char c = next();
-            if (c == '"')
-                return;
-            if (c == '\\')
-                next();
-        }
-    }
-    void skipValue(int depth)
-    {
-        if (depth > 64)
-            fail("aninhamento excessivo");
-        const char c = peek();
-        if (c == '"') {
-            skipString();
-        } else if (c == '{' || c == '[') {
-            const char close = c == '{' ? '}' : ']';
-            ++p_;
-            ws();
-            if (peek() == close) {
-                ++p_;
-                return;
-            }
-            for (;;) {
-                ws();
-                if (c == '{') {
-                    skipString();
-                    ws();
-                    expect(':');
-                    ws();
-                }
-                skipValue(depth + 1);
-                ws();
-                const char d = next();
-                if (d == close)
-                    return;
-                if (d != ',')
-                    fail("esperado ',' na lista");
-            }
-        } else {
-            const char* s = p_;
-            while (p_ < end_ && *p_ != ',' && *p_ != '}' && *p_ != ']' && *p_ != ' ' && *p_ != '\n'
-                   && *p_ != '\r' && *p_ != '\t')
-                ++p_;
-            if (p_ == s)
-                fail("valor ausente");
-        }
-    }
-
-    const QByteArray& data_;
-    const char* p_;
-    const char* end_;
-};
-
 // --- keep-alive clients --------------------------------------------------------
 
 struct IdleClient {
@@ -394,14 +261,16 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
                                    .arg(why));
     };
 
-    std::map<QString, QByteArray> m;
+    // The envelope is split first and each member decoded once afterwards,
+    // so a large packet is parsed only one time.
+    codec::RawObject m;
     QString status;
     try {
-        m = EnvelopeScanner(body).members();
-        const auto s = m.find(QStringLiteral("status"));
-        if (s == m.end())
+        m = codec::splitObject(body);
+        const QByteArray* s = m.find(u"status");
+        if (!s)
             throw malformed(QStringLiteral("falta \"status\""));
-        const Variant sv = codec::decodeVariant(s->second);
+        const Variant sv = codec::decodeVariant(*s);
         if (sv.type() != Variant::Type::String)
             throw malformed(QStringLiteral("\"status\" não é texto"));
         status = sv.toString();
@@ -414,12 +283,12 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     }
 
     auto text = [&](const QString& name) -> QString {
-        const auto it = m.find(name);
-        if (it == m.end())
+        const QByteArray* raw = m.find(name);
+        if (!raw)
             throw malformed(QStringLiteral("falta \"%1\"").arg(name));
         Variant v;
         try {
-            v = codec::decodeVariant(it->second);
+            v = codec::decodeVariant(*raw);
         } catch (const Error& e) {
             throw malformed(e.message());
         }
@@ -444,14 +313,13 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
 
     CallResponse out;
     try {
-        const auto p = m.find(QStringLiteral("payload"));
-        out.result = ServerResult::success(p == m.end() ? Variant() : codec::decodeVariant(p->second));
+        const QByteArray* p = m.find(u"payload");
+        out.result = ServerResult::success(p ? codec::decodeVariant(*p) : Variant());
         bool anyRef = false;
         for (bool b : req.byRef)
             anyRef = anyRef || b;
-        const auto r = m.find(QStringLiteral("refs"));
-        if (r != m.end()) {
-            const Variant refs = codec::decodeVariant(r->second);
+        if (const QByteArray* r = m.find(u"refs")) {
+            const Variant refs = codec::decodeVariant(*r);
             if (!refs.isNull()) {
                 if (!refs.isArray())
                     throw malformed(QStringLiteral("\"refs\" não é lista"));
