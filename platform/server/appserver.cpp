@@ -11,9 +11,7 @@
 
 #include <httplib.h>
 
-#include <cctype>
 #include <chrono>
-#include <map>
 #include <cstdio>
 
 namespace server {
@@ -25,118 +23,24 @@ std::string raisedBody(const QString& message)
     return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", message}}).toJson(QJsonDocument::Compact).toStdString();
 }
 
-// Splits the request's top-level object into raw member values without
-// decoding them, so that the arguments (possibly a large packet) are read
-// once, by the packet codec.
-class Envelope {
-public:
-    explicit Envelope(const std::string& body) : p_(body.data()), end_(body.data() + body.size()) {}
-
-    std::map<QString, QByteArray> members()
-    {
-        std::map<QString, QByteArray> out;
-        ws();
-        if (peek() != '{') fail("o corpo deve ser um objeto JSON");
-        ++p_;
-        ws();
-        if (peek() == '}') {
-            ++p_;
-        } else {
-            for (;;) {
-                ws();
-                const char* ks = p_;
-                skipString();
-                const QString key = QString::fromUtf8(ks + 1, int(p_ - ks - 2));
-                ws();
-                expect(':');
-                ws();
-                const char* vs = p_;
-                skipValue(0);
-                if (!out.emplace(key, QByteArray(vs, qsizetype(p_ - vs))).second)
-                    fail(QString("membro \"%1\" repetido").arg(key));
-                ws();
-                const char c = next();
-                if (c == '}') break;
-                if (c != ',') fail("esperado ',' ou '}'");
-            }
-        }
-        ws();
-        if (p_ != end_) fail("dados a mais após o objeto");
-        return out;
-    }
-
-private:
-    [[noreturn]] void fail(const QString& why)
-    {
-        throw BadRequest(QString("Corpo da chamada não é JSON válido: %1.").arg(why));
-    }
-    char peek() const { return p_ < end_ ? *p_ : '\0'; }
-    char next()
-    {
-        if (p_ >= end_) fail("fim inesperado");
-        return *p_++;
-    }
-    void expect(char c)
-    {
-        if (next() != c) fail(QString("esperado '%1'").arg(c));
-    }
-    void ws()
-    {
-        while (p_ < end_ && (*p_ == ' ' || *p_ == '\t' || *p_ == '\n' || *p_ == '\r')) ++p_;
-    }
-    void skipString()
-    {
-        expect('"');
-        for (;;) {
-            const char c = next();
-            if (c == '"') return;
-            if (c == '\\') next();
-            else if (static_cast<unsigned char>(c) < 0x20) fail("caractere de controle em texto");
-        }
-    }
-    void skipValue(int depth)
-    {
-        if (depth > 64) fail("aninhamento profundo demais");
-        const char c = peek();
-        if (c == '"') return skipString();
-        if (c == '{' || c == '[') {
-            const char close = c == '{' ? '}' : ']';
-            ++p_;
-            ws();
-            if (peek() == close) { ++p_; return; }
-            for (;;) {
-                ws();
-                if (c == '{') {
-                    skipString();
-                    ws();
-                    expect(':');
-                    ws();
-                }
-                skipValue(depth + 1);
-                ws();
-                const char d = next();
-                if (d == close) return;
-                if (d != ',') fail("esperado ',' na lista");
-            }
-        }
-        const char* s = p_;
-        while (p_ < end_ && (std::isalnum(static_cast<unsigned char>(*p_)) || *p_ == '-' || *p_ == '+' || *p_ == '.')) ++p_;
-        if (p_ == s) fail("valor esperado");
-    }
-
-    const char* p_;
-    const char* end_;
-};
-
 CallRequest parseRequest(const std::string& body, QString& label)
 {
-    const std::map<QString, QByteArray> m = Envelope(body).members();
-    auto text = [&](const char* name) {
-        auto it = m.find(name);
-        if (it == m.end()) throw BadRequest(QString("Chamada sem \"%1\".").arg(name));
+    // Split the envelope first, then decode each value once with the packet
+    // codec: the arguments may hold a large packet. The body outlives the
+    // raw slices, which are views into it.
+    const QByteArray bytes = QByteArray::fromRawData(body.data(), qsizetype(body.size()));
+    core::codec::RawObject m;
+    try {
+        m = core::codec::splitObject(bytes);
+    } catch (const core::Error& e) {
+        throw BadRequest(QString("Corpo da chamada não é JSON válido: %1.").arg(e.message()));
+    }
+    auto text = [&](QStringView name) {
+        const QByteArray* raw = m.find(name);
+        if (!raw) throw BadRequest(QString("Chamada sem \"%1\".").arg(name));
         core::Variant v;
         try {
-            v = core::codec::decodeVariant(it->second);
+            v = core::codec::decodeVariant(*raw);
         } catch (const core::Error& e) {
             throw BadRequest(QString("\"%1\" malformado: %2").arg(name, e.message()));
         }
@@ -144,32 +48,38 @@ CallRequest parseRequest(const std::string& body, QString& label)
         return v.toString();
     };
     CallRequest r;
-    r.server = text("server");
-    r.method = text("method");
+    r.server = text(u"server");
+    r.method = text(u"method");
     label = r.server + "." + r.method;
-    for (const auto& [name, raw] : m) {
-        if (name == "server" || name == "method" || name == "args" || name == "byRef") continue;
-        // Other members are ignored, but must still be well-formed JSON.
-        if (QJsonDocument::fromJson("[" + raw + "]").isNull())
-            throw BadRequest(QString("Membro \"%1\" malformado.").arg(name));
-    }
-    auto args = m.find("args");
-    if (args == m.end() || !args->second.startsWith('['))
+    // Other members are ignored; splitObject has already checked that they are well-formed JSON.
+    const QByteArray* args = m.find(u"args");
+    if (!args || !args->startsWith('['))
         throw BadRequest("Chamada sem \"args\" (lista).");
-    core::Variant decoded;
-    try {
-        decoded = core::codec::decodeVariant(args->second);
-    } catch (const core::Error& e) {
-        throw BadRequest(QString("Argumentos malformados: %1").arg(e.message()));
+    // Every failure below is the caller's: a core::Error must not reach
+    // handleCall, which would answer it as an error raised by the method.
+    auto elements = [](const QByteArray& list, const QString& why) {
+        try {
+            return core::codec::splitArray(list);
+        } catch (const core::Error& e) {
+            throw BadRequest(why + " " + e.message());
+        }
+    };
+    const std::vector<QByteArray> items = elements(*args, "Argumentos malformados:");
+    r.args.reserve(qsizetype(items.size()));
+    for (size_t i = 0; i < items.size(); ++i) {
+        try {
+            r.args.append(core::codec::decodeVariant(items[i]));
+        } catch (const core::Error& e) {
+            throw BadRequest(QString("Argumento %1 malformado: %2").arg(i + 1).arg(e.message()));
+        }
     }
-    r.args = decoded.elements();
-    auto byRef = m.find("byRef");
-    if (byRef != m.end()) {
-        const QJsonDocument d = QJsonDocument::fromJson(byRef->second);
-        if (!d.isArray()) throw BadRequest("\"byRef\" deve ser uma lista de valores lógicos.");
-        for (const QJsonValue& b : d.array()) {
-            if (!b.isBool()) throw BadRequest("\"byRef\" deve ser uma lista de valores lógicos.");
-            r.byRef << b.toBool();
+    if (const QByteArray* byRef = m.find(u"byRef")) {
+        const QString wrong = "\"byRef\" deve ser uma lista de valores lógicos.";
+        if (!byRef->startsWith('[')) throw BadRequest(wrong);
+        for (const QByteArray& b : elements(*byRef, wrong)) {
+            if (b == "true") r.byRef << true;
+            else if (b == "false") r.byRef << false;
+            else throw BadRequest(wrong);
         }
     }
     return r;
