@@ -454,19 +454,7 @@ public:
             fail(QStringLiteral("esperado uma lista JSON"));
         ++p_;
         std::vector<QByteArray> out;
-        if (peek() == ']') {
-            ++p_;
-        } else {
-            for (;;) {
-                out.push_back(rawValue());
-                const char d = peek();
-                ++p_;
-                if (d == ']')
-                    break;
-                if (d != ',')
-                    fail(QStringLiteral("esperado ',' ou ']'"));
-            }
-        }
+        elements([&] { out.push_back(rawValue()); });
         finish();
         return out;
     }
@@ -731,44 +719,37 @@ private:
         case 'n': literal("null"); return;
         case '[':
             ++p_;
-            if (peek() == ']') {
-                ++p_;
-                return;
-            }
-            for (;;) {
-                skip(depth + 1);
-                const char d = peek();
-                ++p_;
-                if (d == ']')
-                    return;
-                if (d != ',')
-                    fail(QStringLiteral("esperado ',' ou ']'"));
-            }
+            elements([&] { skip(depth + 1); });
+            return;
         case '{':
             ++p_;
-            if (peek() == '}') {
-                ++p_;
-                return;
-            }
-            for (;;) {
-                if (peek() != '"')
-                    fail(QStringLiteral("esperado nome de membro"));
-                string();
-                expect(':', "objeto");
-                skip(depth + 1);
-                const char d = peek();
-                ++p_;
-                if (d == '}')
-                    return;
-                if (d != ',')
-                    fail(QStringLiteral("esperado ',' ou '}'"));
-            }
+            members([&](const QString&) { skip(depth + 1); });
+            return;
         default:
             if (c == '-' || (c >= '0' && c <= '9')) {
                 number();
                 return;
             }
             fail(QStringLiteral("valor desconhecido"));
+        }
+    }
+
+    // Iterates the elements of an array whose '[' was consumed.
+    template <class F>
+    void elements(F&& onElement)
+    {
+        if (peek() == ']') {
+            ++p_;
+            return;
+        }
+        for (;;) {
+            onElement();
+            const char d = peek();
+            ++p_;
+            if (d == ']')
+                return;
+            if (d != ',')
+                fail(QStringLiteral("esperado ',' ou ']'"));
         }
     }
 
@@ -1022,19 +1003,8 @@ private:
         case '[': {
             ++p_;
             VariantArray items;
-            if (peek() == ']') {
-                ++p_;
-                return Variant(items);
-            }
-            for (;;) {
-                items.append(variant(depth + 1));
-                const char d = peek();
-                ++p_;
-                if (d == ']')
-                    return Variant(items);
-                if (d != ',')
-                    fail(QStringLiteral("esperado ',' ou ']'"));
-            }
+            elements([&] { items.append(variant(depth + 1)); });
+            return Variant(items);
         }
         case '{': {
             ++p_;
