@@ -11,5 +11,5 @@ BUILD=${BUILD_DIR:-build}
 if [ ! -f "$BUILD/build.ninja" ]; then
   cmake -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
-cmake --build "$BUILD" --parallel "$(nproc)" --target exp_shell exp_appserver PKG_EXP01800 >/dev/null
+cmake --build "$BUILD" --parallel "$(nproc)" --target exp_shell exp_appserver PKG_EXP01800 PKG_EXP03600 PKG_EXP00106 >/dev/null
 exec scripts/run_demo.sh "$BUILD" "$@"

@@ -2,7 +2,9 @@
 
 #include "core/hostapi.h"
 
+#include <QApplication>
 #include <QEvent>
+#include <QKeyEvent>
 #include <QTabBar>
 
 namespace host {
@@ -48,7 +50,27 @@ void TabSheet::changeEvent(QEvent* e)
 TPageControl::TPageControl(const QString& objectName, QWidget* parent) : QTabWidget(parent)
 {
     setObjectName(objectName);
+    // A click on a tab takes the focus to the tab bar before the page is
+    // switched, so hiding the outgoing page never pushes the focus on to the
+    // next control of the window (whose enter handler would then run).
+    tabBar()->setFocusPolicy(Qt::StrongFocus);
     connect(this, &QTabWidget::currentChanged, this, &TPageControl::onCurrentChanged);
+}
+
+void TPageControl::keepFocusOut()
+{
+    QWidget* focus = QApplication::focusWidget();
+    QWidget* current = currentWidget();
+    if (focus && current && current->isAncestorOf(focus))
+        tabBar()->setFocus(Qt::OtherFocusReason);
+}
+
+void TPageControl::keyPressEvent(QKeyEvent* e)
+{
+    // Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgUp/PgDn switch pages from inside one.
+    if (e->modifiers() & Qt::ControlModifier)
+        keepFocusOut();
+    QTabWidget::keyPressEvent(e);
 }
 
 TabSheet* TPageControl::activePage() const
@@ -66,6 +88,7 @@ void TPageControl::setActivePage(TabSheet* page)
     const int i = indexOf(page);
     if (i < 0 || i == currentIndex())
         return;
+    keepFocusOut();
     const bool saved = codeSwitch_;
     codeSwitch_ = true;
     setCurrentIndex(i);

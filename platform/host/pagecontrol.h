@@ -53,8 +53,13 @@ public:
     /// Runs (through core::dispatch) after the user switched pages.
     std::function<void()> onChange;
 
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
 private:
     friend class TabSheet;
+    /// Moves the focus to the tab bar when it is inside the active page.
+    void keepFocusOut();
     void syncTab(TabSheet* page);
     void onCurrentChanged(int index);
     bool codeSwitch_ = false;

@@ -181,12 +181,6 @@ void TfrmConLancto::mnuRetiEstClick()
     // nothing to switch to.
     if (!tshItemEst->pageEnabled())
         return;
-    // Hiding the page that holds the focus would pass the focus down the tab
-    // chain, possibly into the branch panel, whose entry closes every list;
-    // the tab bar keeps it inside the page control instead.
-    if (host::TabSheet* current = pgcPadrao->activePage();
-        current && current->isAncestorOf(QApplication::focusWidget()))
-        pgcPadrao->tabBar()->setFocus();
     pgcPadrao->setActivePage(tshItemEst);
     pgcPadraoChange();
 }

@@ -2,6 +2,7 @@
 
 #include "hosttestutil.h"
 
+#include "host/controls.h"
 #include "host/dbgrid.h"
 #include "host/hostglobals.h"
 #include "host/pagecontrol.h"
@@ -279,4 +280,43 @@ TEST(PageControl, DisabledPageCannotBeChosenButStaysActive)
     pgc.setEnabled(true);
     EXPECT_TRUE(pgc.tabBar()->isTabEnabled(1));
     EXPECT_FALSE(pgc.tabBar()->isTabEnabled(0));
+}
+
+TEST(PageControl, SwitchingPagesKeepsTheFocusOutOfTheNextControl)
+{
+    // A window with an edit before the page control (like the branch panel):
+    // switching away from the page that holds the focus must not pass the
+    // focus on to that edit, whose enter handler would run.
+    QWidget window;
+    auto* before = new TEdit("edtAntes", &window);
+    auto* pgc = new TPageControl("pgc", &window);
+    auto* a = new TabSheet("a", "A", pgc);
+    auto* b = new TabSheet("b", "B", pgc);
+    auto* inside = new TEdit("edtDentro", a);
+    new TEdit("edtOutra", b);
+    pgc->setGeometry(0, 30, 400, 200);
+    int enters = 0;
+    before->onEnter = [&] { ++enters; };
+    window.resize(420, 260);
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    inside->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(inside->hasFocus());
+    enters = 0; // showing the window may have focused the edit first
+    pgc->setActivePage(b);
+    QApplication::processEvents();
+    EXPECT_EQ(enters, 0);
+    EXPECT_FALSE(before->hasFocus());
+
+    pgc->setActivePage(a);
+    inside->setFocus();
+    QApplication::processEvents();
+    QTest::mouseClick(pgc->tabBar(), Qt::LeftButton, {}, pgc->tabBar()->tabRect(1).center());
+    QApplication::processEvents();
+    EXPECT_EQ(pgc->activePage(), b);
+    EXPECT_EQ(enters, 0);
+    EXPECT_TRUE(pgc->tabBar()->hasFocus());
 }
