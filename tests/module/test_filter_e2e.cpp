@@ -6,18 +6,12 @@
 
 #include <screens/filter/filtrocanc.h>
 
-#include <server/appserver.h>
-#include <server/database.h>
-
-#include <core/httptransport.h>
-
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QStringList>
 #include <QTimer>
 
 #include <memory>
-#include <thread>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -32,19 +26,7 @@ protected:
         delete frmFiltroCanc;
         cli_exp01801::Filtro = TFILTRO{};
 
-        db = std::make_unique<server::Database>(server::DbConfig::parse("sqlite:" + dir.filePath("host.db")));
-        server::ServerOptions opt;
-        opt.listen = "127.0.0.1";
-        opt.port = 0;
-        opt.threads = 4;
-        opt.log = false;
-        srv = std::make_unique<server::AppServer>(*db, opt);
-        srv->bind();
-        serving = std::thread([this] { srv->run(); });
-
-        http = std::make_unique<TransportInstall>(HttpTransport::shared());
-        context().webUrl = "127.0.0.1";
-        context().webPort = srv->port();
+        server = std::make_unique<RealServerScope>(dir.filePath("host.db"));
         screen = open();
         ASSERT_NE(screen, nullptr);
         ASSERT_TRUE(screen->netCancelExp->Connected());
@@ -54,14 +36,7 @@ protected:
     {
         delete frmFiltroCanc;
         closeScreen();
-        http.reset();
-        if (srv) {
-            srv->stop();
-            if (serving.joinable())
-                serving.join();
-        }
-        srv.reset();
-        db.reset();
+        server.reset();
         ScreenFixture::TearDown();
     }
 
@@ -92,10 +67,7 @@ protected:
         return nrs;
     }
 
-    std::unique_ptr<server::Database> db;
-    std::unique_ptr<server::AppServer> srv;
-    std::thread serving;
-    std::unique_ptr<TransportInstall> http;
+    std::unique_ptr<RealServerScope> server;
     TfrmConLancto* screen = nullptr;
 };
 
