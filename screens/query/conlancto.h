@@ -9,6 +9,8 @@
 //   conlancto_panel.cpp   branch panel, filter command, control enabling
 //   conlancto_load.cpp    loading entries, items and stock items; search, print
 //   conlancto_status.cpp  status texts of the entry list
+//   conlancto_cancel.cpp  cancelling the ticked entries or items
+//   conlancto_nfe.cpp     NF-e status refresh before a cancellation
 
 #include <host/frmpadrao.h>
 
@@ -131,7 +133,10 @@ public:
     bool entryBlocked() const;
 
     // --- cancellation ------------------------------------------------------
+    void sbtCancelNotaClick();
+    void mnuCancelaNotaClick();
     void mnuRetiEstClick();
+    void AtualizaStatusNF();
 
 private:
     void drawCheckCell(QPainter& canvas, const QRect& rect, const QString& idcheck);
@@ -141,7 +146,15 @@ private:
     void buildMenus();
     void buildData();
     void loadItems();
+    void closeItems();
+    void cancelEntries();
+    void cancelItems();
+    void afterCancel();
     void loadStockItems();
     void attachAfterScroll();
     void detachAfterScroll();
+
+    /// Branch and entry number whose items the item datasets hold; empty
+    /// while they hold none.
+    QString itemsEntry_;
 };

@@ -1,0 +1,44 @@
+#pragma once
+// Scope objects the screen's handlers share: the progress animation and the
+// suspended display updates of a dataset's controls. Both are undone however
+// the scope ends (a failed call abandons the handler through an exception).
+
+#include <core/clientdataset.h>
+#include <core/hostapi.h>
+
+#include <QString>
+
+namespace conlancto {
+
+/// Kinds of the progress animation: waiting for a server, and a cancellation.
+constexpr int kAviServidor = 6;
+constexpr int kAviCancela = 1;
+
+/// Shows the progress animation for the scope.
+class Animacao {
+public:
+    explicit Animacao(QObject* owner, int kind = kAviServidor, const QString& caption = {}) : owner_(owner)
+    {
+        core::ActiveShowAvi(owner_, kind, caption);
+    }
+    ~Animacao() { core::DeactiveShowAvi(owner_); }
+    Animacao(const Animacao&) = delete;
+    Animacao& operator=(const Animacao&) = delete;
+
+private:
+    QObject* owner_;
+};
+
+/// Suspends the display updates of a dataset's controls for the scope.
+class ControlesSuspensos {
+public:
+    explicit ControlesSuspensos(core::ClientDataset& ds) : ds_(ds) { ds_.disableControls(); }
+    ~ControlesSuspensos() { ds_.enableControls(); }
+    ControlesSuspensos(const ControlesSuspensos&) = delete;
+    ControlesSuspensos& operator=(const ControlesSuspensos&) = delete;
+
+private:
+    core::ClientDataset& ds_;
+};
+
+} // namespace conlancto
