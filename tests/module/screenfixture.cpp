@@ -179,7 +179,7 @@ RealServerScope::RealServerScope(const QString& sqliteFile)
     opt.listen = "127.0.0.1";
     opt.port = 0;
     opt.threads = 4;
-    opt.log = false;
+    opt.log = qEnvironmentVariableIsSet("EXP_TEST_SERVER_LOG");
     srv_ = std::make_unique<server::AppServer>(*db_, opt);
     srv_->bind();
     serving_ = std::thread([this] { srv_->run(); });
