@@ -11,6 +11,7 @@
 // The server's share is the sum of its own handling time per call, read from
 // its call log.
 // Usage: bench_cancel [ticked=5000] [repeats=3]
+//        bench_cancel --pictures DIR   pictures of the confirmation and of a refusal
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include <module/exp01800.h>
@@ -26,7 +27,16 @@
 #include <core/httptransport.h>
 #include <core/scriptedhost.h>
 
+#include <host/widgethost.h>
+
+#include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPushButton>
+#include <QTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QSet>
@@ -38,6 +48,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <thread>
@@ -221,10 +232,135 @@ Run runOnce(const QString& pristine, const QString& work, int wanted)
     return run;
 }
 
+/// The screen with the box shown over it, as the user sees them (the
+/// offscreen platform draws no window frames, so the box gets a border).
+QPixmap composite(QWidget* screen, QWidget* box)
+{
+    QPixmap base = screen->grab();
+    const QPixmap over = box->grab();
+    QPainter p(&base);
+    const QPoint at((base.width() - over.width()) / 2, (base.height() - over.height()) / 2);
+    p.drawPixmap(at, over);
+    p.setPen(QColor(60, 60, 60));
+    p.drawRect(QRect(at, over.size()).adjusted(-1, -1, 0, 0));
+    return base;
+}
+
+/// Pictures for the documentation: three pending entries ticked, one of
+/// them with a settled commission account, cancelled through the real
+/// widgets: the confirmation, then the server's refusal ERRO_EXC_COMIS.
+int takePictures(const QString& folder)
+{
+    QDir().mkpath(folder);
+    QTemporaryDir tmp;
+    const QString file = tmp.filePath("pictures.db");
+    makeDatabase(file, 200);
+
+    server::Database db(server::DbConfig::parse("sqlite:" + file));
+    server::ServerOptions opt;
+    opt.port = 0;
+    opt.threads = 4;
+    opt.log = false;
+    server::AppServer srv(db, opt);
+    srv.bind();
+    std::thread serving([&] { srv.run(); });
+    int saved = 0;
+    {
+        core::TransportInstall http(core::HttpTransport::shared());
+        core::context().webPort = srv.port();
+        {
+            QSqlDatabase hostDb = QSqlDatabase::addDatabase("QSQLITE", "bench_hostdb");
+            hostDb.setDatabaseName(file);
+            hostDb.open();
+        }
+        core::TDtmDBGeral::setConnectionName("bench_hostdb");
+        host::WidgetHost widgets;
+        core::setHost(&widgets);
+
+        IniProc();
+        QApplication::processEvents();
+        TfrmConLancto* frm = frmConLancto;
+        frm->frameWindow()->resize(1100, 560);
+        frm->medFilial->setText("0001");
+        frm->dbgPadrao->setFocus();
+        for (int i = 0; i < 5; ++i)
+            QApplication::processEvents();
+
+        core::ClientDataset& ds = *frm->cdsLanctoNF;
+        QStringList ticked;
+        for (ds.first(); !ds.eof() && ticked.size() < 3; ds.next()) {
+            if (ds.fieldByName("IDSTATUS").asString() != "P" || ds.fieldByName("IDSTATUSNFE").asString() == "R")
+                continue;
+            ds.edit();
+            ds.fieldByName("IDCHECK").setAsString("S");
+            ds.post();
+            ticked << ds.fieldByName("NRLANCTONF").asString();
+        }
+        {
+            QSqlDatabase c = QSqlDatabase::database("bench_hostdb");
+            QSqlQuery q(c);
+            q.prepare("INSERT INTO CONTAGERADA (CDFILIAL, NRLANCTONF, NRLANCTOPAG, IDQUITADA, IDMAPAAPURADO) "
+                      "VALUES ('0001', ?, ?, 'S', 'N')");
+            q.addBindValue(ticked.value(1));
+            q.addBindValue(ticked.value(1));
+            q.exec();
+        }
+        ds.first();
+        cli_exp01800::inNotasMarcadas = int(ticked.size());
+        frm->Habilita();
+        // The grid paints the ticked rows, and keeps their image, before the user clicks.
+        frm->frameWindow()->grab();
+        {
+            QEventLoop settle;
+            QTimer::singleShot(400, &settle, &QEventLoop::quit);
+            settle.exec();
+        }
+
+        const QStringList names{"cancel-confirm.png", "cancel-refusal.png"};
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            if (saved < names.size()) {
+                const QString path = QDir(folder).filePath(names[saved]);
+                const bool ok = composite(frm->frameWindow(), box).save(path);
+                std::printf("%s %s: %s\n", ok ? "picture saved:" : "picture NOT saved:", qPrintable(path),
+                            qPrintable(box->text()));
+                saved += ok;
+            }
+            box->defaultButton()->click();
+        });
+        answer.start(100);
+        frm->sbtCancelNota->click();
+        answer.stop();
+        frm->close();
+        for (int i = 0; i < 3; ++i) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QApplication::processEvents();
+        }
+        core::setHost(nullptr);
+        core::TDtmDBGeral::setConnectionName(QString());
+    }
+    QSqlDatabase::removeDatabase("bench_hostdb");
+    srv.stop();
+    serving.join();
+    return saved == 2 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
+    if (argc > 2 && std::strcmp(argv[1], "--pictures") == 0) {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QApplication app(argc, argv);
+        core::context().webUrl = "127.0.0.1";
+        core::context().filial = "0001";
+        core::context().nomeFilial = "Matriz São Paulo";
+        return takePictures(QString::fromLocal8Bit(argv[2]));
+    }
     const int wanted = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5000;
     const int repeats = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
