@@ -108,6 +108,31 @@ DataPacket paramPacket(const QString& idgerprodest, const QString& idtpexppedido
     return p;
 }
 
+QStringList columnOf(const ClientDataset& ds, const QString& field)
+{
+    QStringList out;
+    if (!ds.active())
+        return out;
+    const int f = ds.fieldByName(field).index();
+    for (int r = 0; r < ds.recordCount(); ++r)
+        out << ds.rawValue(r, f).toString();
+    return out;
+}
+
+int tickRows(ClientDataset& ds, const QString& keyField, const QStringList& keys)
+{
+    int found = 0;
+    for (const QString& key : keys) {
+        if (!ds.locate(keyField, Variant(key)))
+            continue;
+        ds.edit();
+        ds.fieldByName("IDCHECK").setAsString("S");
+        ds.post();
+        ++found;
+    }
+    return found;
+}
+
 void ScreenFixture::SetUp()
 {
     ASSERT_TRUE(dir.isValid());

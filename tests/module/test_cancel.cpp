@@ -31,16 +31,6 @@ QString aviso(const QString& nf)
     return "Não foi possível excluir a NF " + nf + " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz.";
 }
 
-QStringList column(const ClientDataset& ds, const QString& field)
-{
-    QStringList out;
-    if (!ds.active())
-        return out;
-    const int f = ds.fieldByName(field).index();
-    for (int r = 0; r < ds.recordCount(); ++r)
-        out << ds.rawValue(r, f).toString();
-    return out;
-}
 
 /// An entry list whose rows name the registration that the host database holds.
 DataPacket entries(const std::vector<Entry>& e)
@@ -112,13 +102,7 @@ protected:
     /// Ticks entries as the grid leaves them: IDCHECK "S" and the counter.
     void tick(const QStringList& nrs)
     {
-        ClientDataset& ds = *frm->cdsLanctoNF;
-        for (const QString& nr : nrs) {
-            ASSERT_TRUE(ds.locate("NRLANCTONF", Variant(nr)));
-            ds.edit();
-            ds.fieldByName("IDCHECK").setAsString("S");
-            ds.post();
-        }
+        ASSERT_EQ(tickRows(*frm->cdsLanctoNF, "NRLANCTONF", nrs), nrs.size());
         inNotasMarcadas += int(nrs.size());
         frm->Habilita();
     }
@@ -215,7 +199,7 @@ TEST_F(CancelTest, TickedEntriesAreCancelledWithTheWholeListAndTheListIsReloaded
     EXPECT_EQ(caption, "Cancelando notas fiscais expedidas...");
     EXPECT_EQ(depth, 1);
 
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000002"});
+    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000002"});
     EXPECT_EQ(inNotasMarcadas, 0);
     EXPECT_FALSE(frm->sbtCancelNota->isEnabled());
     expectRestored();
@@ -232,7 +216,7 @@ TEST_F(CancelTest, AnsweringNoCancelsNothingAndStillReloadsTheList)
 
     EXPECT_EQ(host.messageTexts(), QStringList{kConfirma});
     EXPECT_EQ(methods(), QStringList{"GetLanctoNF"});
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N"}));
+    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N"}));
     EXPECT_EQ(inNotasMarcadas, 0);
     expectRestored();
 }
@@ -279,7 +263,7 @@ TEST_F(CancelTest, EachRefusalOfAWholeEntryCancellationShowsItsTextAndKeepsTheTi
         EXPECT_EQ(host.shown().at(1).msgKind, MsgKind::Error) << key;
         // The handler ends at the box: no reload, the ticks stay.
         EXPECT_EQ(methods(), (QStringList{"GetVdCancela", "CancelaNota"})) << key;
-        EXPECT_EQ(column(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
+        EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
         EXPECT_EQ(inNotasMarcadas, 1) << key;
         EXPECT_TRUE(frm->sbtCancelNota->isEnabled()) << key;
         expectRestored();
@@ -314,7 +298,7 @@ TEST_F(CancelTest, ARefreshFailingMidwayKeepsTheEntriesItAlreadyUnticked)
     EXPECT_EQ(host.messageTexts(),
               (QStringList{kConfirma, aviso("NF0000000001"), "'1O0' não é um valor inteiro válido."}));
     EXPECT_EQ(methods(), (QStringList{"GetVdCancela", "GetSituacao", "GetAtual_Situ", "GetSituacao"}));
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S", "S"}));
+    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S", "S"}));
     EXPECT_EQ(inNotasMarcadas, 3);  // set right only by the next reload
     expectRestored();
 }
@@ -382,7 +366,7 @@ TEST_F(ItemCancelTest, TickedItemsAreCancelledAndTheScreenStaysOnTheRefreshedIte
 
     EXPECT_EQ(opened, QStringList{"EXP00106"});
     EXPECT_EQ(documentRows, 1);
-    EXPECT_EQ(column(*frm->cdsItensLanctoNF, "NRSEQITPROD"), (QStringList{"0001", "0002"}));
+    EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "NRSEQITPROD"), (QStringList{"0001", "0002"}));
     EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
     EXPECT_EQ(inItensMarcados, 0);
     EXPECT_EQ(inNotasMarcadas, 0);
@@ -412,7 +396,7 @@ TEST_F(ItemCancelTest, NoFollowUpDocumentOpensNoModuleAndANullItemListKeepsTheOl
         host.answer(MsgButton::Yes);
         cancel();
         EXPECT_TRUE(opened.isEmpty());
-        EXPECT_EQ(column(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));  // the old rows
+        EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));  // the old rows
         EXPECT_EQ(inItensMarcados, 0);
         EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
         expectRestored();
@@ -439,7 +423,7 @@ TEST_F(ItemCancelTest, SubProductBranchesRefuseBeforeAnyQuestion)
     EXPECT_EQ(fake.count("CancelaItemNf"), 0);
     // No: nothing reloaded, the items and their ticks stay.
     EXPECT_EQ(methods(), (QStringList{"GetParExpedicao", "GetParExpedicao"}));
-    EXPECT_EQ(column(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));
+    EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));
     expectRestored();
 }
 
@@ -462,7 +446,7 @@ TEST_F(ItemCancelTest, EachRefusalOfAnItemCancellationShowsItsTextAndChangesNoth
         EXPECT_EQ(host.messageTexts(), (QStringList{kConfItem, QString::fromUtf8(text)})) << key;
         EXPECT_EQ(methods(), (QStringList{"GetParExpedicao", "CancelaItemNf"})) << key;
         EXPECT_EQ(inItensMarcados, 1) << key;
-        EXPECT_EQ(column(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
+        EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
         expectRestored();
     }
 }
@@ -523,7 +507,7 @@ TEST_F(RefreshTest, TickedModeAsksOnlyForTickedRejectedEntriesAndUntickesThoseTh
     EXPECT_EQ(stored[0].arg(4).toString(), "A");
     EXPECT_TRUE(stored[0].request.byRef.at(4));
     EXPECT_EQ(stored[1].arg(4).toString(), "D");
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N", "S", "N", "S", "S"}));
+    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N", "S", "N", "S", "S"}));
     EXPECT_EQ(frm->cdsLanctoNF->recNo(), 5);  // the walk ends on the last row
     EXPECT_EQ(inNotasMarcadas, 5);
 
@@ -549,7 +533,7 @@ TEST_F(RefreshTest, TickedModeStopsAtTheServersRefusalToStore)
     EXPECT_THROW(frm->AtualizaStatusNF(), Abort);
     EXPECT_EQ(host.messageTexts(), QStringList{"Situação alterada por outro usuário."});
     EXPECT_EQ(fake.count("GetSituacao"), 1);
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"S", "S"}));
+    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"S", "S"}));
 }
 
 TEST_F(RefreshTest, CurrentEntryModeLooksAtTheCurrentEntryTickedOrNot)

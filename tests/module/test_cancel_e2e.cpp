@@ -28,14 +28,6 @@ namespace {
 
 const QString kConfirma = QStringLiteral("Confirma cancelamento das notas fiscais expedidas?");
 
-QStringList column(const ClientDataset& ds, const QString& field)
-{
-    QStringList out;
-    const int f = ds.fieldByName(field).index();
-    for (int r = 0; r < ds.recordCount(); ++r)
-        out << ds.rawValue(r, f).toString();
-    return out;
-}
 
 class CancelEndToEnd : public ScreenFixture {
 protected:
@@ -119,13 +111,7 @@ protected:
     /// Ticks entries of the list as the grid leaves them.
     void tick(const QStringList& nrs)
     {
-        ClientDataset& ds = *frm->cdsLanctoNF;
-        for (const QString& nr : nrs) {
-            ASSERT_TRUE(ds.locate("NRLANCTONF", Variant(nr))) << nr.toStdString();
-            ds.edit();
-            ds.fieldByName("IDCHECK").setAsString("S");
-            ds.post();
-        }
+        ASSERT_EQ(tickRows(*frm->cdsLanctoNF, "NRLANCTONF", nrs), nrs.size());
         inNotasMarcadas += int(nrs.size());
         frm->Habilita();
     }
@@ -193,7 +179,7 @@ TEST_F(CancelEndToEnd, TickedEntriesComeBackCancelledWithOneAuditRowEach)
     EXPECT_EQ(listed(nrs[0]), "C");
     EXPECT_EQ(listed(nrs[1]), "P");
     EXPECT_EQ(listed(nrs[2]), "C");
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "IDCHECK").count("S"), 0);
+    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK").count("S"), 0);
     EXPECT_EQ(inNotasMarcadas, 0);
     EXPECT_EQ(audits(nrs[0], "CANCELA_NOTA"), 1);
     EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
@@ -221,7 +207,7 @@ TEST_F(CancelEndToEnd, ItemsAreCancelledAndTheLastOneTakesTheEntryWithIt)
     EXPECT_EQ(followUpRows, 1);
     EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
     EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), before - 1);
-    EXPECT_FALSE(column(*frm->cdsItensLanctoNF, "NRSEQITPROD").contains(first));
+    EXPECT_FALSE(columnOf(*frm->cdsItensLanctoNF, "NRSEQITPROD").contains(first));
     EXPECT_EQ(inItensMarcados, 0);
     EXPECT_EQ(audits(nr, "CANCELA_ITEM"), 1);
     EXPECT_EQ(value("SELECT IDSTATUS FROM LANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nr}), "P");
