@@ -9,7 +9,12 @@
 //     list's share as counted from its rows;
 //  3. the server's own time for the same GetLanctoNF (no socket, no client).
 // The server runs in a child process, so the memory figures are the screen's.
-// Usage: bench_screen [entries=50000] [repeats=3]
+// With --tick, on the loaded list it then measures the tick-all of the check
+// column's title: from the title click to the repainted grid (the whole-list
+// VerReplic, the list reloaded ticked, the replication dialog answered
+// "&Cancela"), beside a raw read of the same rows from the database file in
+// the same process, and the untick-all that follows.
+// Usage: bench_screen [--tick] [entries=50000] [repeats=3]
 //        bench_screen --pictures DIR [entries=2000]   pictures of the three pages
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
@@ -35,7 +40,10 @@
 #include <QTabBar>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -158,6 +166,93 @@ struct ServerReady {
 
 } // namespace
 
+namespace {
+
+/// The real widget host, with the replication dialog answered "&Cancela" at
+/// once (the first pass of a tick-all is what is measured).
+class CancelingHost : public host::WidgetHost {
+public:
+    void runModal(QObject& form) override
+    {
+        ++dialogs;
+        if (QObject* b = form.findChild<QObject*>(QStringLiteral("btnCancela")))
+            QMetaObject::invokeMethod(b, "click", Qt::DirectConnection);
+    }
+    int dialogs = 0;
+};
+
+/// Reads the branch's entries of the default period from the database file
+/// into memory, every column: the floor a tick-all of the same rows is set
+/// against.
+double rawRead(const QString& connection, int& rows)
+{
+    auto t0 = Clock::now();
+    QSqlQuery q(QSqlDatabase::database(connection));
+    q.setForwardOnly(true);
+    const qint64 today = core::Date::today().wholeDays();
+    q.exec(QStringLiteral("SELECT * FROM LANCTONF WHERE CDFILIAL = '0001' AND DTENTRSAID BETWEEN %1 AND %2")
+               .arg(today - 2)
+               .arg(today));
+    std::vector<std::vector<QVariant>> data;
+    const int cols = q.record().count();
+    while (q.next()) {
+        std::vector<QVariant> row(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c)
+            row[size_t(c)] = q.value(c);
+        data.push_back(std::move(row));
+    }
+    rows = int(data.size());
+    return since(t0);
+}
+
+/// Clicks the check column's title; the time runs until the grid has
+/// painted its rows again (the handler, then one synchronous repaint of the
+/// grid). `during` counts the cells painted while the handler ran (none are
+/// expected: the window is frozen and the controls disabled), `after` those
+/// of the repaint.
+double titleClickToPaint(TfrmConLancto* frm, qint64& during, qint64& after)
+{
+    const qint64 before = frm->dbgPadrao->cellPaintCount();
+    auto t0 = Clock::now();
+    emit frm->dbgPadrao->horizontalHeader()->sectionClicked(0);
+    during = frm->dbgPadrao->cellPaintCount() - before;
+    frm->dbgPadrao->viewport()->repaint();
+    const double t = since(t0);
+    after = frm->dbgPadrao->cellPaintCount() - before - during;
+    QApplication::processEvents();
+    return t;
+}
+
+int measureTicks(TfrmConLancto* frm, int repeats)
+{
+    CancelingHost widgets;
+    core::setHost(&widgets);
+    frm->dbgPadrao->setFocus();
+    double bestTick = 1e9, bestUntick = 1e9, bestRaw = 1e9;
+    int rows = 0, rawRows = 0;
+    for (int rep = 0; rep < repeats; ++rep) {
+        bestRaw = std::min(bestRaw, rawRead("bench_hostdb", rawRows));
+        qint64 during = 0, after = 0, unDuring = 0, unAfter = 0;
+        const double tick = titleClickToPaint(frm, during, after);
+        const int ticked = cli_exp01800::inNotasMarcadas;
+        rows = frm->cdsLanctoNF->recordCount();
+        const double untick = titleClickToPaint(frm, unDuring, unAfter);
+        std::printf("  run %d: raw read %d rows %.3f s; tick-all %.3f s (%d ticked; cells painted during the "
+                    "handler %lld, by the repaint %lld); untick-all %.3f s (%lld, %lld)\n",
+                    rep + 1, rawRows, bestRaw, tick, ticked, (long long)during, (long long)after, untick,
+                    (long long)unDuring, (long long)unAfter);
+        bestTick = std::min(bestTick, tick);
+        bestUntick = std::min(bestUntick, untick);
+    }
+    std::printf("tick-all over %d entries, title click to repainted grid: best %.3f s; raw read of the same %d rows: "
+                "best %.3f s; ratio %.2f; untick-all best %.3f s; dialogs answered %d\n",
+                rows, bestTick, rawRows, bestRaw, bestTick / bestRaw, bestUntick, widgets.dialogs);
+    core::setHost(nullptr);
+    return 0;
+}
+
+} // namespace
+
 /// Pictures of the screen for the documentation: the entry page, then the
 /// item and stock pages of the first pending entry that has items.
 static int takePictures(TfrmConLancto* frm, const QString& folder)
@@ -202,6 +297,12 @@ int main(int argc, char** argv)
 {
     // --pictures DIR [entries]: a demo-sized database and pictures instead of timings.
     QString pictures;
+    bool ticks = false;
+    if (argc > 1 && std::strcmp(argv[1], "--tick") == 0) {
+        ticks = true;
+        ++argv;
+        --argc;
+    }
     if (argc > 2 && std::strcmp(argv[1], "--pictures") == 0) {
         pictures = QString::fromLocal8Bit(argv[2]);
         argv += 2;
@@ -320,6 +421,12 @@ int main(int argc, char** argv)
                 rssStart, std::max(rssOpen, rssEmpty), rssLoaded, rssLoaded - std::max(rssOpen, rssEmpty), listMb);
     std::printf("heap in use: %.0f MB with the lists closed, %.0f MB with the list loaded (+%.0f MB)\n", heapEmpty,
                 heapLoaded, heapLoaded - heapEmpty);
+
+    if (ticks) {
+        core::setHost(nullptr);
+        measureTicks(frm, repeats);
+        core::setHost(&widgets);
+    }
 
     frm->close();
     QApplication::processEvents();

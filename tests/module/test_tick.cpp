@@ -304,6 +304,19 @@ TEST_F(TickTest, TitleClickTicksAllInOneCallAndCancelKeepsTheServersTicking)
     expectRestored(*frm->cdsLanctoNF);
 }
 
+TEST_F(TickTest, TheGridRepaintsOnceAfterATickAll)
+{
+    loadFour();
+    frm->dbgPadrao->viewport()->repaint();
+    const qint64 before = frm->dbgPadrao->cellPaintCount();
+    ASSERT_GT(before, 0);
+    serverTicks({"0000000001"});
+    clickTitle(frm->dbgPadrao);
+    QTest::qWait(50);
+    EXPECT_GT(frm->dbgPadrao->cellPaintCount(), before);
+    EXPECT_EQ(inNotasMarcadas, 1);
+}
+
 TEST_F(TickTest, WithoutReplicasNoDialogAndTheCountIsTheServers)
 {
     loadFour();
