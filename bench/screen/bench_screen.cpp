@@ -21,6 +21,8 @@
 #include <module/exp01800.h>
 #include <screens/query/conlancto.h>
 
+#include <contracts/servers.h>
+
 #include <server/appserver.h>
 #include <server/cancelnota.h>
 #include <server/demodata.h>
@@ -47,6 +49,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -228,10 +231,18 @@ int measureTicks(TfrmConLancto* frm, int repeats)
     CancelingHost widgets;
     core::setHost(&widgets);
     frm->dbgPadrao->setFocus();
-    double bestTick = 1e9, bestUntick = 1e9, bestRaw = 1e9;
+    double bestTick = 1e9, bestUntick = 1e9, bestRaw = 1e9, bestCall = 1e9;
     int rows = 0, rawRows = 0;
     for (int rep = 0; rep < repeats; ++rep) {
         bestRaw = std::min(bestRaw, rawRead("bench_hostdb", rawRows));
+        // The whole-list VerReplic alone, as the tick-all sends it (packet
+        // encoded, HTTP, the server's check, the answer decoded).
+        auto c0 = Clock::now();
+        const core::ServerResult r =
+            contracts::cancelnota::VerReplic(*frm->netCancelExp, frm->cdsLanctoNF->data(), QString(), QString());
+        bestCall = std::min(bestCall, since(c0));
+        if (!r.ok)
+            std::printf("VerReplic failed: %s\n", qPrintable(r.message));
         qint64 during = 0, after = 0, unDuring = 0, unAfter = 0;
         const double tick = titleClickToPaint(frm, during, after);
         const int ticked = cli_exp01800::inNotasMarcadas;
@@ -245,10 +256,97 @@ int measureTicks(TfrmConLancto* frm, int repeats)
         bestUntick = std::min(bestUntick, untick);
     }
     std::printf("tick-all over %d entries, title click to repainted grid: best %.3f s; raw read of the same %d rows: "
-                "best %.3f s; ratio %.2f; untick-all best %.3f s; dialogs answered %d\n",
-                rows, bestTick, rawRows, bestRaw, bestTick / bestRaw, bestUntick, widgets.dialogs);
+                "best %.3f s; ratio %.2f; untick-all best %.3f s; dialogs answered %d\n"
+                "of the tick-all, the whole-list VerReplic call alone (encode, HTTP, server, decode): best %.3f s\n",
+                rows, bestTick, rawRows, bestRaw, bestTick / bestRaw, bestUntick, widgets.dialogs, bestCall);
     core::setHost(nullptr);
     return 0;
+}
+
+} // namespace
+
+namespace {
+
+/// The widget host for pictures: message boxes are answered with their first
+/// button without showing, the replication dialog is shown, pictured when a
+/// file name waits for it, and answered "&OK".
+class PictureHost : public host::WidgetHost {
+public:
+    core::MsgButton message(core::MsgKind, const QString& text, const QList<core::MsgButton>& buttons) override
+    {
+        std::printf("message: %s\n", qPrintable(text));
+        return buttons.isEmpty() ? core::MsgButton::OK : buttons.first();
+    }
+    void runModal(QObject& form) override
+    {
+        auto* w = qobject_cast<QWidget*>(&form);
+        ++dialogs;
+        if (w && !nextPicture.isEmpty()) {
+            w->show();
+            for (int i = 0; i < 20; ++i)
+                QApplication::processEvents(QEventLoop::AllEvents, 10);
+            const bool ok = w->grab().save(nextPicture);
+            std::printf("%s %s\n", ok ? "picture saved:" : "picture NOT saved:", qPrintable(nextPicture));
+            saved = saved && ok;
+            nextPicture.clear();
+        }
+        if (QObject* b = form.findChild<QObject*>(QStringLiteral("btnSim")))
+            QMetaObject::invokeMethod(b, "click", Qt::DirectConnection);
+    }
+    QString nextPicture;
+    int dialogs = 0;
+    bool saved = true;
+};
+
+/// Ticked entries, ticked items and the replication dialog at both widths.
+bool tickPictures(TfrmConLancto* frm, const QString& folder, const std::function<bool(const QString&)>& save,
+                  const std::function<void(host::TabSheet*)>& show)
+{
+    PictureHost pictures;
+    core::HostServices* before = core::installedHost();
+    core::setHost(&pictures);
+    const host::Column check = frm->dbgPadrao->column(0);
+    show(frm->tshFolhaDados);
+    frm->dbgPadrao->setFocus();
+    frm->cdsLanctoNF->first();
+
+    // Tick-all: the dialog lists the replicas of every ticked entry (wide).
+    pictures.nextPicture = QDir(folder).filePath("replic-dialog-wide.png");
+    core::dispatch([&] { frm->dbgPadraoTitleClick(check); });
+    bool ok = save("screen-ticked-entries.png");
+    core::dispatch([&] { frm->dbgPadraoTitleClick(check); }); // untick all
+
+    // One entry with replicas: the narrow dialog.
+    pictures.nextPicture = QDir(folder).filePath("replic-dialog-narrow.png");
+    for (int row = 0; row < std::min(400, frm->cdsLanctoNF->recordCount()) && !pictures.nextPicture.isEmpty(); ++row) {
+        frm->cdsLanctoNF->moveTo(row);
+        if (frm->entryBlocked())
+            continue;
+        core::dispatch([&] { frm->dbgPadraoCellClick(check); });
+        if (frm->cdsLanctoNF->fieldByName("IDCHECK").asString() == "S")
+            core::dispatch([&] { frm->dbgPadraoCellClick(check); });
+    }
+    ok = ok && pictures.nextPicture.isEmpty();
+
+    // Items: a pending entry without commission accounts, two items ticked.
+    frm->cdsLanctoNF->first();
+    show(frm->tshFormulario);
+    for (int row = 0; row < std::min(400, frm->cdsLanctoNF->recordCount()); ++row) {
+        core::dispatch([&] { frm->cdsLanctoNF->moveTo(row); });
+        if (frm->entryBlocked() || cli_exp01800::boContaComissao || frm->cdsItensLanctoNF->recordCount() < 3)
+            continue;
+        const host::Column itemCheck = frm->dbgItensNf->column(0);
+        frm->cdsItensLanctoNF->moveTo(0);
+        core::dispatch([&] { frm->dbgItensNfCellClick(itemCheck); });
+        frm->cdsItensLanctoNF->moveTo(2);
+        core::dispatch([&] { frm->dbgItensNfCellClick(itemCheck); });
+        break;
+    }
+    frm->dbgItensNf->setFocus();
+    ok = save("screen-ticked-items.png") && ok;
+    core::dispatch([&] { frm->dbgItensNfTitleClick(frm->dbgItensNf->column(0)); }); // untick all
+    core::setHost(before);
+    return ok && pictures.saved;
 }
 
 } // namespace
@@ -281,6 +379,7 @@ static int takePictures(TfrmConLancto* frm, const QString& folder)
     ok = save("screen-items.png") && ok;
     show(frm->tshItemEst);
     ok = save("screen-stock.png") && ok;
+    ok = tickPictures(frm, folder, save, show) && ok;
 
     // The print module's report of the same list, into the same folder.
     host::ModuleLoader loader(QCoreApplication::applicationDirPath());
