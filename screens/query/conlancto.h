@@ -143,6 +143,9 @@ public:
     /// losing their ticks). Disabled while an item of the current entry is
     /// ticked.
     QWidget* itemTickControl() const;
+    /// Enables itemTickControl exactly when no item of the current entry is
+    /// ticked (after item clicks and after every item load).
+    void refreshItemTickControl();
 
     // --- cancellation ------------------------------------------------------
     void mnuRetiEstClick();
@@ -161,7 +164,6 @@ private:
     bool firstItemTickConfirmed();
     bool confirmReplicated(bool showOrigin, const QString& kind);
     void checkCommission();
-    void refreshItemTickControl();
 
 public:
     // The after-scroll handler of the entry list, detached while a handler

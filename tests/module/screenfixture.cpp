@@ -121,6 +121,17 @@ DataPacket docReplicPacket(const QStringList& origens)
     return p;
 }
 
+QStringList columnValues(const ClientDataset& ds, const QString& field)
+{
+    QStringList out;
+    if (!ds.active())
+        return out;
+    const int f = ds.fieldByName(field).index();
+    for (int r = 0; r < ds.recordCount(); ++r)
+        out << ds.rawValue(r, f).toString();
+    return out;
+}
+
 DataPacket paramPacket(const QString& idgerprodest, const QString& idtpexppedido)
 {
     DataPacket p = emptyOf(conlancto::declareParamExpedicao);

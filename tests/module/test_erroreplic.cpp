@@ -11,6 +11,7 @@
 #include <host/widgethost.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
@@ -152,12 +153,24 @@ protected:
         HostServices* before = installedHost();
         setHost(&widgets);
         bool acted = false;
+        QElapsedTimer waited;
+        waited.start();
         QTimer poll;
         poll.setInterval(10);
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
-            if (!d || acted)
+            if (!d)
                 return;
+            if (waited.elapsed() > 10000) {
+                // Never let a lost event hang the suite: give up visibly.
+                ADD_FAILURE() << "the dialog did not close";
+                d->reject();
+                return;
+            }
+            if (acted || !d->isActiveWindow()) {
+                d->activateWindow(); // shortcuts need the active window
+                return;
+            }
             acted = true;
             act(*d);
         });

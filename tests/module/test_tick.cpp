@@ -21,16 +21,6 @@ using cli_exp01800::inNotasMarcadas;
 
 namespace {
 
-QStringList column(const ClientDataset& ds, const QString& field)
-{
-    QStringList out;
-    if (!ds.active())
-        return out;
-    const int f = ds.fieldByName(field).index();
-    for (int r = 0; r < ds.recordCount(); ++r)
-        out << ds.rawValue(r, f).toString();
-    return out;
-}
 
 /// VerReplic's one-entry answer: [Null, documents or Null, Null].
 FakeTransport::Answer oneEntryAnswer(const QStringList& docsFor = {})
@@ -133,7 +123,7 @@ protected:
         EXPECT_TRUE(frm->cdsErroReplic->isEmpty());
     }
 
-    QStringList checks() const { return column(*frm->cdsLanctoNF, "IDCHECK"); }
+    QStringList checks() const { return columnValues(*frm->cdsLanctoNF, "IDCHECK"); }
 
     TfrmConLancto* frm = nullptr;
 };
@@ -467,7 +457,7 @@ protected:
         fake.reset();
         host.clearShown();
     }
-    QStringList items() const { return column(*frm->cdsItensLanctoNF, "IDCHECK"); }
+    QStringList items() const { return columnValues(*frm->cdsItensLanctoNF, "IDCHECK"); }
 };
 
 TEST_F(ItemTickTest, OnlyTheFirstItemTickAsksTheServerWithTheEntrysKeys)
@@ -593,6 +583,13 @@ TEST_F(ItemTickTest, EntryGridKeysSetTheNavigatorFromTheCurrentItem)
     frm->cdsItensLanctoNF->moveTo(0);
     frm->dbgPadraoKeyDown(key, {});
     EXPECT_FALSE(frm->itemTickControl()->isEnabled());
+    // The load command on the item page brings the server's items back
+    // unticked (and zeroes the counters): the navigator follows them.
+    fake.enqueue(kCancel, "GetItem",
+                 FakeTransport::payload(Variant::array({Variant(itemsPacket("0000000001", 2)), Variant(contasPacket(0))})));
+    frm->sbtVerificarClick();
+    EXPECT_EQ(inItensMarcados, 0);
+    EXPECT_TRUE(frm->itemTickControl()->isEnabled());
 }
 
 } // namespace
