@@ -122,6 +122,8 @@ void TfrmConLancto::loadItems()
     }
     itemsEntry_ = entry;
     boContaComissao = cdsContaGerada->active() && !cdsContaGerada->isEmpty();
+    // The items come as the server has them: the navigator follows them.
+    refreshItemTickControl();
 }
 
 void TfrmConLancto::closeItems()

@@ -199,7 +199,7 @@ TEST_F(CancelTest, TickedEntriesAreCancelledWithTheWholeListAndTheListIsReloaded
     EXPECT_EQ(caption, "Cancelando notas fiscais expedidas...");
     EXPECT_EQ(depth, 1);
 
-    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000002"});
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000002"});
     EXPECT_EQ(inNotasMarcadas, 0);
     EXPECT_FALSE(frm->sbtCancelNota->isEnabled());
     expectRestored();
@@ -216,7 +216,7 @@ TEST_F(CancelTest, AnsweringNoCancelsNothingAndStillReloadsTheList)
 
     EXPECT_EQ(host.messageTexts(), QStringList{kConfirma});
     EXPECT_EQ(methods(), QStringList{"GetLanctoNF"});
-    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N"}));
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N"}));
     EXPECT_EQ(inNotasMarcadas, 0);
     expectRestored();
 }
@@ -263,7 +263,7 @@ TEST_F(CancelTest, EachRefusalOfAWholeEntryCancellationShowsItsTextAndKeepsTheTi
         EXPECT_EQ(host.shown().at(1).msgKind, MsgKind::Error) << key;
         // The handler ends at the box: no reload, the ticks stay.
         EXPECT_EQ(methods(), (QStringList{"GetVdCancela", "CancelaNota"})) << key;
-        EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
+        EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
         EXPECT_EQ(inNotasMarcadas, 1) << key;
         EXPECT_TRUE(frm->sbtCancelNota->isEnabled()) << key;
         expectRestored();
@@ -298,7 +298,7 @@ TEST_F(CancelTest, ARefreshFailingMidwayKeepsTheEntriesItAlreadyUnticked)
     EXPECT_EQ(host.messageTexts(),
               (QStringList{kConfirma, aviso("NF0000000001"), "'1O0' não é um valor inteiro válido."}));
     EXPECT_EQ(methods(), (QStringList{"GetVdCancela", "GetSituacao", "GetAtual_Situ", "GetSituacao"}));
-    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S", "S"}));
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S", "S"}));
     EXPECT_EQ(inNotasMarcadas, 3);  // set right only by the next reload
     expectRestored();
 }
@@ -366,7 +366,7 @@ TEST_F(ItemCancelTest, TickedItemsAreCancelledAndTheScreenStaysOnTheRefreshedIte
 
     EXPECT_EQ(opened, QStringList{"EXP00106"});
     EXPECT_EQ(documentRows, 1);
-    EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "NRSEQITPROD"), (QStringList{"0001", "0002"}));
+    EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "NRSEQITPROD"), (QStringList{"0001", "0002"}));
     EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
     EXPECT_EQ(inItensMarcados, 0);
     EXPECT_EQ(inNotasMarcadas, 0);
@@ -396,7 +396,7 @@ TEST_F(ItemCancelTest, NoFollowUpDocumentOpensNoModuleAndANullItemListKeepsTheOl
         host.answer(MsgButton::Yes);
         cancel();
         EXPECT_TRUE(opened.isEmpty());
-        EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));  // the old rows
+        EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));  // the old rows
         EXPECT_EQ(inItensMarcados, 0);
         EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
         expectRestored();
@@ -423,7 +423,7 @@ TEST_F(ItemCancelTest, SubProductBranchesRefuseBeforeAnyQuestion)
     EXPECT_EQ(fake.count("CancelaItemNf"), 0);
     // No: nothing reloaded, the items and their ticks stay.
     EXPECT_EQ(methods(), (QStringList{"GetParExpedicao", "GetParExpedicao"}));
-    EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));
+    EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));
     expectRestored();
 }
 
@@ -446,7 +446,7 @@ TEST_F(ItemCancelTest, EachRefusalOfAnItemCancellationShowsItsTextAndChangesNoth
         EXPECT_EQ(host.messageTexts(), (QStringList{kConfItem, QString::fromUtf8(text)})) << key;
         EXPECT_EQ(methods(), (QStringList{"GetParExpedicao", "CancelaItemNf"})) << key;
         EXPECT_EQ(inItensMarcados, 1) << key;
-        EXPECT_EQ(columnOf(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
+        EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
         expectRestored();
     }
 }
@@ -507,7 +507,7 @@ TEST_F(RefreshTest, TickedModeAsksOnlyForTickedRejectedEntriesAndUntickesThoseTh
     EXPECT_EQ(stored[0].arg(4).toString(), "A");
     EXPECT_TRUE(stored[0].request.byRef.at(4));
     EXPECT_EQ(stored[1].arg(4).toString(), "D");
-    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N", "S", "N", "S", "S"}));
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N", "S", "N", "S", "S"}));
     EXPECT_EQ(frm->cdsLanctoNF->recNo(), 5);  // the walk ends on the last row
     EXPECT_EQ(inNotasMarcadas, 5);
 
@@ -533,7 +533,7 @@ TEST_F(RefreshTest, TickedModeStopsAtTheServersRefusalToStore)
     EXPECT_THROW(frm->AtualizaStatusNF(), Abort);
     EXPECT_EQ(host.messageTexts(), QStringList{"Situação alterada por outro usuário."});
     EXPECT_EQ(fake.count("GetSituacao"), 1);
-    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"S", "S"}));
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"S", "S"}));
 }
 
 TEST_F(RefreshTest, CurrentEntryModeLooksAtTheCurrentEntryTickedOrNot)

@@ -179,7 +179,7 @@ TEST_F(CancelEndToEnd, TickedEntriesComeBackCancelledWithOneAuditRowEach)
     EXPECT_EQ(listed(nrs[0]), "C");
     EXPECT_EQ(listed(nrs[1]), "P");
     EXPECT_EQ(listed(nrs[2]), "C");
-    EXPECT_EQ(columnOf(*frm->cdsLanctoNF, "IDCHECK").count("S"), 0);
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK").count("S"), 0);
     EXPECT_EQ(inNotasMarcadas, 0);
     EXPECT_EQ(audits(nrs[0], "CANCELA_NOTA"), 1);
     EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
@@ -207,7 +207,7 @@ TEST_F(CancelEndToEnd, ItemsAreCancelledAndTheLastOneTakesTheEntryWithIt)
     EXPECT_EQ(followUpRows, 1);
     EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
     EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), before - 1);
-    EXPECT_FALSE(columnOf(*frm->cdsItensLanctoNF, "NRSEQITPROD").contains(first));
+    EXPECT_FALSE(columnValues(*frm->cdsItensLanctoNF, "NRSEQITPROD").contains(first));
     EXPECT_EQ(inItensMarcados, 0);
     EXPECT_EQ(audits(nr, "CANCELA_ITEM"), 1);
     EXPECT_EQ(value("SELECT IDSTATUS FROM LANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nr}), "P");
