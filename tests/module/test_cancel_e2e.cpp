@@ -1,6 +1,7 @@
 // Cancelling on the demo database through the real application server: the
-// screen is driven as the operator drives it (load, tick, cancel, read the
-// result), and the database is read back afterwards.
+// screen is driven as the operator drives it (leave the branch panel, click
+// the check cells, click the cancel button, read the reloaded list), and the
+// database is read back afterwards.
 
 #include "screenfixture.h"
 
@@ -9,6 +10,7 @@
 #include <contracts/servers.h>
 
 #include <core/hostapi.h>
+#include <host/dbgrid.h>
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -109,11 +111,26 @@ protected:
         host.clearShown();
     }
     /// Ticks entries of the list as the grid leaves them.
+    /// A click on the check cell of a row, as the operator ticks.
+    void clickCheck(host::DBGrid* grid, int row)
+    {
+        const QModelIndex index = grid->model()->index(row, 0);
+        grid->scrollTo(index);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        settle();
+    }
+    /// Ticks entries of the list by clicks in the grid's check column.
     void tick(const QStringList& nrs)
     {
-        ASSERT_EQ(tickRows(*frm->cdsLanctoNF, "NRLANCTONF", nrs), nrs.size());
-        inNotasMarcadas += int(nrs.size());
-        frm->Habilita();
+        host.clearShown();
+        const int before = inNotasMarcadas;
+        for (const QString& nr : nrs) {
+            ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nr))) << nr.toStdString();
+            clickCheck(frm->dbgPadrao, frm->cdsLanctoNF->recNo());
+            ASSERT_EQ(frm->cdsLanctoNF->fieldByName("IDCHECK").asString(), "S") << nr.toStdString();
+        }
+        ASSERT_EQ(inNotasMarcadas, before + int(nrs.size()));
+        ASSERT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" / ").toStdString();
     }
     /// Shows the item page of entry `nr` by a click on its tab.
     void showItemsOf(const QString& nr)
@@ -125,17 +142,15 @@ protected:
         settle();
         ASSERT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
     }
+    /// Ticks items of the current entry by clicks in the item grid's check column.
     void tickItems(const QList<int>& rows)
     {
-        ClientDataset& it = *frm->cdsItensLanctoNF;
-        for (int r : rows) {
-            it.moveTo(r);
-            it.edit();
-            it.fieldByName("IDCHECK").setAsString("S");
-            it.post();
-        }
-        inItensMarcados += int(rows.size());
-        frm->Habilita();
+        host.clearShown();
+        const int before = inItensMarcados;
+        for (int r : rows)
+            clickCheck(frm->dbgItensNf, r);
+        ASSERT_EQ(inItensMarcados, before + int(rows.size()));
+        ASSERT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" / ").toStdString();
     }
     void cancel()
     {
