@@ -93,14 +93,16 @@ struct MethodTime {
 };
 
 /// Per method: calls and the server's own milliseconds, from its log lines
-/// "time server.method 12.3 ms outcome".
+/// "time server.method [fields] 12.3 ms outcome".
 std::map<QString, MethodTime> readLog(const QString& file)
 {
     std::map<QString, MethodTime> out;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly))
         return out;
-    static const QRegularExpression line(QStringLiteral("^\\S+ \\S+\\.(\\w+) ([0-9.]+) ms "));
+    // Fields the log may carry between the method and its time (operator,
+    // address) are skipped.
+    static const QRegularExpression line(QStringLiteral("^\\S+ \\S+\\.(\\w+) (?:\\S+ )*?([0-9.]+) ms "));
     while (!f.atEnd()) {
         const auto m = line.match(QString::fromUtf8(f.readLine()));
         if (!m.hasMatch())
