@@ -102,7 +102,7 @@ void TfrmConLancto::mnuCancelaNotaClick()
 void TfrmConLancto::cancelEntries()
 {
     try {
-        conlancto::ControlesSuspensos suspensos(*cdsLanctoNF);
+        conlancto::ControlesDesligados desligados(*cdsLanctoNF);
         if (!MensPergunta(msgPadrao.Msg(QStringLiteral("CONFIRMA"))))
             return;
         qint64 alterados = 0;

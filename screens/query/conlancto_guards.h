@@ -29,13 +29,14 @@ private:
     QObject* owner_;
 };
 
-/// Suspends the display updates of a dataset's controls for the scope.
-class ControlesSuspensos {
+/// The dataset's controls are disabled (their display updates suspended) for
+/// the scope: the grid repaints once at its end.
+class ControlesDesligados {
 public:
-    explicit ControlesSuspensos(core::ClientDataset& ds) : ds_(ds) { ds_.disableControls(); }
-    ~ControlesSuspensos() { ds_.enableControls(); }
-    ControlesSuspensos(const ControlesSuspensos&) = delete;
-    ControlesSuspensos& operator=(const ControlesSuspensos&) = delete;
+    explicit ControlesDesligados(core::ClientDataset& ds) : ds_(ds) { ds_.disableControls(); }
+    ~ControlesDesligados() { ds_.enableControls(); }
+    ControlesDesligados(const ControlesDesligados&) = delete;
+    ControlesDesligados& operator=(const ControlesDesligados&) = delete;
 
 private:
     core::ClientDataset& ds_;
