@@ -175,7 +175,37 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
             }
             }
             return json(status, raisedBody(msg));
-        });
+        },
+        [this](FrontRequest& r) { return admit(r); });
+}
+
+// Before the body is read: a call needs a live session, whose operator the
+// handler then uses; other routes take small bodies only. An unknown caller
+// can thus make the server read at most kMaxLoginBody bytes.
+std::optional<FrontReply> AppServer::admit(FrontRequest& r)
+{
+    if (r.path != "/call" && r.path != "/logout") {
+        r.maxBody = kMaxLoginBody;
+        return std::nullopt;
+    }
+    if (r.method != "POST") return json(405, raisedBody("Use POST."));
+    const QString address = QString::fromStdString(r.address);
+    const QString token = bearer(r.authorization);
+    try {
+        std::optional<Session> s;
+        if (!token.isEmpty()) s = operators_.session(token, address);
+        if (!s) {
+            logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
+            return json(401, raisedBody(kSessionRefused));
+        }
+        r.state = std::make_shared<Session>(std::move(*s));
+    } catch (const std::exception& e) {
+        const QString ref = newReference();
+        logLine("call", nullptr, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    }
+    if (r.path == "/logout") r.maxBody = kMaxLoginBody;
+    return std::nullopt;
 }
 
 AppServer::~AppServer()
@@ -223,16 +253,12 @@ FrontReply AppServer::route(const FrontRequest& r)
 
     const QString token = bearer(r.authorization);
     std::optional<Session> session;
-    try {
-        if (!token.isEmpty()) session = operators_.session(token, address);
-    } catch (const core::Error& e) {
-        const QString ref = newReference();
-        logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, QString("internal error %1: %2").arg(ref, e.message()));
-        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
-    }
-    if (!session) {
-        logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
-        return json(401, raisedBody(kSessionRefused));
+    if (r.state) {
+        session = *std::static_pointer_cast<Session>(r.state);
+    } else {
+        FrontRequest copy = r;
+        if (auto refused = admit(copy)) return *refused;
+        session = *std::static_pointer_cast<Session>(copy.state);
     }
     if (r.path == "/logout") {
         operators_.logout(token);

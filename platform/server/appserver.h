@@ -70,6 +70,7 @@ public:
 
 private:
     FrontReply route(const FrontRequest& r);
+    std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
 

@@ -22,7 +22,7 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr std::size_t kMaxDrain = 256u << 10;  ///< read and dropped after a refusal, so the answer is not lost to a reset
+constexpr std::size_t kMaxDrain = 8u << 20;  ///< read and dropped after a refusal, so the answer is not lost to a reset
 constexpr auto kDrainTime = std::chrono::seconds(1);
 
 bool quietEnd(const beast::error_code& ec)
@@ -33,13 +33,17 @@ bool quietEnd(const beast::error_code& ec)
 
 } // namespace
 
+class Connection;
+
 struct HttpFront::Impl {
     FrontLimits lim;
     Handler handler;
     Refusal refusal;
+    Admission admission;
     mutable std::mutex mutex;
     std::unordered_map<std::string, int> perAddress;
     int total = 0;
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> live;  ///< under `mutex`
     std::atomic<bool> stopped{false};
     std::unique_ptr<net::thread_pool> workers;
     net::io_context ioc;
@@ -73,9 +77,8 @@ struct HttpFront::Impl {
         --total;
     }
     void accept();
+    void closeIdle();
 };
-
-namespace {
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
@@ -83,16 +86,38 @@ public:
         : srv_(srv), stream_(std::move(s)), address_(std::move(address))
     {
     }
-    ~Connection() { srv_.release(address_); }
+    ~Connection()
+    {
+        {
+            std::lock_guard lock(srv_.mutex);
+            srv_.live.erase(this);
+        }
+        srv_.release(address_);
+    }
 
     void start()
     {
+        {
+            std::lock_guard lock(srv_.mutex);
+            srv_.live[this] = weak_from_this();
+        }
         net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->readHeader(); });
+    }
+
+    /// On stop: a connection waiting for a request is closed; one with a
+    /// request under way finishes it and closes after the answer.
+    void closeIfIdle()
+    {
+        net::post(stream_.get_executor(), [self = shared_from_this()] {
+            if (self->idle_) self->close();
+        });
     }
 
 private:
     void readHeader()
     {
+        if (srv_.stopped.load()) return close();
+        idle_ = true;
         parser_.emplace();
         parser_->header_limit(std::uint32_t(srv_.lim.maxHeader));
         parser_->body_limit(std::uint64_t(srv_.lim.maxBody));
@@ -111,6 +136,7 @@ private:
 
     void onHeader(beast::error_code ec)
     {
+        idle_ = false;
         if (ec) return failed(ec);
         const auto& req = parser_->get();
         const auto enc = req[http::field::content_encoding];
@@ -118,8 +144,38 @@ private:
         const auto te = req[http::field::transfer_encoding];
         if (!te.empty() && !beast::iequals(te, "chunked")) return refuse(415);
         if (const auto len = parser_->content_length(); len && *len > srv_.lim.maxBody) return refuse(413);
-        if (beast::iequals(req[http::field::expect], "100-continue")) {
-            auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_, req.version());
+        request_ = FrontRequest{};
+        request_.method = std::string(req.method_string());
+        const std::string_view target(req.target().data(), req.target().size());
+        const auto q = target.find('?');
+        request_.path = std::string(target.substr(0, q));
+        if (q != std::string_view::npos) request_.query = std::string(target.substr(q + 1));
+        request_.authorization = std::string(req[http::field::authorization]);
+        request_.address = address_;
+        const bool expectContinue = beast::iequals(req[http::field::expect], "100-continue");
+        if (!srv_.admission) return afterAdmission(std::nullopt, expectContinue);
+        net::post(*srv_.workers, [self = shared_from_this(), expectContinue, work = net::make_work_guard(srv_.ioc)]() {
+            std::optional<FrontReply> refusal;
+            try {
+                refusal = self->srv_.admission(self->request_);
+            } catch (...) {
+                refusal = self->srv_.refusal(500);
+            }
+            net::post(self->stream_.get_executor(), [self, refusal = std::move(refusal), expectContinue]() mutable {
+                self->afterAdmission(std::move(refusal), expectContinue);
+            });
+        });
+    }
+
+    void afterAdmission(std::optional<FrontReply> refusal, bool expectContinue)
+    {
+        if (refusal) return write(std::move(*refusal), false);
+        if (request_.maxBody && request_.maxBody < srv_.lim.maxBody) {
+            if (const auto len = parser_->content_length(); len && *len > request_.maxBody) return refuse(413);
+            parser_->body_limit(std::uint64_t(request_.maxBody));
+        }
+        if (expectContinue) {
+            auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_, parser_->get().version());
             stream_.expires_after(srv_.lim.writeTimeout);
             http::async_write(stream_, *cont, [self = shared_from_this(), cont](beast::error_code e, std::size_t) {
                 if (e) return self->close();
@@ -142,17 +198,12 @@ private:
         if (ec) return failed(ec);
         stream_.expires_never();
         auto& req = parser_->get();
-        FrontRequest r;
-        r.method = std::string(req.method_string());
-        const std::string_view target(req.target().data(), req.target().size());
-        const auto q = target.find('?');
-        r.path = std::string(target.substr(0, q));
-        if (q != std::string_view::npos) r.query = std::string(target.substr(q + 1));
-        r.authorization = std::string(req[http::field::authorization]);
+        FrontRequest r = std::move(request_);
         r.body = std::move(req.body());
-        r.address = address_;
         const bool keep = req.keep_alive();
-        net::post(*srv_.workers, [self = shared_from_this(), r = std::move(r), keep]() {
+        // The work guard keeps the I/O loop running until the answer is back.
+        net::post(*srv_.workers, [self = shared_from_this(), r = std::move(r), keep,
+                                  work = net::make_work_guard(srv_.ioc)]() {
             FrontReply rep;
             try {
                 rep = self->srv_.handler(r);
@@ -222,9 +273,20 @@ private:
     std::string address_;
     std::array<char, 16384> scratch_{};
     std::size_t drained_ = 0;
+    bool idle_ = false;
+    FrontRequest request_;
 };
 
-} // namespace
+void HttpFront::Impl::closeIdle()
+{
+    std::vector<std::shared_ptr<Connection>> all;
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [p, w] : live)
+            if (auto c = w.lock()) all.push_back(std::move(c));
+    }
+    for (auto& c : all) c->closeIfIdle();
+}
 
 void HttpFront::Impl::accept()
 {
@@ -245,11 +307,13 @@ void HttpFront::Impl::accept()
     });
 }
 
-HttpFront::HttpFront(FrontLimits limits, Handler handler, Refusal refusal) : d(std::make_shared<Impl>())
+HttpFront::HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission)
+    : d(std::make_shared<Impl>())
 {
     d->lim = limits;
     d->handler = std::move(handler);
     d->refusal = std::move(refusal);
+    d->admission = std::move(admission);
     d->workers = std::make_unique<net::thread_pool>(std::size_t(std::max(1, limits.workers)));
 }
 
@@ -285,12 +349,14 @@ void HttpFront::run()
 
 void HttpFront::stop()
 {
+    // Graceful: no new connections, idle ones closed, requests under way
+    // answered; run() returns when nothing is left.
     if (d->stopped.exchange(true)) return;
     net::post(d->ioc, [impl = d.get()] {
         beast::error_code ec;
         impl->acceptor.close(ec);
+        impl->closeIdle();
     });
-    d->ioc.stop();
 }
 
 int HttpFront::openConnections(const std::string& address) const

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace server {
@@ -42,6 +43,8 @@ struct FrontRequest {
     std::string authorization;  ///< the Authorization header
     std::string body;
     std::string address;        ///< the caller's IP address
+    std::shared_ptr<void> state;  ///< set by the admission check, read by the handler
+    std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
 };
 
 struct FrontReply {
@@ -55,8 +58,11 @@ public:
     using Handler = std::function<FrontReply(const FrontRequest&)>;
     /// `refusal` builds the answer the front itself gives (400, 413, 415, 431).
     using Refusal = std::function<FrontReply(int status)>;
+    /// Runs on a worker once the headers are in, before a byte of the body is
+    /// read (the body is empty then): an answer refuses the request unread.
+    using Admission = std::function<std::optional<FrontReply>(FrontRequest&)>;
 
-    HttpFront(FrontLimits limits, Handler handler, Refusal refusal);
+    HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission = nullptr);
     ~HttpFront();
     HttpFront(const HttpFront&) = delete;
     HttpFront& operator=(const HttpFront&) = delete;

@@ -122,6 +122,7 @@ CallResult Registry::call(Database& db, const CallRequest& req, const Session* s
     }
     if (session) {
         for (int i = 0; i < req.args.size(); ++i) {
+            if (e.args[i] != ArgKind::Branch && e.args[i] != ArgKind::Operator) continue;
             const QString v = req.args[i].toString();
             if (e.args[i] == ArgKind::Branch && !session->mayUse(v))
                 throw Forbidden(QString("%1: o operador %2 não tem acesso à filial %3.").arg(req.method, session->operatorCode, v));

@@ -8,6 +8,7 @@
 #include <core/errors.h>
 #include <core/httptransport.h>
 
+#include <support/testsession.h>
 #include <server/appserver.h>
 #include <server/database.h>
 #include <server/demodata.h>
@@ -44,6 +45,7 @@ protected:
         srv = std::make_unique<server::AppServer>(*db, o);
         srv->bind();
         runner = std::thread([this] { srv->run(); });
+        testsupport::logIn(*db, srv->port());
 
         for (core::TNetConnection* c : {&cancel, &situ}) {
             c->setTransport(&transport);

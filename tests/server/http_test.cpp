@@ -3,6 +3,7 @@
 #include "serverfixture.h"
 
 #include <server/appserver.h>
+#include <support/testsession.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -59,6 +60,7 @@ protected:
         srv = std::make_unique<server::AppServer>(*db, o);
         srv->bind();
         runner = std::thread([this] { srv->run(); });
+        token = testsupport::tokenFor(*db, srv->port());
     }
     void TearDown() override
     {
@@ -75,12 +77,13 @@ protected:
         c.set_read_timeout(30);
         return c;
     }
-    Answer post(const std::string& body)
+    Answer post(const std::string& body, const QString& as = QString())
     {
         auto c = client();
-        return parse(c.Post("/call", body, "application/json"));
+        return parse(c.Post("/call", testsupport::bearer(as.isEmpty() ? token : as), body, "application/json"));
     }
 
+    QString token;
     std::unique_ptr<server::AppServer> srv;
     std::thread runner;
 };
@@ -191,13 +194,15 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
         }
         const core::DataPacket loaded = listEntries("0001");
         const std::string bodyA = request(server::kCancelNotaServer, "CancelaNota",
-                                          {"0001", tick(loaded, all.mid(0, 14)), "0001", "opA", "T"});
+                                          {"0001", tick(loaded, all.mid(0, 14)), "0001", "OPA", "T"});
         const std::string bodyB = request(server::kCancelNotaServer, "CancelaNota",
-                                          {"0001", tick(loaded, all.mid(6, 14)), "0001", "opB", "T"});
+                                          {"0001", tick(loaded, all.mid(6, 14)), "0001", "OPB", "T"});
+        const QString tokenA = testsupport::tokenFor(*db, srv->port(), "OPA");
+        const QString tokenB = testsupport::tokenFor(*db, srv->port(), "OPB");
         Answer a, b;
         std::latch go(2);
-        std::thread ta([&] { go.arrive_and_wait(); a = post(bodyA); });
-        std::thread tb([&] { go.arrive_and_wait(); b = post(bodyB); });
+        std::thread ta([&] { go.arrive_and_wait(); a = post(bodyA, tokenA); });
+        std::thread tb([&] { go.arrive_and_wait(); b = post(bodyB, tokenB); });
         ta.join();
         tb.join();
         ASSERT_EQ(a.http, 200);
@@ -211,7 +216,7 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
         EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUS = 'C'"), 20);
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 20);
         EXPECT_EQ(count("SELECT COUNT(*) FROM (SELECT NRLANCTONF FROM AUDITCANC GROUP BY NRLANCTONF HAVING COUNT(*) > 1) X"), 0);
-        EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "opA" : "opB"}), 14);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "OPA" : "OPB"}), 14);
         EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'N'"), 0);
     }
 }
@@ -244,10 +249,11 @@ TEST(ServerStop, RunningCallsFinishBeforeTheServerStops)
     server::AppServer srv(db, o, slow);
     srv.bind();
     std::thread runner([&] { srv.run(); });
+    const QString token = testsupport::tokenFor(db, srv.port());
     Answer inFlight;
     std::thread caller([&] {
         httplib::Client c("127.0.0.1", srv.port());
-        inFlight = parse(c.Post("/call", request(server::kSituacaoServer, "GetSituacao",
+        inFlight = parse(c.Post("/call", testsupport::bearer(token), request(server::kSituacaoServer, "GetSituacao",
                                                  {"2", "C", "K", "SP", "01", "35", "1", "I"}), "application/json"));
     });
     slow->entered.wait();

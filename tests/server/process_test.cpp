@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <support/testsession.h>
+
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -49,6 +51,12 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     demo.start(EXP_APPSERVER_BIN, {"demo", "--db", db, "--entries", "300", "--seed", "5"});
     ASSERT_TRUE(demo.waitForFinished(60000));
     ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
+    QProcess op;  // the password comes on standard input, never in the arguments
+    op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", db, "--branches", "0001"});
+    op.write((testsupport::kPassword + "\n").toUtf8());
+    op.closeWriteChannel();
+    ASSERT_TRUE(op.waitForFinished(60000));
+    ASSERT_EQ(op.exitCode(), 0) << op.readAllStandardError().toStdString();
 
     QProcess srv;
     srv.start(EXP_APPSERVER_BIN, {"serve", "--db", db, "--port", "0", "--threads", "4"});
@@ -61,7 +69,12 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     auto h = c.Get("/health");
     ASSERT_TRUE(h);
     EXPECT_EQ(h->status, 200);
-    auto r = c.Post("/call", R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})", "application/json");
+    const char* getExp = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})";
+    auto refused = c.Post("/call", getExp, "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);  // no session, loopback or not
+    const QString token = core::HttpTransport::shared().login("127.0.0.1", port, "TESTE", testsupport::kPassword).token;
+    auto r = c.Post("/call", testsupport::bearer(token), getExp, "application/json");
     ASSERT_TRUE(r);
     EXPECT_NE(r->body.find("\"status\":\"ok\""), std::string::npos);
 
