@@ -159,3 +159,48 @@ TEST(Shell, LoadBPLPassesTheParameterToLoadProc)
     EXPECT_GE(loads(), 1);
     EXPECT_THROW(core::LoadBPL("NOENTRY", core::Variant("M")), core::Error);
 }
+
+TEST(Shell, ModuleFolderOthersCanWriteIsRefused)
+{
+    QTemporaryDir dir;
+    const QString lib = dir.filePath(QStringLiteral("PKG_SAMPLE.so"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(EXP_MODULE_DIR "/PKG_SAMPLE.so"), lib));
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    const auto readers = QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    shell::ShellConfig c = sampleConfig();
+    c.moduleDir = dir.path();
+    shell::ShellWindow w(c);
+    core::ScriptedHost h;
+    for (const auto& [folder, file] : {std::pair{owner | readers | QFile::WriteOther, owner | readers},
+                                       std::pair{owner | readers | QFile::WriteGroup, owner | readers},
+                                       std::pair{owner | readers, owner | readers | QFile::WriteOther}}) {
+        QFile::setPermissions(dir.path(), folder);
+        QFile::setPermissions(lib, file);
+        h.clearShown();
+        EXPECT_FALSE(w.openModule("SAMPLE"));
+        ASSERT_EQ(h.shown().size(), 1);
+        EXPECT_TRUE(h.shown().at(0).text.contains(QStringLiteral("outros usuários"))) << qPrintable(h.shown().at(0).text);
+    }
+    QFile::setPermissions(dir.path(), owner | readers);
+    QFile::setPermissions(lib, owner | readers);
+    EXPECT_TRUE(w.openModule("SAMPLE"));
+    w.area()->closeAllSubWindows();
+}
+
+TEST(ShellConfig, DatabasePasswordOnlyFromAnOwnerOnlyFile)
+{
+    shell::ShellConfig c;
+    EXPECT_FALSE(c.applyArguments({"--db-password", "segredo"}).isEmpty());
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("shell.ini"));
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Banco]\nSenha=segredo\n[Sessao]\nCredenciais=cred\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    EXPECT_THROW(c.readIni(ini), core::Error);
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    c.readIni(ini);
+    EXPECT_EQ(c.dbPassword, QStringLiteral("segredo"));
+    EXPECT_EQ(c.credentialsFile, dir.filePath(QStringLiteral("cred")));
+}
