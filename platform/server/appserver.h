@@ -24,7 +24,7 @@ namespace server {
 /// The default body limit: the largest entry list the screen may send back
 /// (kMaxListEntries rows of the widest entry row, kMaxEntryRowBytes) with
 /// room for the call's other arguments. See docs/security.md.
-constexpr std::size_t kMaxEntryRowBytes = 420;
+constexpr std::size_t kMaxEntryRowBytes = 448;
 std::size_t defaultMaxBody();
 
 struct ServerOptions {

@@ -207,3 +207,26 @@ TEST(OperatorAccounts, BranchListsAndCodesAreChecked)
     EXPECT_THROW(server::parseBranchList("ab"), core::Error);
     EXPECT_EQ(server::logSafe("a\nb\x1b[31m\\"), "a\\nb\\u001b[31m\\\\");
 }
+
+// The default body limit holds the largest entry list the screen may send
+// back: kMaxListEntries rows, each at most kMaxEntryRowBytes on the wire.
+TEST_P(Sessions, DefaultBodyLimitHoldsTheLargestEntryList)
+{
+    const QString wide50 = QString(50, QChar(0x00C7));  // "Ç": two bytes each in UTF-8
+    sql("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, CDCLIENTE, NMRAZSOCCLIE, NRNOTAFISC, "
+        "DTEMISSAO, IDSISTEMA, NMFANTCLIE, IDSTATUS, IDSTATUSNFE, CDFILIEMIT, NRACESSONFE, CDEMPRESA, IDTIPOEMISNFE, CDINSCESTA, "
+        "NRVERSAO) VALUES ('0001','9999999999',?,'9999999999','9999999999',?,?,?,?,'ZZZ',?,'P','R','0001',?,'01','1',?,2147483647)",
+        {kDay, QString(21, '9'), wide50, QString(20, '9'), kDay, wide50, QString(50, '9'), QString(16, '9')});
+    core::DataPacket one = listEntries("0001");
+    const int widest = one.fieldIndex("NRLANCTONF");
+    core::DataPacket only(one.fields());
+    for (const auto& row : one.rows())
+        if (row[size_t(widest)].toString() == "9999999999") only.appendRow(row);
+    ASSERT_EQ(only.rowCount(), 1);
+    const core::DataPacket empty(one.fields());
+    const qsizetype rowBytes = core::codec::encodePacket(only).size() - core::codec::encodePacket(empty).size();
+    EXPECT_LE(rowBytes, qsizetype(server::kMaxEntryRowBytes));
+    EXPECT_GT(rowBytes, qsizetype(server::kMaxEntryRowBytes) * 3 / 4) << "the documented row size is far from the real one";
+    EXPECT_GE(server::defaultMaxBody(), std::size_t(server::kMaxListEntries) * std::size_t(rowBytes));
+    EXPECT_GE(server::kMaxListEntries, 200000);  // the large-list case fits
+}

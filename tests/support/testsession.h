@@ -41,6 +41,14 @@ inline QString logIn(server::Database& db, int port, const QString& code = kOper
     return core::context().sessionToken;
 }
 
+/// Logs the test operator in at 127.0.0.1:port when a server of another
+/// process already holds it (ensureOperator ran there).
+inline QString logInAt(int port, const QString& code = kOperator)
+{
+    core::login(core::HttpTransport::shared(), QStringLiteral("127.0.0.1"), port, code, kPassword);
+    return core::context().sessionToken;
+}
+
 /// A session token for a raw HTTP client, without touching the process's session.
 inline QString tokenFor(server::Database& db, int port, const QString& code = kOperator,
                         const QStringList& branches = {QStringLiteral("*")})
