@@ -4,6 +4,7 @@
 #include "picklist.h"
 
 #include <QDateTime>
+#include <QLocale>
 #include <QSet>
 #include <QSqlQuery>
 
@@ -377,9 +378,9 @@ Variant getLanctoNF(CallContext& c)
     exec(q);
     core::DataPacket p = packetFromQuery(q, kLanctoCols);
     if (p.rowCount() > kMaxListEntries)
-        throw core::ServerError(QString("A consulta encontrou mais de %L1 lançamentos, o máximo que a tela carrega. "
+        throw core::ServerError(QString("A consulta encontrou mais de %1 lançamentos, o máximo que a tela carrega. "
                                         "Restrinja o filtro (período, rotas ou expedições) e consulte de novo.")
-                                    .arg(kMaxListEntries));
+                                    .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(kMaxListEntries)));
     return p;
 }
 

@@ -251,8 +251,11 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
     if (token.size() != 64) return std::nullopt;
     for (QChar c : token)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+    // One query: the session, its operator (active) and their branches.
     QSqlDatabase conn = db_.connection();
-    QSqlQuery q = prepare(conn, "SELECT S.CDOPERADOR, O.NMOPERADOR FROM SESSAO S JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
+    QSqlQuery q = prepare(conn, "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
+                                "JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
+                                "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = S.CDOPERADOR "
                                 "WHERE S.CDSESSAO = ? AND S.DTHREXPIRA > ? AND O.IDATIVO = 'S'");
     q.addBindValue(tokenDigest(token));
     q.addBindValue(QDateTime::currentSecsSinceEpoch());
@@ -262,14 +265,12 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
     s.operatorCode = q.value(0).toString();
     s.operatorName = q.value(1).toString();
     s.address = address;
-    QSqlQuery b = prepare(conn, "SELECT CDFILIAL FROM OPERFILIAL WHERE CDOPERADOR = ?");
-    b.addBindValue(s.operatorCode);
-    exec(b);
-    while (b.next()) {
-        const QString br = b.value(0).toString();
+    do {
+        if (q.value(2).isNull()) continue;
+        const QString br = q.value(2).toString();
         if (br == "*") s.allBranches = true;
         else s.branches.insert(br);
-    }
+    } while (q.next());
     return s;
 }
 
