@@ -123,48 +123,40 @@ void requireOperator(QSqlDatabase& conn, const QString& code)
 }
 } // namespace
 
-void Operators::endSessions(QSqlDatabase& conn, const QString& code)
+namespace {
+// One change of an operator's row, refused for an unknown code; `endAll` ends
+// their sessions in the same transaction.
+void changeOperator(Database& db, const QString& code, const QString& set, const QVariant& value, bool endAll)
 {
-    QSqlQuery q = prepare(conn, "DELETE FROM SESSAO WHERE CDOPERADOR = ?");
+    QSqlDatabase conn = db.connection();
+    Transaction tx(db, conn);
+    requireOperator(conn, code);
+    QSqlQuery q = prepare(conn, QString("UPDATE OPERADOR SET %1 = ? WHERE CDOPERADOR = ?").arg(set));
+    q.addBindValue(value);
     q.addBindValue(code);
     exec(q);
+    if (endAll) {
+        QSqlQuery d = prepare(conn, "DELETE FROM SESSAO WHERE CDOPERADOR = ?");
+        d.addBindValue(code);
+        exec(d);
+    }
+    tx.commit();
 }
+} // namespace
 
 void Operators::setPassword(const QString& code, const QString& password)
 {
-    const QString h = hash(password);
-    QSqlDatabase conn = db_.connection();
-    Transaction tx(db_, conn);
-    requireOperator(conn, code);
-    QSqlQuery q = prepare(conn, "UPDATE OPERADOR SET DSSENHAHASH = ? WHERE CDOPERADOR = ?");
-    q.addBindValue(h);
-    q.addBindValue(code);
-    exec(q);
-    endSessions(conn, code);
-    tx.commit();
+    changeOperator(db_, code, "DSSENHAHASH", hash(password), true);
 }
 
 void Operators::disable(const QString& code)
 {
-    QSqlDatabase conn = db_.connection();
-    Transaction tx(db_, conn);
-    requireOperator(conn, code);
-    QSqlQuery q = prepare(conn, "UPDATE OPERADOR SET IDATIVO = 'N' WHERE CDOPERADOR = ?");
-    q.addBindValue(code);
-    exec(q);
-    endSessions(conn, code);
-    tx.commit();
+    changeOperator(db_, code, "IDATIVO", "N", true);
 }
 
 void Operators::enable(const QString& code)
 {
-    QSqlDatabase conn = db_.connection();
-    Transaction tx(db_, conn);
-    requireOperator(conn, code);
-    QSqlQuery q = prepare(conn, "UPDATE OPERADOR SET IDATIVO = 'S' WHERE CDOPERADOR = ?");
-    q.addBindValue(code);
-    exec(q);
-    tx.commit();
+    changeOperator(db_, code, "IDATIVO", "S", false);
 }
 
 void Operators::setBranches(const QString& code, const QStringList& branches)

@@ -86,7 +86,6 @@ public:
     static constexpr int kMaxCode = 20;
 
 private:
-    void endSessions(QSqlDatabase& conn, const QString& code);
     QString hash(const QString& password) const;
     Database& db_;
     PasswordCost cost_;

@@ -91,16 +91,12 @@ protected:
         ServerDb::SetUp();
         if (IsSkipped()) return;
         server::ServerOptions o;
-        o.port = 0;
         o.threads = 8;
         o.maxBody = 2u << 20;
         o.headerTimeoutMs = 1000;
         o.bodyTimeoutMs = 2000;
         o.perAddress = 8;
-        o.log = false;
-        srv = std::make_unique<server::AppServer>(*db, o);
-        srv->bind();
-        runner = std::thread([this] { srv->run(); });
+        srv = std::make_unique<Served>(*db, o);
         token = testsupport::tokenFor(*db, srv->port());
         addEntry("0001", "0000000001");
         addItem("0001", "0000000001", "0001", "P1", 2);
@@ -116,17 +112,12 @@ protected:
             EXPECT_LT(good->slowestMs(), 2000) << "the well-behaved client waited too long";
             EXPECT_LT(testsupport::residentBytes() - rss0, 200l << 20) << "the attack cost too much memory";
         }
-        if (srv) {
-            srv->stop();
-            runner.join();
-            srv.reset();
-        }
+        srv.reset();
         ServerDb::TearDown();
     }
     static std::string statusLine(const std::string& answer) { return answer.substr(0, answer.find("\r\n")); }
 
-    std::unique_ptr<server::AppServer> srv;
-    std::thread runner;
+    std::unique_ptr<Served> srv;
     QString token;
     std::unique_ptr<GoodClient> good;
     long rss0 = 0;
@@ -240,10 +231,10 @@ TEST_P(Hostile, ConnectionsFromOneAddressAreCapped)
     int open = 0;
     for (auto& s : many) open += s.closedWithin(50ms) ? 0 : 1;
     EXPECT_EQ(open, 8);
-    EXPECT_EQ(srv->openConnections(kAttacker), 8);
+    EXPECT_EQ((*srv)->openConnections(kAttacker), 8);
     many.clear();
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ(srv->openConnections(kAttacker), 0);  // closing them frees the address's places
+    EXPECT_EQ((*srv)->openConnections(kAttacker), 0);  // closing them frees the address's places
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Hostile, ::testing::Values("sqlite"), servertest::backendName);

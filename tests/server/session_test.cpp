@@ -17,17 +17,6 @@
 
 using namespace servertest;
 
-namespace {
-
-std::string request(const QString& server, const QString& method, const core::VariantArray& args)
-{
-    QJsonArray a;
-    for (const Variant& v : args) a << core::codec::variantToJson(v);
-    return QJsonDocument(QJsonObject{{"server", server}, {"method", method}, {"args", a}}).toJson(QJsonDocument::Compact).toStdString();
-}
-
-} // namespace
-
 class Sessions : public ServerDb {
 protected:
     void SetUp() override
@@ -35,12 +24,8 @@ protected:
         ServerDb::SetUp();
         if (IsSkipped()) return;
         server::ServerOptions o;
-        o.port = 0;
         o.threads = 4;
-        o.log = false;
-        srv = std::make_unique<server::AppServer>(*db, o);
-        srv->bind();
-        runner = std::thread([this] { srv->run(); });
+        srv = std::make_unique<Served>(*db, o);
         testsupport::ensureOperator(*db, "ANA", testsupport::kPassword, {"0001"});
         testsupport::ensureOperator(*db, "BETO", testsupport::kPassword, {"0002"});
         ana = testsupport::tokenFor(*db, srv->port(), "ANA");
@@ -50,11 +35,7 @@ protected:
     }
     void TearDown() override
     {
-        if (srv) {
-            srv->stop();
-            runner.join();
-            srv.reset();
-        }
+        srv.reset();
         ServerDb::TearDown();
     }
     /// HTTP status and "message" of a call made with `token`.
@@ -69,7 +50,7 @@ protected:
     }
     std::string cancelEntry(const QString& op, const QString& branch = "0001", const QString& nr = "0000000001")
     {
-        return request(server::kCancelNotaServer, "CancelaNota", {branch, tick(listEntries(branch), {nr}), branch, op, "T"});
+        return callBody(server::kCancelNotaServer, "CancelaNota", {branch, tick(listEntries(branch), {nr}), branch, op, "T"});
     }
     void expectNothingChanged()
     {
@@ -79,8 +60,7 @@ protected:
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 0);
     }
 
-    std::unique_ptr<server::AppServer> srv;
-    std::thread runner;
+    std::unique_ptr<Served> srv;
     QString ana;
 };
 
@@ -99,11 +79,11 @@ TEST_P(Sessions, CallsWithoutALiveSessionAreRefusedAndChangeNothing)
 
     // Disabled: a live session ends with its operator, at once.
     const QString again = testsupport::tokenFor(*db, srv->port(), "ANA");
-    EXPECT_EQ(post(request(server::kCancelNotaServer, "GetExp", {"0001"}), again).first, 200);
-    srv->operators().disable("ANA");
+    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "GetExp", {"0001"}), again).first, 200);
+    (*srv)->operators().disable("ANA");
     EXPECT_EQ(post(body, again).first, 401);
     EXPECT_THROW(testsupport::tokenFor(*db, srv->port(), "ANA"), core::SessionError);
-    srv->operators().enable("ANA");
+    (*srv)->operators().enable("ANA");
 
     // Logged out.
     const QString third = testsupport::tokenFor(*db, srv->port(), "ANA");
@@ -129,8 +109,8 @@ TEST_P(Sessions, LoginRefusesWrongPasswordsWithOneTextAndStoresNoSecrets)
     EXPECT_EQ(count("SELECT COUNT(*) FROM SESSAO WHERE CDSESSAO = ?", {ana}), 0);  // only a digest of the token is kept
     EXPECT_EQ(count("SELECT COUNT(*) FROM SESSAO WHERE CDOPERADOR = 'ANA'"), 1);
     // A new password ends the sessions opened with the old one.
-    srv->operators().setPassword("ANA", "outra-senha-longa");
-    EXPECT_EQ(post(request(server::kCancelNotaServer, "GetExp", {"0001"}), ana).first, 401);
+    (*srv)->operators().setPassword("ANA", "outra-senha-longa");
+    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "GetExp", {"0001"}), ana).first, 401);
     EXPECT_THROW(server::Operators(*db).setPassword("ANA", "curta"), core::Error);
 }
 
@@ -143,9 +123,9 @@ TEST_P(Sessions, OperatorAndBranchArgumentsMustFitTheSession)
     const core::VariantArray itemArgs{"0001", call(server::kCancelNotaServer, "GetItem", {"0001", "0000000001"})[0],
                                       "0000000001", "0000000001", stockNr("0000000001"), core::Date{double(kDay)},
                                       "0001", "BETO"};
-    EXPECT_EQ(post(request(server::kCancelNotaServer, "CancelaItemNf", itemArgs), ana).first, 403);
+    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "CancelaItemNf", itemArgs), ana).first, 403);
     core::VariantArray situ{"BETO", "0001", "0000000001", "R", "A", "2", "C", "K", "SP", "35", "1", "01", "I"};
-    EXPECT_EQ(post(request(server::kSituacaoServer, "GetAtual_Situ", situ), ana).first, 403);
+    EXPECT_EQ(post(callBody(server::kSituacaoServer, "GetAtual_Situ", situ), ana).first, 403);
 
     // A branch the operator may not use, in every method that names one.
     const std::pair<const char*, core::VariantArray> branchCalls[] = {
@@ -161,14 +141,14 @@ TEST_P(Sessions, OperatorAndBranchArgumentsMustFitTheSession)
         {"GetGradePesq", {"0002", double(kDay), double(kDay)}},
     };
     for (const auto& [method, args] : branchCalls) {
-        const auto r = post(request(server::kCancelNotaServer, method, args), ana);
+        const auto r = post(callBody(server::kCancelNotaServer, method, args), ana);
         EXPECT_EQ(r.first, 403) << method;
         EXPECT_TRUE(r.second.contains("0002")) << method << " " << qPrintable(r.second);
     }
     EXPECT_EQ(post(cancelEntry("ANA", "0002", "0000000002"), ana).first, 403);
     situ[0] = "ANA";
     situ[1] = "0002";
-    EXPECT_EQ(post(request(server::kSituacaoServer, "GetAtual_Situ", situ), ana).first, 403);
+    EXPECT_EQ(post(callBody(server::kSituacaoServer, "GetAtual_Situ", situ), ana).first, 403);
     expectNothingChanged();
 
     // The allowed call goes through, and the audit holds the session's operator and address.
@@ -182,20 +162,14 @@ TEST_P(Sessions, OperatorAndBranchArgumentsMustFitTheSession)
 TEST_P(Sessions, SessionsLiveInTheDatabaseSoAnyInstanceAcceptsThem)
 {
     server::ServerOptions o;
-    o.port = 0;
     o.threads = 2;
-    o.log = false;
-    server::AppServer second(*db, o);
-    second.bind();
-    std::thread run2([&] { second.run(); });
+    Served second(*db, o);
     httplib::Client c("127.0.0.1", second.port());
-    auto r = c.Post("/call", testsupport::bearer(ana), request(server::kCancelNotaServer, "GetExp", {"0001"}), "application/json");
+    auto r = c.Post("/call", testsupport::bearer(ana), callBody(server::kCancelNotaServer, "GetExp", {"0001"}), "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     core::HttpTransport::shared().logout("127.0.0.1", second.port(), ana);
-    EXPECT_EQ(post(request(server::kCancelNotaServer, "GetExp", {"0001"}), ana).first, 401);  // ended for the first too
-    second.stop();
-    run2.join();
+    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "GetExp", {"0001"}), ana).first, 401);  // ended for the first too
 }
 
 SERVER_BACKENDS(Sessions);
