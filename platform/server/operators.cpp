@@ -47,6 +47,16 @@ bool validCode(const QString& code)
 
 const QString kRefused = QStringLiteral("Operador ou senha inválidos.");
 
+void insertBranches(QSqlDatabase& conn, const QString& code, const QStringList& branches)
+{
+    for (const QString& b : branches) {
+        QSqlQuery f = prepare(conn, "INSERT INTO OPERFILIAL (CDOPERADOR, CDFILIAL) VALUES (?, ?)");
+        f.addBindValue(code);
+        f.addBindValue(b);
+        exec(f);
+    }
+}
+
 } // namespace
 
 QStringList parseBranchList(const QString& text)
@@ -104,12 +114,7 @@ void Operators::add(const QString& code, const QString& name, const QString& pas
     q.addBindValue(name.left(60));
     q.addBindValue(h);
     exec(q);
-    for (const QString& b : branches) {
-        QSqlQuery f = prepare(conn, "INSERT INTO OPERFILIAL (CDOPERADOR, CDFILIAL) VALUES (?, ?)");
-        f.addBindValue(code);
-        f.addBindValue(b);
-        exec(f);
-    }
+    insertBranches(conn, code, branches);
     tx.commit();
 }
 
@@ -167,12 +172,7 @@ void Operators::setBranches(const QString& code, const QStringList& branches)
     QSqlQuery d = prepare(conn, "DELETE FROM OPERFILIAL WHERE CDOPERADOR = ?");
     d.addBindValue(code);
     exec(d);
-    for (const QString& b : branches) {
-        QSqlQuery f = prepare(conn, "INSERT INTO OPERFILIAL (CDOPERADOR, CDFILIAL) VALUES (?, ?)");
-        f.addBindValue(code);
-        f.addBindValue(b);
-        exec(f);
-    }
+    insertBranches(conn, code, branches);
     tx.commit();
 }
 
