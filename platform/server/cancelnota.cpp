@@ -370,18 +370,24 @@ Variant getLanctoNF(CallContext& c)
         sql += " AND NRGRADEPED = ?";
         binds << grade;
     }
-    // One row past the cap tells a list that is too long without reading it all.
-    sql += QString(" ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO LIMIT %1").arg(kMaxListEntries + 1);
+    // Counting at most one row past the cap tells a list that is too long
+    // before any row of it is read into a packet.
     QSqlDatabase conn = c.db.connection();
+    {
+        QSqlQuery n = prepare(conn, QString("SELECT COUNT(*) FROM (SELECT 1 FROM LANCTONF %1 LIMIT %2) X")
+                                        .arg(sql.mid(sql.indexOf("WHERE ")), QString::number(kMaxListEntries + 1)));
+        for (const QVariant& b : binds) n.addBindValue(b);
+        exec(n);
+        if (n.next() && n.value(0).toLongLong() > kMaxListEntries)
+            throw core::ServerError(QString("A consulta encontrou mais de %1 lançamentos, o máximo que a tela carrega. "
+                                            "Restrinja o filtro (período, rotas ou expedições) e consulte de novo.")
+                                        .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(kMaxListEntries)));
+    }
+    sql += " ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO";
     QSqlQuery q = prepare(conn, sql);
     for (const QVariant& b : binds) q.addBindValue(b);
     exec(q);
-    core::DataPacket p = packetFromQuery(q, kLanctoCols);
-    if (p.rowCount() > kMaxListEntries)
-        throw core::ServerError(QString("A consulta encontrou mais de %1 lançamentos, o máximo que a tela carrega. "
-                                        "Restrinja o filtro (período, rotas ou expedições) e consulte de novo.")
-                                    .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(kMaxListEntries)));
-    return p;
+    return packetFromQuery(q, kLanctoCols);
 }
 
 Variant getItem(CallContext& c)
