@@ -89,3 +89,30 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     after.set_connection_timeout(1);
     EXPECT_FALSE(after.Get("/health"));
 }
+
+TEST(AppServerProcess, OperatorCommandsTakePasswordsOnlyFromStdin)
+{
+    QTemporaryDir dir;
+    const QString db = "sqlite:" + dir.filePath("ops.db");
+    auto run = [&](const QStringList& args, const QByteArray& input = {}) {
+        QProcess p;
+        p.start(EXP_APPSERVER_BIN, args);
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(60000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+    };
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "curta\n").first, 1);
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "uma-senha-boa\n").first, 0);
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db}, "uma-senha-boa\n").first, 1);  // exists already
+    EXPECT_EQ(run({"operator", "branches", "ANA", "0003", "--db", db}).first, 0);
+    EXPECT_EQ(run({"operator", "disable", "ANA", "--db", db}).first, 0);
+    EXPECT_EQ(run({"operator", "passwd", "ANA", "--db", db}, "outra-senha-boa\n").first, 0);
+    const auto shown = run({"operator", "show", "ANA", "--db", db});
+    EXPECT_EQ(shown.first, 0);
+    EXPECT_TRUE(shown.second.contains("ANA\tAna\tinativo\t0003")) << qPrintable(shown.second);
+    EXPECT_EQ(run({"operator", "disable", "NINGUEM", "--db", db}).first, 1);
+    // A database password on the command line is refused before anything is opened.
+    EXPECT_EQ(run({"serve", "--db", "postgres:host=127.0.0.1 dbname=x password=segredo"}).first, 2);
+    EXPECT_EQ(run({"operator", "show", "ANA", "--db", "postgres:dbname=x password=segredo"}).first, 2);
+}

@@ -204,3 +204,29 @@ TEST_P(Sessions, DefaultBodyLimitHoldsTheLargestEntryList)
     EXPECT_GE(server::defaultMaxBody(), std::size_t(server::kMaxListEntries) * std::size_t(rowBytes));
     EXPECT_GE(server::kMaxListEntries, 200000);  // the large-list case fits
 }
+
+namespace {
+// An authority port whose database fails, with details the caller must not see.
+class BrokenAuthority : public server::SefazPort {
+public:
+    server::SefazAnswer query(server::Database&, const server::SefazQuery&) override
+    {
+        throw server::InternalError("Erro de banco de dados: senha do usuário exp_rw recusada [SELECT ...]");
+    }
+};
+} // namespace
+
+TEST_P(Sessions, InternalFailuresShowOnlyAReference)
+{
+    Served broken(*db, server::ServerOptions{}, std::make_shared<BrokenAuthority>());
+    httplib::Client c("127.0.0.1", broken.port());
+    auto r = c.Post("/call", testsupport::bearer(ana),
+                    callBody(server::kSituacaoServer, "GetSituacao", {"2", "C", "K", "SP", "01", "35", "1", "I"}),
+                    "application/json");
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 500);
+    const QString message = QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value("message").toString();
+    EXPECT_TRUE(message.startsWith("Falha interna do servidor (referência ")) << qPrintable(message);
+    EXPECT_FALSE(message.contains("senha")) << qPrintable(message);
+    EXPECT_FALSE(message.contains("SELECT")) << qPrintable(message);
+}
