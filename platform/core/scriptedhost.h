@@ -31,11 +31,11 @@ class ScriptedHost : public HostServices {
 public:
     /// One thing shown to the user, in the order shown.
     struct Shown {
-        QString kind;              ///< "message", "pick", "pickRows", "find", "login" (text: the reason shown)
+        QString kind;              ///< "message", "pick", "pickRows", "find", "form", "login" (text: the reason shown)
         MsgKind msgKind = MsgKind::Information; ///< for messages
         QString text;              ///< message text; for pickers the empty-list text
         QList<MsgButton> buttons;  ///< for messages
-        QString title;             ///< for pickers
+        QString title;             ///< for pickers; for forms the window title
     };
 
     ScriptedHost();
@@ -58,6 +58,14 @@ public:
     ScriptedHost& login(const QString& operador, const QString& senha);
     /// The next login dialog is cancelled.
     ScriptedHost& cancelLogin();
+    /// The next modal form ends by a click on its button of this objectName.
+    ScriptedHost& formClick(const QString& buttonName);
+    /// The next modal form is closed by its close box (or Alt+F4).
+    ScriptedHost& formCloseBox();
+    /// The next modal form is left with Escape.
+    ScriptedHost& formEscape();
+    /// Runs on every modal form before it is answered (to read what it shows).
+    std::function<void(QObject& form)> inspectForm;
 
     // --- what happened -----------------------------------------------------------
     const QList<Shown>& shown() const { return shown_; }
@@ -66,7 +74,10 @@ public:
     /// Prompts that found no scripted answer, as "<kind> <text>".
     const QStringList& unanswered() const { return unanswered_; }
     /// Scripted answers nobody asked for.
-    int pendingAnswers() const { return int(answers_.size() + picks_.size() + finds_.size() + logins_.size()); }
+    int pendingAnswers() const
+    {
+        return int(answers_.size() + picks_.size() + finds_.size() + forms_.size() + logins_.size());
+    }
     void clearShown() { shown_.clear(); }
 
     int animationDepth() const { return animDepth_; }
@@ -90,6 +101,7 @@ public:
     bool pickRow(ClientDataset& ds, const QString& title, const QString& emptyText) override;
     bool pickRows(ClientDataset& ds, const QString& keyField, const QString& title, QString& result) override;
     void find(ClientDataset& ds) override;
+    void runModal(QObject& form) override;
     void startAnimation(QObject* owner, int kind, const QString& caption) override;
     void stopAnimation(QObject* owner) override;
     void pushBusyCursor() override;
@@ -110,6 +122,7 @@ private:
     std::deque<MsgButton> answers_;
     std::deque<Pick> picks_;
     std::deque<int> finds_;
+    std::deque<QString> forms_; ///< button objectName, or kCloseBox / kEscape
     struct LoginAnswer {
         bool cancel = false;
         QString operador, senha;
