@@ -39,7 +39,7 @@ struct CallRequest {
     QString method;
     std::vector<Variant> args;
     std::vector<bool> byRef;
-    QString token;  ///< the session the call runs in (Authorization: Bearer)
+    QString token = {};  ///< the session the call runs in (Authorization: Bearer)
 };
 
 /// What a successful login gives.

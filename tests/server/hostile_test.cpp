@@ -135,7 +135,9 @@ TEST_P(Hostile, OversizedChunkedBodyIsCutAtTheLimit)
     EXPECT_LT(sent, size_t(64) << 20) << "the server kept reading past its limit";
     EXPECT_LT(Clock::now() - t0, 10s);
     const std::string answer = s.readAll(3s);
-    if (!answer.empty()) EXPECT_EQ(statusLine(answer), "HTTP/1.1 413 Payload Too Large");
+    if (!answer.empty()) {  // the refusal may be lost to the reset of a connection still sending
+        EXPECT_EQ(statusLine(answer), "HTTP/1.1 413 Payload Too Large");
+    }
 }
 
 TEST_P(Hostile, DeclaredOversizedAndEncodedBodiesAreRefusedUnread)
