@@ -190,15 +190,24 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
     httplib::Error err = httplib::Error::Success;
     runBlocking([&] {
         // A fresh client: a health check must see the server as it is now.
+        // Bounded like a call: a small answer, never inflated, within the deadline.
         httplib::Client c(host.toStdString(), port);
         c.set_tcp_nodelay(true);
+        c.set_decompress(false);
         c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
-        c.set_read_timeout(std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000)));
-        auto res = c.Get(path);
-        if (res)
-            status = res->status;
-        else
-            err = res.error();
+        const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000));
+        c.set_read_timeout(deadline);
+        httplib::Request req;
+        req.method = "GET";
+        req.path = path;
+        BoundedAnswer answer(64 << 10);
+        answer.attach(req);
+        httplib::Response res;
+        CallDeadline watch(deadline, [&c] { c.stop(); });
+        if (c.send(req, res, err) && !answer.tooBig && !answer.encoded)
+            status = res.status;
+        else if (err == httplib::Error::Success)
+            err = httplib::Error::Read;
     });
     if (err != httplib::Error::Success)
         throw ConnectionError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1 em %2: %3")
