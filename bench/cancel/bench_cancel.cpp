@@ -10,6 +10,7 @@
 // GetAtual_Situ with its warning), CancelaNota and the reload.
 // The server's share is the sum of its own handling time per call, read from
 // its call log.
+// The screen logs in as the test operator, as the shell's operator would.
 // Usage: bench_cancel [ticked=5000] [repeats=3]
 //        bench_cancel --pictures DIR   pictures of the confirmation and of a refusal
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
@@ -28,6 +29,7 @@
 #include <core/scriptedhost.h>
 
 #include <host/widgethost.h>
+#include <tests/support/testsession.h>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -162,6 +164,7 @@ Run runOnce(const QString& pristine, const QString& work, int wanted)
     {
         core::TransportInstall http(core::HttpTransport::shared());
         core::context().webPort = srv->port();
+        testsupport::logIn(db, srv->port());
         {
             QSqlDatabase hostDb = QSqlDatabase::addDatabase("QSQLITE", "bench_hostdb");
             hostDb.setDatabaseName(work);
@@ -270,6 +273,7 @@ int takePictures(const QString& folder)
     {
         core::TransportInstall http(core::HttpTransport::shared());
         core::context().webPort = srv.port();
+        testsupport::logIn(db, srv.port());
         {
             QSqlDatabase hostDb = QSqlDatabase::addDatabase("QSQLITE", "bench_hostdb");
             hostDb.setDatabaseName(file);
@@ -380,7 +384,6 @@ int main(int argc, char** argv)
     ctx.filial = "0001";
     ctx.nomeFilial = "Matriz";
     ctx.moduFili = false;
-    ctx.operador = "BENCH";
     ctx.webUrl = "127.0.0.1";
 
     double best = 1e9, bestServer = 0;

@@ -10,6 +10,8 @@
 #include <contracts/servers.h>
 
 #include <core/hostapi.h>
+#include <server/database.h>
+#include <tests/support/testsession.h>
 #include <host/dbgrid.h>
 
 #include <QSqlDatabase>
@@ -247,9 +249,16 @@ TEST_F(CancelEndToEnd, AListMadeStaleByASecondClientIsReloadedAndNothingIsCancel
     loadList();
     tick({nrs[0], nrs[1]});
 
-    // A second client cancels the third entry meanwhile.
+    // A second client, another operator in a session of its own, cancels the
+    // third entry meanwhile.
+    QString token;
+    {
+        server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("host.db")));
+        token = testsupport::tokenFor(db, server->port(), "OUTRO");
+    }
     TNetConnection other("netOutroCliente");
     other.ServerName = contracts::kRdmCancelNota;
+    other.Token = token;
     other.BeforeConnect = [](TNetConnection& c) {
         c.Host = WebURL();
         c.Port = WebPort();
