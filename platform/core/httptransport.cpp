@@ -207,24 +207,64 @@ CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequ
     const QString host = bareHost(hostIn);
     const QByteArray body = encodeRequest(req);
     int status = 0;
-    std::string answer;
+    AnswerReader answer(req);
     httplib::Error err = httplib::Error::Success;
     runBlocking([&] {
         std::unique_ptr<httplib::Client> c = d->checkout(host, port);
         d->applyTimeouts(*c);
-        auto res = c->Post("/call", body.constData(), size_t(body.size()), "application/json");
+        httplib::Request r;
+        r.method = "POST";
+        r.path = "/call";
+        r.set_header("Content-Type", "application/json");
+        r.body.assign(body.constData(), size_t(body.size()));
+        r.response_handler = [&](const httplib::Response& head) {
+            status = head.status;
+            return true;
+        };
+        // Each piece is decoded as it arrives, while the server goes on
+        // reading and writing; a malformed answer stops the reading.
+        r.content_receiver = [&](const char* data, size_t len, uint64_t, uint64_t) {
+            return answer.feed(data, qsizetype(len));
+        };
+        auto res = c->send(r);
         if (!res) {
             err = res.error();
-            return; // the client is dropped with its broken socket
+            return; // the client is dropped with its broken or unread socket
         }
         status = res->status;
-        answer = std::move(res->body);
         d->checkin(host, port, std::move(c));
     });
+    if (err == httplib::Error::Canceled)
+        return answer.finish(status); // refused while reading: says why
     if (err != httplib::Error::Success)
         throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
                                   .arg(req.server, endpoint(host, port), req.method, errorText(err)));
-    return decodeResponse(status, QByteArray::fromRawData(answer.data(), qsizetype(answer.size())), req);
+    return answer.finish(status);
+}
+
+HttpTransport::AnswerReader::AnswerReader(const CallRequest& req)
+    : req_(req), reader_(std::make_unique<codec::EnvelopeReader>())
+{
+}
+
+HttpTransport::AnswerReader::~AnswerReader() = default;
+
+bool HttpTransport::AnswerReader::feed(const char* data, qsizetype size)
+{
+    if (!fault_.isEmpty())
+        return false;
+    try {
+        reader_->feed(data, size);
+    } catch (const Error& e) {
+        fault_ = e.message();
+        return false;
+    }
+    return true;
+}
+
+qint64 HttpTransport::AnswerReader::size() const
+{
+    return reader_->size();
 }
 
 QByteArray HttpTransport::encodeRequest(const CallRequest& req)
@@ -253,6 +293,15 @@ QByteArray HttpTransport::encodeRequest(const CallRequest& req)
 
 CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& body, const CallRequest& req)
 {
+    AnswerReader r(req);
+    r.feed(body.constData(), body.size());
+    return r.finish(httpStatus);
+}
+
+CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
+{
+    const CallRequest& req = req_;
+    const QByteArray& body = reader_->envelope();
     const QString where = QStringLiteral("%1.%2").arg(req.server, req.method);
     auto malformed = [&](const QString& why) {
         return ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação (%1, HTTP %2): %3")
@@ -266,6 +315,8 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     codec::RawObject m;
     QString status;
     try {
+        if (!fault_.isEmpty())
+            throw Error(fault_);
         m = codec::splitObject(body);
         const QByteArray* s = m.find(u"status");
         if (!s)
@@ -314,7 +365,10 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     CallResponse out;
     try {
         const QByteArray* p = m.find(u"payload");
-        out.result = ServerResult::success(p ? codec::decodeVariant(*p) : Variant());
+        Variant payload = p ? codec::decodeVariant(*p) : Variant();
+        if (reader_->streamed(codec::EnvelopeReader::kPayload))
+            payload = codec::withRows(payload, reader_->takeRows(codec::EnvelopeReader::kPayload));
+        out.result = ServerResult::success(std::move(payload));
         bool anyRef = false;
         for (bool b : req.byRef)
             anyRef = anyRef || b;

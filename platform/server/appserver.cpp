@@ -23,12 +23,13 @@ std::string raisedBody(const QString& message)
     return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", message}}).toJson(QJsonDocument::Compact).toStdString();
 }
 
-CallRequest parseRequest(const std::string& body, QString& label)
+CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label)
 {
     // Split the envelope first, then decode each value once with the packet
-    // codec: the arguments may hold a large packet. The body outlives the
-    // raw slices, which are views into it.
-    const QByteArray bytes = QByteArray::fromRawData(body.data(), qsizetype(body.size()));
+    // codec: the arguments may hold a large packet, whose rows were already
+    // read while the body arrived. The body outlives the raw slices, which
+    // are views into it.
+    const QByteArray& bytes = body.envelope();
     core::codec::RawObject m;
     try {
         m = core::codec::splitObject(bytes);
@@ -68,7 +69,10 @@ CallRequest parseRequest(const std::string& body, QString& label)
     r.args.reserve(qsizetype(items.size()));
     for (size_t i = 0; i < items.size(); ++i) {
         try {
-            r.args.append(core::codec::decodeVariant(items[i]));
+            core::Variant v = core::codec::decodeVariant(items[i]);
+            if (body.streamed(int(i)))
+                v = core::codec::withRows(v, body.takeRows(int(i)));
+            r.args.append(std::move(v));
         } catch (const core::Error& e) {
             throw BadRequest(QString("Argumento %1 malformado: %2").arg(i + 1).arg(e.message()));
         }
@@ -85,20 +89,83 @@ CallRequest parseRequest(const std::string& body, QString& label)
     return r;
 }
 
+std::string refsList(const core::VariantArray& refs)
+{
+    std::string out = "[";
+    for (int i = 0; i < refs.size(); ++i) {
+        if (i) out += ',';
+        out += core::codec::encodeVariant(refs[i]).toStdString();
+    }
+    out += "]";
+    return out;
+}
+
 std::string okBody(const CallResult& r)
 {
     std::string out = "{\"status\":\"ok\",\"payload\":";
     out += core::codec::encodeVariant(r.payload).toStdString();
-    out += ",\"refs\":[";
-    for (int i = 0; i < r.refs.size(); ++i) {
-        if (i) out += ',';
-        out += core::codec::encodeVariant(r.refs[i]).toStdString();
-    }
-    out += "]}";
+    out += ",\"refs\":";
+    out += refsList(r.refs);
+    out += "}";
     return out;
 }
 
+constexpr qsizetype kStreamPart = 64 * 1024;
+
+// A body refused while it was read: the argument whose rows were being read, or the body.
+QString bodyFault(const core::codec::EnvelopeReader& body, const core::Error& e)
+{
+    const int arg = body.readingRowsOf();
+    return arg >= 0 ? QString("Argumento %1 malformado: %2").arg(arg + 1).arg(e.message())
+                    : QString("Corpo da chamada malformado: %1").arg(e.message());
+}
+
 } // namespace
+
+StreamedAnswer::StreamedAnswer(std::shared_ptr<RowSource> rows, const core::VariantArray& refs)
+    : rows_(std::move(rows)), writer_(std::make_unique<core::codec::PacketStreamWriter>(rows_->fields())), refs_(refsList(refs))
+{
+}
+
+StreamedAnswer::~StreamedAnswer() = default;
+
+int StreamedAnswer::rowCount() const
+{
+    return writer_->rowCount();
+}
+
+bool StreamedAnswer::next(std::string& out)
+{
+    out.clear();
+    if (ended_) return false;
+    if (!started_) {
+        // First part: the envelope's opening, then the packet's field list.
+        out = "{\"payload\":{\"packet\":";
+        started_ = true;
+    }
+    core::PacketRow row;
+    try {
+        while (writer_->pending() < kStreamPart) {
+            if (!rows_->next(row)) {
+                writer_->end();
+                writer_->raw(QByteArray("},\"refs\":") + QByteArray::fromStdString(refs_) + ",\"status\":\"ok\"}");
+                ended_ = true;
+                break;
+            }
+            writer_->row(row);
+        }
+    } catch (const std::exception& e) {
+        const core::Error* ce = dynamic_cast<const core::Error*>(&e);
+        failure_ = ce ? ce->message() : QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what()));
+        writer_->end();
+        writer_->raw("},\"status\":\"raised\",\"message\":" + core::codec::encodeVariant(core::Variant(failure_)) + "}");
+        ended_ = true;
+    }
+    const QByteArray part = writer_->take();
+    out.append(part.constData(), size_t(part.size()));
+    if (ended_ && onEnd_) onEnd_(*this);
+    return true;
+}
 
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
     : db_(db), opt_(std::move(options)), http_(std::make_unique<httplib::Server>())
@@ -115,10 +182,56 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
     http_->set_write_timeout(30);
     http_->set_payload_max_length(opt_.maxBody);
 
-    http_->Post("/call", [this](const httplib::Request& req, httplib::Response& res) {
-        const HttpAnswer a = handleCall(req.body);
+    http_->Post("/call", [this](const httplib::Request&, httplib::Response& res, const httplib::ContentReader& content) {
+        // The body is decoded while it arrives (a packet argument's rows one
+        // by one), with its size counted piece by piece: a chunked body has
+        // no length to check in advance.
+        core::codec::EnvelopeReader body;
+        size_t count = 0;
+        bool tooLarge = false;
+        QString fault;
+        const bool read = content([&](const char* data, size_t len) {
+            count += len;
+            if (count > opt_.maxBody) {
+                tooLarge = true;
+                return false;
+            }
+            if (fault.isEmpty()) {
+                try {
+                    body.feed(data, qsizetype(len));
+                } catch (const core::Error& e) {
+                    fault = bodyFault(body, e);  // the rest is read and dropped; the answer says why
+                }
+            }
+            return true;
+        });
+        HttpAnswer a;
+        if (tooLarge || res.status == 413) {
+            a = {413, raisedBody("Corpo da chamada grande demais."), nullptr};
+            res.set_header("Connection", "close");
+        } else if (!read) {
+            a = {400, raisedBody("Corpo da chamada incompleto."), nullptr};
+            res.set_header("Connection", "close");
+        } else if (!fault.isEmpty()) {
+            a = {400, raisedBody(fault), nullptr};
+        } else {
+            a = handleCall(body);
+        }
         res.status = a.status;
-        res.set_content(a.body, "application/json");
+        if (!a.stream) {
+            res.set_content(a.body, "application/json");
+            return;
+        }
+        // Rows go to the socket as they are read; the outcome is logged at the end.
+        auto stream = a.stream;
+        res.set_chunked_content_provider("application/json", [stream](size_t, httplib::DataSink& sink) {
+            std::string part;
+            if (!stream->next(part)) {
+                sink.done();
+                return true;
+            }
+            return sink.write(part.data(), part.size());
+        });
     });
     http_->Get("/health", [this](const httplib::Request& req, httplib::Response& res) {
         if (req.has_param("server")) {
@@ -184,44 +297,75 @@ void AppServer::stop()
 
 HttpAnswer AppServer::handleCall(const std::string& body)
 {
+    core::codec::EnvelopeReader reader;
+    try {
+        reader.feed(body.data(), qsizetype(body.size()));
+    } catch (const core::Error& e) {
+        return {400, raisedBody(bodyFault(reader, e)), nullptr};
+    }
+    HttpAnswer a = handleCall(reader);
+    if (a.stream) {
+        std::string part;
+        while (a.stream->next(part)) a.body += part;
+        a.stream.reset();
+    }
+    return a;
+}
+
+HttpAnswer AppServer::handleCall(core::codec::EnvelopeReader& body)
+{
     const auto t0 = std::chrono::steady_clock::now();
     QString label = "?";
     QString outcome;
     HttpAnswer a;
     try {
         const CallRequest req = parseRequest(body, label);
-        const CallResult r = registry_.call(db_, req);
+        CallResult r = registry_.callStreamed(db_, req);
+        if (r.rows) {
+            a.stream = std::make_shared<StreamedAnswer>(std::move(r.rows), r.refs);
+            if (opt_.log) {
+                // Logged when the last row is written (or the answer fails).
+                a.stream->onEnd([this, label, t0](const StreamedAnswer& s) {
+                    logCall(label, t0, s.failure().isEmpty() ? QString("ok, %1 rows streamed").arg(s.rowCount())
+                                                             : QString("raised after %1 rows: %2").arg(s.rowCount()).arg(s.failure()));
+                });
+            }
+            return a;
+        }
         a.body = okBody(r);
         outcome = "ok";
     } catch (const BadRequest& e) {
-        a = {400, raisedBody(e.message())};
+        a = {400, raisedBody(e.message()), nullptr};
         outcome = "bad request: " + e.message();
     } catch (const NotFound& e) {
-        a = {404, raisedBody(e.message())};
+        a = {404, raisedBody(e.message()), nullptr};
         outcome = "not found: " + e.message();
     } catch (const InternalError& e) {
-        a = {500, raisedBody(e.message())};
+        a = {500, raisedBody(e.message()), nullptr};
         outcome = "internal error: " + e.message();
     } catch (const core::Error& e) {
-        a = {200, raisedBody(e.message())};
+        a = {200, raisedBody(e.message()), nullptr};
         outcome = "raised: " + e.message();
     } catch (const std::exception& e) {
-        a = {500, raisedBody(QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what())))};
+        a = {500, raisedBody(QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what()))), nullptr};
         outcome = QString("internal error: %1").arg(QString::fromUtf8(e.what()));
     } catch (...) {
-        a = {500, raisedBody("Falha interna do servidor.")};
+        a = {500, raisedBody("Falha interna do servidor."), nullptr};
         outcome = "internal error";
     }
-    if (opt_.log) {
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-        const QByteArray line = QString("%1 %2 %3 ms %4\n")
-                                    .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), label)
-                                    .arg(ms, 0, 'f', 1)
-                                    .arg(outcome.left(300))
-                                    .toUtf8();
-        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    }
+    if (opt_.log) logCall(label, t0, outcome);
     return a;
+}
+
+void AppServer::logCall(const QString& label, std::chrono::steady_clock::time_point t0, const QString& outcome) const
+{
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    const QByteArray line = QString("%1 %2 %3 ms %4\n")
+                                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), label)
+                                .arg(ms, 0, 'f', 1)
+                                .arg(outcome.left(300))
+                                .toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
 } // namespace server

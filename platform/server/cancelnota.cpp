@@ -330,7 +330,8 @@ QStringList pickedKeys(const QString& text, const QString& what)
 
 // ---- the methods ----------------------------------------------------------
 
-Variant getLanctoNF(CallContext& c)
+// The list is written to the caller while it is read.
+std::shared_ptr<RowSource> getLanctoNF(CallContext& c)
 {
     const QString branch = c.str(0);
     const core::Date first = checkedDate(c.arg(1), "Data inicial");
@@ -367,7 +368,7 @@ Variant getLanctoNF(CallContext& c)
     QSqlQuery q = prepare(conn, sql);
     for (const QVariant& b : binds) q.addBindValue(b);
     exec(q);
-    return packetFromQuery(q, kLanctoCols);
+    return rowsFromQuery(std::move(q), kLanctoCols);
 }
 
 Variant getItem(CallContext& c)
@@ -687,7 +688,7 @@ void registerCancelNota(Registry& r)
 {
     using K = ArgKind;
     const QString s = kCancelNotaServer;
-    r.add(s, "GetLanctoNF", {K::String, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
+    r.addStreamed(s, "GetLanctoNF", {K::String, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
                              K::String, K::String, K::String}, getLanctoNF);
     r.add(s, "GetItem", {K::String, K::String}, getItem);
     r.add(s, "GetItLanctoEst", {K::String, K::String}, getItLanctoEst);
