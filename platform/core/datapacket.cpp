@@ -436,6 +436,10 @@ public:
         base_ = base;
     }
 
+    /// One packet row at the start of the input, which may go on after it.
+    PacketRow rowPrefix(const QList<FieldDef>& fields, int r) { return row(fields, r); }
+    const char* position() const { return p_; }
+
     /// One packet row, alone in the input: "[" values "]".
     PacketRow rowDocument(const QList<FieldDef>& fields, int r)
     {
@@ -1270,6 +1274,7 @@ struct EnvelopeReader::Impl {
     qint64 rowAt = 0;  // position of the row's first byte in the whole input
     Reader rowReader;
     std::map<int, std::vector<PacketRow>> streamed;
+    std::string held;  // bytes fed and not read yet
 
     [[noreturn]] void fail(qint64 at, const QString& what) const
     {
@@ -1287,6 +1292,25 @@ struct EnvelopeReader::Impl {
             && stack[2].kind == '{' && stack[2].key == "packet")
             return stack[1].index;
         return -2;
+    }
+
+    // Whether the row starting at `p` ends before `end`: a ']' outside strings.
+    static bool rowEnds(const char* p, const char* end)
+    {
+        bool str = false, esc = false;
+        for (++p; p < end; ++p) {
+            const char c = *p;
+            if (str) {
+                if (esc) esc = false;
+                else if (c == '\\') esc = true;
+                else if (c == '"') str = false;
+            } else if (c == '"') {
+                str = true;
+            } else if (c == ']') {
+                return true;
+            }
+        }
+        return false;
     }
 
     void decodeRow(const char* b, const char* e)
@@ -1344,11 +1368,23 @@ struct EnvelopeReader::Impl {
                 continue;
             }
             if (c == '[' && (rows == Rows::FirstOrEnd || rows == Rows::Next)) {
+                rowAt = fed + (p - chunkStart);
+                // Most rows are whole in the bytes at hand: read at once.
+                rowReader.reset(p, end, rowAt);
+                try {
+                    target->push_back(rowReader.rowPrefix(*rowFields, int(target->size())));
+                    p = rowReader.position();
+                    rows = Rows::After;
+                    continue;
+                } catch (const Error&) {
+                    if (rowEnds(p, end))
+                        throw;  // whole, and malformed
+                }
+                // Cut off by the end of these bytes: kept until its end arrives.
                 rows = Rows::In;
                 rowDepth = 1;
                 rowString = rowEscape = false;
                 rowStart = p;
-                rowAt = fed + (p - chunkStart);
                 ++p;
                 continue;
             }
@@ -1498,24 +1534,46 @@ EnvelopeReader::EnvelopeReader()
 
 EnvelopeReader::~EnvelopeReader() = default;
 
+// Small pieces (a socket read gives a few KB) are gathered first: a row cut
+// at the end of a piece costs a second look, so fewer ends are cheaper.
+constexpr qsizetype kGather = 32 * 1024;
+
 void EnvelopeReader::feed(const char* data, qsizetype size)
 {
-    if (size > 0)
+    if (size <= 0)
+        return;
+    if (d->held.empty() && size >= kGather) {
         d->feed(data, size);
+        return;
+    }
+    d->held.append(data, size_t(size));
+    if (qsizetype(d->held.size()) >= kGather)
+        end();
+}
+
+void EnvelopeReader::end()
+{
+    if (d->held.empty())
+        return;
+    std::string piece;
+    piece.swap(d->held);
+    d->feed(piece.data(), qsizetype(piece.size()));
 }
 
 qint64 EnvelopeReader::size() const
 {
-    return d->fed;
+    return d->fed + qint64(d->held.size());
 }
 
 const QByteArray& EnvelopeReader::envelope() const
 {
+    const_cast<EnvelopeReader*>(this)->end();
     return d->kept;
 }
 
 bool EnvelopeReader::streamed(int slot) const
 {
+    const_cast<EnvelopeReader*>(this)->end();
     return d->streamed.count(slot) > 0;
 }
 
@@ -1526,6 +1584,7 @@ int EnvelopeReader::readingRowsOf() const
 
 std::vector<PacketRow> EnvelopeReader::takeRows(int slot)
 {
+    end();
     auto it = d->streamed.find(slot);
     if (it == d->streamed.end())
         return {};

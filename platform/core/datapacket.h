@@ -156,8 +156,8 @@ private:
 /// rule to it; the rows read are then put back with `withRows`. So a packet
 /// found malformed halfway is refused whole, as when decoded in one piece.
 ///
-/// feed() throws core::Error at the first malformed streamed row or list
-/// separator; other faults show when the envelope is decoded.
+/// feed() and end() throw core::Error at the first malformed streamed row or
+/// list separator; other faults show when the envelope is decoded.
 class EnvelopeReader {
 public:
     /// Which packet the rows were read for: the answer's payload, or the
@@ -170,6 +170,9 @@ public:
     EnvelopeReader& operator=(const EnvelopeReader&) = delete;
 
     void feed(const char* data, qsizetype size);
+    /// Reads what feed() still holds (small pieces are gathered first);
+    /// throws as feed() does. The getters below call it.
+    void end();
     /// Bytes fed so far.
     qint64 size() const;
     /// The envelope text without the streamed rows.

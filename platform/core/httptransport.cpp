@@ -300,6 +300,13 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
 
 CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
 {
+    if (fault_.isEmpty()) {
+        try {
+            reader_->end();
+        } catch (const Error& e) {
+            fault_ = e.message();
+        }
+    }
     const CallRequest& req = req_;
     const QByteArray& body = reader_->envelope();
     const QString where = QStringLiteral("%1.%2").arg(req.server, req.method);

@@ -190,21 +190,24 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
         size_t count = 0;
         bool tooLarge = false;
         QString fault;
+        auto feed = [&](const char* data, size_t len) {
+            try {
+                if (data) body.feed(data, qsizetype(len));
+                else body.end();
+            } catch (const core::Error& e) {
+                fault = bodyFault(body, e);  // the rest is read and dropped; the answer says why
+            }
+        };
         const bool read = content([&](const char* data, size_t len) {
             count += len;
             if (count > opt_.maxBody) {
                 tooLarge = true;
                 return false;
             }
-            if (fault.isEmpty()) {
-                try {
-                    body.feed(data, qsizetype(len));
-                } catch (const core::Error& e) {
-                    fault = bodyFault(body, e);  // the rest is read and dropped; the answer says why
-                }
-            }
+            if (fault.isEmpty()) feed(data, len);
             return true;
         });
+        if (read && fault.isEmpty()) feed(nullptr, 0);
         HttpAnswer a;
         if (tooLarge || res.status == 413) {
             a = {413, raisedBody("Corpo da chamada grande demais."), nullptr};
@@ -300,6 +303,7 @@ HttpAnswer AppServer::handleCall(const std::string& body)
     core::codec::EnvelopeReader reader;
     try {
         reader.feed(body.data(), qsizetype(body.size()));
+        reader.end();
     } catch (const core::Error& e) {
         return {400, raisedBody(bodyFault(reader, e)), nullptr};
     }
