@@ -19,6 +19,8 @@
 
 #include <httplib.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -95,8 +97,37 @@ int main(int argc, char** argv)
         rows = r.result.payload.packet().rowCount();
         e2e = std::min(e2e, since(t0));
     }
-    std::printf("GetLanctoNF: %d rows end to end %.3f s; raw read %d rows %.3f s; ratio %.1f\n", rows, e2e, rawRows, raw,
-                e2e / raw);
+    std::printf("GetLanctoNF: %d rows end to end %.3f s; raw read %d rows %.3f s; ratio %.2f; %.2f us a row end to end\n", rows,
+                e2e, rawRows, raw, e2e / raw, e2e / std::max(rows, 1) * 1e6);
+    // The server's memory for the answer: heap in use sampled while a client
+    // that only counts the bytes reads it (the client keeps nothing).
+    {
+        const size_t before = mallinfo2().uordblks;
+        std::atomic<bool> running{true};
+        std::atomic<size_t> peak{before};
+        std::thread sampler([&] {
+            while (running.load()) {
+                peak.store(std::max(peak.load(), size_t(mallinfo2().uordblks)));
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+        httplib::Client cl("127.0.0.1", srv.port());
+        httplib::Request hr;
+        hr.method = "POST";
+        hr.path = "/call";
+        hr.body = transport.encodeRequest(req).toStdString();
+        hr.set_header("Content-Type", "application/json");
+        size_t received = 0;
+        hr.content_receiver = [&](const char*, size_t n, uint64_t, uint64_t) {
+            received += n;
+            return true;
+        };
+        cl.send(hr);
+        running.store(false);
+        sampler.join();
+        std::printf("  server heap for the answer (peak above the start, client keeping nothing): %.1f MB for %.1f MB sent\n",
+                    (double(peak.load()) - double(before)) / 1e6, received / 1e6);
+    }
     // Server side alone (no socket, no client decoding), for the breakdown.
     {
         const std::string body = transport.encodeRequest(req).toStdString();
