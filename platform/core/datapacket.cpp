@@ -634,6 +634,8 @@ private:
         quint64 key = quint64(n);
         for (qsizetype i = 0; i < n; ++i)
             key |= quint64(static_cast<unsigned char>(s[i])) << (8 * (i + 1));
+        if (shortCache_.empty())
+            shortCache_.resize(512);  // on first use: most small calls never need it
         ShortEntry& e = shortCache_[size_t((key * 0x9E3779B97F4A7C15ull) >> 55)];
         if (e.key != key || e.text.isNull()) {
             e.key = key;
@@ -1099,7 +1101,7 @@ private:
         quint64 key = 0;
         QString text;
     };
-    std::vector<ShortEntry> shortCache_ = std::vector<ShortEntry>(512);
+    std::vector<ShortEntry> shortCache_;
 };
 
 QJsonObject packetToJson(const DataPacket& p)
