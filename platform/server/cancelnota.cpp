@@ -294,26 +294,33 @@ void setEntryCancelled(QSqlDatabase& conn, const QString& branch, const QString&
         throw InternalError(QString("O lançamento %1/%2 mudou durante o cancelamento.").arg(branch, entry));
 }
 
+// Called on every move between entries: the statement is kept prepared.
 core::DataPacket itemsOf(QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
-                                        "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
-                                    .arg(selectList(kItemCols)));
+    static const QString sql = QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                       "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
+                                   .arg(selectList(kItemCols));
+    QSqlQuery q = prepareKept(conn, sql);
     q.addBindValue(branch);
     q.addBindValue(entry);
     exec(q);
-    return packetFromQuery(q, kItemCols);
+    core::DataPacket p = packetFromQuery(q, kItemCols);
+    q.finish();
+    return p;
 }
 
 core::DataPacket accountsOf(QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                        "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
-                                    .arg(selectList(kContaCols)));
+    static const QString sql = QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                       "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
+                                   .arg(selectList(kContaCols));
+    QSqlQuery q = prepareKept(conn, sql);
     q.addBindValue(branch);
     q.addBindValue(entry);
     exec(q);
-    return packetFromQuery(q, kContaCols);
+    core::DataPacket p = packetFromQuery(q, kContaCols);
+    q.finish();
+    return p;
 }
 
 // A malformed picked list is a bad argument of the request.
