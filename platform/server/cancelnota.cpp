@@ -122,7 +122,8 @@ std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, st
                                   "ORDER BY NRLANCTONF")
                               .arg(marks(part.size()));
             if (forUpdate && !db.isSqlite()) sql += " FOR UPDATE";
-            QSqlQuery q = prepare(conn, sql);
+            // Whole chunks share one text: kept prepared across chunks and calls.
+            QSqlQuery q = prepareKept(conn, sql);
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
@@ -137,6 +138,7 @@ std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, st
                 e.day = q.value(7).toLongLong();
                 out[{branch, q.value(0).toString()}] = e;
             }
+            q.finish();
         }
     }
     return out;
@@ -151,13 +153,14 @@ core::DataPacket replicatedDocs(QSqlDatabase& conn, const std::vector<EntryKey>&
     for (const auto& [branch, numbers] : byBranch) {
         for (int from = 0; from < numbers.size(); from += kChunk) {
             const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepare(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
+            QSqlQuery q = prepareKept(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
                                                 "AND IDCANCELADO = 'N' ORDER BY NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST")
                                             .arg(selectList(kErroReplicCols), marks(part.size())));
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
             core::DataPacket chunk = packetFromQuery(q, kErroReplicCols);
+            q.finish();
             for (auto& row : chunk.rows()) p.rows().push_back(std::move(row));
         }
     }
@@ -173,13 +176,14 @@ std::map<EntryKey, QString> replicaStatuses(QSqlDatabase& conn, const std::vecto
     for (const auto& [branch, numbers] : byBranch) {
         for (int from = 0; from < numbers.size(); from += kChunk) {
             const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepare(conn, QString("SELECT NRLANCTONF, IDSTATUS FROM DOCREPLIC WHERE CDFILIAL = ? AND "
+            QSqlQuery q = prepareKept(conn, QString("SELECT NRLANCTONF, IDSTATUS FROM DOCREPLIC WHERE CDFILIAL = ? AND "
                                                 "NRLANCTONF IN (%1) AND IDCANCELADO = 'N'")
                                             .arg(marks(part.size())));
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
             while (q.next()) out[{branch, q.value(0).toString()}] += q.value(1).toString();
+            q.finish();
         }
     }
     return out;
