@@ -646,7 +646,46 @@ private:
 
     // Reads a string at '"'. Plain ASCII (the common case) is copied in one
     // step; escapes and multi-byte UTF-8 go through a checked decoder.
-    QString string()
+    // Longer ASCII strings of a packet column (client names and codes,
+    // shipment numbers) repeat from row to row too: each string column has a
+    // direct-mapped cache that shares them. A column whose values hardly
+    // repeat (document numbers, keys) stops using it after a while.
+    // `value` is the decoded text of the raw string text [s, s + n), which
+    // is what is hashed.
+    template <class Text>
+    QString columnString(int col, const char* s, qsizetype n, Text value)
+    {
+        if (size_t(col) >= columnCaches_.size())
+            columnCaches_.resize(size_t(col) + 1);
+        ColumnCache& cc = columnCaches_[size_t(col)];
+        if (cc.off)
+            return value.toString();
+        if (cc.table.empty())
+            cc.table.resize(1024);
+        quint64 h = 1469598103934665603ull;
+        for (qsizetype i = 0; i < n; ++i)
+            h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+        h ^= h >> 31;  // mixed, so the last characters reach the slot bits too
+        h *= 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 29;
+        ShortEntry& e = cc.table[size_t(h >> 54)];
+        ++cc.lookups;
+        if (e.key == h && e.text.size() == value.size() && value == e.text) {
+            ++cc.hits;
+            return e.text;
+        }
+        if (cc.lookups == 2048 && cc.hits < cc.lookups / 8) {
+            cc.off = true;
+            cc.table = {};
+            return value.toString();
+        }
+        e.key = h;
+        e.text = value.toString();
+        return e.text;
+    }
+
+    /// A string at '"'; `col` is the packet column it is read for, or -1.
+    QString string(int col = -1)
     {
         ++p_; // opening quote
         const char* s = p_;
@@ -655,7 +694,11 @@ private:
             if (c == '"') {
                 const qsizetype n = p_ - s;
                 ++p_;
-                return n <= 7 ? shortString(s, n) : QString::fromLatin1(s, n);
+                if (n <= 7)
+                    return shortString(s, n);
+                if (col >= 0 && n <= 64)
+                    return columnString(col, s, n, QLatin1StringView(s, n));
+                return QString::fromLatin1(s, n);
             }
             if (c == '\\' || c < 0x20 || c >= 0x80)
                 break;
@@ -670,7 +713,10 @@ private:
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
-                return QString(reinterpret_cast<const QChar*>(buf_.data()), qsizetype(buf_.size()));
+                const QStringView text(buf_.data(), qsizetype(buf_.size()));
+                if (col >= 0 && text.size() <= 64)
+                    return columnString(col, s, (p_ - 1) - s, text);
+                return text.toString();
             }
             if (c < 0x20)
                 fail(QStringLiteral("caractere de controle dentro de texto"));
@@ -902,7 +948,7 @@ private:
         }
     }
 
-    Variant cell(const FieldDef& f, int row)
+    Variant cell(const FieldDef& f, int row, int col)
     {
         const char c = peek();
         if (c == 'n') {
@@ -914,7 +960,7 @@ private:
         switch (f.type) {
         case FieldType::String:
             if (c == '"') {
-                QString s = string();
+                QString s = string(col);
                 if (f.size > 0 && s.size() > f.size)
                     failRow(row, f, QStringLiteral("texto de %1 caracteres excede o tamanho %2").arg(s.size()).arg(f.size));
                 return Variant(std::move(s));
@@ -964,7 +1010,7 @@ private:
             for (;;) {
                 if (int(row.size()) >= nf)
                     fail(QStringLiteral("linha %1 com mais valores que os %2 campos").arg(r + 1).arg(nf));
-                row.push_back(cell(fields[int(row.size())], r));
+                row.push_back(cell(fields[int(row.size())], r, int(row.size())));
                 const char d = peek();
                 ++p_;
                 if (d == ']')
@@ -1101,7 +1147,14 @@ private:
         quint64 key = 0;
         QString text;
     };
+    struct ColumnCache {
+        std::vector<ShortEntry> table;
+        int lookups = 0;
+        int hits = 0;
+        bool off = false;
+    };
     std::vector<ShortEntry> shortCache_;
+    std::vector<ColumnCache> columnCaches_;
 };
 
 QJsonObject packetToJson(const DataPacket& p)
