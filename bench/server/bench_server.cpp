@@ -12,6 +12,7 @@
 
 #include <core/httptransport.h>
 #include <core/netconnection.h>
+#include <tests/support/testsession.h>
 
 #include <QCoreApplication>
 #include <QSqlQuery>
@@ -57,6 +58,7 @@ int main(int argc, char** argv)
     server::AppServer srv(db, opt);
     srv.bind();
     std::thread runner([&] { srv.run(); });
+    const QString token = testsupport::logIn(db, srv.port());
 
     // 1. Raw read of the rows GetLanctoNF lists (same columns, same order).
     double raw = 1e9;
@@ -89,6 +91,7 @@ int main(int argc, char** argv)
     core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
                           {core::Variant("0001"), core::Variant(today), core::Variant(core::Date{today}), "", "T", "", "T", "", "", "T", "T"},
                           {}};
+    req.token = token;
     double e2e = 1e9;
     int rows = 0;
     for (int rep = 0; rep < 3; ++rep) {
@@ -117,6 +120,7 @@ int main(int argc, char** argv)
         hr.path = "/call";
         hr.body = transport.encodeRequest(req).toStdString();
         hr.set_header("Content-Type", "application/json");
+        hr.set_header("Authorization", "Bearer " + token.toStdString());
         size_t received = 0;
         hr.content_receiver = [&](const char*, size_t n, uint64_t, uint64_t) {
             received += n;
@@ -145,6 +149,7 @@ int main(int argc, char** argv)
     {
         core::CallResponse listed = transport.call("127.0.0.1", srv.port(), req);
         core::CallRequest tickAll{server::kCancelNotaServer, "VerReplic", {listed.result.payload, "", ""}, {}};
+        tickAll.token = token;
         const std::string body = transport.encodeRequest(tickAll).toStdString();
         double e2eTick = 1e9, serverTick = 1e9;
         qint64 ticked = 0;
@@ -163,8 +168,8 @@ int main(int argc, char** argv)
         // and a cancellation with nothing ticked (every entry read and checked,
         // nothing changed).
         const core::CallRequest calls[] = {
-            {server::kCancelNotaServer, "GetVdCancela", {listed.result.payload, "0001"}, {}},
-            {server::kCancelNotaServer, "CancelaNota", {"0001", listed.result.payload, "0001", "bench", "T"}, {}},
+            {server::kCancelNotaServer, "GetVdCancela", {listed.result.payload, "0001"}, {}, token},
+            {server::kCancelNotaServer, "CancelaNota", {"0001", listed.result.payload, "0001", testsupport::kOperator, "T"}, {}, token},
         };
         for (const core::CallRequest& up : calls) {
             double best = 1e9;
@@ -196,7 +201,7 @@ int main(int argc, char** argv)
             std::vector<double> mine;
             while (Clock::now() < stopAt) {
                 const auto s = Clock::now();
-                auto r = cl.Post("/call", small, "application/json");
+                auto r = cl.Post("/call", testsupport::bearer(token), small, "application/json");
                 mine.push_back(since(s));
                 if (r && r->status == 200) {
                     ++calls;

@@ -1,7 +1,11 @@
 #include "httptransport.h"
 
+#include "callguard.h"
 #include "datapacket.h"
 #include "errors.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <httplib.h>
 
@@ -97,6 +101,7 @@ struct IdleClient {
 struct HttpTransport::Impl {
     std::atomic<qint64> connectMs{3000};
     std::atomic<qint64> readMs{120000};
+    std::atomic<std::size_t> maxAnswer{kDefaultMaxAnswer};
     std::mutex mutex;
     std::map<QString, std::vector<IdleClient>> idle;
 
@@ -116,6 +121,7 @@ struct HttpTransport::Impl {
         auto c = std::make_unique<httplib::Client>(host.toStdString(), port);
         c->set_keep_alive(true);
         c->set_tcp_nodelay(true);
+        c->set_decompress(false);
         return c;
     }
 
@@ -165,6 +171,11 @@ void HttpTransport::setReadTimeout(std::chrono::milliseconds t)
     d->readMs.store(std::max<qint64>(t.count(), 1));
 }
 
+void HttpTransport::setMaxAnswer(std::size_t bytes)
+{
+    d->maxAnswer.store(std::max<std::size_t>(bytes, 1024));
+}
+
 std::chrono::milliseconds HttpTransport::readTimeout() const
 {
     return std::chrono::milliseconds(d->readMs.load());
@@ -179,15 +190,24 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
     httplib::Error err = httplib::Error::Success;
     runBlocking([&] {
         // A fresh client: a health check must see the server as it is now.
+        // Bounded like a call: a small answer, never inflated, within the deadline.
         httplib::Client c(host.toStdString(), port);
         c.set_tcp_nodelay(true);
+        c.set_decompress(false);
         c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
-        c.set_read_timeout(std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000)));
-        auto res = c.Get(path);
-        if (res)
-            status = res->status;
-        else
-            err = res.error();
+        const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000));
+        c.set_read_timeout(deadline);
+        httplib::Request req;
+        req.method = "GET";
+        req.path = path;
+        BoundedAnswer answer(64 << 10);
+        answer.attach(req);
+        httplib::Response res;
+        CallDeadline watch(deadline, [&c] { c.stop(); });
+        if (c.send(req, res, err) && !answer.tooBig && !answer.encoded)
+            status = res.status;
+        else if (err == httplib::Error::Success)
+            err = httplib::Error::Read;
     });
     if (err != httplib::Error::Success)
         throw ConnectionError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1 em %2: %3")
@@ -202,44 +222,85 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
                                   .arg(server));
 }
 
+namespace {
+
+/// One POST with the client's bounds: the overall deadline closes the socket,
+/// the answer is read up to the cap and never inflated.
+struct BoundedPost {
+    int status = 0;
+    std::string body;
+    httplib::Error err = httplib::Error::Success;
+    bool tooBig = false, encoded = false, late = false, refused = false;
+
+    /// With `sink`, the answer's pieces go there as they arrive (see BoundedAnswer).
+    void run(httplib::Client& c, const std::string& path, const QByteArray& payload, const QString& token,
+             std::chrono::milliseconds deadline, std::size_t cap,
+             std::function<bool(const char*, std::size_t)> sink = nullptr)
+    {
+        httplib::Request req;
+        req.method = "POST";
+        req.path = path;
+        req.body.assign(payload.constData(), size_t(payload.size()));
+        req.set_header("Content-Type", "application/json");
+        if (!token.isEmpty())
+            req.set_header("Authorization", "Bearer " + token.toStdString());
+        BoundedAnswer answer(cap);
+        answer.sink = std::move(sink);
+        answer.attach(req);
+        httplib::Response res;
+        {
+            CallDeadline watch(deadline, [&c] { c.stop(); });
+            const bool ok = c.send(req, res, err);
+            late = watch.expired();
+            if (ok)
+                err = httplib::Error::Success;
+        }
+        tooBig = answer.tooBig;
+        encoded = answer.encoded;
+        refused = answer.refused;
+        status = res.status;
+        body = std::move(answer.body);
+    }
+    bool failed() const { return late || tooBig || encoded || err != httplib::Error::Success; }
+    QString why(std::chrono::milliseconds deadline, std::size_t cap) const
+    {
+        if (late)
+            return QStringLiteral("a chamada passou de %1 s e foi interrompida").arg(deadline.count() / 1000.0);
+        if (encoded)
+            return QStringLiteral("resposta compactada recusada");
+        if (tooBig)
+            return QStringLiteral("resposta maior que o limite de %1 MB").arg(cap >> 20);
+        return errorText(err);
+    }
+};
+
+} // namespace
+
 CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequest& req)
 {
     const QString host = bareHost(hostIn);
     const QByteArray body = encodeRequest(req);
-    int status = 0;
+    const auto deadline = std::chrono::milliseconds(d->readMs.load());
+    const std::size_t cap = d->maxAnswer.load();
     AnswerReader answer(req);
-    httplib::Error err = httplib::Error::Success;
+    BoundedPost post;
     runBlocking([&] {
         std::unique_ptr<httplib::Client> c = d->checkout(host, port);
         d->applyTimeouts(*c);
-        httplib::Request r;
-        r.method = "POST";
-        r.path = "/call";
-        r.set_header("Content-Type", "application/json");
-        r.body.assign(body.constData(), size_t(body.size()));
-        r.response_handler = [&](const httplib::Response& head) {
-            status = head.status;
-            return true;
-        };
         // Each piece is decoded as it arrives, while the server goes on
-        // reading and writing; a malformed answer stops the reading.
-        r.content_receiver = [&](const char* data, size_t len, uint64_t, uint64_t) {
-            return answer.feed(data, qsizetype(len));
-        };
-        auto res = c->send(r);
-        if (!res) {
-            err = res.error();
-            return; // the client is dropped with its broken or unread socket
-        }
-        status = res->status;
-        d->checkin(host, port, std::move(c));
+        // writing; the cap and the deadline hold piece by piece, and a
+        // malformed answer stops the reading.
+        post.run(*c, "/call", body, req.token, deadline, cap,
+                 [&answer](const char* data, std::size_t n) { return answer.feed(data, qsizetype(n)); });
+        if (!post.failed())
+            d->checkin(host, port, std::move(c)); // a failed client is dropped with its socket
     });
-    if (err == httplib::Error::Canceled)
-        return answer.finish(status); // refused while reading: says why
-    if (err != httplib::Error::Success)
+    if (post.refused && !post.late)
+        return answer.finish(post.status); // refused while reading: says why
+    if (post.failed())
         throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
-                                  .arg(req.server, endpoint(host, port), req.method, errorText(err)));
-    return answer.finish(status);
+                                  .arg(req.server, endpoint(host, port), req.method, post.why(deadline, cap)));
+    return answer.finish(post.status);
 }
 
 HttpTransport::AnswerReader::AnswerReader(const CallRequest& req)
@@ -265,6 +326,53 @@ bool HttpTransport::AnswerReader::feed(const char* data, qsizetype size)
 qint64 HttpTransport::AnswerReader::size() const
 {
     return reader_->size();
+}
+
+LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString& operador, const QString& senha)
+{
+    const QString host = bareHost(hostIn);
+    const QByteArray body = QJsonDocument(QJsonObject{{"operador", operador}, {"senha", senha}}).toJson(QJsonDocument::Compact);
+    const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 30000));
+    BoundedPost post;
+    runBlocking([&] {
+        httplib::Client c(host.toStdString(), port);
+        c.set_tcp_nodelay(true);
+        c.set_decompress(false);
+        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        c.set_read_timeout(deadline);
+        post.run(c, "/login", body, QString(), deadline, 64 << 10);
+    });
+    if (post.failed())
+        throw ConnectionError(QStringLiteral("Não foi possível entrar no servidor de aplicação em %1: %2")
+                                  .arg(endpoint(host, port), post.why(deadline, 64 << 10)));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(post.body)).object();
+    if (post.status == 401)
+        throw SessionError(o.value(QStringLiteral("message")).toString(QStringLiteral("Operador ou senha inválidos.")));
+    if (post.status != 200 || o.value(QStringLiteral("status")).toString() != QLatin1String("ok")
+        || o.value(QStringLiteral("token")).toString().isEmpty())
+        throw ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação ao entrar (HTTP %1): %2")
+                                  .arg(post.status)
+                                  .arg(o.value(QStringLiteral("message")).toString()));
+    LoginAnswer a;
+    a.token = o.value(QStringLiteral("token")).toString();
+    a.operador = o.value(QStringLiteral("operador")).toString(operador);
+    a.nome = o.value(QStringLiteral("nome")).toString();
+    a.expira = qint64(o.value(QStringLiteral("expira")).toDouble());
+    return a;
+}
+
+void HttpTransport::logout(const QString& hostIn, int port, const QString& token)
+{
+    const QString host = bareHost(hostIn);
+    const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 5000));
+    BoundedPost post;
+    runBlocking([&] {
+        httplib::Client c(host.toStdString(), port);
+        c.set_decompress(false);
+        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        c.set_read_timeout(deadline);
+        post.run(c, "/logout", QByteArray("{}"), token, deadline, 64 << 10);
+    });
 }
 
 QByteArray HttpTransport::encodeRequest(const CallRequest& req)
@@ -335,6 +443,8 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
     } catch (const ConnectionError&) {
         throw;
     } catch (const Error& e) {
+        if (httpStatus == 401)
+            throw SessionError(QStringLiteral("Sessão recusada pelo servidor de aplicação."));
         if (httpStatus != 200)
             throw malformed(QStringLiteral("resposta sem conteúdo reconhecível"));
         throw malformed(e.message());
@@ -356,8 +466,10 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
     };
 
     if (status == QLatin1String("raised")) {
-        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 404 || httpStatus == 413
-                               || httpStatus == 500;
+        if (httpStatus == 401)
+            throw SessionError(text(QStringLiteral("message")));
+        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 403 || httpStatus == 404
+                               || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
         if (!knownHttp)
             throw malformed(QStringLiteral("erro com código HTTP inesperado"));
         throw ServerError(text(QStringLiteral("message")));

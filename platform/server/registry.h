@@ -4,6 +4,7 @@
 // thin: they read their arguments through CallContext and return a payload.
 
 #include "database.h"
+#include "operators.h"
 
 #include <core/datapacket.h>
 #include <core/variant.h>
@@ -32,6 +33,8 @@ enum class ArgKind {
     Packet,  ///< a data packet
     PacketOrNull,
     Any,
+    Branch,    ///< a string naming a branch: the session's operator must be allowed it
+    Operator,  ///< a string naming the operator: must be the session's operator
 };
 
 struct CallRequest {
@@ -60,8 +63,20 @@ struct CallResult {
 
 class CallContext {
 public:
-    CallContext(Database& db, const core::VariantArray& args) : db(db), args_(args), refs_(args) {}
+    CallContext(Database& db, const core::VariantArray& args, const Session* session = nullptr)
+        : db(db), session(session), args_(args), refs_(args) {}
     Database& db;
+    /// Who calls; null for an in-process call (tests, benchmarks), which is trusted.
+    const Session* session;
+
+    /// Refuses (Forbidden) a branch the session's operator may not use.
+    void requireBranch(const QString& branch) const;
+    /// Refuses every branch of a packet's `field` the operator may not use
+    /// (each distinct branch looked up once).
+    void requireBranches(const core::DataPacket& p, const char* field) const;
+    /// The operator the audit records: the session's, else the argument.
+    QString auditOperator(const QString& argument) const { return session ? session->operatorCode : argument; }
+    QString address() const { return session ? session->address : QString(); }
 
     QString str(int i) const { return args_.at(i).isNull() ? QString() : args_.at(i).toString(); }
     core::Date date(int i) const;
@@ -88,10 +103,12 @@ public:
     QStringList servers() const;
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
     /// or whatever the handler raises. The payload is complete.
-    CallResult call(Database& db, const CallRequest& req) const;
+    /// With a session, branch and operator arguments are checked against it
+    /// (Forbidden) before the handler runs.
+    CallResult call(Database& db, const CallRequest& req, const Session* session = nullptr) const;
     /// As call(), but a streamed method's rows are left in `rows` (read by
     /// the caller while it writes the answer).
-    CallResult callStreamed(Database& db, const CallRequest& req) const;
+    CallResult callStreamed(Database& db, const CallRequest& req, const Session* session = nullptr) const;
 
 private:
     struct Entry {

@@ -9,7 +9,7 @@
 namespace server {
 
 /// Current schema version written in SCHEMA_VERSAO.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 /// Creates the tables that are missing and applies pending migrations in one
 /// transaction; returns the version found before (0 for an empty database).
