@@ -61,8 +61,11 @@ namespace {
 // Connections opened by this thread, removed when the thread ends.
 struct ThreadConnections {
     std::map<int, QString> names;
+    // Statements kept prepared, by connection name and SQL text.
+    std::map<QString, std::map<QString, QSqlQuery>> statements;
     ~ThreadConnections()
     {
+        statements.clear();  // before their connections go
         for (auto& [id, name] : names) {
             {
                 QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -87,6 +90,7 @@ Database::~Database()
     if (it != tlsConnections.names.end()) {
         const QString name = it->second;
         tlsConnections.names.erase(it);
+        tlsConnections.statements.erase(name);
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             if (db.isValid()) db.close();
@@ -103,6 +107,7 @@ QSqlDatabase Database::connection()
         if (db.isOpen()) return db;
     }
     const QString name = QString("expsrv_%1_%2").arg(id_).arg(tlsThreadSerial);
+    tlsConnections.statements.erase(name);  // kept statements of a connection that went away
     if (QSqlDatabase::contains(name)) QSqlDatabase::removeDatabase(name);
     QSqlDatabase db;
     if (cfg_.dialect == Dialect::Sqlite) {
@@ -145,6 +150,18 @@ QSqlQuery prepare(QSqlDatabase& db, const QString& sql)
     if (!q.prepare(sql))
         throw InternalError(QString("Erro de SQL: %1 [%2]").arg(q.lastError().text(), sql.simplified().left(200)));
     return q;
+}
+
+QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql)
+{
+    auto& kept = tlsConnections.statements[db.connectionName()];
+    auto it = kept.find(sql);
+    if (it == kept.end()) {
+        if (kept.size() >= 32) kept.clear();
+        it = kept.emplace(sql, prepare(db, sql)).first;
+    }
+    it->second.finish();  // a previous use that stopped early leaves no open read
+    return it->second;
 }
 
 void exec(QSqlQuery& q)

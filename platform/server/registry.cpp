@@ -73,7 +73,12 @@ const core::DataPacket* CallContext::packet(int i) const
 
 void Registry::add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h)
 {
-    servers_[server][method] = Entry{std::move(args), std::move(h)};
+    servers_[server][method] = Entry{std::move(args), std::move(h), nullptr};
+}
+
+void Registry::addStreamed(const QString& server, const QString& method, std::vector<ArgKind> args, StreamHandler h)
+{
+    servers_[server][method] = Entry{std::move(args), nullptr, std::move(h)};
 }
 
 bool Registry::hasServer(const QString& server) const
@@ -90,6 +95,19 @@ QStringList Registry::servers() const
 }
 
 CallResult Registry::call(Database& db, const CallRequest& req, const Session* session) const
+{
+    CallResult r = callStreamed(db, req, session);
+    if (r.rows) {
+        core::DataPacket p(r.rows->fields());
+        core::PacketRow row;
+        while (r.rows->next(row)) p.appendRow(std::move(row));
+        r.payload = core::Variant(std::move(p));
+        r.rows.reset();
+    }
+    return r;
+}
+
+CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Session* session) const
 {
     auto s = servers_.find(req.server);
     if (s == servers_.end())
@@ -133,7 +151,10 @@ CallResult Registry::call(Database& db, const CallRequest& req, const Session* s
     }
     CallContext ctx(db, req.args, session);
     CallResult r;
-    r.payload = e.handler(ctx);
+    if (e.streamed)
+        r.rows = e.streamed(ctx);
+    else
+        r.payload = e.handler(ctx);
     r.refs.reserve(req.args.size());
     for (int i = 0; i < req.args.size(); ++i)
         r.refs << ((!req.byRef.isEmpty() && req.byRef[i]) ? ctx.refs()[i] : core::Variant());
