@@ -169,22 +169,34 @@ core::DataPacket replicatedDocs(QSqlDatabase& conn, const std::vector<EntryKey>&
     return p;
 }
 
-// Replica statuses (not cancelled) of the given entries: key -> set of statuses.
-std::map<EntryKey, QString> replicaStatuses(QSqlDatabase& conn, const std::vector<EntryKey>& keys)
+// The given entries a tick-all may tick, as far as the stored rows say: the
+// entry is stored, not blocked, and none of its replicas (not cancelled) is
+// approved. One query per chunk reads only the status columns, with the
+// approved replica excluded in SQL; branch -> eligible entry numbers.
+std::map<QString, QSet<QString>> tickableEntries(QSqlDatabase& conn, const std::vector<EntryKey>& keys)
 {
-    std::map<EntryKey, QString> out;
     std::map<QString, QStringList> byBranch;
     for (const auto& k : keys) byBranch[k.first] << k.second;
-    for (const auto& [branch, numbers] : byBranch) {
+    std::map<QString, QSet<QString>> out;
+    for (auto& [branch, numbers] : byBranch) {
+        numbers.removeDuplicates();
+        QSet<QString>& eligible = out[branch];
+        eligible.reserve(numbers.size());
         for (int from = 0; from < numbers.size(); from += kChunk) {
             const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepareKept(conn, QString("SELECT NRLANCTONF, IDSTATUS FROM DOCREPLIC WHERE CDFILIAL = ? AND "
-                                                "NRLANCTONF IN (%1) AND IDCANCELADO = 'N'")
-                                            .arg(marks(part.size())));
+            QSqlQuery q = prepareKept(conn, QString("SELECT L.NRLANCTONF, L.IDSTATUS, L.IDSTATUSNFE FROM LANCTONF L "
+                                                    "WHERE L.CDFILIAL = ? AND L.NRLANCTONF IN (%1) AND NOT EXISTS "
+                                                    "(SELECT 1 FROM DOCREPLIC D WHERE D.CDFILIAL = L.CDFILIAL AND "
+                                                    "D.NRLANCTONF = L.NRLANCTONF AND D.IDCANCELADO = 'N' AND "
+                                                    "D.IDSTATUS = 'A')")
+                                                .arg(marks(part.size())));
+            q.setForwardOnly(true);
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
-            while (q.next()) out[{branch, q.value(0).toString()}] += q.value(1).toString();
+            while (q.next())
+                if (!isBlockedEntry(q.value(1).toString(), q.value(2).toString()))
+                    eligible.insert(q.value(0).toString());
             q.finish();
         }
     }
@@ -458,20 +470,16 @@ Variant verReplic(CallContext& c)
     std::vector<EntryKey> keys;
     keys.reserve(out.rows().size());
     for (const auto& row : out.rows()) keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
-    const auto stored = loadEntries(c.db, conn, keys, false);
-    const auto replicas = replicaStatuses(conn, keys);
+    const auto tickable = tickableEntries(conn, keys);
     std::vector<EntryKey> ticked;
     qint64 count = 0;
     for (size_t r = 0; r < out.rows().size(); ++r) {
         auto& row = out.rows()[r];
-        bool ok = false;
-        auto s = stored.find(keys[r]);
-        if (s != stored.end()) {
-            const bool blockedHere = (iStatus >= 0 && iNfe >= 0) && isBlockedEntry(cellText(row, iStatus), cellText(row, iNfe));
-            auto rep = replicas.find(keys[r]);
-            const bool approved = rep != replicas.end() && rep->second.contains('A');
-            ok = !blockedHere && !isBlockedEntry(s->second.status, s->second.statusNfe) && !approved;
-        }
+        const auto b = tickable.find(keys[r].first);
+        bool ok = b != tickable.end() && b->second.contains(keys[r].second);
+        // The row as the caller sent it may already show the entry blocked.
+        if (ok && iStatus >= 0 && iNfe >= 0 && isBlockedEntry(cellText(row, iStatus), cellText(row, iNfe)))
+            ok = false;
         row[size_t(iCheck)] = Variant(ok ? "S" : "N");
         if (ok) {
             ++count;
