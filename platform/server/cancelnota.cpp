@@ -194,17 +194,23 @@ QString stockBranch(const QString& moveBranch, const QString& entryBranch)
 // key order so that concurrent writers lock balances in the same order.
 using StockDeltas = std::map<EntryKey, double>;
 
-// Refuses (throws `key`) when a balance that decreases would fall below zero.
-void checkStock(QSqlDatabase& conn, const StockDeltas& deltas, const char* key)
+// Locks every balance the cancellation touches, in key order (branch, then
+// product) so that concurrent cancellations always queue in the same order,
+// and refuses (throws `key`) when a balance that decreases would fall below
+// zero. On PostgreSQL the rows stay locked until the transaction ends, so the
+// balance checked is the balance written; SQLite's writer already holds the
+// whole database.
+void lockAndCheckStock(Database& db, QSqlDatabase& conn, const StockDeltas& deltas, const char* key)
 {
+    const QString sql = QString("SELECT QTSALDO FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?") +
+                        (db.isSqlite() ? "" : " FOR UPDATE");
     for (const auto& [k, delta] : deltas) {
-        if (delta >= -kEps) continue;
-        QSqlQuery q = prepare(conn, "SELECT QTSALDO FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?");
+        QSqlQuery q = prepare(conn, sql);
         q.addBindValue(k.first);
         q.addBindValue(k.second);
         exec(q);
         const double balance = q.next() ? q.value(0).toDouble() : 0.0;
-        if (balance + delta < -kEps)
+        if (delta < -kEps && balance + delta < -kEps)
             throw core::ServerError(key);
     }
 }
@@ -526,7 +532,7 @@ Variant cancelaNota(CallContext& c)
     }
     StockDeltas deltas;
     for (const auto& [k, e] : toCancel) addEntryStock(conn, k.first, k.second, e.nrLancEstq, nullptr, deltas);
-    checkStock(conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
+    lockAndCheckStock(c.db, conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
     for (const auto& [k, e] : toCancel) {
         setEntryCancelled(conn, k.first, k.second, e.version, true);
         cancelEntryParts(conn, k.first, k.second, e.nrLancEstq);
@@ -596,7 +602,7 @@ Variant cancelaItemNf(CallContext& c)
             throw core::ServerError("NOTA_ALT");  // an item is gone or already cancelled
         StockDeltas deltas;
         addEntryStock(conn, branch, entry, nrLancEstq, &seqs, deltas);
-        checkStock(conn, deltas, "ITEM_N_CANC");
+        lockAndCheckStock(c.db, conn, deltas, "ITEM_N_CANC");
         QStringList binds{branch, entry};
         binds += seqs;
         execKeyed(conn, QString("UPDATE ITLANCTONF SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
