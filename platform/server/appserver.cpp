@@ -201,7 +201,7 @@ HttpAnswer AppServer::handleCall(const std::string& body)
         outcome = "not found: " + e.message();
     } catch (const InternalError& e) {
         a = {500, raisedBody(e.message())};
-        outcome = "internal error: " + e.message();
+        outcome = "internal error: " + e.message() + (e.detail().isEmpty() ? QString() : " | " + e.detail());
     } catch (const core::Error& e) {
         a = {200, raisedBody(e.message())};
         outcome = "raised: " + e.message();

@@ -102,6 +102,10 @@ int main(int argc, char** argv)
         waiter.join();
         std::fprintf(stderr, "exp_appserver encerrado\n");
         return 0;
+    } catch (const server::InternalError& e) {
+        std::fprintf(stderr, "exp_appserver: %s\n", e.what());
+        if (!e.detail().isEmpty()) std::fprintf(stderr, "  %s\n", qPrintable(e.detail()));
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "exp_appserver: %s\n", e.what());
         return 1;

@@ -65,16 +65,31 @@ private:
 
 using Handler = std::function<core::Variant(CallContext&)>;
 
+/// How often a call that met a transient database failure (TransientError)
+/// is run again, whole: at most `attempts` runs in all, waiting a random time
+/// between 0 and baseDelayMs * 2^(run - 1) before each new run, so that the
+/// callers that collided do not collide again in step.
+struct RetryPolicy {
+    int attempts = 5;
+    int baseDelayMs = 20;
+};
+
 class Registry {
 public:
     void add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h);
     bool hasServer(const QString& server) const;
     QStringList servers() const;
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
-    /// or whatever the handler raises.
+    /// or whatever the handler raises. A TransientError runs the handler
+    /// again (see RetryPolicy) unless the run had already committed a
+    /// transaction; when the runs are used up the caller gets an
+    /// InternalError saying the database was busy.
     CallResult call(Database& db, const CallRequest& req) const;
+    void setRetryPolicy(RetryPolicy p) { retry_ = p; }
+    const RetryPolicy& retryPolicy() const { return retry_; }
 
 private:
+    RetryPolicy retry_;
     struct Entry {
         std::vector<ArgKind> args;
         Handler handler;
