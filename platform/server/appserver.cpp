@@ -101,7 +101,7 @@ std::string okBody(const CallResult& r)
 } // namespace
 
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
-    : db_(db), opt_(std::move(options)), http_(std::make_unique<httplib::Server>())
+    : db_(db), opt_(std::move(options)), pool_(opt_.dbConnections), http_(std::make_unique<httplib::Server>())
 {
     registerCancelNota(registry_);
     registerSituacao(registry_, port ? port : std::make_shared<StoredAnswerSimulator>());
@@ -190,7 +190,8 @@ HttpAnswer AppServer::handleCall(const std::string& body)
     HttpAnswer a;
     try {
         const CallRequest req = parseRequest(body, label);
-        const CallResult r = registry_.call(db_, req);
+        CallResult r;
+        pool_.run([&] { r = registry_.call(db_, req); });  // on a thread owning one of the process's connections
         a.body = okBody(r);
         outcome = "ok";
     } catch (const BadRequest& e) {

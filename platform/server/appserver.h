@@ -6,6 +6,7 @@
 // status code.
 
 #include "database.h"
+#include "dbpool.h"
 #include "registry.h"
 #include "situacao.h"
 
@@ -22,6 +23,7 @@ struct ServerOptions {
     QString listen = "127.0.0.1";
     int port = 8211;          ///< 0 picks a free port
     int threads = 64;         ///< worker pool; keep it above the expected keep-alive connections
+    int dbConnections = 8;    ///< database connections (and database worker threads) of this process
     size_t maxBody = 64u << 20;
     bool log = true;
 };
@@ -52,6 +54,7 @@ private:
     Database& db_;
     ServerOptions opt_;
     Registry registry_;
+    DbPool pool_;
     std::unique_ptr<httplib::Server> http_;
     int port_ = 0;
 };

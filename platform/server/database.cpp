@@ -83,6 +83,11 @@ Database::~Database()
 {
     // The owning thread's connection goes with the object; connections of
     // worker threads go when those threads end.
+    closeThreadConnection();
+}
+
+void Database::closeThreadConnection()
+{
     auto it = tlsConnections.names.find(id_);
     if (it != tlsConnections.names.end()) {
         const QString name = it->second;
@@ -116,6 +121,7 @@ QSqlDatabase Database::connection()
         db.setUserName(cfg_.user);
         db.setPassword(cfg_.password);
         db.setDatabaseName(cfg_.dbName);
+        if (!cfg_.applicationName.isEmpty()) db.setConnectOptions("application_name=" + cfg_.applicationName);
     }
     if (!db.open()) {
         const QString err = db.lastError().text();

@@ -48,6 +48,7 @@ struct DbConfig {
     QString password;
     QString dbName;
     QString schema;      ///< optional PostgreSQL schema (search_path)
+    QString applicationName = "exp_appserver";  ///< PostgreSQL: shown in pg_stat_activity
     int sqliteBusyMs = 5000;  ///< SQLite: how long a writer waits for the lock before "busy"
 
     /// "sqlite:/path/file.db" or "postgres:host=... port=... user=... dbname=... [schema=...]".
@@ -71,6 +72,9 @@ public:
     /// first use, closed when the thread ends). Throws InternalError when the
     /// database cannot be opened.
     QSqlDatabase connection();
+    /// Closes the calling thread's connection (start-up work done, say), so
+    /// that only the serving threads hold connections.
+    void closeThreadConnection();
 
 private:
     DbConfig cfg_;

@@ -22,6 +22,7 @@ int usage(const char* why = nullptr)
                  "Uso:\n"
                  "  exp_appserver serve [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
+                 "                      [--db-connections N]\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S]\n");
     return 2;
 }
@@ -69,6 +70,7 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--listen" && value(v)) opt.listen = v;
         else if (cmd == "serve" && a == "--port" && value(v)) { if (!toInt(v, 0, 65535, opt.port)) return usage("porta inválida"); }
         else if (cmd == "serve" && a == "--threads" && value(v)) { if (!toInt(v, 1, 1024, opt.threads)) return usage("--threads inválido"); }
+        else if (cmd == "serve" && a == "--db-connections" && value(v)) { if (!toInt(v, 1, 256, opt.dbConnections)) return usage("--db-connections inválido"); }
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
@@ -86,10 +88,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "dados de demonstração gravados: %d lançamentos (semente %d)\n", demo.entries, seed);
             return 0;
         }
+        db.closeThreadConnection();  // from here on only the server's database workers hold connections
         server::AppServer srv(db, opt);
         srv.bind();
-        std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads)\n", qPrintable(opt.listen), srv.port(),
-                     qPrintable(db.config().describe()), opt.threads);
+        std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, %d conexões ao banco)\n",
+                     qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections);
         std::thread waiter([&srv, sigs] {
             int sig = 0;
             sigwait(&sigs, &sig);
