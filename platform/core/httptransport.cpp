@@ -32,15 +32,37 @@ QString endpoint(const QString& host, int port)
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
-/// "http://host/" and "host" both name the host.
+/// "http://host/" and "host" both name the host; "https://host" asks for
+/// TLS. The returned host keeps "https://" so that it stays its own endpoint.
 QString bareHost(const QString& host)
 {
     QString h = host.trimmed();
     if (h.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
         h = h.mid(7);
+    else if (h.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        h = QStringLiteral("https://") + h.mid(8);
     while (h.endsWith(QLatin1Char('/')))
         h.chop(1);
     return h;
+}
+
+bool isTls(const QString& bare)
+{
+    return bare.startsWith(QLatin1String("https://"));
+}
+
+/// A client for the host: plain, or TLS checking the server's certificate
+/// against `caFile` (the system's authorities when empty) and the host name.
+/// There is deliberately no way to skip the check.
+std::unique_ptr<httplib::Client> makeClient(const QString& bare, int port, const std::string& caFile)
+{
+    if (!isTls(bare))
+        return std::make_unique<httplib::Client>(bare.toStdString(), port);
+    auto c = std::make_unique<httplib::Client>(endpoint(bare, port).toStdString());
+    if (!caFile.empty())
+        c->set_ca_cert_path(caFile);
+    c->enable_server_certificate_verification(true);
+    return c;
 }
 
 QString errorText(httplib::Error e)
@@ -51,6 +73,9 @@ QString errorText(httplib::Error e)
     case httplib::Error::Read: return QStringLiteral("sem resposta no tempo limite ou conexão interrompida");
     case httplib::Error::Write: return QStringLiteral("conexão interrompida ao enviar");
     case httplib::Error::Canceled: return QStringLiteral("chamada cancelada");
+    case httplib::Error::SSLConnection: return QStringLiteral("falha ao estabelecer a conexão segura (TLS)");
+    case httplib::Error::SSLServerVerification:
+        return QStringLiteral("certificado do servidor recusado (autoridade certificadora ou nome não conferem)");
     default: return QString::fromStdString(httplib::to_string(e));
     }
 }
@@ -99,6 +124,13 @@ struct HttpTransport::Impl {
     std::atomic<qint64> readMs{120000};
     std::mutex mutex;
     std::map<QString, std::vector<IdleClient>> idle;
+    std::string caFile;  ///< guarded by mutex
+
+    std::string ca()
+    {
+        std::lock_guard lock(mutex);
+        return caFile;
+    }
 
     std::unique_ptr<httplib::Client> checkout(const QString& host, int port)
     {
@@ -113,7 +145,7 @@ struct HttpTransport::Impl {
                     return std::move(c.client);
             }
         }
-        auto c = std::make_unique<httplib::Client>(host.toStdString(), port);
+        auto c = makeClient(host, port, ca());
         c->set_keep_alive(true);
         c->set_tcp_nodelay(true);
         return c;
@@ -150,6 +182,8 @@ HttpTransport& HttpTransport::shared()
         const int secs = qEnvironmentVariableIntValue("EXP_CALL_TIMEOUT", &ok);
         if (ok && secs > 0)
             t->setReadTimeout(std::chrono::seconds(secs));
+        if (qEnvironmentVariableIsSet("EXP_SERVER_CA"))
+            t->setCaFile(qEnvironmentVariable("EXP_SERVER_CA"));
         return t;
     }();
     return *instance;
@@ -163,6 +197,19 @@ void HttpTransport::setConnectTimeout(std::chrono::milliseconds t)
 void HttpTransport::setReadTimeout(std::chrono::milliseconds t)
 {
     d->readMs.store(std::max<qint64>(t.count(), 1));
+}
+
+void HttpTransport::setCaFile(const QString& path)
+{
+    std::lock_guard lock(d->mutex);
+    d->caFile = path.toStdString();
+    d->idle.clear();  // kept-alive connections were checked against the former authority
+}
+
+QString HttpTransport::caFile() const
+{
+    std::lock_guard lock(d->mutex);
+    return QString::fromStdString(d->caFile);
 }
 
 std::chrono::milliseconds HttpTransport::readTimeout() const
@@ -179,11 +226,11 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
     httplib::Error err = httplib::Error::Success;
     runBlocking([&] {
         // A fresh client: a health check must see the server as it is now.
-        httplib::Client c(host.toStdString(), port);
-        c.set_tcp_nodelay(true);
-        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
-        c.set_read_timeout(std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000)));
-        auto res = c.Get(path);
+        auto c = makeClient(host, port, d->ca());
+        c->set_tcp_nodelay(true);
+        c->set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        c->set_read_timeout(std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000)));
+        auto res = c->Get(path);
         if (res)
             status = res->status;
         else

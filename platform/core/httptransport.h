@@ -7,6 +7,11 @@
 // cannot act. Without a QCoreApplication (or off the main thread) the exchange
 // simply runs in the caller's thread. Idle keep-alive connections are reused
 // per host:port.
+//
+// A host written "https://name" is reached over TLS: the server's
+// certificate must chain to the configured authority (setCaFile; the
+// system's authorities when none) and name the host. Nothing turns the check
+// off.
 
 #include "netconnection.h"
 
@@ -25,7 +30,8 @@ public:
     HttpTransport& operator=(const HttpTransport&) = delete;
 
     /// The process-wide instance used when no other transport is installed.
-    /// Its read timeout comes from EXP_CALL_TIMEOUT (seconds) when set.
+    /// Its read timeout comes from EXP_CALL_TIMEOUT (seconds) and its
+    /// certificate authority from EXP_SERVER_CA (a PEM file) when set.
     static HttpTransport& shared();
 
     /// Time to establish a TCP connection (default 3 s).
@@ -33,6 +39,9 @@ public:
     /// Longest wait for an answer once the request is sent (default 120 s).
     void setReadTimeout(std::chrono::milliseconds t);
     std::chrono::milliseconds readTimeout() const;
+    /// PEM file of the authority that signs the servers' certificates (https hosts).
+    void setCaFile(const QString& path);
+    QString caFile() const;
 
     void connect(const QString& host, int port, const QString& server) override;
     CallResponse call(const QString& host, int port, const CallRequest& req) override;
