@@ -345,8 +345,13 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     };
 
     if (status == QLatin1String("raised")) {
-        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 404 || httpStatus == 413
-                               || httpStatus == 500;
+        // A reverse proxy in front of the servers answers these itself: no
+        // server gave the answer, so it is a connection failure with the
+        // proxy's text.
+        if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504)
+            throw ConnectionError(QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus));
+        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 404 || httpStatus == 411
+                               || httpStatus == 413 || httpStatus == 500;
         if (!knownHttp)
             throw malformed(QStringLiteral("erro com código HTTP inesperado"));
         throw ServerError(text(QStringLiteral("message")));
