@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <csignal>
 #include <exception>
 #include <functional>
 #include <map>
@@ -170,6 +171,14 @@ struct HttpTransport::Impl {
 HttpTransport::HttpTransport()
     : d(std::make_unique<Impl>())
 {
+    // A write on a connection the peer has closed (a kept-alive socket the
+    // server or proxy dropped) must be an error of that call, not SIGPIPE
+    // ending the program: OpenSSL writes without MSG_NOSIGNAL.
+    static const bool ignored = [] {
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)ignored;
 }
 
 HttpTransport::~HttpTransport() = default;

@@ -101,7 +101,7 @@ public:
         const qsizetype before = fileText(log_).size();
         p_.setStandardOutputFile(QProcess::nullDevice());
         p_.setStandardErrorFile(log_, QIODevice::Append);
-        p_.start(bin_, QStringList{"serve", "--db", db_, "--port", QString::number(port_), "--threads", "16",
+        p_.start(bin_, QStringList{"serve", "--db", db_, "--port", QString::number(port_), "--threads", "64",
                                    "--db-connections", "4"} + extra_);
         QElapsedTimer t;
         t.start();
@@ -131,15 +131,32 @@ private:
     QProcess p_;
 };
 
-/// HAProxy with the shipped configuration, in the foreground.
+/// HAProxy with the shipped configuration, in the foreground. With fewer
+/// servers than the configuration names, the surplus "server" lines are left
+/// out of a copy written beside the log.
 class Proxy {
 public:
     ~Proxy() { stop(); }
     static bool available() { return !QStandardPaths::findExecutable("haproxy", {"/usr/sbin", "/usr/bin", "/sbin"}).isEmpty(); }
 
-    bool start(const QString& config, int port, const QString& combinedPem, const QStringList& apps, const QString& log,
+    bool start(QString config, int port, const QString& combinedPem, const QStringList& apps, const QString& log,
                QString& why)
     {
+        QStringList lines = fileText(config).split('\n');
+        const qsizetype before = lines.size();
+        lines.removeIf([&](const QString& l) {
+            const QString t = l.trimmed();
+            return t.startsWith("server app") && t.section(' ', 1, 1).mid(3).toInt() > apps.size();
+        });
+        if (lines.size() != before) {
+            config = log + ".cfg";
+            QFile f(config);
+            if (!f.open(QIODevice::WriteOnly)) {
+                why = "cannot write " + config;
+                return false;
+            }
+            f.write(lines.join('\n').toUtf8());
+        }
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("EXP_PROXY_BIND", QString("127.0.0.1:%1").arg(port));
         env.insert("EXP_PROXY_CERT", combinedPem);
