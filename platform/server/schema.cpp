@@ -210,6 +210,9 @@ int migrateSchema(Database& db, int target)
 {
     QSqlDatabase conn = db.connection();
     Transaction tx(db, conn);
+    // Several servers starting at once against one PostgreSQL: one migrates,
+    // the others wait here and then find the work done.
+    if (!db.isSqlite()) execDirect(conn, "SELECT pg_advisory_xact_lock(82110001)");
     execDirect(conn, "CREATE TABLE IF NOT EXISTS SCHEMA_VERSAO (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTHRAPLICADA VARCHAR(30))");
     const int found = currentVersion(conn);
     if (found > kSchemaVersion)

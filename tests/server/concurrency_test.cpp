@@ -101,3 +101,33 @@ TEST_P(ConcurrentCancellation, TwoCancellationsOnOneBalanceNeverTakeItBelowZero)
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, ConcurrentCancellation, ::testing::Values("postgres"), servertest::backendName);
+
+TEST(ConcurrentStart, ServersStartingTogetherMigrateOnce)
+{
+    if (qEnvironmentVariable("EXP_TEST_PG").isEmpty()) GTEST_SKIP() << "EXP_TEST_PG not set";
+    const QString schema = QString("t_%1_start").arg(QCoreApplication::applicationPid());
+    const auto cfg = server::DbConfig::parse("postgres:" + qEnvironmentVariable("EXP_TEST_PG") + " schema=" + schema);
+    server::Database db(cfg);
+    db.connection();  // creates the schema: only the migrations race
+    std::vector<std::thread> servers;
+    std::atomic<int> failures{0};
+    for (int i = 0; i < 3; ++i)
+        servers.emplace_back([&] {
+            try {
+                server::Database db(cfg);
+                server::migrateSchema(db);
+            } catch (const core::Error&) {
+                ++failures;
+            }
+        });
+    for (auto& t : servers) t.join();
+    EXPECT_EQ(failures.load(), 0);
+    EXPECT_EQ(server::migrateSchema(db), server::kSchemaVersion);
+    QSqlDatabase c = db.connection();
+    QSqlQuery q(c);
+    EXPECT_TRUE(q.exec("SELECT COUNT(*) FROM SCHEMA_VERSAO") && q.next());
+    EXPECT_EQ(q.value(0).toInt(), server::kSchemaVersion);
+    q.finish();
+    q.exec("SET search_path TO public");
+    q.exec(QString("DROP SCHEMA %1 CASCADE").arg(schema));
+}
