@@ -16,6 +16,7 @@
 #include <QThread>
 
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,6 +38,12 @@ inline int freePort()
         port = ntohs(a.sin_port);
     ::close(s);
     return port;
+}
+
+/// Children end with the test or benchmark, even when it is killed.
+inline void endWithParent(QProcess& p)
+{
+    p.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 inline QString fileText(const QString& path)
@@ -101,6 +108,7 @@ public:
         const qsizetype before = fileText(log_).size();
         p_.setStandardOutputFile(QProcess::nullDevice());
         p_.setStandardErrorFile(log_, QIODevice::Append);
+        endWithParent(p_);
         p_.start(bin_, QStringList{"serve", "--db", db_, "--port", QString::number(port_), "--threads", "64",
                                    "--db-connections", "4"} + extra_);
         QElapsedTimer t;
@@ -162,6 +170,7 @@ public:
         env.insert("EXP_PROXY_CERT", combinedPem);
         for (int i = 0; i < apps.size(); ++i) env.insert(QString("EXP_APP%1").arg(i + 1), apps[i]);
         p_.setProcessEnvironment(env);
+        endWithParent(p_);
         p_.setStandardOutputFile(log);
         p_.setStandardErrorFile(log, QIODevice::Append);
         p_.start(QStandardPaths::findExecutable("haproxy", {"/usr/sbin", "/usr/bin", "/sbin"}), {"-db", "-f", config});
