@@ -141,3 +141,43 @@ TEST(RetrySqlite, ABusyDatabaseIsWaitedOutByRunningTheCallAgain)
     ASSERT_TRUE(q.next());
     EXPECT_EQ(q.value(0).toInt(), 1);
 }
+
+// A database session that was ended under the server (a database restart,
+// an administrator's pg_terminate_backend) costs one call, not every call after it.
+TEST(LostConnection, TheNextCallOpensAFreshOne)
+{
+    if (qEnvironmentVariable("EXP_TEST_PG").isEmpty()) GTEST_SKIP() << "EXP_TEST_PG not set";
+    const QString schema = QString("t_%1_lost").arg(QCoreApplication::applicationPid());
+    const auto cfg = server::DbConfig::parse("postgres:" + qEnvironmentVariable("EXP_TEST_PG") + " schema=" + schema);
+    server::Database db(cfg);
+    server::migrateSchema(db);
+    server::Registry reg;
+    server::registerCancelNota(reg);
+    const server::CallRequest getExp{server::kCancelNotaServer, "GetExp", {"0001"}, {}};
+    reg.call(db, getExp);
+    qint64 pid = 0;
+    {
+        QSqlDatabase c = db.connection();
+        QSqlQuery q(c);
+        ASSERT_TRUE(q.exec("SELECT pg_backend_pid()") && q.next());
+        pid = q.value(0).toLongLong();
+    }
+    server::Database admin(cfg);
+    {
+        QSqlDatabase c = admin.connection();
+        QSqlQuery q(c);
+        ASSERT_TRUE(q.exec(QString("SELECT pg_terminate_backend(%1)").arg(pid)));
+    }
+    QThread::msleep(100);
+    try {
+        reg.call(db, getExp);  // may fail, clearly: its session is gone
+    } catch (const server::InternalError& e) {
+        EXPECT_FALSE(e.message().contains("SELECT")) << e.message().toStdString();
+    }
+    EXPECT_NO_THROW(reg.call(db, getExp));
+    EXPECT_NO_THROW(reg.call(db, getExp));
+    QSqlDatabase c = admin.connection();
+    QSqlQuery q(c);
+    q.exec("SET search_path TO public");
+    q.exec(QString("DROP SCHEMA %1 CASCADE").arg(schema));
+}
