@@ -256,7 +256,9 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
     std::printf("rounds: %d ok, %d refused, %d connection errors; %d answered after the kill\n", all.ok, all.refused,
                 all.connectionErrors, all.answeredAfterKill);
     EXPECT_TRUE(all.unclear.isEmpty()) << all.unclear.join(" | ").toStdString();
-    EXPECT_LE(all.connectionErrors, kClients) << "only calls in flight at the kill may fail";
+    // Only calls that had reached the killed server may fail: those in flight,
+    // and at most one more per client sent on a pooled proxy connection to it.
+    EXPECT_LE(all.connectionErrors, 2 * kClients) << "calls failed beyond the kill";
     EXPECT_GE(all.answeredAfterKill, kClients * (kRoundsPerPhase - 2)) << "calls went on through the surviving server";
     EXPECT_GT(all.refused, 0) << "the balances were meant to refuse some cancellations";
     EXPECT_TRUE(app1Before.contains("CancelaNota") || app1Before.contains("CancelaItemNf"));
