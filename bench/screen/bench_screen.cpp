@@ -9,12 +9,19 @@
 //     list's share as counted from its rows;
 //  3. the server's own time for the same GetLanctoNF (no socket, no client).
 // The server runs in a child process, so the memory figures are the screen's.
-// Usage: bench_screen [entries=50000] [repeats=3]
+// With --tick, on the loaded list it then measures the tick-all of the check
+// column's title: from the title click to the repainted grid (the whole-list
+// VerReplic, the list reloaded ticked, the replication dialog answered
+// "&Cancela"), beside a raw read of the same rows from the database file in
+// the same process, and the untick-all that follows.
+// Usage: bench_screen [--tick] [entries=50000] [repeats=3]
 //        bench_screen --pictures DIR [entries=2000]   pictures of the three pages
 // Runs offscreen unless QT_QPA_PLATFORM says otherwise.
 
 #include <module/exp01800.h>
 #include <screens/query/conlancto.h>
+
+#include <contracts/servers.h>
 
 #include <server/appserver.h>
 #include <server/cancelnota.h>
@@ -35,10 +42,14 @@
 #include <QTabBar>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QHeaderView>
 #include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
@@ -158,6 +169,188 @@ struct ServerReady {
 
 } // namespace
 
+namespace {
+
+/// The real widget host, with the replication dialog answered "&Cancela" at
+/// once (the first pass of a tick-all is what is measured).
+class CancelingHost : public host::WidgetHost {
+public:
+    void runModal(QObject& form) override
+    {
+        ++dialogs;
+        if (QObject* b = form.findChild<QObject*>(QStringLiteral("btnCancela")))
+            QMetaObject::invokeMethod(b, "click", Qt::DirectConnection);
+    }
+    int dialogs = 0;
+};
+
+/// Reads the branch's entries of the default period from the database file
+/// into memory, every column: the floor a tick-all of the same rows is set
+/// against.
+double rawRead(const QString& connection, int& rows)
+{
+    auto t0 = Clock::now();
+    QSqlQuery q(QSqlDatabase::database(connection));
+    q.setForwardOnly(true);
+    const qint64 today = core::Date::today().wholeDays();
+    q.exec(QStringLiteral("SELECT * FROM LANCTONF WHERE CDFILIAL = '0001' AND DTENTRSAID BETWEEN %1 AND %2")
+               .arg(today - 2)
+               .arg(today));
+    std::vector<std::vector<QVariant>> data;
+    const int cols = q.record().count();
+    while (q.next()) {
+        std::vector<QVariant> row(static_cast<size_t>(cols));
+        for (int c = 0; c < cols; ++c)
+            row[size_t(c)] = q.value(c);
+        data.push_back(std::move(row));
+    }
+    rows = int(data.size());
+    return since(t0);
+}
+
+/// Clicks the check column's title; the time runs until the grid has
+/// painted its rows again (the handler, then one synchronous repaint of the
+/// grid). `during` counts the cells painted while the handler ran (none are
+/// expected: the window is frozen and the controls disabled), `after` those
+/// of the repaint.
+double titleClickToPaint(TfrmConLancto* frm, qint64& during, qint64& after)
+{
+    const qint64 before = frm->dbgPadrao->cellPaintCount();
+    auto t0 = Clock::now();
+    emit frm->dbgPadrao->horizontalHeader()->sectionClicked(0);
+    during = frm->dbgPadrao->cellPaintCount() - before;
+    frm->dbgPadrao->viewport()->repaint();
+    const double t = since(t0);
+    after = frm->dbgPadrao->cellPaintCount() - before - during;
+    QApplication::processEvents();
+    return t;
+}
+
+int measureTicks(TfrmConLancto* frm, int repeats)
+{
+    CancelingHost widgets;
+    core::setHost(&widgets);
+    frm->dbgPadrao->setFocus();
+    double bestTick = 1e9, bestUntick = 1e9, bestRaw = 1e9, bestCall = 1e9;
+    int rows = 0, rawRows = 0;
+    for (int rep = 0; rep < repeats; ++rep) {
+        bestRaw = std::min(bestRaw, rawRead("bench_hostdb", rawRows));
+        // The whole-list VerReplic alone, as the tick-all sends it (packet
+        // encoded, HTTP, the server's check, the answer decoded).
+        auto c0 = Clock::now();
+        const core::ServerResult r =
+            contracts::cancelnota::VerReplic(*frm->netCancelExp, frm->cdsLanctoNF->data(), QString(), QString());
+        bestCall = std::min(bestCall, since(c0));
+        if (!r.ok)
+            std::printf("VerReplic failed: %s\n", qPrintable(r.message));
+        qint64 during = 0, after = 0, unDuring = 0, unAfter = 0;
+        const double tick = titleClickToPaint(frm, during, after);
+        const int ticked = cli_exp01800::inNotasMarcadas;
+        rows = frm->cdsLanctoNF->recordCount();
+        const double untick = titleClickToPaint(frm, unDuring, unAfter);
+        std::printf("  run %d: raw read %d rows %.3f s; tick-all %.3f s (%d ticked; cells painted during the "
+                    "handler %lld, by the repaint %lld); untick-all %.3f s (%lld, %lld)\n",
+                    rep + 1, rawRows, bestRaw, tick, ticked, (long long)during, (long long)after, untick,
+                    (long long)unDuring, (long long)unAfter);
+        bestTick = std::min(bestTick, tick);
+        bestUntick = std::min(bestUntick, untick);
+    }
+    std::printf("tick-all over %d entries, title click to repainted grid: best %.3f s; raw read of the same %d rows: "
+                "best %.3f s; ratio %.2f; untick-all best %.3f s; dialogs answered %d\n"
+                "of the tick-all, the whole-list VerReplic call alone (encode, HTTP, server, decode): best %.3f s\n",
+                rows, bestTick, rawRows, bestRaw, bestTick / bestRaw, bestUntick, widgets.dialogs, bestCall);
+    core::setHost(nullptr);
+    return 0;
+}
+
+} // namespace
+
+namespace {
+
+/// The widget host for pictures: message boxes are answered with their first
+/// button without showing, the replication dialog is shown, pictured when a
+/// file name waits for it, and answered "&OK".
+class PictureHost : public host::WidgetHost {
+public:
+    core::MsgButton message(core::MsgKind, const QString& text, const QList<core::MsgButton>& buttons) override
+    {
+        std::printf("message: %s\n", qPrintable(text));
+        return buttons.isEmpty() ? core::MsgButton::OK : buttons.first();
+    }
+    void runModal(QObject& form) override
+    {
+        auto* w = qobject_cast<QWidget*>(&form);
+        ++dialogs;
+        if (w && !nextPicture.isEmpty()) {
+            w->show();
+            for (int i = 0; i < 20; ++i)
+                QApplication::processEvents(QEventLoop::AllEvents, 10);
+            const bool ok = w->grab().save(nextPicture);
+            std::printf("%s %s\n", ok ? "picture saved:" : "picture NOT saved:", qPrintable(nextPicture));
+            saved = saved && ok;
+            nextPicture.clear();
+        }
+        if (QObject* b = form.findChild<QObject*>(QStringLiteral("btnSim")))
+            QMetaObject::invokeMethod(b, "click", Qt::DirectConnection);
+    }
+    QString nextPicture;
+    int dialogs = 0;
+    bool saved = true;
+};
+
+/// Ticked entries, ticked items and the replication dialog at both widths.
+bool tickPictures(TfrmConLancto* frm, const QString& folder, const std::function<bool(const QString&)>& save,
+                  const std::function<void(host::TabSheet*)>& show)
+{
+    PictureHost pictures;
+    core::HostServices* before = core::installedHost();
+    core::setHost(&pictures);
+    const host::Column check = frm->dbgPadrao->column(0);
+    show(frm->tshFolhaDados);
+    frm->dbgPadrao->setFocus();
+    frm->cdsLanctoNF->first();
+
+    // Tick-all: the dialog lists the replicas of every ticked entry (wide).
+    pictures.nextPicture = QDir(folder).filePath("replic-dialog-wide.png");
+    core::dispatch([&] { frm->dbgPadraoTitleClick(check); });
+    bool ok = save("screen-ticked-entries.png");
+    core::dispatch([&] { frm->dbgPadraoTitleClick(check); }); // untick all
+
+    // One entry with replicas: the narrow dialog.
+    pictures.nextPicture = QDir(folder).filePath("replic-dialog-narrow.png");
+    for (int row = 0; row < std::min(400, frm->cdsLanctoNF->recordCount()) && !pictures.nextPicture.isEmpty(); ++row) {
+        frm->cdsLanctoNF->moveTo(row);
+        if (frm->entryBlocked())
+            continue;
+        core::dispatch([&] { frm->dbgPadraoCellClick(check); });
+        if (frm->cdsLanctoNF->fieldByName("IDCHECK").asString() == "S")
+            core::dispatch([&] { frm->dbgPadraoCellClick(check); });
+    }
+    ok = ok && pictures.nextPicture.isEmpty();
+
+    // Items: a pending entry without commission accounts, two items ticked.
+    frm->cdsLanctoNF->first();
+    show(frm->tshFormulario);
+    for (int row = 0; row < std::min(400, frm->cdsLanctoNF->recordCount()); ++row) {
+        core::dispatch([&] { frm->cdsLanctoNF->moveTo(row); });
+        if (frm->entryBlocked() || cli_exp01800::boContaComissao || frm->cdsItensLanctoNF->recordCount() < 3)
+            continue;
+        const host::Column itemCheck = frm->dbgItensNf->column(0);
+        frm->cdsItensLanctoNF->moveTo(0);
+        core::dispatch([&] { frm->dbgItensNfCellClick(itemCheck); });
+        frm->cdsItensLanctoNF->moveTo(2);
+        core::dispatch([&] { frm->dbgItensNfCellClick(itemCheck); });
+        break;
+    }
+    frm->dbgItensNf->setFocus();
+    ok = save("screen-ticked-items.png") && ok;
+    core::dispatch([&] { frm->dbgItensNfTitleClick(frm->dbgItensNf->column(0)); }); // untick all
+    core::setHost(before);
+    return ok && pictures.saved;
+}
+
+} // namespace
+
 /// Pictures of the screen for the documentation: the entry page, then the
 /// item and stock pages of the first pending entry that has items.
 static int takePictures(TfrmConLancto* frm, const QString& folder)
@@ -186,6 +379,7 @@ static int takePictures(TfrmConLancto* frm, const QString& folder)
     ok = save("screen-items.png") && ok;
     show(frm->tshItemEst);
     ok = save("screen-stock.png") && ok;
+    ok = tickPictures(frm, folder, save, show) && ok;
 
     // The print module's report of the same list, into the same folder.
     host::ModuleLoader loader(QCoreApplication::applicationDirPath());
@@ -202,6 +396,12 @@ int main(int argc, char** argv)
 {
     // --pictures DIR [entries]: a demo-sized database and pictures instead of timings.
     QString pictures;
+    bool ticks = false;
+    if (argc > 1 && std::strcmp(argv[1], "--tick") == 0) {
+        ticks = true;
+        ++argv;
+        --argc;
+    }
     if (argc > 2 && std::strcmp(argv[1], "--pictures") == 0) {
         pictures = QString::fromLocal8Bit(argv[2]);
         argv += 2;
@@ -320,6 +520,12 @@ int main(int argc, char** argv)
                 rssStart, std::max(rssOpen, rssEmpty), rssLoaded, rssLoaded - std::max(rssOpen, rssEmpty), listMb);
     std::printf("heap in use: %.0f MB with the lists closed, %.0f MB with the list loaded (+%.0f MB)\n", heapEmpty,
                 heapLoaded, heapLoaded - heapEmpty);
+
+    if (ticks) {
+        core::setHost(nullptr);
+        measureTicks(frm, repeats);
+        core::setHost(&widgets);
+    }
 
     frm->close();
     QApplication::processEvents();

@@ -2,6 +2,7 @@
 
 #include "clientdataset.h"
 
+#include <QMetaObject>
 #include <QTextStream>
 
 #include <atomic>
@@ -57,6 +58,12 @@ public:
         return false;
     }
     void find(ClientDataset&) override {}
+    void runModal(QObject& form) override
+    {
+        // Nobody to answer: the form is closed by its close box.
+        std::fprintf(stderr, "[form] %s -> closed\n", qPrintable(form.objectName()));
+        QMetaObject::invokeMethod(&form, "close", Qt::DirectConnection);
+    }
     void startAnimation(QObject*, int, const QString&) override {}
     void stopAnimation(QObject*) override {}
     void pushBusyCursor() override {}

@@ -52,6 +52,12 @@ public:
     virtual void pushBusyCursor() = 0;
     virtual void popBusyCursor() = 0;
 
+    /// A module's own modal form: a QDialog that ends itself through its
+    /// buttons, Escape or its close box and keeps its answer itself. The real
+    /// host runs it modally; tests script how it ends. (Taken as a QObject so
+    /// that this interface needs no widget library.)
+    virtual void runModal(QObject& form) = 0;
+
     /// Freezes a window's painting, nesting; unfreeze repaints once.
     virtual void freezePainting(QWidget* window) = 0;
     virtual void unfreezePainting(QWidget* window) = 0;

@@ -3,6 +3,9 @@
 #include "clientdataset.h"
 #include "errors.h"
 
+#include <QMetaObject>
+#include <QVariant>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -71,6 +74,29 @@ ScriptedHost& ScriptedHost::pickRows(QList<int> rows)
 ScriptedHost& ScriptedHost::findRow(int row)
 {
     finds_.push_back(row);
+    return *this;
+}
+
+namespace {
+const QString kCloseBox = QStringLiteral("<close box>");
+const QString kEscape = QStringLiteral("<escape>");
+} // namespace
+
+ScriptedHost& ScriptedHost::formClick(const QString& buttonName)
+{
+    forms_.push_back(buttonName);
+    return *this;
+}
+
+ScriptedHost& ScriptedHost::formCloseBox()
+{
+    forms_.push_back(kCloseBox);
+    return *this;
+}
+
+ScriptedHost& ScriptedHost::formEscape()
+{
+    forms_.push_back(kEscape);
     return *this;
 }
 
@@ -157,6 +183,32 @@ void ScriptedHost::find(ClientDataset& ds)
     finds_.pop_front();
     if (row >= 0)
         ds.moveTo(row);
+}
+
+void ScriptedHost::runModal(QObject& form)
+{
+    // The form text is its object name; the title its window title.
+    shown_.append({QStringLiteral("form"), MsgKind::Information, form.objectName(), {},
+                   form.property("windowTitle").toString()});
+    if (forms_.empty()) {
+        // Unanswered: close it as the user's close box would, then fail.
+        QMetaObject::invokeMethod(&form, "close", Qt::DirectConnection);
+        fail(QStringLiteral("form"), form.objectName());
+    }
+    const QString how = forms_.front();
+    forms_.pop_front();
+    if (inspectForm)
+        inspectForm(form);
+    if (how == kCloseBox) {
+        QMetaObject::invokeMethod(&form, "close", Qt::DirectConnection);
+    } else if (how == kEscape) {
+        QMetaObject::invokeMethod(&form, "reject", Qt::DirectConnection);
+    } else {
+        QObject* button = form.findChild<QObject*>(how);
+        if (!button || !button->property("enabled").toBool())
+            fail(QStringLiteral("form"), QStringLiteral("%1 (no enabled button %2)").arg(form.objectName(), how));
+        QMetaObject::invokeMethod(button, "click", Qt::DirectConnection);
+    }
 }
 
 void ScriptedHost::startAnimation(QObject*, int, const QString& caption)

@@ -31,11 +31,11 @@ class ScriptedHost : public HostServices {
 public:
     /// One thing shown to the user, in the order shown.
     struct Shown {
-        QString kind;              ///< "message", "pick", "pickRows", "find"
+        QString kind;              ///< "message", "pick", "pickRows", "find", "form"
         MsgKind msgKind = MsgKind::Information; ///< for messages
         QString text;              ///< message text; for pickers the empty-list text
         QList<MsgButton> buttons;  ///< for messages
-        QString title;             ///< for pickers
+        QString title;             ///< for pickers; for forms the window title
     };
 
     ScriptedHost();
@@ -54,6 +54,14 @@ public:
     ScriptedHost& pickRows(QList<int> rows);
     /// The next find dialog lands on this row (-1: finds nothing).
     ScriptedHost& findRow(int row);
+    /// The next modal form ends by a click on its button of this objectName.
+    ScriptedHost& formClick(const QString& buttonName);
+    /// The next modal form is closed by its close box (or Alt+F4).
+    ScriptedHost& formCloseBox();
+    /// The next modal form is left with Escape.
+    ScriptedHost& formEscape();
+    /// Runs on every modal form before it is answered (to read what it shows).
+    std::function<void(QObject& form)> inspectForm;
 
     // --- what happened -----------------------------------------------------------
     const QList<Shown>& shown() const { return shown_; }
@@ -62,7 +70,7 @@ public:
     /// Prompts that found no scripted answer, as "<kind> <text>".
     const QStringList& unanswered() const { return unanswered_; }
     /// Scripted answers nobody asked for.
-    int pendingAnswers() const { return int(answers_.size() + picks_.size() + finds_.size()); }
+    int pendingAnswers() const { return int(answers_.size() + picks_.size() + finds_.size() + forms_.size()); }
     void clearShown() { shown_.clear(); }
 
     int animationDepth() const { return animDepth_; }
@@ -86,6 +94,7 @@ public:
     bool pickRow(ClientDataset& ds, const QString& title, const QString& emptyText) override;
     bool pickRows(ClientDataset& ds, const QString& keyField, const QString& title, QString& result) override;
     void find(ClientDataset& ds) override;
+    void runModal(QObject& form) override;
     void startAnimation(QObject* owner, int kind, const QString& caption) override;
     void stopAnimation(QObject* owner) override;
     void pushBusyCursor() override;
@@ -105,6 +114,7 @@ private:
     std::deque<MsgButton> answers_;
     std::deque<Pick> picks_;
     std::deque<int> finds_;
+    std::deque<QString> forms_; ///< button objectName, or kCloseBox / kEscape
     QList<Shown> shown_;
     QStringList unanswered_;
     int animDepth_ = 0, animStarts_ = 0, animStops_ = 0;

@@ -416,6 +416,13 @@ void DBGrid::keyPressEvent(QKeyEvent* e)
             return;
         }
     }
+    if (e->key() == Qt::Key_Space) {
+        // A read-only grid with one row always selected: Space (with or
+        // without Ctrl) only reaches the key hook; the view would otherwise
+        // toggle the row's selection off.
+        e->accept();
+        return;
+    }
     QTableView::keyPressEvent(e);
 }
 

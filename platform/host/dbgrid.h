@@ -19,6 +19,8 @@
 //  - onTitleClick: a click on a column title;
 //  - onKeyDown: every key pressed in the grid, as a platform key code
 //    (VK_SPACE 32, VK_DELETE 46...); setting it to 0 swallows the key.
+//    Space (with or without Ctrl) goes no further than this hook: the grid
+//    keeps its one selected row.
 
 #include "core/clientdataset.h"
 

@@ -65,10 +65,28 @@ void TPageControl::keepFocusOut()
         tabBar()->setFocus(Qt::OtherFocusReason);
 }
 
+bool TPageControl::isPageSwitchKey(const QKeyEvent* e)
+{
+    if (!(e->modifiers() & Qt::ControlModifier))
+        return false;
+    switch (e->key()) {
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab:
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        return true;
+    default:
+        return false;
+    }
+}
+
 void TPageControl::keyPressEvent(QKeyEvent* e)
 {
-    // Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgUp/PgDn switch pages from inside one.
-    if (e->modifiers() & Qt::ControlModifier)
+    // Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgUp/PgDn switch pages from inside one;
+    // only they take the focus out of the page. Any other key that reaches
+    // here (Ctrl alone, Ctrl+Space a grid left unhandled...) leaves the
+    // focus where it is, so the next key still goes to the focused control.
+    if (isPageSwitchKey(e))
         keepFocusOut();
     QTabWidget::keyPressEvent(e);
 }

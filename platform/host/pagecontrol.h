@@ -58,6 +58,8 @@ protected:
 
 private:
     friend class TabSheet;
+    /// Ctrl+Tab, Ctrl+Shift+Tab, Ctrl+PgUp, Ctrl+PgDn.
+    static bool isPageSwitchKey(const QKeyEvent* e);
     /// Moves the focus to the tab bar when it is inside the active page.
     void keepFocusOut();
     void syncTab(TabSheet* page);

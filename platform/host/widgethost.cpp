@@ -542,6 +542,15 @@ void WidgetHost::find(core::ClientDataset& ds)
     dlg.exec();
 }
 
+void WidgetHost::runModal(QObject& form)
+{
+    auto* dlg = qobject_cast<QDialog*>(&form);
+    if (!dlg)
+        throw core::Error(QStringLiteral("%1 não é um diálogo.").arg(form.objectName()));
+    ArrowCursorScope arrow;
+    dlg->exec();
+}
+
 void WidgetHost::startAnimation(QObject* owner, int kind, const QString& caption)
 {
     Anim& a = anims_[owner];

@@ -36,6 +36,7 @@ public:
     bool pickRow(core::ClientDataset& ds, const QString& title, const QString& emptyText) override;
     bool pickRows(core::ClientDataset& ds, const QString& keyField, const QString& title, QString& result) override;
     void find(core::ClientDataset& ds) override;
+    void runModal(QObject& form) override;
     void startAnimation(QObject* owner, int kind, const QString& caption) override;
     void stopAnimation(QObject* owner) override;
     void pushBusyCursor() override;

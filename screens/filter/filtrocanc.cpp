@@ -95,6 +95,7 @@ TfrmFiltroCanc::TfrmFiltroCanc(QWidget* owner)
     stFilial = stRotas = stTodasRotas = stExpedicoes = stTodasExpedicoes = vazio;
     stExpDe = stExpAte = stSemIntervalo = stGrade = vazio;
     dtInicial = dtFinal = core::Variant(core::Date{});
+    guardaConsulta();
 }
 
 void TfrmFiltroCanc::buildControls()
@@ -288,7 +289,32 @@ void TfrmFiltroCanc::FormClose()
 {
     // The base hides the dialog; instance and controls stay.
     TfrmFiltroPadrao::FormClose();
+    // Whatever the dialog did to the query while shown ("Desfazer", the
+    // remembered grade put back on activation), closing leaves the eleven
+    // arguments and the grade edit as the last confirmed filter, together:
+    // the screen's reload sends the one and its grids read the other.
+    restauraConsulta();
     mostraGradeConfirmada();
+}
+
+std::array<core::Variant*, 11> TfrmFiltroCanc::consulta()
+{
+    return {&stFilial,     &dtInicial,    &dtFinal, &stRotas,  &stTodasRotas,   &stExpedicoes,
+            &stTodasExpedicoes, &stExpDe, &stExpAte, &stSemIntervalo, &stGrade};
+}
+
+void TfrmFiltroCanc::guardaConsulta()
+{
+    const auto args = consulta();
+    for (size_t i = 0; i < args.size(); ++i)
+        consultaConfirmada_[i] = *args[i];
+}
+
+void TfrmFiltroCanc::restauraConsulta()
+{
+    const auto args = consulta();
+    for (size_t i = 0; i < args.size(); ++i)
+        *args[i] = consultaConfirmada_[i];
 }
 
 void TfrmFiltroCanc::mostraGradeConfirmada()

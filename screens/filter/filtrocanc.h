@@ -9,6 +9,8 @@
 #include <core/adoibquery.h>
 #include <core/clientdataset.h>
 
+#include <array>
+
 // --- the remembered filter ------------------------------------------------
 struct TROTA {
     bool Todas = true;
@@ -156,4 +158,11 @@ private:
     void verificaData(host::TDateEditPlus* dep);
     /// Puts the confirmed grade (or nothing, for "Todas") into edtNumeroG.
     void mostraGradeConfirmada();
+    /// The eleven arguments of the entry query, in call order.
+    std::array<core::Variant*, 11> consulta();
+    /// The eleven as last confirmed (or as created), put back when the
+    /// dialog closes without a confirmation.
+    std::array<core::Variant, 11> consultaConfirmada_;
+    void guardaConsulta();
+    void restauraConsulta();
 };

@@ -60,10 +60,7 @@ void TfrmFiltroCanc::sbtConfirmaClick()
     // The eleven arguments. A failed query puts the previous ones back, so
     // that the screen's reload keeps repeating the query whose entries it
     // shows.
-    const std::array<core::Variant*, 11> args = {&stFilial,     &dtInicial,         &dtFinal, &stRotas,
-                                                 &stTodasRotas, &stExpedicoes,      &stTodasExpedicoes,
-                                                 &stExpDe,      &stExpAte,          &stSemIntervalo,
-                                                 &stGrade};
+    const std::array<core::Variant*, 11> args = consulta();
     std::array<core::Variant, 11> anteriores;
     for (size_t i = 0; i < args.size(); ++i)
         anteriores[i] = *args[i];
@@ -112,6 +109,7 @@ void TfrmFiltroCanc::sbtConfirmaClick()
         t.cdsLanctoNF->setData(core::CheckResultServ(r, true, 0));
     }
     desfaz.release();
+    guardaConsulta();
 
     t.boFiltroAplicado = true;
 

@@ -279,6 +279,8 @@ void TfrmConLancto::buildPages()
     gridFont(dbgPadrao);
     dbgPadrao->onDrawColumnCell = [this](QPainter& c, const QRect& r, int i, const host::Column& col,
                                          host::GridDrawStates st) { dbgPadraoDrawColumnCell(c, r, i, col, st); };
+    dbgPadrao->onCellClick = [this](const host::Column& col) { dbgPadraoCellClick(col); };
+    dbgPadrao->onTitleClick = [this](const host::Column& col) { dbgPadraoTitleClick(col); };
 
     // Item grid.
     dbgItensNf = new host::DBGrid("dbgItensNf", tshFormulario);
@@ -296,6 +298,9 @@ void TfrmConLancto::buildPages()
     dbgItensNf->refreshColumns();
     dbgItensNf->onDrawColumnCell = [this](QPainter& c, const QRect& r, int i, const host::Column& col,
                                           host::GridDrawStates st) { dbgItensNfDrawColumnCell(c, r, i, col, st); };
+    dbgItensNf->onCellClick = [this](const host::Column& col) { dbgItensNfCellClick(col); };
+    dbgItensNf->onTitleClick = [this](const host::Column& col) { dbgItensNfTitleClick(col); };
+    dbgItensNf->onKeyDown = [this](int& key, Qt::KeyboardModifiers shift) { dbgItensNfKeyDown(key, shift); };
     auto* itemsLay = new QVBoxLayout(tshFormulario);
     itemsLay->setContentsMargins(0, 0, 0, 0);
     itemsLay->addWidget(dbgItensNf);
@@ -320,6 +325,7 @@ void TfrmConLancto::buildPages()
     dbgItemEst->addColumn("CDFILIMOVI", 72);
     dbgItemEst->addColumn("PRODMOVI", 87);
     dbgItemEst->refreshColumns();
+    dbgItemEst->onKeyDown = [this](int& key, Qt::KeyboardModifiers shift) { dbgItemEstKeyDown(key, shift); };
     ScrollBox1->setWidget(dbgItemEst);
     auto* panelLay = new QVBoxLayout(Panel1);
     panelLay->setContentsMargins(0, 0, 0, 0);

@@ -9,6 +9,8 @@
 //   conlancto_panel.cpp   branch panel, filter command, control enabling
 //   conlancto_load.cpp    loading entries, items and stock items; search, print
 //   conlancto_status.cpp  status texts of the entry list
+//   conlancto_grid.cpp    drawing of the check-mark columns
+//   conlancto_tick.cpp    ticking entries and items
 
 #include <host/frmpadrao.h>
 
@@ -129,6 +131,21 @@ public:
                                   host::GridDrawStates state);
     /// The entry on the current row (or the row being drawn) cannot be ticked.
     bool entryBlocked() const;
+    void dbgPadraoCellClick(const host::Column& column);
+    void dbgPadraoTitleClick(const host::Column& column);
+    void dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift) override;
+    void dbgItensNfCellClick(const host::Column& column);
+    void dbgItensNfTitleClick(const host::Column& column);
+    void dbgItensNfKeyDown(int& key, Qt::KeyboardModifiers shift);
+    void dbgItemEstKeyDown(int& key, Qt::KeyboardModifiers shift);
+    /// The base-screen control that follows the item ticks: the navigator
+    /// dbnPadrao, which moves to another entry (and would reload the items,
+    /// losing their ticks). Disabled while an item of the current entry is
+    /// ticked.
+    QWidget* itemTickControl() const;
+    /// Enables itemTickControl exactly when no item of the current entry is
+    /// ticked (after item clicks and after every item load).
+    void refreshItemTickControl();
 
     // --- cancellation ------------------------------------------------------
     void mnuRetiEstClick();
@@ -142,6 +159,15 @@ private:
     void buildData();
     void loadItems();
     void loadStockItems();
+    void tickEntry();
+    void tickAllEntries();
+    bool firstItemTickConfirmed();
+    bool confirmReplicated(bool showOrigin, const QString& kind);
+    void checkCommission();
+
+public:
+    // The after-scroll handler of the entry list, detached while a handler
+    // walks or rewrites the list (see conlancto_tick.cpp's guards).
     void attachAfterScroll();
     void detachAfterScroll();
 };

@@ -127,6 +127,8 @@ void TfrmConLancto::loadItems()
         throw Error(QStringLiteral("GetItem: resposta inesperada do servidor (esperados itens e contas geradas)."));
     loadPair(*cdsItensLanctoNF, payload[0], *cdsContaGerada, payload[1]);
     boContaComissao = cdsContaGerada->active() && !cdsContaGerada->isEmpty();
+    // The items come as the server has them: the navigator follows them.
+    refreshItemTickControl();
 }
 
 void TfrmConLancto::loadStockItems()

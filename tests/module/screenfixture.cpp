@@ -101,6 +101,37 @@ DataPacket stockPacket(int n)
     return p;
 }
 
+DataPacket replicAprovPacket(const QString& nr, const QString& filial, const QString& idstatus)
+{
+    DataPacket p = emptyOf(conlancto::declareReplicAprov);
+    if (!idstatus.isEmpty())
+        p.appendRow(rowFor(p, {{"CDSERIE", "1"}, {"CDFILIAL", filial}, {"NRLANCTONF", nr}, {"IDENTRSAIDOP", "E"},
+                               {"TIPO", "Entrada por transferência"}, {"IDSTATUS", idstatus}}));
+    return p;
+}
+
+DataPacket docReplicPacket(const QStringList& origens)
+{
+    DataPacket p = emptyOf(conlancto::declareErroReplic);
+    int n = 0;
+    for (const QString& nr : origens)
+        p.appendRow(rowFor(p, {{"CDFILIAL", "0001"}, {"NRLANCTONF", nr}, {"CDFILIALREPLIC", "0003"}, {"CDSERIE", "1"},
+                               {"IDENTRSAIDOP", "E"}, {"DESCOPER", "Entrada por transferência"},
+                               {"NRLANCTONFDEST", QString::number(++n).rightJustified(10, '9')}}));
+    return p;
+}
+
+QStringList columnValues(const ClientDataset& ds, const QString& field)
+{
+    QStringList out;
+    if (!ds.active())
+        return out;
+    const int f = ds.fieldByName(field).index();
+    for (int r = 0; r < ds.recordCount(); ++r)
+        out << ds.rawValue(r, f).toString();
+    return out;
+}
+
 DataPacket paramPacket(const QString& idgerprodest, const QString& idtpexppedido)
 {
     DataPacket p = emptyOf(conlancto::declareParamExpedicao);

@@ -50,6 +50,13 @@ core::DataPacket itemsPacket(const QString& nr, int n, const QString& idcheck = 
 core::DataPacket contasPacket(int n);
 /// A packet of `n` stock movements.
 core::DataPacket stockPacket(int n);
+/// The incoming entry replication created (GetReplicAprov's layout); an
+/// empty `idstatus` gives a packet without rows.
+core::DataPacket replicAprovPacket(const QString& nr, const QString& filial, const QString& idstatus);
+/// Replicated documents (layout of cdsErroReplic), one per origin entry.
+core::DataPacket docReplicPacket(const QStringList& origens);
+/// Values of a dataset column, top to bottom (none when closed), for one comparison.
+QStringList columnValues(const core::ClientDataset& ds, const QString& field);
 /// Shipping parameters of a branch.
 core::DataPacket paramPacket(const QString& idgerprodest = "1", const QString& idtpexppedido = "PED");
 

@@ -665,6 +665,42 @@ TEST_F(FilterDialog, PickedGradeIsSentAndACancelledPickIsNotApplied)
     showAndRun([](TfrmFiltroCanc& d) { EXPECT_EQ(d.edtNumeroG->text(), "GRADE NORTE"); });
 }
 
+TEST_F(FilterDialog, ResetThenCloseLeavesTheReloadAndTheGradeEditOnTheConfirmedFilter)
+{
+    fake.setDefault(kCancel, "GetParExpedicao", FakeTransport::payload(paramPacket("1", "GRA")));
+    fake.setDefault(kCancel, "GetGradePesq", FakeTransport::payload(grades({"GRADE NORTE"})));
+    CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
+    showAndRun([this](TfrmFiltroCanc& d) {
+        d.rbtGrade->click();
+        host.pickRow(0);
+        d.btnGrade->click();
+        typeInterval(d, "3", "4");
+        EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
+    });
+    const std::vector<Variant> confirmed = lastQuery();
+    ASSERT_EQ(confirmed.size(), 11u);
+    ASSERT_EQ(confirmed.at(10), Variant("GRADE NORTE"));
+
+    // "Desfazer", then the dialog is closed without confirming.
+    showAndRun([](TfrmFiltroCanc& d) {
+        d.sbtLimpa->click();
+        EXPECT_TRUE(d.rbtTGrade->isChecked());
+    });
+    EXPECT_EQ(frmFiltroCanc->edtNumeroG->text(), "GRADE NORTE");
+
+    // The screen's reload repeats the confirmed query, grade included.
+    screen->pgcPadrao->setActivePage(screen->tshFolhaDados);
+    screen->sbtVerificarClick();
+    EXPECT_EQ(lastQuery(), confirmed);
+    EXPECT_EQ(frmFiltroCanc->stGrade, Variant("GRADE NORTE"));
+    EXPECT_EQ(frmFiltroCanc->edtNumeroG->text(), "GRADE NORTE");
+
+    // A dialog only opened and closed changes nothing either.
+    showAndRun([](TfrmFiltroCanc&) {});
+    screen->sbtVerificarClick();
+    EXPECT_EQ(lastQuery(), confirmed);
+}
+
 TEST_F(FilterDialog, ChoosingAllGradesForgetsThePickedGrade)
 {
     fake.setDefault(kCancel, "GetParExpedicao", FakeTransport::payload(paramPacket("1", "GRA")));

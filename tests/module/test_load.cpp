@@ -18,17 +18,6 @@ using cli_exp01800::inNotasMarcadas;
 
 namespace {
 
-/// Values of a dataset column, top to bottom, for one comparison.
-QStringList column(const ClientDataset& ds, const QString& field)
-{
-    QStringList out;
-    if (!ds.active())
-        return out;
-    const int f = ds.fieldByName(field).index();
-    for (int r = 0; r < ds.recordCount(); ++r)
-        out << ds.rawValue(r, f).toString();
-    return out;
-}
 
 DataPacket lackingField(const DataPacket& p, const QString& field)
 {
@@ -173,7 +162,7 @@ TEST_F(LoadTest, TheReloadClearsTheTickCountersAndRederivesTheEnabling)
     EXPECT_EQ(inItensMarcados, 0);
     EXPECT_FALSE(frm->sbtCancelNota->isEnabled());
     EXPECT_TRUE(frm->sbtFiltro->isEnabled());
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000009"});
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000009"});
     EXPECT_EQ(host.animationDepth(), 0);
     EXPECT_GE(animationStarts(), 1);
 }
@@ -186,7 +175,7 @@ TEST_F(LoadTest, AFailedReloadKeepsTheRowsTheCountersAndTheEnabling)
     fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::failed("Banco de dados indisponível."));
 
     EXPECT_FALSE(dispatch([this] { frm->sbtVerificarClick(); }));
-    EXPECT_EQ(column(*frm->cdsLanctoNF, "NRLANCTONF"),
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"),
               (QStringList{"0000000001", "0000000002", "0000000003"}));
     EXPECT_EQ(inNotasMarcadas, 1);
     EXPECT_TRUE(frm->sbtCancelNota->isEnabled());
@@ -285,7 +274,7 @@ TEST_F(LoadTest, AFailedItemLoadKeepsThePreviousItemsAndCounters)
                      {Variant(itemsPacket("0000000002", 5)), Variant(lackingField(contasPacket(1), "NRLANCTOPAG"))})));
     EXPECT_FALSE(dispatch([this] { frm->cdsLanctoNF->next(); }));
     EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 2);
-    EXPECT_EQ(column(*frm->cdsItensLanctoNF, "NRLANCTONF"), (QStringList{"0000000001", "0000000001"}));
+    EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "NRLANCTONF"), (QStringList{"0000000001", "0000000001"}));
     EXPECT_EQ(frm->cdsContaGerada->recordCount(), 1);
     EXPECT_TRUE(boContaComissao);
 
