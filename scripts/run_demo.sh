@@ -12,10 +12,22 @@ DEMO="$ROOT/demo"
 DB="$DEMO/demo.db"
 mkdir -p "$DEMO"
 
+# The demo operator's credentials: a random password in a file only its
+# owner may read, passed to the shell by name (never on a command line).
+CRED="$DEMO/credenciais"
+if [ ! -f "$CRED" ]; then
+  (umask 077; printf 'Operador=DEMO\nSenha=%s\n' "$(head -c 18 /dev/urandom | base64 | tr -d '/+=')" > "$CRED")
+fi
+chmod 600 "$CRED"
+
 if [ ! -f "$DB" ] || [ "$(cat "$DEMO/made-on" 2>/dev/null)" != "$(date +%F)" ]; then
   rm -f "$DB" "$DB-wal" "$DB-shm"
   "$BIN/exp_appserver" demo --db "sqlite:$DB" --entries "${EXP_DEMO_ENTRIES:-3000}" --seed 1
   date +%F > "$DEMO/made-on"
+fi
+if ! "$BIN/exp_appserver" operator show DEMO --db "sqlite:$DB" >/dev/null 2>&1; then
+  sed -n 's/^Senha=//p' "$CRED" | "$BIN/exp_appserver" operator add DEMO --db "sqlite:$DB" \
+    --name "Operador de demonstração" --branches '*'
 fi
 
 port_free() { ! (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
@@ -31,7 +43,7 @@ for _ in $(seq 1 100); do
 done
 
 SHELL_ARGS=(--server "127.0.0.1:$PORT" --db-driver QSQLITE --db "$DB" --module-dir "$BIN"
-  --module EXP01800 --modufili --filial 0001 --nome-filial "Matriz São Paulo" --operador DEMO
+  --module EXP01800 --modufili --filial 0001 --nome-filial "Matriz São Paulo" --credentials "$CRED"
   --options-file "$DEMO/options.ini")
 if [ "${1:-}" = "--screenshot" ] && [ -z "${DISPLAY:-}" ]; then
   export QT_QPA_PLATFORM=offscreen

@@ -14,6 +14,7 @@
 
 #include <support/scalerig.h>
 #include <support/testca.h>
+#include <support/testsession.h>
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -40,11 +41,19 @@ Figure measure(const QString& host, int port, const QString& ca, int clients, do
     std::atomic<int> errors{0};
     std::vector<std::vector<double>> lat(static_cast<size_t>(clients));
     std::vector<std::thread> ts;
-    const core::CallRequest req{"Exp01800.rdmCancelNota", "GetItem", {"0001", "0000000001"}, {}};
+    const core::CallRequest req0{"Exp01800.rdmCancelNota", "GetItem", {"0001", "0000000001"}, {}};
     for (int c = 0; c < clients; ++c)
         ts.emplace_back([&, c] {
             core::HttpTransport t;
             if (!ca.isEmpty()) t.setCaFile(ca);
+            core::CallRequest req = req0;
+            try {
+                req.token = t.login(host, port, testsupport::kOperator, testsupport::kPassword).token;
+            } catch (const core::Error& e) {
+                std::fprintf(stderr, "login: %s\n", e.what());
+                ++errors;
+                return;
+            }
             while (!stop) {
                 const auto t0 = Clock::now();
                 try {
@@ -101,6 +110,7 @@ int main(int argc, char** argv)
         server::DemoOptions demo;
         demo.entries = 2000;
         server::generateDemo(db, demo);
+        testsupport::ensureOperator(db);
     }
     testsupport::TestCa ca;
     if (!ca.make(dir.path(), {"DNS:localhost"})) {

@@ -36,6 +36,7 @@
 #include <host/widgethost.h>
 
 #include <core/scriptedhost.h>
+#include <tests/support/testsession.h>
 
 #include <QApplication>
 #include <QDir>
@@ -136,6 +137,7 @@ struct ServerReady {
     auto t0 = Clock::now();
     server::migrateSchema(db);
     server::generateDemo(db, demo);
+    testsupport::ensureOperator(db);
     ServerReady ready;
     ready.entries = demo.entries;
     ready.demoSeconds = since(t0);
@@ -448,6 +450,7 @@ int main(int argc, char** argv)
     ctx.moduFili = false;
     ctx.webUrl = "127.0.0.1";
     ctx.webPort = ready.port;
+    testsupport::logInAt(ready.port);
 
     const double rssStart = rssMb();
     IniProc();

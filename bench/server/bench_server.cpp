@@ -12,6 +12,7 @@
 
 #include <core/httptransport.h>
 #include <core/netconnection.h>
+#include <tests/support/testsession.h>
 
 #include <QCoreApplication>
 #include <QSqlQuery>
@@ -55,6 +56,7 @@ int main(int argc, char** argv)
     server::AppServer srv(db, opt);
     srv.bind();
     std::thread runner([&] { srv.run(); });
+    const QString token = testsupport::logIn(db, srv.port());
 
     // 1. Raw read of the rows GetLanctoNF lists (same columns, same order).
     double raw = 1e9;
@@ -87,6 +89,7 @@ int main(int argc, char** argv)
     core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
                           {core::Variant("0001"), core::Variant(today), core::Variant(core::Date{today}), "", "T", "", "T", "", "", "T", "T"},
                           {}};
+    req.token = token;
     double e2e = 1e9;
     int rows = 0;
     for (int rep = 0; rep < 3; ++rep) {
@@ -114,6 +117,7 @@ int main(int argc, char** argv)
     {
         core::CallResponse listed = transport.call("127.0.0.1", srv.port(), req);
         core::CallRequest tickAll{server::kCancelNotaServer, "VerReplic", {listed.result.payload, "", ""}, {}};
+        tickAll.token = token;
         const std::string body = transport.encodeRequest(tickAll).toStdString();
         double e2eTick = 1e9, serverTick = 1e9;
         qint64 ticked = 0;
@@ -146,7 +150,7 @@ int main(int argc, char** argv)
             std::vector<double> mine;
             while (Clock::now() < stopAt) {
                 const auto s = Clock::now();
-                auto r = cl.Post("/call", small, "application/json");
+                auto r = cl.Post("/call", testsupport::bearer(token), small, "application/json");
                 mine.push_back(since(s));
                 if (r && r->status == 200) {
                     ++calls;

@@ -843,11 +843,15 @@ private:
             ++p_;
             return fields;
         }
+        QSet<QString> names; // case-folded: one lookup per field, never a pairwise comparison
         for (;;) {
+            if (fields.size() >= codec::kMaxFields)
+                fail(QStringLiteral("mais de %1 campos").arg(codec::kMaxFields));
             FieldDef f = fieldDef();
-            for (const FieldDef& g : fields)
-                if (g.name.compare(f.name, Qt::CaseInsensitive) == 0)
-                    fail(QStringLiteral("campo \"%1\" repetido").arg(f.name));
+            const QString folded = f.name.toCaseFolded();
+            if (names.contains(folded))
+                fail(QStringLiteral("campo \"%1\" repetido").arg(f.name));
+            names.insert(folded);
             fields.append(std::move(f));
             const char d = peek();
             ++p_;

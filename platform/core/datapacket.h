@@ -76,6 +76,10 @@ private:
 /// unknown types, rows of the wrong width or values of the wrong type throw
 /// core::Error with a clear message and never yield a half-built value.
 namespace codec {
+/// Most field definitions a decoded packet may carry; the widest layout of
+/// the screens has about twenty.
+constexpr int kMaxFields = 256;
+
 QByteArray encodePacket(const DataPacket& p);
 DataPacket decodePacket(const QByteArray& json);
 

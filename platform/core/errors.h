@@ -37,6 +37,14 @@ public:
     using Error::Error;
 };
 
+/// The server refused the call's session (none, expired, ended by logout or
+/// by disabling the operator): HTTP 401. Nothing was done; logging in again
+/// and repeating the call is safe.
+class SessionError : public ConnectionError {
+public:
+    using ConnectionError::ConnectionError;
+};
+
 /// The silent abort raised after a message box, or by code that wants to end
 /// the running handler without a message.
 class Abort : public std::exception {

@@ -82,7 +82,9 @@ struct HostContext {
     QString filial = "0001";           ///< branch in use
     QString nomeFilial;                ///< its name
     bool moduFili = false;             ///< screens bound to that branch
-    QString operador = "ADMIN";        ///< operator code
+    QString operador = "ADMIN";        ///< operator code (the logged-in operator once a session is open)
+    QString nomeOperador;              ///< the logged-in operator's name
+    QString sessionToken;              ///< the session server calls carry (empty: none)
     QString webUrl = "127.0.0.1";      ///< application-server address
     int webPort = 8211;
     QStringList dbPict = {"99.999.9999"}; ///< edit pictures by kind

@@ -61,6 +61,15 @@ public:
     /// Freezes a window's painting, nesting; unfreeze repaints once.
     virtual void freezePainting(QWidget* window) = 0;
     virtual void unfreezePainting(QWidget* window) = 0;
+
+    /// The login dialog: asks operator and password, showing `reason` (an
+    /// earlier refusal, or why a new login is needed) when not empty.
+    /// `operador` comes in as the suggested code. False when cancelled; the
+    /// default has nobody to ask and returns false.
+    virtual bool askLogin(const QString& reason, QString& operador, QString& senha)
+    {
+        return false;
+    }
 };
 
 /// The services in force. Never null: without an installed host, a

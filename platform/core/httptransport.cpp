@@ -1,7 +1,11 @@
 #include "httptransport.h"
 
+#include "callguard.h"
 #include "datapacket.h"
 #include "errors.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <httplib.h>
 
@@ -123,6 +127,7 @@ struct IdleClient {
 struct HttpTransport::Impl {
     std::atomic<qint64> connectMs{3000};
     std::atomic<qint64> readMs{120000};
+    std::atomic<std::size_t> maxAnswer{kDefaultMaxAnswer};
     std::mutex mutex;
     std::map<QString, std::vector<IdleClient>> idle;
     std::string caFile;  ///< guarded by mutex
@@ -149,6 +154,7 @@ struct HttpTransport::Impl {
         auto c = makeClient(host, port, ca());
         c->set_keep_alive(true);
         c->set_tcp_nodelay(true);
+        c->set_decompress(false);
         return c;
     }
 
@@ -221,6 +227,11 @@ QString HttpTransport::caFile() const
     return QString::fromStdString(d->caFile);
 }
 
+void HttpTransport::setMaxAnswer(std::size_t bytes)
+{
+    d->maxAnswer.store(std::max<std::size_t>(bytes, 1024));
+}
+
 std::chrono::milliseconds HttpTransport::readTimeout() const
 {
     return std::chrono::milliseconds(d->readMs.load());
@@ -235,15 +246,25 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
     httplib::Error err = httplib::Error::Success;
     runBlocking([&] {
         // A fresh client: a health check must see the server as it is now.
-        auto c = makeClient(host, port, d->ca());
-        c->set_tcp_nodelay(true);
-        c->set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
-        c->set_read_timeout(std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000)));
-        auto res = c->Get(path);
-        if (res)
-            status = res->status;
-        else
-            err = res.error();
+        // Bounded like a call: a small answer, never inflated, within the deadline.
+        auto client = makeClient(host, port, d->ca());
+        httplib::Client& c = *client;
+        c.set_tcp_nodelay(true);
+        c.set_decompress(false);
+        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 10000));
+        c.set_read_timeout(deadline);
+        httplib::Request req;
+        req.method = "GET";
+        req.path = path;
+        BoundedAnswer answer(64 << 10);
+        answer.attach(req);
+        httplib::Response res;
+        CallDeadline watch(deadline, [&c] { c.stop(); });
+        if (c.send(req, res, err) && !answer.tooBig && !answer.encoded)
+            status = res.status;
+        else if (err == httplib::Error::Success)
+            err = httplib::Error::Read;
     });
     if (err != httplib::Error::Success)
         throw ConnectionError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1 em %2: %3")
@@ -258,29 +279,123 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
                                   .arg(server));
 }
 
+namespace {
+
+/// One POST with the client's bounds: the overall deadline closes the socket,
+/// the answer is read up to the cap and never inflated.
+struct BoundedPost {
+    int status = 0;
+    std::string body;
+    httplib::Error err = httplib::Error::Success;
+    bool tooBig = false, encoded = false, late = false;
+
+    void run(httplib::Client& c, const std::string& path, const QByteArray& payload, const QString& token,
+             std::chrono::milliseconds deadline, std::size_t cap)
+    {
+        httplib::Request req;
+        req.method = "POST";
+        req.path = path;
+        req.body.assign(payload.constData(), size_t(payload.size()));
+        req.set_header("Content-Type", "application/json");
+        if (!token.isEmpty())
+            req.set_header("Authorization", "Bearer " + token.toStdString());
+        BoundedAnswer answer(cap);
+        answer.attach(req);
+        httplib::Response res;
+        {
+            CallDeadline watch(deadline, [&c] { c.stop(); });
+            const bool ok = c.send(req, res, err);
+            late = watch.expired();
+            if (ok)
+                err = httplib::Error::Success;
+        }
+        tooBig = answer.tooBig;
+        encoded = answer.encoded;
+        status = res.status;
+        body = std::move(answer.body);
+    }
+    bool failed() const { return late || tooBig || encoded || err != httplib::Error::Success; }
+    QString why(std::chrono::milliseconds deadline, std::size_t cap) const
+    {
+        if (late)
+            return QStringLiteral("a chamada passou de %1 s e foi interrompida").arg(deadline.count() / 1000.0);
+        if (encoded)
+            return QStringLiteral("resposta compactada recusada");
+        if (tooBig)
+            return QStringLiteral("resposta maior que o limite de %1 MB").arg(cap >> 20);
+        return errorText(err);
+    }
+};
+
+} // namespace
+
 CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequest& req)
 {
     const QString host = bareHost(hostIn);
     const QByteArray body = encodeRequest(req);
-    int status = 0;
-    std::string answer;
-    httplib::Error err = httplib::Error::Success;
+    const auto deadline = std::chrono::milliseconds(d->readMs.load());
+    const std::size_t cap = d->maxAnswer.load();
+    BoundedPost post;
     runBlocking([&] {
         std::unique_ptr<httplib::Client> c = d->checkout(host, port);
         d->applyTimeouts(*c);
-        auto res = c->Post("/call", body.constData(), size_t(body.size()), "application/json");
-        if (!res) {
-            err = res.error();
-            return; // the client is dropped with its broken socket
-        }
-        status = res->status;
-        answer = std::move(res->body);
-        d->checkin(host, port, std::move(c));
+        post.run(*c, "/call", body, req.token, deadline, cap);
+        if (!post.failed())
+            d->checkin(host, port, std::move(c)); // a failed client is dropped with its socket
     });
-    if (err != httplib::Error::Success)
+    if (post.failed())
         throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
-                                  .arg(req.server, endpoint(host, port), req.method, errorText(err)));
-    return decodeResponse(status, QByteArray::fromRawData(answer.data(), qsizetype(answer.size())), req);
+                                  .arg(req.server, endpoint(host, port), req.method, post.why(deadline, cap)));
+    return decodeResponse(post.status, QByteArray::fromRawData(post.body.data(), qsizetype(post.body.size())), req);
+}
+
+LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString& operador, const QString& senha)
+{
+    const QString host = bareHost(hostIn);
+    const QByteArray body = QJsonDocument(QJsonObject{{"operador", operador}, {"senha", senha}}).toJson(QJsonDocument::Compact);
+    const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 30000));
+    BoundedPost post;
+    runBlocking([&] {
+        auto client = makeClient(host, port, d->ca());  // the password travels over TLS for an https host
+        httplib::Client& c = *client;
+        c.set_tcp_nodelay(true);
+        c.set_decompress(false);
+        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        c.set_read_timeout(deadline);
+        post.run(c, "/login", body, QString(), deadline, 64 << 10);
+    });
+    if (post.failed())
+        throw ConnectionError(QStringLiteral("Não foi possível entrar no servidor de aplicação em %1: %2")
+                                  .arg(endpoint(host, port), post.why(deadline, 64 << 10)));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(post.body)).object();
+    if (post.status == 401)
+        throw SessionError(o.value(QStringLiteral("message")).toString(QStringLiteral("Operador ou senha inválidos.")));
+    if (post.status != 200 || o.value(QStringLiteral("status")).toString() != QLatin1String("ok")
+        || o.value(QStringLiteral("token")).toString().isEmpty())
+        throw ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação ao entrar (HTTP %1): %2")
+                                  .arg(post.status)
+                                  .arg(o.value(QStringLiteral("message")).toString()));
+    LoginAnswer a;
+    a.token = o.value(QStringLiteral("token")).toString();
+    a.operador = o.value(QStringLiteral("operador")).toString(operador);
+    a.nome = o.value(QStringLiteral("nome")).toString();
+    a.expira = qint64(o.value(QStringLiteral("expira")).toDouble());
+    return a;
+}
+
+void HttpTransport::logout(const QString& hostIn, int port, const QString& token)
+{
+    const QString host = bareHost(hostIn);
+    const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 5000));
+    BoundedPost post;
+    runBlocking([&] {
+        auto client = makeClient(host, port, d->ca());
+        httplib::Client& c = *client;
+        c.set_decompress(false);
+        c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
+        c.set_read_timeout(deadline);
+        post.run(c, "/logout", QByteArray("{}"), token, deadline, 64 << 10);
+    });
 }
 
 QByteArray HttpTransport::encodeRequest(const CallRequest& req)
@@ -333,6 +448,8 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     } catch (const ConnectionError&) {
         throw;
     } catch (const Error& e) {
+        if (httpStatus == 401)
+            throw SessionError(QStringLiteral("Sessão recusada pelo servidor de aplicação."));
         if (httpStatus != 200)
             throw malformed(QStringLiteral("resposta sem conteúdo reconhecível"));
         throw malformed(e.message());
@@ -354,13 +471,15 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     };
 
     if (status == QLatin1String("raised")) {
+        if (httpStatus == 401)
+            throw SessionError(text(QStringLiteral("message")));
         // A reverse proxy in front of the servers answers these itself: no
         // server gave the answer, so it is a connection failure with the
         // proxy's text.
         if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504)
             throw ConnectionError(QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus));
-        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 404 || httpStatus == 411
-                               || httpStatus == 413 || httpStatus == 500;
+        const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 403 || httpStatus == 404
+                               || httpStatus == 411 || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
         if (!knownHttp)
             throw malformed(QStringLiteral("erro com código HTTP inesperado"));
         throw ServerError(text(QStringLiteral("message")));

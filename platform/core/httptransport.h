@@ -36,15 +36,22 @@ public:
 
     /// Time to establish a TCP connection (default 3 s).
     void setConnectTimeout(std::chrono::milliseconds t);
-    /// Longest wait for an answer once the request is sent (default 120 s).
+    /// Longest a call may take from sending to its last answer byte (default
+    /// 120 s): past it the socket is closed, however slowly bytes still come.
     void setReadTimeout(std::chrono::milliseconds t);
     std::chrono::milliseconds readTimeout() const;
     /// PEM file of the authority that signs the servers' certificates (https hosts).
     void setCaFile(const QString& path);
     QString caFile() const;
+    /// Largest answer body read (default kDefaultMaxAnswer); a longer or
+    /// encoded (compressed) answer fails the call unread.
+    void setMaxAnswer(std::size_t bytes);
+    static constexpr std::size_t kDefaultMaxAnswer = std::size_t(160) << 20;
 
     void connect(const QString& host, int port, const QString& server) override;
     CallResponse call(const QString& host, int port, const CallRequest& req) override;
+    LoginAnswer login(const QString& host, int port, const QString& operador, const QString& senha) override;
+    void logout(const QString& host, int port, const QString& token) override;
 
     /// Wire helpers, public for tests: the request body of a call, and the
     /// decoding of an answer (throws ServerError / ConnectionError as a call does).

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "httptransport.h"
+#include "session.h"
 
 #include <atomic>
 
@@ -15,6 +16,13 @@ void setDefaultTransport(Transport* t)
 {
     g_transport.store(t);
 }
+
+LoginAnswer Transport::login(const QString&, int, const QString&, const QString&)
+{
+    throw SessionError(QStringLiteral("Este meio de chamada não abre sessões."));
+}
+
+void Transport::logout(const QString&, int, const QString&) {}
 
 Transport& defaultTransport()
 {
@@ -72,7 +80,17 @@ ServerResult TNetConnection::call(const QString& method, std::vector<Arg> args)
         anyRef = anyRef || a.byRef();
     }
 
-    CallResponse resp = transport().call(Host, Port, req);
+    req.token = Token.isEmpty() ? context().sessionToken : Token;
+    CallResponse resp;
+    try {
+        resp = transport().call(Host, Port, req);
+    } catch (const SessionError& e) {
+        // Refused before anything ran: after a new login the call is repeated once.
+        if (!Token.isEmpty() || !offerRelogin(transport(), Host, Port, e.message()))
+            throw;
+        req.token = context().sessionToken;
+        resp = transport().call(Host, Port, req);
+    }
 
     // By-reference values go back into the caller's variables only when the
     // answer carries one value per argument; a short list would silently

@@ -39,6 +39,15 @@ struct CallRequest {
     QString method;
     std::vector<Variant> args;
     std::vector<bool> byRef;
+    QString token = {};  ///< the session the call runs in (Authorization: Bearer)
+};
+
+/// What a successful login gives.
+struct LoginAnswer {
+    QString token;
+    QString operador;  ///< the operator code as the server knows it
+    QString nome;      ///< the operator's name
+    qint64 expira = 0; ///< end of the session, seconds since the epoch (UTC)
 };
 
 /// A method's answer: the result (payload or failed result) and the
@@ -61,6 +70,12 @@ public:
     /// method and core::ConnectionError when no answer came (timeout, refused,
     /// dropped, malformed answer).
     virtual CallResponse call(const QString& host, int port, const CallRequest& req) = 0;
+    /// Opens a session; throws core::SessionError when operator or password
+    /// is refused, core::ConnectionError when no answer came. The base class
+    /// has no server to ask and refuses.
+    virtual LoginAnswer login(const QString& host, int port, const QString& operador, const QString& senha);
+    /// Ends a session; failures are ignored (the session expires anyway).
+    virtual void logout(const QString& host, int port, const QString& token);
 };
 
 /// The transport new connections use: HTTP unless a test installed another.
@@ -91,6 +106,9 @@ public:
     /// Calls a method by name with positional arguments. Not connected is a
     /// core::ConnectionError. Returns the result for CheckResultServ.
     ServerResult call(const QString& method, std::vector<Arg> args);
+
+    /// The session token calls carry; empty: the process's (context().sessionToken).
+    QString Token;
 
     /// Replaces the transport of this connection (not owned).
     void setTransport(Transport* t) { transport_ = t; }

@@ -116,6 +116,32 @@ void ScriptedHost::fail(const QString& kind, const QString& text)
     throw Error(QStringLiteral("Unanswered prompt: ") + what);
 }
 
+ScriptedHost& ScriptedHost::login(const QString& operador, const QString& senha)
+{
+    logins_.push_back({false, operador, senha});
+    return *this;
+}
+
+ScriptedHost& ScriptedHost::cancelLogin()
+{
+    logins_.push_back({true, {}, {}});
+    return *this;
+}
+
+bool ScriptedHost::askLogin(const QString& reason, QString& operador, QString& senha)
+{
+    shown_.append({QStringLiteral("login"), MsgKind::Information, reason, {}, {}});
+    if (logins_.empty())
+        fail(QStringLiteral("login"), reason);
+    const LoginAnswer a = logins_.front();
+    logins_.pop_front();
+    if (a.cancel)
+        return false;
+    operador = a.operador;
+    senha = a.senha;
+    return true;
+}
+
 MsgButton ScriptedHost::message(MsgKind kind, const QString& text, const QList<MsgButton>& buttons)
 {
     shown_.append({QStringLiteral("message"), kind, text, buttons, {}});

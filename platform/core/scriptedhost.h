@@ -31,7 +31,7 @@ class ScriptedHost : public HostServices {
 public:
     /// One thing shown to the user, in the order shown.
     struct Shown {
-        QString kind;              ///< "message", "pick", "pickRows", "find", "form"
+        QString kind;              ///< "message", "pick", "pickRows", "find", "form", "login" (text: the reason shown)
         MsgKind msgKind = MsgKind::Information; ///< for messages
         QString text;              ///< message text; for pickers the empty-list text
         QList<MsgButton> buttons;  ///< for messages
@@ -54,6 +54,10 @@ public:
     ScriptedHost& pickRows(QList<int> rows);
     /// The next find dialog lands on this row (-1: finds nothing).
     ScriptedHost& findRow(int row);
+    /// The next login dialog is confirmed with these values.
+    ScriptedHost& login(const QString& operador, const QString& senha);
+    /// The next login dialog is cancelled.
+    ScriptedHost& cancelLogin();
     /// The next modal form ends by a click on its button of this objectName.
     ScriptedHost& formClick(const QString& buttonName);
     /// The next modal form is closed by its close box (or Alt+F4).
@@ -70,7 +74,10 @@ public:
     /// Prompts that found no scripted answer, as "<kind> <text>".
     const QStringList& unanswered() const { return unanswered_; }
     /// Scripted answers nobody asked for.
-    int pendingAnswers() const { return int(answers_.size() + picks_.size() + finds_.size() + forms_.size()); }
+    int pendingAnswers() const
+    {
+        return int(answers_.size() + picks_.size() + finds_.size() + forms_.size() + logins_.size());
+    }
     void clearShown() { shown_.clear(); }
 
     int animationDepth() const { return animDepth_; }
@@ -101,6 +108,7 @@ public:
     void popBusyCursor() override;
     void freezePainting(QWidget* window) override;
     void unfreezePainting(QWidget* window) override;
+    bool askLogin(const QString& reason, QString& operador, QString& senha) override;
 
 private:
     struct Pick {
@@ -115,6 +123,11 @@ private:
     std::deque<Pick> picks_;
     std::deque<int> finds_;
     std::deque<QString> forms_; ///< button objectName, or kCloseBox / kEscape
+    struct LoginAnswer {
+        bool cancel = false;
+        QString operador, senha;
+    };
+    std::deque<LoginAnswer> logins_;
     QList<Shown> shown_;
     QStringList unanswered_;
     int animDepth_ = 0, animStarts_ = 0, animStops_ = 0;

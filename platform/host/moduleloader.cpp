@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QFile>
 #include <QLibrary>
 #include <QRegularExpression>
 
@@ -38,6 +39,15 @@ void* ModuleLoader::resolve(const QString& code, const char* entry)
     const QString path = libraryPath(code);
     if (!QFileInfo::exists(path))
         throw core::Error(QStringLiteral("Módulo %1 não encontrado (%2).").arg(code.trimmed(), path));
+    // Code others could have replaced is not run: neither the folder nor the
+    // library may be writable by the group or by other users.
+    const auto othersWrite = QFile::WriteGroup | QFile::WriteOther;
+    for (const QString& p : {QFileInfo(path).absolutePath(), path}) {
+        if (QFileInfo(p).permissions() & othersWrite)
+            throw core::Error(QStringLiteral("Módulo %1 recusado: %2 pode ser alterado por outros usuários "
+                                             "(tire a permissão de escrita do grupo e dos outros).")
+                                  .arg(code.trimmed(), p));
+    }
     // Kept loaded for the life of the process: the module's forms and
     // singletons may outlive this call.
     QLibrary lib(path);

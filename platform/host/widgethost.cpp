@@ -481,6 +481,49 @@ bool WidgetHost::pickRows(core::ClientDataset& ds, const QString& keyField, cons
     return true;
 }
 
+bool WidgetHost::askLogin(const QString& reason, QString& operador, QString& senha)
+{
+    ArrowCursorScope arrow;
+    QDialog dlg(dialogParent());
+    dlg.setObjectName(QStringLiteral("frmLogin"));
+    dlg.setWindowTitle(QStringLiteral("Entrar no sistema"));
+    auto* lay = new QVBoxLayout(&dlg);
+    if (!reason.isEmpty()) {
+        auto* why = new QLabel(reason, &dlg);
+        why->setObjectName(QStringLiteral("lblMotivo"));
+        why->setWordWrap(true);
+        lay->addWidget(why);
+    }
+    auto* op = new QLineEdit(operador, &dlg);
+    op->setObjectName(QStringLiteral("edtOperador"));
+    op->setMaxLength(20);
+    auto* pw = new QLineEdit(&dlg);
+    pw->setObjectName(QStringLiteral("edtSenha"));
+    pw->setEchoMode(QLineEdit::Password);
+    pw->setMaxLength(256);
+    for (auto [text, edit] : {std::pair{QStringLiteral("Operador:"), op}, std::pair{QStringLiteral("Senha:"), pw}}) {
+        auto* row = new QHBoxLayout;
+        auto* label = new QLabel(text, &dlg);
+        label->setMinimumWidth(70);
+        label->setBuddy(edit);
+        row->addWidget(label);
+        row->addWidget(edit, 1);
+        lay->addLayout(row);
+    }
+    auto* buttons = new QDialogButtonBox(&dlg);
+    buttons->addButton(QStringLiteral("Entrar"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("btnEntrar"));
+    buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("btnCancelar"));
+    QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    lay->addWidget(buttons);
+    (operador.isEmpty() ? op : pw)->setFocus();
+    if (dlg.exec() != QDialog::Accepted)
+        return false;
+    operador = op->text().trimmed().toUpper();
+    senha = pw->text();
+    return true;
+}
+
 void WidgetHost::find(core::ClientDataset& ds)
 {
     if (!ds.active())

@@ -43,6 +43,7 @@ public:
     void popBusyCursor() override;
     void freezePainting(QWidget* window) override;
     void unfreezePainting(QWidget* window) override;
+    bool askLogin(const QString& reason, QString& operador, QString& senha) override;
 
     /// Animations showing now (for the shell's wait-until-idle).
     int animationsShowing() const;

@@ -8,8 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-
-#include <httplib.h>
+#include <QRandomGenerator>
+#include <QUrlQuery>
 
 #include <chrono>
 #include <cstdio>
@@ -98,62 +98,114 @@ std::string okBody(const CallResult& r)
     return out;
 }
 
+
+QString newReference()
+{
+    return QString::number(QRandomGenerator::system()->generate(), 16).rightJustified(8, '0').toUpper();
+}
+
+const QString kSessionRefused = QStringLiteral("Sessão inválida ou expirada. Entre novamente.");
+constexpr std::size_t kMaxLoginBody = 4096;
+
+FrontReply json(int status, std::string body)
+{
+    return FrontReply{status, std::move(body), "application/json"};
+}
+
+QString bearer(const std::string& header)
+{
+    const QString h = QString::fromLatin1(header.data(), qsizetype(std::min<std::size_t>(header.size(), 200))).trimmed();
+    return h.startsWith("Bearer ", Qt::CaseInsensitive) ? h.mid(7).trimmed() : QString();
+}
+
 } // namespace
 
+std::size_t defaultMaxBody()
+{
+    return std::size_t(kMaxListEntries) * kMaxEntryRowBytes + (1u << 20);
+}
+
+QString logSafe(const QString& text, int max)
+{
+    QString out;
+    out.reserve(std::min<qsizetype>(text.size(), max) + 8);
+    for (QChar c : text) {
+        if (out.size() >= max) {
+            out += "...";
+            break;
+        }
+        const ushort u = c.unicode();
+        if (u == '\\') out += "\\\\";
+        else if (u == '\n') out += "\\n";
+        else if (u == '\r') out += "\\r";
+        else if (u == '\t') out += "\\t";
+        else if (u < 0x20 || u == 0x7f || (u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029)
+            out += QString("\\u%1").arg(u, 4, 16, QChar('0'));
+        else out += c;
+    }
+    return out;
+}
+
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
-    : db_(db), opt_(std::move(options)), pool_(opt_.dbConnections), http_(std::make_unique<httplib::Server>())
+    : db_(db), opt_(std::move(options)), operators_(db), pool_(opt_.dbConnections)
 {
     registerCancelNota(registry_);
     registerSituacao(registry_, port ? port : std::make_shared<StoredAnswerSimulator>());
 
-    const int threads = opt_.threads;
-    http_->new_task_queue = [threads] { return new httplib::ThreadPool(size_t(threads)); };
-    http_->set_tcp_nodelay(true);
-    http_->set_keep_alive_max_count(100000);
-    http_->set_keep_alive_timeout(5);
-    http_->set_read_timeout(30);
-    http_->set_write_timeout(30);
-    http_->set_payload_max_length(opt_.maxBody);
+    FrontLimits lim;
+    lim.maxBody = opt_.maxBody;
+    lim.headerTimeout = std::chrono::milliseconds(opt_.headerTimeoutMs);
+    lim.bodyTimeout = std::chrono::milliseconds(opt_.bodyTimeoutMs);
+    lim.perAddress = opt_.perAddress;
+    lim.maxConnections = opt_.maxConnections;
+    lim.workers = opt_.threads;
+    front_ = std::make_unique<HttpFront>(
+        lim, [this](const FrontRequest& r) { return route(r); },
+        [this](int status) {
+            QString msg;
+            switch (status) {
+            case 413: msg = "Corpo da chamada grande demais."; break;
+            case 415: msg = "Corpo codificado não é aceito: envie o JSON sem compactação."; break;
+            case 431: msg = "Cabeçalhos HTTP grandes demais."; break;
+            case 400: msg = "Requisição HTTP malformada."; break;
+            default: {
+                const QString ref = newReference();
+                msg = QString("Falha interna do servidor (referência %1).").arg(ref);
+                logLine("http", nullptr, QString(), 0, QString("internal error %1: exceção no atendimento").arg(ref));
+            }
+            }
+            return json(status, raisedBody(msg));
+        },
+        [this](FrontRequest& r) { return admit(r); });
+}
 
-    http_->Post("/call", [this](const httplib::Request& req, httplib::Response& res) {
-        const HttpAnswer a = handleCall(req.body);
-        res.status = a.status;
-        res.set_content(a.body, "application/json");
-    });
-    http_->Get("/health", [this](const httplib::Request& req, httplib::Response& res) {
-        if (req.has_param("server")) {
-            const bool known = registry_.hasServer(QString::fromStdString(req.get_param_value("server")));
-            res.status = known ? 200 : 404;
-            res.set_content(known ? R"({"status":"ok"})" : raisedBody("Servidor desconhecido."), "application/json");
-            return;
+// Before the body is read: a call needs a live session, whose operator the
+// handler then uses; other routes take small bodies only. An unknown caller
+// can thus make the server read at most kMaxLoginBody bytes.
+std::optional<FrontReply> AppServer::admit(FrontRequest& r)
+{
+    if (r.path != "/call" && r.path != "/logout") {
+        r.maxBody = kMaxLoginBody;
+        return std::nullopt;
+    }
+    if (r.method != "POST") return json(405, raisedBody("Use POST."));
+    const QString address = QString::fromStdString(r.address);
+    const QString token = bearer(r.authorization);
+    try {
+        std::optional<Session> s;
+        if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
+        if (!s) {
+            logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
+            return json(401, raisedBody(kSessionRefused));
         }
-        QJsonArray names;
-        for (const QString& n : registry_.servers()) names << n;
-        res.set_content(QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString(),
-                        "application/json");
-    });
-    http_->set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-        QString msg = "Falha interna do servidor.";
-        try {
-            std::rethrow_exception(ep);
-        } catch (const std::exception& e) {
-            msg = QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what()));
-        } catch (...) {
-        }
-        res.status = 500;
-        res.set_content(raisedBody(msg), "application/json");
-    });
-    http_->set_error_handler([](const httplib::Request& req, httplib::Response& res) {
-        if (!res.body.empty()) return;
-        QString msg;
-        switch (res.status) {
-        case 413: msg = "Corpo da chamada grande demais."; break;
-        case 404: msg = QString("Caminho desconhecido: %1").arg(QString::fromStdString(req.path)); break;
-        case 400: msg = "Requisição HTTP malformada."; break;
-        default: msg = QString("Erro HTTP %1.").arg(res.status);
-        }
-        res.set_content(raisedBody(msg), "application/json");
-    });
+        r.state = std::make_shared<Session>(std::move(*s));
+    } catch (const std::exception& e) {
+        const QString ref = newReference();
+        logLine("call", nullptr, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    }
+    if (r.path == "/logout") r.maxBody = kMaxLoginBody;
+    return std::nullopt;
 }
 
 AppServer::~AppServer()
@@ -163,35 +215,117 @@ AppServer::~AppServer()
 
 void AppServer::bind()
 {
-    const std::string host = opt_.listen.toStdString();
-    if (opt_.port == 0)
-        port_ = http_->bind_to_any_port(host);
-    else
-        port_ = http_->bind_to_port(host, opt_.port) ? opt_.port : -1;
-    if (port_ <= 0)
-        throw core::Error(QString("Não foi possível escutar em %1:%2.").arg(opt_.listen).arg(opt_.port));
+    try {
+        port_ = front_->bind(opt_.listen.toStdString(), opt_.port);
+    } catch (const std::exception& e) {
+        throw core::Error(QString("Não foi possível escutar em %1:%2: %3").arg(opt_.listen).arg(opt_.port).arg(QString::fromUtf8(e.what())));
+    }
 }
 
 void AppServer::run()
 {
-    http_->listen_after_bind();
+    front_->run();
 }
 
 void AppServer::stop()
 {
-    if (http_) http_->stop();
+    if (front_) front_->stop();
 }
 
-HttpAnswer AppServer::handleCall(const std::string& body)
+FrontReply AppServer::route(const FrontRequest& r)
+{
+    const QString address = QString::fromStdString(r.address);
+    if (r.path == "/health") {
+        if (r.method != "GET") return json(405, raisedBody("Use GET em /health."));
+        const QUrlQuery q(QString::fromUtf8(r.query.data(), qsizetype(std::min<std::size_t>(r.query.size(), 1000))));
+        if (q.hasQueryItem("server")) {
+            const bool known = registry_.hasServer(q.queryItemValue("server", QUrl::FullyDecoded));
+            return json(known ? 200 : 404, known ? R"({"status":"ok"})" : raisedBody("Servidor desconhecido."));
+        }
+        QJsonArray names;
+        for (const QString& n : registry_.servers()) names << n;
+        return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString());
+    }
+    if (r.path != "/call" && r.path != "/login" && r.path != "/logout")
+        return json(404, raisedBody(QString("Caminho desconhecido: %1").arg(logSafe(QString::fromUtf8(r.path.data(), qsizetype(std::min<std::size_t>(r.path.size(), 200))), 100))));
+    if (r.method != "POST") return json(405, raisedBody("Use POST."));
+    if (r.path == "/login") return login(r);
+
+    const QString token = bearer(r.authorization);
+    std::optional<Session> session;
+    if (r.state) {
+        session = *std::static_pointer_cast<Session>(r.state);
+    } else {
+        FrontRequest copy = r;
+        if (auto refused = admit(copy)) return *refused;
+        session = *std::static_pointer_cast<Session>(copy.state);
+    }
+    if (r.path == "/logout") {
+        pool_.run([&] { operators_.logout(token); });
+        logLine("logout", &*session, address, 0, "ok");
+        return json(200, R"({"status":"ok"})");
+    }
+    const HttpAnswer a = handleCall(r.body, &*session);
+    return json(a.status, a.body);
+}
+
+FrontReply AppServer::login(const FrontRequest& r)
+{
+    const QString address = QString::fromStdString(r.address);
+    const auto t0 = std::chrono::steady_clock::now();
+    auto ms = [&] { return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(); };
+    if (r.body.size() > kMaxLoginBody) return json(413, raisedBody("Corpo da chamada grande demais."));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+    const QString code = o.value("operador").toString().trimmed().toUpper();
+    const QString password = o.value("senha").toString();
+    try {
+        LoginResult lr;
+        pool_.run([&] { lr = operators_.login(code, password, address, opt_.sessionSecs); });
+        logLine("login " + logSafe(code, 20), nullptr, address, ms(), "ok");
+        return json(200, QJsonDocument(QJsonObject{{"status", "ok"},
+                                                   {"token", lr.token},
+                                                   {"operador", code},
+                                                   {"nome", lr.operatorName},
+                                                   {"expira", lr.expiresAt}})
+                             .toJson(QJsonDocument::Compact)
+                             .toStdString());
+    } catch (const Unauthorized& e) {
+        logLine("login " + logSafe(code, 20), nullptr, address, ms(), "refused");
+        return json(401, raisedBody(e.message()));
+    } catch (const std::exception& e) {
+        const QString ref = newReference();
+        logLine("login " + logSafe(code, 20), nullptr, address, ms(), QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    }
+}
+
+void AppServer::logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const
+{
+    if (!opt_.log) return;
+    const QByteArray line = QString("%1 %2 op=%3 de=%4 %5 ms %6\n")
+                                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), logSafe(what, 120),
+                                     s ? logSafe(s->operatorCode, 20) : QString("-"), address.isEmpty() ? QString("-") : address)
+                                .arg(ms, 0, 'f', 1)
+                                .arg(logSafe(outcome, 600))
+                                .toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+}
+
+HttpAnswer AppServer::handleCall(const std::string& body, const Session* session)
 {
     const auto t0 = std::chrono::steady_clock::now();
     QString label = "?";
     QString outcome;
     HttpAnswer a;
+    auto internal = [&](const QString& details) {
+        const QString ref = newReference();
+        a = {500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref))};
+        outcome = QString("internal error %1: %2").arg(ref, details);
+    };
     try {
         const CallRequest req = parseRequest(body, label);
         CallResult r;
-        pool_.run([&] { r = registry_.call(db_, req); });  // on a thread owning one of the process's connections
+        pool_.run([&] { r = registry_.call(db_, req, session); });  // on a thread owning one of the process's connections
         a.body = okBody(r);
         outcome = "ok";
     } catch (const BadRequest& e) {
@@ -200,28 +334,26 @@ HttpAnswer AppServer::handleCall(const std::string& body)
     } catch (const NotFound& e) {
         a = {404, raisedBody(e.message())};
         outcome = "not found: " + e.message();
+    } catch (const Forbidden& e) {
+        a = {403, raisedBody(e.message())};
+        outcome = "forbidden: " + e.message();
+    } catch (const BusyError& e) {
+        // Said plainly: nothing was done and trying again is the remedy. The message holds no SQL.
+        a = {503, raisedBody(e.message())};
+        outcome = "busy: " + e.message() + " | " + e.detail();
     } catch (const InternalError& e) {
-        a = {500, raisedBody(e.message())};
-        outcome = "internal error: " + e.message() + (e.detail().isEmpty() ? QString() : " | " + e.detail());
+        internal(e.message() + (e.detail().isEmpty() ? QString() : " | " + e.detail()));
     } catch (const core::Error& e) {
         a = {200, raisedBody(e.message())};
         outcome = "raised: " + e.message();
     } catch (const std::exception& e) {
-        a = {500, raisedBody(QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what())))};
-        outcome = QString("internal error: %1").arg(QString::fromUtf8(e.what()));
+        internal(QString::fromUtf8(e.what()));
     } catch (...) {
-        a = {500, raisedBody("Falha interna do servidor.")};
-        outcome = "internal error";
+        internal("exceção desconhecida");
     }
-    if (opt_.log) {
-        const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
-        const QByteArray line = QString("%1 %2 %3 ms %4\n")
-                                    .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), label)
-                                    .arg(ms, 0, 'f', 1)
-                                    .arg(outcome.left(300))
-                                    .toUtf8();
-        std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
-    }
+    if (opt_.log)
+        logLine(label, session, session ? session->address : QString(),
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(), outcome);
     return a;
 }
 

@@ -1,12 +1,17 @@
 #pragma once
-// The HTTP front of the application server (wire format in docs/protocol.md):
-// POST /call runs one method through the registry, GET /health answers
-// liveness. Every call is logged in one line (method, duration, outcome);
-// every escaped exception becomes a JSON "raised" answer with a fitting
-// status code.
+// The HTTP front of the application server (wire format in docs/protocol.md,
+// promises in docs/security.md): POST /login opens a session, POST /logout
+// ends it, POST /call runs one method through the registry for the session's
+// operator, GET /health answers liveness and is the only route open without
+// a session. Every call is logged in one line (method, operator, address,
+// duration, outcome) with the caller's text escaped; every escaped exception
+// becomes a JSON "raised" answer with a fitting status code, and an internal
+// failure shows the caller only a reference that the log holds.
 
 #include "database.h"
 #include "dbpool.h"
+#include "httpfront.h"
+#include "operators.h"
 #include "registry.h"
 #include "situacao.h"
 
@@ -15,16 +20,25 @@
 #include <memory>
 #include <string>
 
-namespace httplib { class Server; }
-
 namespace server {
+
+/// The default body limit: the largest entry list the screen may send back
+/// (kMaxListEntries rows of the widest entry row, kMaxEntryRowBytes) with
+/// room for the call's other arguments. See docs/security.md.
+constexpr std::size_t kMaxEntryRowBytes = 448;
+std::size_t defaultMaxBody();
 
 struct ServerOptions {
     QString listen = "127.0.0.1";
     int port = 8211;          ///< 0 picks a free port
-    int threads = 64;         ///< worker pool; keep it above the expected keep-alive connections
+    int threads = 64;         ///< worker pool: calls running at once
     int dbConnections = 8;    ///< database connections (and database worker threads) of this process
-    size_t maxBody = 64u << 20;
+    size_t maxBody = defaultMaxBody();
+    int headerTimeoutMs = 10000;
+    int bodyTimeoutMs = 60000;
+    int perAddress = 32;      ///< connections open at once from one address (a proxy is one address)
+    int maxConnections = 1024;
+    qint64 sessionSecs = 12 * 3600;
     bool log = true;
 };
 
@@ -46,17 +60,33 @@ public:
     /// Stops accepting; safe from any thread (and from a signal-waiting thread).
     void stop();
 
-    /// One call, from its JSON body to the answer (used by the HTTP route).
-    HttpAnswer handleCall(const std::string& body);
+    /// One call, from its JSON body to the answer. The HTTP route always
+    /// passes the caller's session; without one the call is trusted
+    /// (in-process use by benchmarks and tests).
+    HttpAnswer handleCall(const std::string& body, const Session* session = nullptr);
     const Registry& registry() const { return registry_; }
+    Operators& operators() { return operators_; }
+
+    /// Open connections from one address (for tests).
+    int openConnections(const std::string& address) const { return front_->openConnections(address); }
 
 private:
+    FrontReply route(const FrontRequest& r);
+    std::optional<FrontReply> admit(FrontRequest& r);
+    FrontReply login(const FrontRequest& r);
+    void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
+
     Database& db_;
     ServerOptions opt_;
     Registry registry_;
-    DbPool pool_;
-    std::unique_ptr<httplib::Server> http_;
+    Operators operators_;
+    DbPool pool_;  ///< every database access of a request runs here
+    std::unique_ptr<HttpFront> front_;
     int port_ = 0;
 };
+
+/// A caller's text made safe for one log line: control characters (and the
+/// backslash) written as escapes, cut to `max` characters.
+QString logSafe(const QString& text, int max = 300);
 
 } // namespace server

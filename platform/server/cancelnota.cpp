@@ -5,6 +5,8 @@
 #include "quantity.h"
 
 #include <QDateTime>
+#include <QLocale>
+#include <QSet>
 #include <QSqlQuery>
 
 #include <algorithm>
@@ -349,6 +351,12 @@ QStringList pickedKeys(const QString& text, const QString& what)
     }
 }
 
+void checkListSize(const core::DataPacket& list)
+{
+    if (list.rowCount() > kMaxListEntries)
+        throw BadRequest(QString("Lista de lançamentos longa demais (%1; no máximo %2).").arg(list.rowCount()).arg(kMaxListEntries));
+}
+
 // ---- the methods ----------------------------------------------------------
 
 Variant getLanctoNF(CallContext& c)
@@ -383,8 +391,20 @@ Variant getLanctoNF(CallContext& c)
         sql += " AND NRGRADEPED = ?";
         binds << grade;
     }
-    sql += " ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO";
+    // Counting at most one row past the cap tells a list that is too long
+    // before any row of it is read into a packet.
     QSqlDatabase conn = c.db.connection();
+    {
+        QSqlQuery n = prepare(conn, QString("SELECT COUNT(*) FROM (SELECT 1 FROM LANCTONF %1 LIMIT %2) X")
+                                        .arg(sql.mid(sql.indexOf("WHERE ")), QString::number(kMaxListEntries + 1)));
+        for (const QVariant& b : binds) n.addBindValue(b);
+        exec(n);
+        if (n.next() && n.value(0).toLongLong() > kMaxListEntries)
+            throw core::ServerError(QString("A consulta encontrou mais de %1 lançamentos, o máximo que a tela carrega. "
+                                            "Restrinja o filtro (período, rotas ou expedições) e consulte de novo.")
+                                        .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(kMaxListEntries)));
+    }
+    sql += " ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO";
     QSqlQuery q = prepare(conn, sql);
     for (const QVariant& b : binds) q.addBindValue(b);
     exec(q);
@@ -437,6 +457,8 @@ Variant verReplic(CallContext& c)
         return Variant(core::VariantArray{Variant(), docs.isEmpty() ? Variant() : Variant(std::move(docs)), qint64(0)});
     }
     // Whole list: tick every entry that may be ticked.
+    checkListSize(*list);
+    c.requireBranches(*list, "CDFILIAL");
     core::DataPacket out = *list;
     const int iCheck = requiredField(out, "IDCHECK", kEntries);
     const int iBranch = requiredField(out, "CDFILIAL", kEntries);
@@ -472,6 +494,8 @@ Variant verReplic(CallContext& c)
 Variant getVdCancela(CallContext& c)
 {
     const core::DataPacket& list = *c.packet(0);
+    checkListSize(list);
+    c.requireBranches(list, "CDFILIAL");
     const int iBranch = requiredField(list, "CDFILIAL", kEntries);
     const int iNr = requiredField(list, "NRLANCTONF", kEntries);
     const int iStatus = list.fieldIndex("IDSTATUS"), iNfe = list.fieldIndex("IDSTATUSNFE");
@@ -500,6 +524,7 @@ Variant cancelaNota(CallContext& c)
     const QString branch = c.str(0);
     const core::DataPacket& list = *c.packet(1);
     const QString branchInUse = c.str(2), operatorCode = c.str(3), grade = c.str(4);
+    checkListSize(list);
     const int iCheck = requiredField(list, "IDCHECK", kEntries);
     const int iBranch = requiredField(list, "CDFILIAL", kEntries);
     const int iNr = requiredField(list, "NRLANCTONF", kEntries);
@@ -551,7 +576,7 @@ Variant cancelaNota(CallContext& c)
     for (const auto& [k, e] : toCancel) {
         setEntryCancelled(conn, k.first, k.second, e.version, true);
         cancelEntryParts(conn, k.first, k.second, e.nrLancEstq);
-        writeAudit(conn, operatorCode, branchInUse, k.first, k.second, QString(), "CANCELA_NOTA",
+        writeAudit(conn, c, operatorCode, branchInUse, k.first, k.second, QString(), "CANCELA_NOTA",
                    grade.isEmpty() || grade == "T" ? QString() : "Grade " + grade);
     }
     applyStock(c.db, conn, deltas);
@@ -570,9 +595,17 @@ Variant cancelaItemNf(CallContext& c)
     const QString cdFiliEmit = c.str(6), operatorCode = c.str(7);
     const int iCheck = requiredField(items, "IDCHECK", "itens");
     const int iSeq = requiredField(items, "NRSEQITPROD", "itens");
+    if (items.rowCount() > kMaxItemRows)
+        throw BadRequest(QString("Lista de itens longa demais (%1 linhas; no máximo %2).").arg(items.rowCount()).arg(kMaxItemRows));
     QStringList seqs;
-    for (const auto& row : items.rows())
-        if (cellText(row, iCheck) == "S" && !seqs.contains(cellText(row, iSeq))) seqs << cellText(row, iSeq);
+    QSet<QString> seenSeqs;
+    for (const auto& row : items.rows()) {
+        if (cellText(row, iCheck) != "S") continue;
+        const QString seq = cellText(row, iSeq);
+        if (seenSeqs.contains(seq)) continue;
+        seenSeqs.insert(seq);
+        seqs << seq;
+    }
     if (seqs.isEmpty())
         throw core::ServerError("Nenhum item da nota fiscal está marcado para cancelamento.");
     if (seqs.size() > kMaxPickedKeys)
@@ -633,9 +666,9 @@ Variant cancelaItemNf(CallContext& c)
         const bool none = left.next() && left.value(0).toLongLong() == 0;
         setEntryCancelled(conn, branch, entry, s->second.version, none);
         if (none) cancelEntryParts(conn, branch, entry, nrLancEstq);
-        for (const QString& sq : seqs) writeAudit(conn, operatorCode, QString(), branch, entry, sq, "CANCELA_ITEM", QString());
+        for (const QString& sq : seqs) writeAudit(conn, c, operatorCode, QString(), branch, entry, sq, "CANCELA_ITEM", QString());
         if (none)
-            writeAudit(conn, operatorCode, QString(), branch, entry, QString(), "CANCELA_NOTA", "Todos os itens cancelados");
+            writeAudit(conn, c, operatorCode, QString(), branch, entry, QString(), "CANCELA_NOTA", "Todos os itens cancelados");
         tx.commit();
     }
     return Variant(core::VariantArray{Variant(std::move(followUp)), itemsOf(c.db, conn, branch, entry), accountsOf(c.db, conn, branch, entry)});
@@ -688,19 +721,21 @@ bool isBlockedEntry(const QString& status, const QString& statusNfe)
     return oneOf(status, {"A", "C", "E", "L"}) || oneOf(statusNfe, {"A", "D", "T"});
 }
 
-void writeAudit(QSqlDatabase& conn, const QString& operatorCode, const QString& branchInUse, const QString& branch,
-                const QString& entry, const QString& item, const QString& operation, const QString& detail)
+void writeAudit(QSqlDatabase& conn, const CallContext& c, const QString& operatorArg, const QString& branchInUse,
+                const QString& branch, const QString& entry, const QString& item, const QString& operation,
+                const QString& detail)
 {
     QSqlQuery q = prepare(conn, "INSERT INTO AUDITCANC (DTHRREGISTRO, CDOPERADOR, CDFILIPROC, CDFILIAL, NRLANCTONF, "
-                                "NRSEQITPROD, IDOPERACAO, DSDETALHE) VALUES (?, ?, ?, ?, ?, ?, ?, ?)");
+                                "NRSEQITPROD, IDOPERACAO, DSDETALHE, DSENDERECO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
     q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
-    q.addBindValue(operatorCode);
+    q.addBindValue(c.auditOperator(operatorArg).left(20));
     q.addBindValue(branchInUse);
     q.addBindValue(branch);
     q.addBindValue(entry);
     q.addBindValue(item.isEmpty() ? QVariant() : QVariant(item));
     q.addBindValue(operation);
     q.addBindValue(detail.left(200));
+    q.addBindValue(c.address().isEmpty() ? QVariant() : QVariant(c.address().left(64)));
     exec(q);
 }
 
@@ -708,19 +743,19 @@ void registerCancelNota(Registry& r)
 {
     using K = ArgKind;
     const QString s = kCancelNotaServer;
-    r.add(s, "GetLanctoNF", {K::String, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
+    r.add(s, "GetLanctoNF", {K::Branch, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
                              K::String, K::String, K::String}, getLanctoNF);
-    r.add(s, "GetItem", {K::String, K::String}, getItem);
-    r.add(s, "GetItLanctoEst", {K::String, K::String}, getItLanctoEst);
-    r.add(s, "GetReplicAprov", {K::String, K::String}, getReplicAprov);
-    r.add(s, "VerReplic", {K::PacketOrNull, K::String, K::String}, verReplic);
-    r.add(s, "GetVdCancela", {K::Packet, K::String}, getVdCancela);
-    r.add(s, "CancelaNota", {K::String, K::Packet, K::String, K::String, K::String}, cancelaNota);
-    r.add(s, "CancelaItemNf", {K::String, K::Packet, K::String, K::String, K::String, K::Date, K::String, K::String},
+    r.add(s, "GetItem", {K::Branch, K::String}, getItem);
+    r.add(s, "GetItLanctoEst", {K::Branch, K::String}, getItLanctoEst);
+    r.add(s, "GetReplicAprov", {K::Branch, K::String}, getReplicAprov);
+    r.add(s, "VerReplic", {K::PacketOrNull, K::Branch, K::String}, verReplic);
+    r.add(s, "GetVdCancela", {K::Packet, K::Branch}, getVdCancela);
+    r.add(s, "CancelaNota", {K::Branch, K::Packet, K::Branch, K::Operator, K::String}, cancelaNota);
+    r.add(s, "CancelaItemNf", {K::Branch, K::Packet, K::String, K::String, K::String, K::Date, K::String, K::Operator},
           cancelaItemNf);
-    r.add(s, "GetParExpedicao", {K::String}, getParExpedicao);
-    r.add(s, "GetExp", {K::String}, getExp);
-    r.add(s, "GetGradePesq", {K::String, K::Date, K::Date}, getGradePesq);
+    r.add(s, "GetParExpedicao", {K::Branch}, getParExpedicao);
+    r.add(s, "GetExp", {K::Branch}, getExp);
+    r.add(s, "GetGradePesq", {K::Branch, K::Date, K::Date}, getGradePesq);
 }
 
 } // namespace server

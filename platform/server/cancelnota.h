@@ -14,8 +14,20 @@ void registerCancelNota(Registry& r);
 /// The blocked-entry rule: IDSTATUS A, C, E or L, or IDSTATUSNFE A, D or T.
 bool isBlockedEntry(const QString& status, const QString& statusNfe);
 
-/// Writes one audit row (who, what, when) on an open transaction.
-void writeAudit(QSqlDatabase& conn, const QString& operatorCode, const QString& branchInUse, const QString& branch,
-                const QString& entry, const QString& item, const QString& operation, const QString& detail);
+/// Most entries a list sent to or returned by the server may hold: the
+/// largest entry list the screen can load. `GetLanctoNF` refuses a longer
+/// result (asking to narrow the filter); `VerReplic`, `GetVdCancela` and
+/// `CancelaNota` refuse a longer list before any work. The server's default
+/// body limit follows from it (kDefaultMaxBody in appserver.h).
+constexpr int kMaxListEntries = 250000;
+/// Most item rows `CancelaItemNf` takes: an NF-e holds at most 990 items.
+constexpr int kMaxItemRows = 2000;
+
+/// Writes one audit row (who, what, when, from where) on an open transaction.
+/// `c` gives the session's operator and address; `operatorArg` is recorded
+/// only for an in-process call without a session.
+void writeAudit(QSqlDatabase& conn, const CallContext& c, const QString& operatorArg, const QString& branchInUse,
+                const QString& branch, const QString& entry, const QString& item, const QString& operation,
+                const QString& detail);
 
 } // namespace server

@@ -29,6 +29,13 @@ private:
     QString detail_;
 };
 
+/// The database stayed busy through every run of a call (see RetryPolicy):
+/// the caller is told so plainly (HTTP 503) and may try again.
+class BusyError : public InternalError {
+public:
+    using InternalError::InternalError;
+};
+
 /// A failure that running the same transaction again may not meet:
 /// PostgreSQL's serialisation failure (40001) or deadlock (40P01), SQLite's
 /// busy or locked database. The registry runs the call again.

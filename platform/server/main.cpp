@@ -1,5 +1,7 @@
 // exp_appserver: serves "Exp01800.rdmCancelNota" and "DFS52000.rdmSituacao"
-// over HTTP/JSON, or fills a database with demo data.
+// over HTTP/JSON, fills a database with demo data, or manages the operator
+// accounts. Passwords (operators' and the database's) are never taken from
+// the command line, where other users of the machine can read them.
 
 #include "appserver.h"
 #include "demodata.h"
@@ -10,8 +12,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <pthread.h>
+#include <termios.h>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -22,8 +27,14 @@ int usage(const char* why = nullptr)
                  "Uso:\n"
                  "  exp_appserver serve [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
-                 "                      [--db-connections N]\n"
-                 "  exp_appserver demo --db ... [--entries N] [--seed S]\n");
+                 "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
+                 "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
+                 "  exp_appserver demo --db ... [--entries N] [--seed S]\n"
+                 "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
+                 "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
+                 "  exp_appserver operator branches CODIGO LISTA --db ...\n"
+                 "A senha do operador vem do terminal (sem eco) ou da entrada padrão, nunca da linha de comando.\n"
+                 "A senha do PostgreSQL vem de PGPASSWORD ou do arquivo de senhas do libpq (~/.pgpass, PGPASSFILE).\n");
     return 2;
 }
 
@@ -34,6 +45,106 @@ bool toInt(const QString& s, int lo, int hi, int& out)
     if (!ok || v < lo || v > hi) return false;
     out = int(v);
     return true;
+}
+
+/// One password from the terminal without echo (asked twice when `confirm`),
+/// or one line of standard input when it is not a terminal.
+bool readPassword(bool confirm, QString& out)
+{
+    auto line = [](const char* prompt, QString& into) {
+        std::string text;
+        if (isatty(STDIN_FILENO)) {
+            std::fprintf(stderr, "%s", prompt);
+            termios old{};
+            tcgetattr(STDIN_FILENO, &old);
+            termios quiet = old;
+            quiet.c_lflag &= ~tcflag_t(ECHO);
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+            const bool ok = bool(std::getline(std::cin, text));
+            tcsetattr(STDIN_FILENO, TCSAFLUSH, &old);
+            std::fprintf(stderr, "\n");
+            if (!ok) return false;
+        } else if (!std::getline(std::cin, text)) {
+            return false;
+        }
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        into = QString::fromStdString(text);
+        return true;
+    };
+    if (!line("Senha: ", out)) return false;
+    if (confirm && isatty(STDIN_FILENO)) {
+        QString again;
+        if (!line("Repita a senha: ", again)) return false;
+        if (again != out) {
+            std::fprintf(stderr, "exp_appserver: as senhas não conferem\n");
+            return false;
+        }
+    }
+    return true;
+}
+
+int operatorCommand(QStringList args)
+{
+    if (args.size() < 2) return usage("operator pede um subcomando e um código");
+    const QString sub = args.takeFirst();
+    const QString code = args.takeFirst().trimmed().toUpper();
+    QString dbText, name, branchText, listArg;
+    bool dbGiven = false;
+    if (sub == "branches") {
+        if (args.isEmpty()) return usage("operator branches pede a lista de filiais");
+        listArg = args.takeFirst();
+    }
+    for (int i = 0; i < args.size(); ++i) {
+        const QString a = args[i];
+        auto value = [&](QString& out) {
+            if (i + 1 >= args.size()) return false;
+            out = args[++i];
+            return true;
+        };
+        if (a == "--db" && value(dbText)) dbGiven = true;
+        else if (sub == "add" && a == "--name" && value(name)) {}
+        else if (sub == "add" && a == "--branches" && value(branchText)) {}
+        else return usage(qPrintable("opção inválida: " + a));
+    }
+    if (!dbGiven) return usage("operator precisa de --db");
+    try {
+        server::DbConfig cfg = server::DbConfig::parse(dbText);
+        if (!cfg.password.isEmpty()) return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        server::Database db(cfg);
+        server::migrateSchema(db);
+        server::Operators ops(db);
+        QString pw;
+        if (sub == "add") {
+            const QStringList branches = server::parseBranchList(branchText);
+            if (!readPassword(true, pw)) return 1;
+            ops.add(code, name.isEmpty() ? code : name, pw, branches);
+            std::fprintf(stderr, "operador %s cadastrado\n", qPrintable(code));
+        } else if (sub == "passwd") {
+            if (!readPassword(true, pw)) return 1;
+            ops.setPassword(code, pw);
+            std::fprintf(stderr, "senha do operador %s trocada; sessões abertas encerradas\n", qPrintable(code));
+        } else if (sub == "disable") {
+            ops.disable(code);
+            std::fprintf(stderr, "operador %s desativado; sessões abertas encerradas\n", qPrintable(code));
+        } else if (sub == "enable") {
+            ops.enable(code);
+            std::fprintf(stderr, "operador %s reativado\n", qPrintable(code));
+        } else if (sub == "branches") {
+            ops.setBranches(code, server::parseBranchList(listArg));
+            std::fprintf(stderr, "filiais do operador %s gravadas\n", qPrintable(code));
+        } else if (sub == "show") {
+            const auto o = ops.find(code);
+            if (!o) throw core::Error(QString("Operador %1 não cadastrado.").arg(code));
+            std::printf("%s\t%s\t%s\t%s\n", qPrintable(o->code), qPrintable(o->name), o->active ? "ativo" : "inativo",
+                        qPrintable(o->branches.join(',')));
+        } else {
+            return usage("subcomando de operator desconhecido");
+        }
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "exp_appserver: %s\n", e.what());
+        return 1;
+    }
 }
 
 } // namespace
@@ -51,6 +162,7 @@ int main(int argc, char** argv)
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) return usage();
     const QString cmd = args.takeFirst();
+    if (cmd == "operator") return operatorCommand(args);
     if (cmd != "serve" && cmd != "demo") return usage("comando desconhecido");
 
     server::ServerOptions opt;
@@ -70,6 +182,17 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--listen" && value(v)) opt.listen = v;
         else if (cmd == "serve" && a == "--port" && value(v)) { if (!toInt(v, 0, 65535, opt.port)) return usage("porta inválida"); }
         else if (cmd == "serve" && a == "--threads" && value(v)) { if (!toInt(v, 1, 1024, opt.threads)) return usage("--threads inválido"); }
+        else if (cmd == "serve" && a == "--max-body" && value(v)) {
+            bool ok = false;
+            const qulonglong n = v.toULongLong(&ok);
+            if (!ok || n < 1024 || n > (qulonglong(1) << 32)) return usage("--max-body inválido (1024 a 4294967296 bytes)");
+            opt.maxBody = size_t(n);
+        }
+        else if (cmd == "serve" && a == "--per-address" && value(v)) { if (!toInt(v, 1, 100000, opt.perAddress)) return usage("--per-address inválido"); }
+        else if (cmd == "serve" && a == "--max-connections" && value(v)) { if (!toInt(v, 1, 1000000, opt.maxConnections)) return usage("--max-connections inválido"); }
+        else if (cmd == "serve" && a == "--header-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--header-timeout inválido"); opt.headerTimeoutMs = s * 1000; }
+        else if (cmd == "serve" && a == "--body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--body-timeout inválido"); opt.bodyTimeoutMs = s * 1000; }
+        else if (cmd == "serve" && a == "--session-hours" && value(v)) { int h = 0; if (!toInt(v, 1, 24 * 30, h)) return usage("--session-hours inválido"); opt.sessionSecs = qint64(h) * 3600; }
         else if (cmd == "serve" && a == "--db-connections" && value(v)) { if (!toInt(v, 1, 256, opt.dbConnections)) return usage("--db-connections inválido"); }
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
@@ -79,7 +202,10 @@ int main(int argc, char** argv)
     demo.seed = quint64(seed);
 
     try {
-        server::Database db(server::DbConfig::parse(dbText));
+        server::DbConfig cfg = server::DbConfig::parse(dbText);
+        if (!cfg.password.isEmpty())
+            return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        server::Database db(cfg);
         const int before = server::migrateSchema(db);
         if (before < server::kSchemaVersion)
             std::fprintf(stderr, "schema %s: versão %d -> %d\n", qPrintable(db.config().describe()), before, server::kSchemaVersion);
@@ -91,8 +217,10 @@ int main(int argc, char** argv)
         db.closeThreadConnection();  // from here on only the server's database workers hold connections
         server::AppServer srv(db, opt);
         srv.bind();
-        std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, %d conexões ao banco)\n",
-                     qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections);
+        std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, %d conexões ao banco, corpo até %zu bytes, "
+                             "%d conexões por endereço)\n",
+                     qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections,
+                     opt.maxBody, opt.perAddress);
         std::thread waiter([&srv, sigs] {
             int sig = 0;
             sigwait(&sigs, &sig);

@@ -1,5 +1,6 @@
 #include "registry.h"
 
+#include <QSet>
 #include <QThread>
 
 #include <cmath>
@@ -18,6 +19,8 @@ QString kindName(ArgKind k)
     case ArgKind::Packet: return "data packet";
     case ArgKind::PacketOrNull: return "data packet or null";
     case ArgKind::Any: return "any";
+    case ArgKind::Branch: return "branch (string)";
+    case ArgKind::Operator: return "operator (string)";
     }
     return {};
 }
@@ -44,6 +47,27 @@ core::Date CallContext::date(int i) const
     return checkedDate(args_.at(i), QString("argumento %1").arg(i + 1));
 }
 
+void CallContext::requireBranch(const QString& branch) const
+{
+    if (session && !session->mayUse(branch))
+        throw Forbidden(QString("O operador %1 não tem acesso à filial %2.").arg(session->operatorCode, branch));
+}
+
+void CallContext::requireBranches(const core::DataPacket& p, const char* field) const
+{
+    if (!session || session->allBranches) return;
+    const int f = p.fieldIndex(QString::fromLatin1(field));
+    if (f < 0) return;
+    QSet<QString> checked;
+    for (const auto& row : p.rows()) {
+        const core::Variant& v = row[size_t(f)];
+        const QString b = v.isNull() ? QString() : v.toString();
+        if (checked.contains(b)) continue;
+        requireBranch(b);
+        checked.insert(b);
+    }
+}
+
 const core::DataPacket* CallContext::packet(int i) const
 {
     return args_.at(i).isNull() ? nullptr : &args_.at(i).packet();
@@ -67,7 +91,7 @@ QStringList Registry::servers() const
     return out;
 }
 
-CallResult Registry::call(Database& db, const CallRequest& req) const
+CallResult Registry::call(Database& db, const CallRequest& req, const Session* session) const
 {
     auto s = servers_.find(req.server);
     if (s == servers_.end())
@@ -91,16 +115,29 @@ CallResult Registry::call(Database& db, const CallRequest& req) const
         case ArgKind::Packet: ok = t == core::Variant::Type::Packet; break;
         case ArgKind::PacketOrNull: ok = t == core::Variant::Type::Packet || t == core::Variant::Type::Null; break;
         case ArgKind::Any: break;
+        case ArgKind::Branch:
+        case ArgKind::Operator: ok = t == core::Variant::Type::String; break;
         }
         if (!ok)
             throw BadRequest(QString("%1, argumento %2: esperado %3, recebido %4.")
                                  .arg(req.method).arg(i + 1).arg(kindName(e.args[i]), core::Variant::typeName(t)));
     }
+    if (session) {
+        for (int i = 0; i < req.args.size(); ++i) {
+            if (e.args[i] != ArgKind::Branch && e.args[i] != ArgKind::Operator) continue;
+            const QString v = req.args[i].toString();
+            if (e.args[i] == ArgKind::Branch && !session->mayUse(v))
+                throw Forbidden(QString("%1: o operador %2 não tem acesso à filial %3.").arg(req.method, session->operatorCode, v));
+            if (e.args[i] == ArgKind::Operator && v != session->operatorCode)
+                throw Forbidden(QString("%1: o operador informado (%2) não é o da sessão (%3).")
+                                    .arg(req.method, v, session->operatorCode));
+        }
+    }
     thread_local std::minstd_rand jitter{std::random_device{}()};
     for (int run = 1;; ++run) {
         const quint64 commitsBefore = Transaction::committedOnThisThread();
         try {
-            CallContext ctx(db, req.args);
+            CallContext ctx(db, req.args, session);
             CallResult r;
             r.payload = e.handler(ctx);
             r.refs.reserve(req.args.size());
@@ -113,7 +150,7 @@ CallResult Registry::call(Database& db, const CallRequest& req) const
                 throw InternalError(QString("%1: o banco de dados falhou depois de gravar parte da chamada; "
                                             "consulte os dados antes de repetir.").arg(req.method), t.detail());
             if (run >= retry_.attempts)
-                throw InternalError(QString("%1: o banco de dados está ocupado com outras operações; a chamada não foi "
+                throw BusyError(QString("%1: o banco de dados está ocupado com outras operações; a chamada não foi "
                                             "feita (%2 tentativas). Tente de novo.").arg(req.method).arg(run),
                                     t.detail());
             const int cap = retry_.baseDelayMs << std::min(run - 1, 10);

@@ -4,6 +4,7 @@
 // thin: they read their arguments through CallContext and return a payload.
 
 #include "database.h"
+#include "operators.h"
 
 #include <core/datapacket.h>
 #include <core/variant.h>
@@ -31,6 +32,8 @@ enum class ArgKind {
     Packet,  ///< a data packet
     PacketOrNull,
     Any,
+    Branch,    ///< a string naming a branch: the session's operator must be allowed it
+    Operator,  ///< a string naming the operator: must be the session's operator
 };
 
 struct CallRequest {
@@ -47,8 +50,20 @@ struct CallResult {
 
 class CallContext {
 public:
-    CallContext(Database& db, const core::VariantArray& args) : db(db), args_(args), refs_(args) {}
+    CallContext(Database& db, const core::VariantArray& args, const Session* session = nullptr)
+        : db(db), session(session), args_(args), refs_(args) {}
     Database& db;
+    /// Who calls; null for an in-process call (tests, benchmarks), which is trusted.
+    const Session* session;
+
+    /// Refuses (Forbidden) a branch the session's operator may not use.
+    void requireBranch(const QString& branch) const;
+    /// Refuses every branch of a packet's `field` the operator may not use
+    /// (each distinct branch looked up once).
+    void requireBranches(const core::DataPacket& p, const char* field) const;
+    /// The operator the audit records: the session's, else the argument.
+    QString auditOperator(const QString& argument) const { return session ? session->operatorCode : argument; }
+    QString address() const { return session ? session->address : QString(); }
 
     QString str(int i) const { return args_.at(i).isNull() ? QString() : args_.at(i).toString(); }
     core::Date date(int i) const;
@@ -80,11 +95,13 @@ public:
     bool hasServer(const QString& server) const;
     QStringList servers() const;
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
-    /// or whatever the handler raises. A TransientError runs the handler
+    /// or whatever the handler raises.
+    /// With a session, branch and operator arguments are checked against it
+    /// (Forbidden) before the handler runs. A TransientError runs the handler
     /// again (see RetryPolicy) unless the run had already committed a
     /// transaction; when the runs are used up the caller gets an
     /// InternalError saying the database was busy.
-    CallResult call(Database& db, const CallRequest& req) const;
+    CallResult call(Database& db, const CallRequest& req, const Session* session = nullptr) const;
     void setRetryPolicy(RetryPolicy p) { retry_ = p; }
     const RetryPolicy& retryPolicy() const { return retry_; }
 

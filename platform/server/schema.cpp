@@ -98,6 +98,31 @@ const char* const kTablesV1[] = {
     "CREATE INDEX AUDITCANC_LANCTO ON AUDITCANC (CDFILIAL, NRLANCTONF)",
 };
 
+// Version 2: operator accounts, the branches each may use ("*" for all),
+// sessions (the digest of each token, never the token) and the caller's
+// address in the audit.
+const char* const kStepsV2[] = {
+    R"(CREATE TABLE OPERADOR (
+        CDOPERADOR VARCHAR(20) NOT NULL PRIMARY KEY, NMOPERADOR VARCHAR(60),
+        DSSENHAHASH VARCHAR(200) NOT NULL, IDATIVO VARCHAR(1) NOT NULL DEFAULT 'S'))",
+    R"(CREATE TABLE OPERFILIAL (
+        CDOPERADOR VARCHAR(20) NOT NULL REFERENCES OPERADOR(CDOPERADOR), CDFILIAL VARCHAR(4) NOT NULL,
+        PRIMARY KEY (CDOPERADOR, CDFILIAL)))",
+    R"(CREATE TABLE SESSAO (
+        CDSESSAO VARCHAR(64) NOT NULL PRIMARY KEY, CDOPERADOR VARCHAR(20) NOT NULL,
+        DTHREXPIRA BIGINT NOT NULL, DTHRCRIACAO VARCHAR(30), DSENDERECO VARCHAR(64)))",
+    "CREATE INDEX SESSAO_OPERADOR ON SESSAO (CDOPERADOR)",
+    "ALTER TABLE AUDITCANC ADD COLUMN DSENDERECO VARCHAR(64)",
+};
+
+void recordVersion(QSqlDatabase& conn, int version)
+{
+    QSqlQuery q = prepare(conn, "INSERT INTO SCHEMA_VERSAO (NRVERSAO, DTHRAPLICADA) VALUES (?, ?)");
+    q.addBindValue(version);
+    q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    exec(q);
+}
+
 QString dialectSql(const Database& db, QString sql)
 {
     if (db.dialect() == Dialect::Sqlite) {
@@ -110,7 +135,7 @@ QString dialectSql(const Database& db, QString sql)
     return sql;
 }
 
-// Version 2: exact quantities. The stock quantity columns become
+// Version 3: exact quantities. The stock quantity columns become
 // NUMERIC(18,5) on PostgreSQL and whole hundred-thousandths on SQLite (an
 // INTEGER that must hold an integer), rounded to five decimals; a balance can
 // no longer be negative. A balance that is negative beyond rounding stops the
@@ -189,14 +214,6 @@ void exactQuantities(Database& db, QSqlDatabase& conn)
     }
 }
 
-void recordVersion(QSqlDatabase& conn, int version)
-{
-    QSqlQuery q = prepare(conn, "INSERT INTO SCHEMA_VERSAO (NRVERSAO, DTHRAPLICADA) VALUES (?, ?)");
-    q.addBindValue(version);
-    q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-    exec(q);
-}
-
 int currentVersion(QSqlDatabase& conn)
 {
     QSqlQuery q = prepare(conn, "SELECT MAX(NRVERSAO) FROM SCHEMA_VERSAO");
@@ -224,8 +241,13 @@ int migrateSchema(Database& db, int target)
         recordVersion(conn, 1);
     }
     if (found < 2 && target >= 2) {
-        exactQuantities(db, conn);
+        for (const char* ddl : kStepsV2)
+            execDirect(conn, dialectSql(db, ddl));
         recordVersion(conn, 2);
+    }
+    if (found < 3 && target >= 3) {
+        exactQuantities(db, conn);
+        recordVersion(conn, 3);
     }
     // Later versions add their steps here, each guarded by "found < N && target >= N".
     tx.commit();

@@ -9,7 +9,7 @@
 namespace server {
 
 /// Current schema version written in SCHEMA_VERSAO.
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 
 /// Creates the tables that are missing and applies pending migrations up to
 /// `target` in one transaction; returns the version found before (0 for an

@@ -49,8 +49,10 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
     });
 
     std::vector<K> atual(13, K::String);
+    atual[0] = K::Operator;
+    atual[1] = K::Branch;
     atual[4] = K::Any;  // the new status, by reference
-    r.add(kSituacaoServer, "GetAtual_Situ", atual, [](CallContext& c) {
+    r.add(kSituacaoServer, "GetAtual_Situ", atual, [port](CallContext& c) {
         const QString operatorCode = c.str(0), branch = c.str(1), entry = c.str(2), current = c.str(3);
         const Variant& nv = c.arg(4);
         const QString newStatus = nv.type() == Variant::Type::String ? nv.toString() : QString();
@@ -58,6 +60,32 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
         if (newStatus != "A" && newStatus != "D" && newStatus != "X")
             return answer("N", QString("Situação de NF-e inválida: \"%1\" (esperado A, D ou X).").arg(newStatus));
         QSqlDatabase conn = c.db.connection();
+        QString storedKey;
+        {
+            QSqlQuery k = prepare(conn, "SELECT NRACESSONFE FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ?");
+            k.addBindValue(branch);
+            k.addBindValue(entry);
+            exec(k);
+            if (!k.next())
+                return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(entry, branch));
+            storedKey = k.value(0).toString();
+        }
+        if (!accessKey.isEmpty() && storedKey != accessKey)
+            return answer("N", QString("A chave de acesso não confere com a do lançamento %1.").arg(entry));
+        if (storedKey.trimmed().isEmpty())
+            return answer("N", QString("O lançamento %1 não tem chave de acesso de NF-e.").arg(entry));
+        // The authority is asked here, with the entry's own key and outside the
+        // transaction; the status is stored only when its answer gives the one
+        // the client sent.
+        const SefazQuery q{c.str(5), c.str(6), storedKey, c.str(8), c.str(11), c.str(9), c.str(10), c.str(12)};
+        const SefazAnswer a = port->query(c.db, q);
+        if (!a.answered)
+            return answer("N", QString("A SEFAZ não confirmou a situação da NF-e do lançamento %1: %2").arg(entry, a.message));
+        const QString given = statusForCode(a.code);
+        if (given != newStatus)
+            return answer("N", QString("A situação %1 não confere com a resposta da SEFAZ para o lançamento %2 "
+                                       "(código %3, situação %4). Nada foi alterado.")
+                                   .arg(newStatus, entry).arg(a.code).arg(given));
         Transaction tx(c.db, conn);
         QSqlQuery s = prepare(conn, QString("SELECT IDSTATUSNFE, NRACESSONFE FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ?%1")
                                         .arg(c.db.isSqlite() ? "" : " FOR UPDATE"));
@@ -68,8 +96,8 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
             return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(entry, branch));
         if (s.value(0).toString() != current)
             return answer("N", QString("A situação da NF-e do lançamento %1 foi alterada por outro usuário.").arg(entry));
-        if (!accessKey.isEmpty() && s.value(1).toString() != accessKey)
-            return answer("N", QString("A chave de acesso não confere com a do lançamento %1.").arg(entry));
+        if (s.value(1).toString() != storedKey)
+            return answer("N", QString("A chave de acesso do lançamento %1 foi alterada por outro usuário.").arg(entry));
         QSqlQuery u = prepare(conn, "UPDATE LANCTONF SET IDSTATUSNFE = ?, NRVERSAO = NRVERSAO + 1 "
                                     "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDSTATUSNFE = ?");
         u.addBindValue(newStatus);
@@ -77,12 +105,21 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
         u.addBindValue(entry);
         u.addBindValue(current);
         exec(u);
-        writeAudit(conn, operatorCode, QString(), branch, entry, QString(), "ATUALIZA_SITUACAO",
-                   QString("Situação NF-e %1 -> %2").arg(current, newStatus));
+        writeAudit(conn, c, operatorCode, QString(), branch, entry, QString(), "ATUALIZA_SITUACAO",
+                   QString("Situação NF-e %1 -> %2 (SEFAZ %3)").arg(current, newStatus).arg(a.code));
         tx.commit();
         c.setRef(4, newStatus);
         return answer("S", "Situação da NF-e atualizada.");
     });
+}
+
+QString statusForCode(int code)
+{
+    switch (code) {
+    case 100: case 150: return "A";
+    case 110: case 301: case 302: return "D";
+    default: return "X";
+    }
 }
 
 } // namespace server

@@ -39,6 +39,10 @@ public:
     SefazAnswer query(Database& db, const SefazQuery& q) override;
 };
 
+/// The NF-e status an authority code gives: 100 and 150 "A" (use
+/// authorised), 110, 301 and 302 "D" (use denied), any other "X".
+QString statusForCode(int code);
+
 void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port);
 
 } // namespace server

@@ -6,6 +6,9 @@
 
 #include "host/glyphs.h"
 
+#include "core/netconnection.h"
+#include "core/session.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QLocale>
@@ -47,11 +50,19 @@ int main(int argc, char** argv)
 
     shell::ShellWindow window(config);
     window.show();
+    // Logging out when the shell ends frees the session at once.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&config] {
+        core::logout(core::defaultTransport(), config.serverHost, config.serverPort);
+    });
     QTimer::singleShot(0, &window, [&] {
         // Scheduled first: a box shown while opening runs its own event loop,
         // and the capture must still happen then.
         if (!config.screenshot.isEmpty())
             shell::scheduleScreenshot(window, config.screenshot, config.screenshotTimeoutMs);
+        if (!window.login()) {
+            QApplication::exit(1);
+            return;
+        }
         window.openHostDatabase();
         if (!config.module.isEmpty())
             window.openModule(config.module);

@@ -4,6 +4,7 @@
 #include "core/hostapi.h"
 #include "core/httptransport.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -54,6 +55,13 @@ void ShellConfig::readIni(const QString& path)
     num("Banco/Porta", dbPort);
     str("Banco/Usuario", dbUser);
     str("Banco/Senha", dbPassword);
+    if (!dbPassword.isEmpty()
+        && (QFileInfo(path).permissions()
+            & (QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther)))
+        throw core::Error(QStringLiteral("%1 guarda a senha do banco e pode ser lido por outros usuários; "
+                                         "deixe-o legível só pelo dono (chmod 600).")
+                              .arg(path));
+    str("Sessao/Credenciais", credentialsFile);
     str("Modulos/Pasta", moduleDir);
     str("Modulos/Abrir", module);
     str("Modulos/ArquivoOpcoes", optionsFile);
@@ -66,6 +74,7 @@ void ShellConfig::readIni(const QString& path)
     absolute(moduleDir);
     absolute(optionsFile);
     absolute(serverCa);
+    absolute(credentialsFile);
     if (dbDriver == QLatin1String("QSQLITE"))
         absolute(dbName);
 }
@@ -124,7 +133,10 @@ QString ShellConfig::applyArguments(const QStringList& args)
         } else if (a == QLatin1String("--db-user")) {
             if (!value(dbUser)) return QStringLiteral("--db-user pede um usuário.");
         } else if (a == QLatin1String("--db-password")) {
-            if (!value(dbPassword)) return QStringLiteral("--db-password pede uma senha.");
+            return QStringLiteral("A senha do banco não vai na linha de comando, onde outros usuários a leem: "
+                                  "use Senha= em [Banco] no arquivo de --config, legível só pelo dono.");
+        } else if (a == QLatin1String("--credentials")) {
+            if (!value(credentialsFile)) return QStringLiteral("--credentials pede um arquivo.");
         } else if (a == QLatin1String("--module-dir")) {
             if (!value(moduleDir)) return QStringLiteral("--module-dir pede uma pasta.");
         } else if (a == QLatin1String("--module")) {
@@ -171,7 +183,8 @@ QString usage()
         "  --server END:PORTA     servidor de aplicação (https://nome:porta para TLS)\n"
         "  --server-ca ARQ.pem    autoridade que assina o certificado do servidor\n"
         "  --db-driver DRV        QSQLITE, QPSQL ou QIBASE   --db BANCO\n"
-        "  --db-host H --db-port P --db-user U --db-password S\n"
+        "  --db-host H --db-port P --db-user U (senha: Senha= em [Banco] do --config)\n"
+        "  --credentials ARQ     operador e senha do login (linhas Operador= e Senha=; arquivo só do dono)\n"
         "  --module-dir PASTA     pasta dos módulos PKG_<código>\n"
         "  --module COD           módulo aberto ao iniciar\n"
         "  --options-file ARQ     onde os filtros gravam suas opções\n"

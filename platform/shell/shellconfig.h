@@ -22,7 +22,8 @@ struct ShellConfig {
     QString dbHost;
     int dbPort = 0;
     QString dbUser;
-    QString dbPassword;
+    QString dbPassword;       ///< only from the INI file, which must then be readable by its owner alone
+    QString credentialsFile;  ///< operator and password for the login, read instead of asking (owner-only file)
     QString moduleDir;        ///< empty: the folder of the executable
     QString module;           ///< code to open at start, empty: none
     QString optionsFile;      ///< filter options file, empty: user settings

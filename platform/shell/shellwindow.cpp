@@ -5,6 +5,8 @@
 
 #include "core/adoibquery.h"
 #include "core/hostapi.h"
+#include "core/netconnection.h"
+#include "core/session.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -106,6 +108,27 @@ bool ShellWindow::openHostDatabase()
     }
     core::TDtmDBGeral::setConnectionName(name);
     return true;
+}
+
+bool ShellWindow::login()
+{
+    bool ok = false;
+    core::dispatch([&] {
+        core::Transport& t = core::defaultTransport();
+        if (!config_.credentialsFile.isEmpty()) {
+            const core::Credentials c = core::readCredentialsFile(config_.credentialsFile);
+            core::login(t, config_.serverHost, config_.serverPort, c.operador, c.senha);
+            ok = true;
+        } else {
+            ok = core::loginInteractively(t, config_.serverHost, config_.serverPort, QString());
+        }
+    });
+    status_->setText(QStringLiteral("Filial %1   Operador %2%3   Servidor %4:%5")
+                         .arg(config_.filial, core::Operador(),
+                              core::context().nomeOperador.isEmpty() ? QString() : " - " + core::context().nomeOperador,
+                              config_.serverHost)
+                         .arg(config_.serverPort));
+    return ok;
 }
 
 bool ShellWindow::openModule(const QString& code)

@@ -32,6 +32,10 @@ public:
     /// Opens the host database of the configuration; a failure is shown and
     /// the shell goes on without it. True when it opened (or none is set).
     bool openHostDatabase();
+    /// Logs the operator in at the application server: from the credentials
+    /// file when the configuration names one, else through the login dialog
+    /// (three tries). Failures are shown; false when no session was opened.
+    bool login();
     /// Connection name of the host database.
     static QString databaseConnection();
 

@@ -13,6 +13,11 @@
 #include "core/hostapi.h"
 #include "core/httptransport.h"
 #include "core/scriptedhost.h"
+#include "core/session.h"
+
+#include <server/appserver.h>
+#include <server/schema.h>
+#include <support/testsession.h>
 
 #include <QLibrary>
 #include <QMdiArea>
@@ -24,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <thread>
 
 namespace {
 
@@ -189,4 +195,102 @@ TEST(Shell, LoadBPLPassesTheParameterToLoadProc)
     EXPECT_EQ(QString::fromUtf16(last()), "M");
     EXPECT_GE(loads(), 1);
     EXPECT_THROW(core::LoadBPL("NOENTRY", core::Variant("M")), core::Error);
+}
+
+TEST(Shell, ModuleFolderOthersCanWriteIsRefused)
+{
+    QTemporaryDir dir;
+    const QString lib = dir.filePath(QStringLiteral("PKG_SAMPLE.so"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(EXP_MODULE_DIR "/PKG_SAMPLE.so"), lib));
+    const auto owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+    const auto readers = QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
+    shell::ShellConfig c = sampleConfig();
+    c.moduleDir = dir.path();
+    shell::ShellWindow w(c);
+    core::ScriptedHost h;
+    for (const auto& [folder, file] : {std::pair{owner | readers | QFile::WriteOther, owner | readers},
+                                       std::pair{owner | readers | QFile::WriteGroup, owner | readers},
+                                       std::pair{owner | readers, owner | readers | QFile::WriteOther}}) {
+        QFile::setPermissions(dir.path(), folder);
+        QFile::setPermissions(lib, file);
+        h.clearShown();
+        EXPECT_FALSE(w.openModule("SAMPLE"));
+        ASSERT_EQ(h.shown().size(), 1);
+        EXPECT_TRUE(h.shown().at(0).text.contains(QStringLiteral("outros usuários"))) << qPrintable(h.shown().at(0).text);
+    }
+    QFile::setPermissions(dir.path(), owner | readers);
+    QFile::setPermissions(lib, owner | readers);
+    EXPECT_TRUE(w.openModule("SAMPLE"));
+    w.area()->closeAllSubWindows();
+}
+
+TEST(ShellConfig, DatabasePasswordOnlyFromAnOwnerOnlyFile)
+{
+    shell::ShellConfig c;
+    EXPECT_FALSE(c.applyArguments({"--db-password", "segredo"}).isEmpty());
+    QTemporaryDir dir;
+    const QString ini = dir.filePath(QStringLiteral("shell.ini"));
+    QFile f(ini);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("[Banco]\nSenha=segredo\n[Sessao]\nCredenciais=cred\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    EXPECT_THROW(c.readIni(ini), core::Error);
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    c.readIni(ini);
+    EXPECT_EQ(c.dbPassword, QStringLiteral("segredo"));
+    EXPECT_EQ(c.credentialsFile, dir.filePath(QStringLiteral("cred")));
+}
+
+TEST(Shell, LogsInFromItsCredentialsFileOrThroughTheDialog)
+{
+    QTemporaryDir dir;
+    server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")));
+    server::migrateSchema(db);
+    testsupport::ensureOperator(db, "ANA", testsupport::kPassword, {"0002"});
+    server::ServerOptions o;
+    o.port = 0;
+    o.threads = 2;
+    o.log = false;
+    server::AppServer srv(db, o);
+    srv.bind();
+    std::thread runner([&] { srv.run(); });
+
+    shell::ShellConfig c = sampleConfig();
+    c.serverPort = srv.port();
+    const QString cred = dir.filePath("credenciais");
+    {
+        QFile f(cred);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(("Operador=ana\nSenha=" + testsupport::kPassword + "\n").toUtf8());
+    }
+    QFile::setPermissions(cred, QFile::ReadOwner | QFile::WriteOwner);
+    c.credentialsFile = cred;
+    {
+        shell::ShellWindow w(c);
+        core::ScriptedHost h;
+        EXPECT_TRUE(w.login());
+        EXPECT_EQ(core::Operador(), "ANA");  // the logged-in operator, not the configured one
+        EXPECT_FALSE(core::context().sessionToken.isEmpty());
+        EXPECT_TRUE(h.shown().isEmpty());
+    }
+    {
+        c.credentialsFile.clear();
+        shell::ShellWindow w(c);
+        core::ScriptedHost h;
+        h.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
+        h.login("ANA", "errada-errada").login("ANA", "errada-errada").login("ANA", "errada-errada");
+        EXPECT_FALSE(w.login());
+        EXPECT_TRUE(h.messageTexts().last().contains("Tentativas esgotadas"));
+        h.clearShown();
+        h.cancelLogin();
+        EXPECT_FALSE(w.login());
+        h.login("ana", testsupport::kPassword);
+        EXPECT_TRUE(w.login());
+        EXPECT_EQ(core::Operador(), "ANA");
+    }
+    core::logout(core::HttpTransport::shared(), "127.0.0.1", srv.port());
+    EXPECT_TRUE(core::context().sessionToken.isEmpty());
+    srv.stop();
+    runner.join();
 }

@@ -11,6 +11,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QSqlDatabase>
@@ -280,4 +281,30 @@ TEST_F(WidgetHostFixture, AbortedHandlerUndoesCursorAndFreeze)
     EXPECT_FALSE(ok);
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(window.updatesEnabled());
+}
+
+TEST_F(WidgetHostFixture, LoginDialogAsksOperatorAndHiddenPassword)
+{
+    QString op = QStringLiteral("ADMIN"), pw;
+    QString reason, echoed;
+    hosttest::onModal([&](QWidget* m) {
+        EXPECT_EQ(m->objectName(), QStringLiteral("frmLogin"));
+        EXPECT_EQ(m->windowTitle(), QStringLiteral("Entrar no sistema"));
+        if (auto* why = m->findChild<QLabel*>(QStringLiteral("lblMotivo"))) reason = why->text();
+        auto* user = m->findChild<QLineEdit*>(QStringLiteral("edtOperador"));
+        auto* pass = m->findChild<QLineEdit*>(QStringLiteral("edtSenha"));
+        ASSERT_TRUE(user && pass);
+        EXPECT_EQ(user->text(), QStringLiteral("ADMIN"));  // the suggested code
+        EXPECT_EQ(pass->echoMode(), QLineEdit::Password);
+        user->setText(QStringLiteral("ana"));
+        QTest::keyClicks(pass, QStringLiteral("uma senha"));
+        m->findChild<QAbstractButton*>(QStringLiteral("btnEntrar"))->click();
+    });
+    EXPECT_TRUE(host.askLogin(QStringLiteral("Operador ou senha inválidos."), op, pw));
+    EXPECT_EQ(reason, QStringLiteral("Operador ou senha inválidos."));
+    EXPECT_EQ(op, QStringLiteral("ANA"));
+    EXPECT_EQ(pw, QStringLiteral("uma senha"));
+
+    hosttest::onModal([](QWidget* m) { m->findChild<QAbstractButton*>(QStringLiteral("btnCancelar"))->click(); });
+    EXPECT_FALSE(host.askLogin(QString(), op, pw));
 }

@@ -10,6 +10,7 @@
 #include <platform/server/database.h>
 #include <platform/server/demodata.h>
 #include <platform/server/schema.h>
+#include <tests/support/testsession.h>
 
 #include <QApplication>
 #include <QSqlDatabase>
@@ -149,6 +150,7 @@ void ScreenFixture::SetUp()
     ctx.nomeFilial = "Matriz";
     ctx.moduFili = false;
     ctx.operador = "TESTE";
+    ctx.sessionToken.clear();
     ctx.webUrl = "127.0.0.1";
     ctx.webPort = 8211;
 
@@ -217,10 +219,12 @@ RealServerScope::RealServerScope(const QString& sqliteFile)
     http_ = std::make_unique<TransportInstall>(HttpTransport::shared());
     context().webUrl = "127.0.0.1";
     context().webPort = srv_->port();
+    testsupport::logIn(*db_, srv_->port());
 }
 
 RealServerScope::~RealServerScope()
 {
+    context().sessionToken.clear();
     http_.reset();
     srv_->stop();
     if (serving_.joinable())

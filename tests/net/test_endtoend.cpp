@@ -7,13 +7,17 @@
 #include <core/datapacket.h>
 #include <core/errors.h>
 #include <core/httptransport.h>
+#include <core/scriptedhost.h>
+#include <core/session.h>
 
+#include <support/testsession.h>
 #include <server/appserver.h>
 #include <server/database.h>
 #include <server/demodata.h>
 #include <server/schema.h>
 
 #include <QSqlDatabase>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -44,6 +48,7 @@ protected:
         srv = std::make_unique<server::AppServer>(*db, o);
         srv->bind();
         runner = std::thread([this] { srv->run(); });
+        testsupport::logIn(*db, srv->port());
 
         for (core::TNetConnection* c : {&cancel, &situ}) {
             c->setTransport(&transport);
@@ -155,3 +160,51 @@ TEST_F(EndToEnd, HostLookupsRunOnTheServersHostTables)
 }
 
 } // namespace
+
+TEST_F(EndToEnd, EndedSessionIsToldAndALoginAgainRepeatsTheCall)
+{
+    core::ScriptedHost host;
+    host.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
+    EXPECT_EQ(core::Operador(), testsupport::kOperator);  // Operador() is the logged-in operator
+
+    // The server ends the session (logout elsewhere); the user declines to log in again.
+    core::HttpTransport::shared().logout(QStringLiteral("127.0.0.1"), srv->port(), core::context().sessionToken);
+    host.answer(core::MsgButton::No);
+    EXPECT_THROW(cn::GetExp(cancel, QStringLiteral("0001")), core::SessionError);
+    ASSERT_EQ(host.messageTexts().size(), 1);
+    EXPECT_TRUE(host.messageTexts().first().contains(QStringLiteral("Sessão inválida ou expirada")));
+    EXPECT_TRUE(host.messageTexts().first().contains(QStringLiteral("Deseja entrar novamente?")));
+
+    // Yes, a wrong password, then the right one: the call is repeated and answers.
+    host.clearShown();
+    host.answer(core::MsgButton::Yes).login(testsupport::kOperator, QStringLiteral("errada-errada"))
+        .login(testsupport::kOperator, testsupport::kPassword);
+    EXPECT_TRUE(cn::GetExp(cancel, QStringLiteral("0001")).ok);
+    ASSERT_EQ(host.shown().size(), 3);
+    EXPECT_EQ(host.shown().at(1).kind, QStringLiteral("login"));
+    EXPECT_TRUE(host.shown().at(2).text.contains(QStringLiteral("inválidos"))) << "the refusal is shown at the next try";
+
+    // Three refused tries end the offer with the call refused.
+    core::HttpTransport::shared().logout(QStringLiteral("127.0.0.1"), srv->port(), core::context().sessionToken);
+    host.answer(core::MsgButton::Yes);
+    for (int i = 0; i < 3; ++i) host.login(testsupport::kOperator, QStringLiteral("errada-errada"));
+    EXPECT_THROW(cn::GetExp(cancel, QStringLiteral("0001")), core::SessionError);
+    EXPECT_TRUE(host.messageTexts().last().contains(QStringLiteral("Tentativas esgotadas")));
+}
+
+TEST(Credentials, FileMustBeTheOwnersAlone)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("cred"));
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("Operador=demo\nSenha=uma senha longa\n");
+    f.close();
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    EXPECT_THROW(core::readCredentialsFile(path), core::Error);
+    f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+    const core::Credentials c = core::readCredentialsFile(path);
+    EXPECT_EQ(c.operador, QStringLiteral("demo"));
+    EXPECT_EQ(c.senha, QStringLiteral("uma senha longa"));
+    EXPECT_THROW(core::readCredentialsFile(dir.filePath(QStringLiteral("nada"))), core::Error);
+}

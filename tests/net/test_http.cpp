@@ -21,6 +21,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <zlib.h>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -457,3 +459,104 @@ TEST(HttpWire, AnswerWithoutByReferenceArgumentsNeedsNoRefs)
 }
 
 } // namespace
+
+namespace {
+
+/// Resident memory of this process, in bytes.
+long residentBytes()
+{
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
+        std::fclose(f);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+/// `n` zero bytes, gzip-compressed (about 1 KB per MB).
+std::string gzipOfZeros(size_t n)
+{
+    z_stream z{};
+    deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 31, 9, Z_DEFAULT_STRATEGY);
+    const std::string zeros(1 << 20, '\0');
+    std::string out;
+    char buf[1 << 16];
+    for (size_t done = 0; done < n;) {
+        const size_t part = std::min(zeros.size(), n - done);
+        done += part;
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(zeros.data()));
+        z.avail_in = uInt(part);
+        do {
+            z.next_out = reinterpret_cast<Bytef*>(buf);
+            z.avail_out = sizeof buf;
+            deflate(&z, done == n ? Z_FINISH : Z_NO_FLUSH);
+            out.append(buf, sizeof buf - z.avail_out);
+        } while (z.avail_out == 0);
+    }
+    deflateEnd(&z);
+    return out;
+}
+
+void sendAll(int fd, const std::string& s)
+{
+    size_t done = 0;
+    while (done < s.size()) {
+        const ssize_t n = ::send(fd, s.data() + done, s.size() - done, MSG_NOSIGNAL);
+        if (n <= 0)
+            return;
+        done += size_t(n);
+    }
+}
+
+} // namespace
+
+TEST_F(HttpCallTest, HostileAnswersAreCutBySizeDeadlineAndNeverInflated)
+{
+    transport.setMaxAnswer(1 << 20);
+    transport.setReadTimeout(3s);
+    net.Connect();
+    const std::string bomb = gzipOfZeros(size_t(1) << 30);  // 1 GB of zeros in about 1 MB
+    const long rss0 = residentBytes();
+    const struct {
+        const char* name;
+        std::function<void(int)> behave;
+        const char* hint;
+    } cases[] = {
+        {"huge declared answer", [](int fd) {
+             sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1073741824\r\n\r\n");
+             const std::string block(1 << 16, ' ');
+             for (int i = 0; i < 16384; ++i) sendAll(fd, block);
+         }, "limite"},
+        {"huge chunked answer", [](int fd) {
+             sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
+             const std::string chunk = "10000\r\n" + std::string(1 << 16, ' ') + "\r\n";
+             for (int i = 0; i < 16384; ++i) sendAll(fd, chunk);
+         }, "limite"},
+        {"gzip bomb", [&bomb](int fd) {
+             sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: " +
+                             std::to_string(bomb.size()) + "\r\n\r\n" + bomb);
+         }, "compactada"},
+        {"one byte a second", [](int fd) {
+             const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 33\r\n\r\n"
+                                        R"({"status":"ok","payload":"tarde"})";
+             for (char c : answer) {
+                 if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1) return;
+                 std::this_thread::sleep_for(1s);
+             }
+         }, "interrompida"},
+    };
+    for (const auto& c : cases) {
+        RawServer raw(c.behave);
+        net.Port = raw.port();
+        const auto t0 = std::chrono::steady_clock::now();
+        try {
+            net.call(QStringLiteral("GetLanctoNF"), {"0001"});
+            ADD_FAILURE() << c.name << ": the answer was accepted";
+        } catch (const core::ConnectionError& e) {
+            EXPECT_TRUE(e.message().contains(QString::fromLatin1(c.hint))) << c.name << ": " << e.what();
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s) << c.name;
+        EXPECT_LT(residentBytes() - rss0, 64l << 20) << c.name << ": the client held too much";
+    }
+}

@@ -14,6 +14,7 @@
 
 #include <support/scalerig.h>
 #include <support/testca.h>
+#include <support/testsession.h>
 
 #include <QDate>
 #include <QSqlRecord>
@@ -57,11 +58,22 @@ public:
         t_.setCaFile(ca);
         t_.setConnectTimeout(std::chrono::seconds(3));
         t_.setReadTimeout(std::chrono::seconds(20));
+        // The session lives in the database: whichever server answers knows it.
+        try {
+            token_ = t_.login("https://localhost", port_, code(id_), testsupport::kPassword).token;
+        } catch (const core::Error& e) {
+            loginError_ = e.message();
+        }
     }
+    static QString code(int id) { return QString("CLI%1").arg(id); }
 
     /// One round: cancel one to three whole entries, or one item of an entry.
     void round(Seen& s, const std::atomic<bool>& killed)
     {
+        if (!loginError_.isEmpty()) {
+            s.unclear << "login: " + loginError_;
+            return;
+        }
         try {
             const core::DataPacket list = call("GetLanctoNF", {"0001", core::Date{double(day_ - 1)}, core::Date{double(day_ + 1)},
                                                                "", "T", "", "T", "", "", "T", "T"}).packet();
@@ -73,7 +85,7 @@ public:
                 for (auto& row : ticked.rows())
                     for (int k = 0; k < n; ++k)
                         if (row[size_t(iNr)].toString() == nr(1 + (first + k * 5) % kEntries)) row[size_t(iCheck)] = Variant("S");
-                call("CancelaNota", {"0001", ticked, "0001", QString("cli%1").arg(id_), "T"});
+                call("CancelaNota", {"0001", ticked, "0001", code(id_), "T"});
             } else {
                 const QString entry = nr(1 + first);
                 const Variant items = call("GetItem", {"0001", entry});
@@ -87,7 +99,7 @@ public:
                 const auto& e = rowOf(list, entry);
                 call("CancelaItemNf", {"0001", p, entry, e[size_t(list.fieldIndex("NREXPEDICAO"))],
                                        e[size_t(list.fieldIndex("NRLANCESTQ"))], core::Date{double(day_)},
-                                       e[size_t(list.fieldIndex("CDFILIEMIT"))], QString("cli%1").arg(id_)});
+                                       e[size_t(list.fieldIndex("CDFILIEMIT"))], code(id_)});
             }
             ++s.ok;
             if (killed) ++s.answeredAfterKill;
@@ -104,7 +116,7 @@ public:
 private:
     Variant call(const QString& method, core::VariantArray args)
     {
-        core::CallRequest r{kServer, method, {args.begin(), args.end()}, {}};
+        core::CallRequest r{kServer, method, {args.begin(), args.end()}, {}, token_};
         return t_.call("https://localhost", port_, r).result.payload;
     }
     static const core::PacketRow& rowOf(const core::DataPacket& p, const QString& entry)
@@ -129,6 +141,7 @@ private:
     qint64 day_;
     std::minstd_rand rng_;
     core::HttpTransport t_;
+    QString token_, loginError_;
 };
 
 } // namespace
@@ -154,6 +167,7 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
     {
         server::Database db(server::DbConfig::parse(dbText));
         server::migrateSchema(db);
+        for (int i = 0; i < kClients; ++i) testsupport::ensureOperator(db, Client::code(i));
         QSqlDatabase c = db.connection();
         auto sql = [&](const QString& text, const QVariantList& binds) {
             QSqlQuery q = server::prepare(c, text);

@@ -3,6 +3,7 @@
 #include "serverfixture.h"
 
 #include <server/appserver.h>
+#include <support/testsession.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,13 +18,6 @@
 using namespace servertest;
 
 namespace {
-
-std::string request(const QString& server, const QString& method, const core::VariantArray& args)
-{
-    QJsonArray a;
-    for (const Variant& v : args) a << core::codec::variantToJson(v);
-    return QJsonDocument(QJsonObject{{"server", server}, {"method", method}, {"args", a}}).toJson(QJsonDocument::Compact).toStdString();
-}
 
 struct Answer {
     int http = 0;
@@ -52,21 +46,14 @@ protected:
         ServerDb::SetUp();
         if (IsSkipped()) return;
         server::ServerOptions o;
-        o.port = 0;
         o.threads = 8;
         o.maxBody = 1 << 20;
-        o.log = false;
-        srv = std::make_unique<server::AppServer>(*db, o);
-        srv->bind();
-        runner = std::thread([this] { srv->run(); });
+        srv = std::make_unique<Served>(*db, o);
+        token = testsupport::tokenFor(*db, srv->port());
     }
     void TearDown() override
     {
-        if (srv) {
-            srv->stop();
-            runner.join();
-            srv.reset();
-        }
+        srv.reset();
         ServerDb::TearDown();
     }
     httplib::Client client()
@@ -75,14 +62,14 @@ protected:
         c.set_read_timeout(30);
         return c;
     }
-    Answer post(const std::string& body)
+    Answer post(const std::string& body, const QString& as = QString())
     {
         auto c = client();
-        return parse(c.Post("/call", body, "application/json"));
+        return parse(c.Post("/call", testsupport::bearer(as.isEmpty() ? token : as), body, "application/json"));
     }
 
-    std::unique_ptr<server::AppServer> srv;
-    std::thread runner;
+    QString token;
+    std::unique_ptr<Served> srv;
 };
 
 TEST_P(OverHttp, HealthAndAPlainCall)
@@ -97,7 +84,7 @@ TEST_P(OverHttp, HealthAndAPlainCall)
     EXPECT_EQ(c.Get("/health?server=Nada")->status, 404);
 
     addEntry("0001", "0000000001");
-    const Answer a = post(request(server::kCancelNotaServer, "GetLanctoNF",
+    const Answer a = post(callBody(server::kCancelNotaServer, "GetLanctoNF",
                                   {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"}));
     EXPECT_EQ(a.http, 200);
     ASSERT_EQ(a.status, "ok") << qPrintable(a.message);
@@ -113,20 +100,20 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
         {"{not json", 400, "JSON"},
         {"[1,2]", 400, "objeto"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem"})", 400, "args"},
-        {request("Nada.rdmNada", "GetItem", {"0001", "1"}), 404, "Servidor"},
-        {request(server::kCancelNotaServer, "ApagaTudo", {}), 404, "Método"},
-        {request(server::kCancelNotaServer, "GetItem", {"0001"}), 400, "argumentos"},
-        {request(server::kCancelNotaServer, "GetItem", {"0001", qint64(1)}), 400, "string"},
-        {request(server::kCancelNotaServer, "CancelaNota", {"0001", "'0000000001'", "0001", "op", "T"}), 400, "packet"},
+        {callBody("Nada.rdmNada", "GetItem", {"0001", "1"}), 404, "Servidor"},
+        {callBody(server::kCancelNotaServer, "ApagaTudo", {}), 404, "Método"},
+        {callBody(server::kCancelNotaServer, "GetItem", {"0001"}), 400, "argumentos"},
+        {callBody(server::kCancelNotaServer, "GetItem", {"0001", qint64(1)}), 400, "string"},
+        {callBody(server::kCancelNotaServer, "CancelaNota", {"0001", "'0000000001'", "0001", "op", "T"}), 400, "packet"},
         {packetWithBadRow, 400, "linha 1"},
-        {request(server::kCancelNotaServer, "GetGradePesq", {"0001", "ontem", double(kDay)}), 400, "data"},
+        {callBody(server::kCancelNotaServer, "GetGradePesq", {"0001", "ontem", double(kDay)}), 400, "data"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","1"],"byRef":[true]})", 400, "byRef"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"],"byRef":[1]})", 400, "byRef"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","server":"Nada.rdmNada","args":["0001"]})", 400, "repetido"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]} {})", 400, "dados a mais"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"],"extra":[1,]})", 400, "JSON"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001",42]})", 400, "Argumento 2"},
-        {request(server::kCancelNotaServer, "GetLanctoNF", {"0001", double(kDay), double(kDay), "'R1' OR 1=1", "", "",
+        {callBody(server::kCancelNotaServer, "GetLanctoNF", {"0001", double(kDay), double(kDay), "'R1' OR 1=1", "", "",
                                                             "T", "", "", "T", "T"}), 400, "Lista de rotas"},
         {std::string(2 << 20, ' '), 413, "grande"},
     };
@@ -144,14 +131,14 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
     EXPECT_EQ(status("0001", "0000000001"), "P");
     EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 0);
     // The server still answers after all of that.
-    EXPECT_EQ(post(request(server::kCancelNotaServer, "GetExp", {"0001"})).status, "ok");
+    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "GetExp", {"0001"})).status, "ok");
 }
 
 TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
 {
     addEntry("0001", "0000000001");
     const core::DataPacket list = tick(listEntries("0001"), {"0000000001"});
-    const std::string valid = request(server::kCancelNotaServer, "CancelaNota", {"0001", list, "0001", "op", "T"});
+    const std::string valid = callBody(server::kCancelNotaServer, "CancelaNota", {"0001", list, "0001", "op", "T"});
     quint64 state = 12345;
     auto rnd = [&] { state = state * 6364136223846793005ull + 1442695040888963407ull; return state >> 33; };
     const char alphabet[] = "{}[]\",:0123456789.eE-+ tfnu\\\x01\xc3\xa7'";
@@ -167,7 +154,7 @@ TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
             }
             if (body.empty()) body = "{";
         }
-        const server::HttpAnswer a = srv->handleCall(body);
+        const server::HttpAnswer a = (*srv)->handleCall(body);
         EXPECT_TRUE(a.status == 200 || a.status == 400 || a.status == 404) << a.status << " " << body;
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(a.body)).object();
         EXPECT_TRUE(o.value("status") == "ok" || o.value("status") == "raised") << a.body;
@@ -190,14 +177,16 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
             all << nr;
         }
         const core::DataPacket loaded = listEntries("0001");
-        const std::string bodyA = request(server::kCancelNotaServer, "CancelaNota",
-                                          {"0001", tick(loaded, all.mid(0, 14)), "0001", "opA", "T"});
-        const std::string bodyB = request(server::kCancelNotaServer, "CancelaNota",
-                                          {"0001", tick(loaded, all.mid(6, 14)), "0001", "opB", "T"});
+        const std::string bodyA = callBody(server::kCancelNotaServer, "CancelaNota",
+                                          {"0001", tick(loaded, all.mid(0, 14)), "0001", "OPA", "T"});
+        const std::string bodyB = callBody(server::kCancelNotaServer, "CancelaNota",
+                                          {"0001", tick(loaded, all.mid(6, 14)), "0001", "OPB", "T"});
+        const QString tokenA = testsupport::tokenFor(*db, srv->port(), "OPA");
+        const QString tokenB = testsupport::tokenFor(*db, srv->port(), "OPB");
         Answer a, b;
         std::latch go(2);
-        std::thread ta([&] { go.arrive_and_wait(); a = post(bodyA); });
-        std::thread tb([&] { go.arrive_and_wait(); b = post(bodyB); });
+        std::thread ta([&] { go.arrive_and_wait(); a = post(bodyA, tokenA); });
+        std::thread tb([&] { go.arrive_and_wait(); b = post(bodyB, tokenB); });
         ta.join();
         tb.join();
         ASSERT_EQ(a.http, 200);
@@ -211,7 +200,7 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
         EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUS = 'C'"), 20);
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 20);
         EXPECT_EQ(count("SELECT COUNT(*) FROM (SELECT NRLANCTONF FROM AUDITCANC GROUP BY NRLANCTONF HAVING COUNT(*) > 1) X"), 0);
-        EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "opA" : "opB"}), 14);
+        EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "OPA" : "OPB"}), 14);
         EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'N'"), 0);
     }
 }
@@ -244,10 +233,11 @@ TEST(ServerStop, RunningCallsFinishBeforeTheServerStops)
     server::AppServer srv(db, o, slow);
     srv.bind();
     std::thread runner([&] { srv.run(); });
+    const QString token = testsupport::tokenFor(db, srv.port());
     Answer inFlight;
     std::thread caller([&] {
         httplib::Client c("127.0.0.1", srv.port());
-        inFlight = parse(c.Post("/call", request(server::kSituacaoServer, "GetSituacao",
+        inFlight = parse(c.Post("/call", testsupport::bearer(token), callBody(server::kSituacaoServer, "GetSituacao",
                                                  {"2", "C", "K", "SP", "01", "35", "1", "I"}), "application/json"));
     });
     slow->entered.wait();

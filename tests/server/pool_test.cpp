@@ -5,6 +5,8 @@
 #include <server/appserver.h>
 #include <server/dbpool.h>
 
+#include <support/testsession.h>
+
 #include <httplib.h>
 
 #include <QThread>
@@ -63,13 +65,14 @@ TEST_P(PoolOverHttp, ManyClientsShareTheProcesssFewConnections)
     server::AppServer srv(serverDb, o);
     srv.bind();
     std::thread runner([&] { srv.run(); });
+    const httplib::Headers session = testsupport::bearer(testsupport::tokenFor(*db, srv.port()));
     std::atomic<int> ok{0};
     std::vector<std::thread> clients;
     for (int c = 0; c < 10; ++c)
         clients.emplace_back([&] {
             httplib::Client h("127.0.0.1", srv.port());
             for (int i = 0; i < 10; ++i) {
-                auto r = h.Post("/call", R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})",
+                auto r = h.Post("/call", session, R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})",
                                 "application/json");
                 if (r && r->status == 200) ++ok;
             }

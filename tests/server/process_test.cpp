@@ -5,6 +5,8 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <support/testsession.h>
+
 #include <httplib.h>
 
 #include <gtest/gtest.h>
@@ -49,6 +51,12 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     demo.start(EXP_APPSERVER_BIN, {"demo", "--db", db, "--entries", "300", "--seed", "5"});
     ASSERT_TRUE(demo.waitForFinished(60000));
     ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
+    QProcess op;  // the password comes on standard input, never in the arguments
+    op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", db, "--branches", "0001"});
+    op.write((testsupport::kPassword + "\n").toUtf8());
+    op.closeWriteChannel();
+    ASSERT_TRUE(op.waitForFinished(60000));
+    ASSERT_EQ(op.exitCode(), 0) << op.readAllStandardError().toStdString();
 
     QProcess srv;
     srv.start(EXP_APPSERVER_BIN, {"serve", "--db", db, "--port", "0", "--threads", "4"});
@@ -61,7 +69,12 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     auto h = c.Get("/health");
     ASSERT_TRUE(h);
     EXPECT_EQ(h->status, 200);
-    auto r = c.Post("/call", R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})", "application/json");
+    const char* getExp = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})";
+    auto refused = c.Post("/call", getExp, "application/json");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 401);  // no session, loopback or not
+    const QString token = core::HttpTransport::shared().login("127.0.0.1", port, "TESTE", testsupport::kPassword).token;
+    auto r = c.Post("/call", testsupport::bearer(token), getExp, "application/json");
     ASSERT_TRUE(r);
     EXPECT_NE(r->body.find("\"status\":\"ok\""), std::string::npos);
 
@@ -75,4 +88,31 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     httplib::Client after("127.0.0.1", port);
     after.set_connection_timeout(1);
     EXPECT_FALSE(after.Get("/health"));
+}
+
+TEST(AppServerProcess, OperatorCommandsTakePasswordsOnlyFromStdin)
+{
+    QTemporaryDir dir;
+    const QString db = "sqlite:" + dir.filePath("ops.db");
+    auto run = [&](const QStringList& args, const QByteArray& input = {}) {
+        QProcess p;
+        p.start(EXP_APPSERVER_BIN, args);
+        p.write(input);
+        p.closeWriteChannel();
+        p.waitForFinished(60000);
+        return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
+    };
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "curta\n").first, 1);
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "uma-senha-boa\n").first, 0);
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db}, "uma-senha-boa\n").first, 1);  // exists already
+    EXPECT_EQ(run({"operator", "branches", "ANA", "0003", "--db", db}).first, 0);
+    EXPECT_EQ(run({"operator", "disable", "ANA", "--db", db}).first, 0);
+    EXPECT_EQ(run({"operator", "passwd", "ANA", "--db", db}, "outra-senha-boa\n").first, 0);
+    const auto shown = run({"operator", "show", "ANA", "--db", db});
+    EXPECT_EQ(shown.first, 0);
+    EXPECT_TRUE(shown.second.contains("ANA\tAna\tinativo\t0003")) << qPrintable(shown.second);
+    EXPECT_EQ(run({"operator", "disable", "NINGUEM", "--db", db}).first, 1);
+    // A database password on the command line is refused before anything is opened.
+    EXPECT_EQ(run({"serve", "--db", "postgres:host=127.0.0.1 dbname=x password=segredo"}).first, 2);
+    EXPECT_EQ(run({"operator", "show", "ANA", "--db", "postgres:dbname=x password=segredo"}).first, 2);
 }

@@ -91,7 +91,7 @@ TEST_P(ExactStock, TheDatabaseRefusesANegativeBalance)
 
 SERVER_BACKENDS(ExactStock);
 
-// A database as the previous release left it: floating-point quantities.
+// A database as the previous release left it (version 2): floating-point quantities.
 class QuantityMigration : public ::testing::TestWithParam<std::string> {
 protected:
     void SetUp() override
@@ -99,7 +99,7 @@ protected:
         if (GetParam() == "postgres" && qEnvironmentVariable("EXP_TEST_PG").isEmpty())
             GTEST_SKIP() << "EXP_TEST_PG not set";
         db = openTestDatabase(GetParam(), dir, schema);
-        ASSERT_EQ(server::migrateSchema(*db, 1), 0);
+        ASSERT_EQ(server::migrateSchema(*db, 2), 0);
         conn = db->connection();
     }
     void TearDown() override
@@ -146,7 +146,7 @@ TEST_P(QuantityMigration, RoundsStoredQuantitiesToTheScaleAndGuardsBalances)
     sql("INSERT INTO ITLANCTOEST (CDFILIAL, NRLANCESTQ, NRSEQUITEM, CDPRODUTO, QTLANCTOEST) VALUES "
         "('0001', '9000000001', '0001', 'P1', 0.1)");
 
-    EXPECT_EQ(server::migrateSchema(*db), 1);
+    EXPECT_EQ(server::migrateSchema(*db), 2);
     EXPECT_EQ(server::migrateSchema(*db), server::kSchemaVersion);  // nothing left to do
     const QString units = server::qtyUnitsSql(*db, "QTSALDO");
     auto bal = [&](const char* br, const char* p) {
@@ -184,7 +184,7 @@ TEST_P(QuantityMigration, ANegativeBalanceStopsTheMigrationAndChangesNothing)
     QSqlQuery v = server::prepare(conn, "SELECT MAX(NRVERSAO) FROM SCHEMA_VERSAO");
     server::exec(v);
     ASSERT_TRUE(v.next());
-    EXPECT_EQ(v.value(0).toInt(), 1);
+    EXPECT_EQ(v.value(0).toInt(), 2);
     QSqlQuery q = server::prepare(conn, "SELECT QTSALDO FROM SALDOESTQ WHERE CDPRODUTO = 'P1'");
     server::exec(q);
     ASSERT_TRUE(q.next());

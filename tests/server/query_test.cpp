@@ -183,4 +183,36 @@ TEST_P(QueryMethods, DemoDataIsDeterministicAndCoversTheScreenPaths)
                     "(SELECT 1 FROM SITUACAONFE S WHERE S.NRACESSONFE = L.NRACESSONFE)"), 0);
 }
 
+TEST_P(QueryMethods, ListsLongerThanTheScreenLoadsAreRefusedBeforeAnyWork)
+{
+    // One entry past the cap, made by the database itself.
+    sql(QString("WITH RECURSIVE N(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM N WHERE X < %1) "
+                "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, IDSTATUS) "
+                "SELECT '0001', %2, ?, 'P' FROM N")
+            .arg(server::kMaxListEntries + 1)
+            .arg(db->isSqlite() ? "SUBSTR('0000000000' || X, -10, 10)" : "LPAD(CAST(X AS VARCHAR(10)), 10, '0')"),
+        {kDay});
+    const QString refused = raised("GetLanctoNF", {"0001", core::Date{double(kDay)}, core::Date{double(kDay)}, "", "T", "",
+                                                   "T", "", "", "T", "T"});
+    EXPECT_TRUE(refused.contains("Restrinja o filtro")) << qPrintable(refused);
+    EXPECT_TRUE(refused.contains("250.000")) << qPrintable(refused);
+    // One entry fewer is listed whole.
+    sql("DELETE FROM LANCTONF WHERE NRLANCTONF = '0000000001'");
+    EXPECT_EQ(listEntries("0001").rowCount(), server::kMaxListEntries);
+
+    // Lists sent back longer than the cap are refused as bad requests.
+    const core::DataPacket one = listEntries("0001", kDay, kDay - 1);  // empty, the entry layout
+    core::DataPacket tooLong(one.fields());
+    const core::PacketRow row(size_t(one.fields().size()), Variant());
+    for (int i = 0; i <= server::kMaxListEntries; ++i) tooLong.rows().push_back(row);
+    for (const char* method : {"VerReplic", "GetVdCancela", "CancelaNota"}) {
+        core::VariantArray args;
+        if (QString(method) == "VerReplic") args = {tooLong, "0001", ""};
+        else if (QString(method) == "GetVdCancela") args = {tooLong, "0001"};
+        else args = {"0001", tooLong, "0001", "op", "T"};
+        EXPECT_THROW(cancel(method, args), server::BadRequest) << method;
+    }
+    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 0);
+}
+
 SERVER_BACKENDS(QueryMethods);

@@ -72,6 +72,8 @@ TEST_P(Retry, ATransientFailureRunsTheWholeCallAgainUntilItGoesThrough)
 TEST_P(Retry, WhenTheRunsAreUsedUpTheCallerGetsAClearErrorWithoutSql)
 {
     addFlaky("SempreOcupado", 100);
+    EXPECT_THROW(call("Teste", "SempreOcupado", {}), server::BusyError);
+    runs = 0;
     const QString msg = raised("SempreOcupado", {}, "Teste");
     EXPECT_EQ(runs, 4);
     EXPECT_TRUE(msg.contains("ocupado")) << msg.toStdString();

@@ -2,6 +2,7 @@
 // A fresh database per test (an SQLite file, or a PostgreSQL schema of its own
 // when EXP_TEST_PG is set) with helpers to put rows in and call methods.
 
+#include <server/appserver.h>
 #include <server/cancelnota.h>
 #include <server/database.h>
 #include <server/quantity.h>
@@ -12,6 +13,9 @@
 #include <core/datapacket.h>
 
 #include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
@@ -19,6 +23,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 #include <ostream>
 
@@ -41,6 +46,41 @@ inline std::unique_ptr<server::Database> openTestDatabase(const std::string& bac
     return std::make_unique<server::Database>(
         server::DbConfig::parse("postgres:" + qEnvironmentVariable("EXP_TEST_PG") + " schema=" + schemaOut));
 }
+
+/// The JSON body of one call.
+inline std::string callBody(const QString& server, const QString& method, const core::VariantArray& args)
+{
+    QJsonArray a;
+    for (const Variant& v : args) a << core::codec::variantToJson(v);
+    return QJsonDocument(QJsonObject{{"server", server}, {"method", method}, {"args", a}}).toJson(QJsonDocument::Compact).toStdString();
+}
+
+/// The server on a free loopback port, served by its own thread for the
+/// object's life (no log); stopping waits for running calls.
+class Served {
+public:
+    Served(server::Database& db, server::ServerOptions o, std::shared_ptr<server::SefazPort> port = nullptr)
+    {
+        o.port = 0;
+        o.log = false;
+        srv = std::make_unique<server::AppServer>(db, o, std::move(port));
+        srv->bind();
+        runner = std::thread([this] { srv->run(); });
+    }
+    ~Served() { stop(); }
+    void stop()
+    {
+        if (runner.joinable()) {
+            srv->stop();
+            runner.join();
+        }
+    }
+    int port() const { return srv->port(); }
+    server::AppServer* operator->() { return srv.get(); }
+
+    std::unique_ptr<server::AppServer> srv;
+    std::thread runner;
+};
 
 class ServerDb : public ::testing::TestWithParam<std::string> {
 protected:

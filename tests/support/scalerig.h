@@ -110,7 +110,7 @@ public:
         p_.setStandardErrorFile(log_, QIODevice::Append);
         endWithParent(p_);
         p_.start(bin_, QStringList{"serve", "--db", db_, "--port", QString::number(port_), "--threads", "64",
-                                   "--db-connections", "4"} + extra_);
+                                   "--db-connections", "4", "--per-address", "256"} + extra_);
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 20000) {

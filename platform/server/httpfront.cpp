@@ -1,0 +1,381 @@
+#include "httpfront.h"
+
+#include <utility>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace server {
+
+namespace beast = boost::beast;
+namespace http = beast::http;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+
+namespace {
+
+constexpr std::size_t kMaxDrain = 8u << 20;  ///< read and dropped after a refusal, so the answer is not lost to a reset
+constexpr auto kDrainTime = std::chrono::seconds(1);
+/// Bodies up to this size (announced by Content-Length) are read before the
+/// admission check: at most this much is read for a caller without a session.
+constexpr std::size_t kAdmitWithBody = 64u << 10;
+
+bool quietEnd(const beast::error_code& ec)
+{
+    return ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
+           ec == net::error::operation_aborted || ec == net::error::connection_reset || ec == http::error::partial_message;
+}
+
+} // namespace
+
+class Connection;
+
+struct HttpFront::Impl {
+    FrontLimits lim;
+    Handler handler;
+    Refusal refusal;
+    Admission admission;
+    mutable std::mutex mutex;
+    std::unordered_map<std::string, int> perAddress;
+    int total = 0;
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> live;  ///< under `mutex`
+    std::atomic<bool> stopped{false};
+    std::unique_ptr<net::thread_pool> workers;
+    net::io_context ioc;
+    tcp::acceptor acceptor{ioc};
+
+    ~Impl()
+    {
+        ioc.stop();
+        if (workers) {
+            workers->stop();
+            workers->join();
+            workers.reset();
+        }
+    }
+
+    bool admit(const std::string& a)
+    {
+        std::lock_guard lock(mutex);
+        if (total >= lim.maxConnections) return false;
+        auto it = perAddress.find(a);
+        if (it != perAddress.end() && it->second >= lim.perAddress) return false;
+        ++perAddress[a];
+        ++total;
+        return true;
+    }
+    void release(const std::string& a)
+    {
+        std::lock_guard lock(mutex);
+        auto it = perAddress.find(a);
+        if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
+        --total;
+    }
+    void accept();
+    void closeIdle();
+};
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(HttpFront::Impl& srv, tcp::socket&& s, std::string address)
+        : srv_(srv), stream_(std::move(s)), address_(std::move(address))
+    {
+    }
+    ~Connection()
+    {
+        {
+            std::lock_guard lock(srv_.mutex);
+            srv_.live.erase(this);
+        }
+        srv_.release(address_);
+    }
+
+    void start()
+    {
+        {
+            std::lock_guard lock(srv_.mutex);
+            srv_.live[this] = weak_from_this();
+        }
+        net::dispatch(stream_.get_executor(), [self = shared_from_this()] { self->readHeader(); });
+    }
+
+    /// On stop: a connection waiting for a request is closed; one with a
+    /// request under way finishes it and closes after the answer.
+    void closeIfIdle()
+    {
+        net::post(stream_.get_executor(), [self = shared_from_this()] {
+            if (self->idle_) self->close();
+        });
+    }
+
+private:
+    void readHeader()
+    {
+        if (srv_.stopped.load()) return close();
+        idle_ = true;
+        parser_.emplace();
+        parser_->header_limit(std::uint32_t(srv_.lim.maxHeader));
+        parser_->body_limit(std::uint64_t(srv_.lim.maxBody));
+        stream_.expires_after(srv_.lim.headerTimeout);
+        http::async_read_header(stream_, buffer_, *parser_,
+                                [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onHeader(ec); });
+    }
+
+    void failed(const beast::error_code& ec)
+    {
+        if (quietEnd(ec)) return close();
+        if (ec == http::error::header_limit) return refuse(431);
+        if (ec == http::error::body_limit) return refuse(413);
+        refuse(400);
+    }
+
+    void onHeader(beast::error_code ec)
+    {
+        idle_ = false;
+        if (ec) return failed(ec);
+        const auto& req = parser_->get();
+        const auto enc = req[http::field::content_encoding];
+        if (!enc.empty() && !beast::iequals(enc, "identity")) return refuse(415);
+        const auto te = req[http::field::transfer_encoding];
+        if (!te.empty() && !beast::iequals(te, "chunked")) return refuse(415);
+        if (const auto len = parser_->content_length(); len && *len > srv_.lim.maxBody) return refuse(413);
+        request_ = FrontRequest{};
+        request_.method = std::string(req.method_string());
+        const std::string_view target(req.target().data(), req.target().size());
+        const auto q = target.find('?');
+        request_.path = std::string(target.substr(0, q));
+        if (q != std::string_view::npos) request_.query = std::string(target.substr(q + 1));
+        request_.authorization = std::string(req[http::field::authorization]);
+        request_.address = address_;
+        const bool expectContinue = beast::iequals(req[http::field::expect], "100-continue");
+        // A small body announced by its length is read first and admitted on
+        // the worker that then runs the call (one hand-off less); a large or
+        // chunked one is admitted before a byte of it is read.
+        const auto len = parser_->content_length();
+        admitLater_ = srv_.admission && !expectContinue && len && *len <= kAdmitWithBody;
+        if (!srv_.admission || admitLater_) return afterAdmission(std::nullopt, expectContinue);
+        net::post(*srv_.workers, [self = shared_from_this(), expectContinue, work = net::make_work_guard(srv_.ioc)]() {
+            std::optional<FrontReply> refusal;
+            try {
+                refusal = self->srv_.admission(self->request_);
+            } catch (...) {
+                refusal = self->srv_.refusal(500);
+            }
+            net::post(self->stream_.get_executor(), [self, refusal = std::move(refusal), expectContinue]() mutable {
+                self->afterAdmission(std::move(refusal), expectContinue);
+            });
+        });
+    }
+
+    void afterAdmission(std::optional<FrontReply> refusal, bool expectContinue)
+    {
+        if (refusal) return write(std::move(*refusal), false);
+        if (request_.maxBody && request_.maxBody < srv_.lim.maxBody) {
+            if (const auto len = parser_->content_length(); len && *len > request_.maxBody) return refuse(413);
+            parser_->body_limit(std::uint64_t(request_.maxBody));
+        }
+        if (expectContinue) {
+            auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_, parser_->get().version());
+            stream_.expires_after(srv_.lim.writeTimeout);
+            http::async_write(stream_, *cont, [self = shared_from_this(), cont](beast::error_code e, std::size_t) {
+                if (e) return self->close();
+                self->readBody();
+            });
+            return;
+        }
+        readBody();
+    }
+
+    void readBody()
+    {
+        stream_.expires_after(srv_.lim.bodyTimeout);
+        http::async_read(stream_, buffer_, *parser_,
+                         [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onBody(ec); });
+    }
+
+    void onBody(beast::error_code ec)
+    {
+        if (ec) return failed(ec);
+        stream_.expires_never();
+        auto& req = parser_->get();
+        FrontRequest r = std::move(request_);
+        r.body = std::move(req.body());
+        const bool keep = req.keep_alive();
+        // The work guard keeps the I/O loop running until the answer is back.
+        net::post(*srv_.workers, [self = shared_from_this(), r = std::move(r), keep, admit = admitLater_,
+                                  work = net::make_work_guard(srv_.ioc)]() mutable {
+            FrontReply rep;
+            try {
+                std::optional<FrontReply> refused;
+                if (admit) refused = self->srv_.admission(r);
+                if (!refused && r.maxBody && r.body.size() > r.maxBody) refused = self->srv_.refusal(413);
+                rep = refused ? std::move(*refused) : self->srv_.handler(r);
+            } catch (...) {
+                rep = self->srv_.refusal(500);
+            }
+            net::post(self->stream_.get_executor(), [self, rep = std::move(rep), keep]() mutable {
+                self->write(std::move(rep), keep);
+            });
+        });
+    }
+
+    void refuse(int status)
+    {
+        write(srv_.refusal(status), false);
+    }
+
+    void write(FrontReply rep, bool keep)
+    {
+        keep = keep && !srv_.stopped.load();
+        res_ = {};
+        res_.version(11);
+        res_.result(unsigned(rep.status));
+        res_.set(http::field::content_type, rep.contentType);
+        res_.body() = std::move(rep.body);
+        res_.keep_alive(keep);
+        res_.prepare_payload();
+        stream_.expires_after(srv_.lim.writeTimeout);
+        http::async_write(stream_, res_, [self = shared_from_this(), keep](beast::error_code ec, std::size_t) {
+            if (ec) return self->close();
+            if (!keep) return self->drain();
+            self->readHeader();
+        });
+    }
+
+    // After a refusal: stop sending, read and drop what the caller still
+    // sends for a short, bounded while, then close. Closing with unread data
+    // would reset the connection and the caller might lose the answer.
+    void drain()
+    {
+        beast::error_code ec;
+        stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+        stream_.expires_after(kDrainTime);
+        drainSome();
+    }
+    void drainSome()
+    {
+        stream_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+            self->drained_ += n;
+            if (ec || self->drained_ > kMaxDrain) return self->close();
+            self->drainSome();
+        });
+    }
+
+    void close()
+    {
+        beast::error_code ec;
+        stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
+        stream_.close();
+    }
+
+    HttpFront::Impl& srv_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_{8192};
+    std::optional<http::request_parser<http::string_body>> parser_;
+    http::response<http::string_body> res_;
+    std::string address_;
+    std::array<char, 16384> scratch_{};
+    std::size_t drained_ = 0;
+    bool idle_ = false;
+    bool admitLater_ = false;
+    FrontRequest request_;
+};
+
+void HttpFront::Impl::closeIdle()
+{
+    std::vector<std::shared_ptr<Connection>> all;
+    {
+        std::lock_guard lock(mutex);
+        for (auto& [p, w] : live)
+            if (auto c = w.lock()) all.push_back(std::move(c));
+    }
+    for (auto& c : all) c->closeIfIdle();
+}
+
+void HttpFront::Impl::accept()
+{
+    acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket s) {
+        if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
+        if (!ec) {
+            beast::error_code e2;
+            const auto peer = s.remote_endpoint(e2);
+            std::string address = e2 ? std::string("?") : peer.address().to_string();
+            if (!e2 && admit(address)) {
+                s.set_option(tcp::no_delay(true), e2);
+                std::make_shared<Connection>(*this, std::move(s), std::move(address))->start();
+            } else {
+                s.close(e2);  // over the cap: closed without reading a byte
+            }
+        }
+        accept();
+    });
+}
+
+HttpFront::HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission)
+    : d(std::make_shared<Impl>())
+{
+    d->lim = limits;
+    d->handler = std::move(handler);
+    d->refusal = std::move(refusal);
+    d->admission = std::move(admission);
+    d->workers = std::make_unique<net::thread_pool>(std::size_t(std::max(1, limits.workers)));
+}
+
+HttpFront::~HttpFront()
+{
+    stop();
+}
+
+int HttpFront::bind(const std::string& host, int port)
+{
+    beast::error_code ec;
+    const auto address = net::ip::make_address(host, ec);
+    if (ec) throw std::runtime_error("endereço inválido: " + host);
+    const tcp::endpoint ep(address, static_cast<unsigned short>(port));
+    d->acceptor.open(ep.protocol(), ec);
+    if (!ec) d->acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec) d->acceptor.bind(ep, ec);
+    if (!ec) d->acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec) throw std::runtime_error(ec.message());
+    return d->acceptor.local_endpoint().port();
+}
+
+void HttpFront::run()
+{
+    if (d->stopped.load()) return;
+    d->accept();
+    std::vector<std::thread> io;
+    for (int i = 1; i < d->lim.ioThreads; ++i) io.emplace_back([this] { d->ioc.run(); });
+    d->ioc.run();
+    for (auto& t : io) t.join();
+    d->workers->join();  // running requests end before run() returns
+}
+
+void HttpFront::stop()
+{
+    // Graceful: no new connections, idle ones closed, requests under way
+    // answered; run() returns when nothing is left.
+    if (d->stopped.exchange(true)) return;
+    net::post(d->ioc, [impl = d.get()] {
+        beast::error_code ec;
+        impl->acceptor.close(ec);
+        impl->closeIdle();
+    });
+}
+
+int HttpFront::openConnections(const std::string& address) const
+{
+    std::lock_guard lock(d->mutex);
+    auto it = d->perAddress.find(address);
+    return it == d->perAddress.end() ? 0 : it->second;
+}
+
+} // namespace server

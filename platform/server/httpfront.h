@@ -1,0 +1,87 @@
+#pragma once
+// The server's HTTP/1.1 front, on Boost.Beast: it owns the sockets and puts
+// a bound on everything a caller can make it do before a request reaches the
+// application:
+// - headers: at most `maxHeader` bytes, all of them within `headerTimeout`
+//   (the wait for a kept-alive connection's next request included);
+// - body: at most `maxBody` bytes, chunked or not, counted while it is read,
+//   all of it within `bodyTimeout`; a body announced larger is refused before
+//   a byte of it is read; encoded bodies (Content-Encoding other than
+//   identity, Transfer-Encoding other than chunked) are refused unread;
+// - connections: at most `perAddress` open at once from one client address
+//   and `maxConnections` in all; a connection over either cap is closed at
+//   once, without reading from it;
+// - answers are written within `writeTimeout`.
+// Sockets are served by a few I/O threads; requests run on a pool of
+// `workers` threads, so a slow call holds a worker, never a socket loop.
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace server {
+
+struct FrontLimits {
+    std::size_t maxBody = 64u << 20;
+    std::size_t maxHeader = 16u << 10;
+    std::chrono::milliseconds headerTimeout{10000};
+    std::chrono::milliseconds bodyTimeout{60000};
+    std::chrono::milliseconds writeTimeout{60000};
+    int perAddress = 32;
+    int maxConnections = 1024;
+    int workers = 64;
+    int ioThreads = 2;
+};
+
+struct FrontRequest {
+    std::string method;         ///< "GET", "POST", ...
+    std::string path;           ///< the target without its query
+    std::string query;          ///< after '?', undecoded
+    std::string authorization;  ///< the Authorization header
+    std::string body;
+    std::string address;        ///< the caller's IP address
+    std::shared_ptr<void> state;  ///< set by the admission check, read by the handler
+    std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
+};
+
+struct FrontReply {
+    int status = 200;
+    std::string body;
+    std::string contentType = "application/json";
+};
+
+class HttpFront {
+public:
+    using Handler = std::function<FrontReply(const FrontRequest&)>;
+    /// `refusal` builds the answer the front itself gives (400, 413, 415, 431).
+    using Refusal = std::function<FrontReply(int status)>;
+    /// Runs on a worker once the headers are in, before a byte of the body is
+    /// read (the body is empty then): an answer refuses the request unread.
+    using Admission = std::function<std::optional<FrontReply>(FrontRequest&)>;
+
+    HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission = nullptr);
+    ~HttpFront();
+    HttpFront(const HttpFront&) = delete;
+    HttpFront& operator=(const HttpFront&) = delete;
+
+    /// Binds and listens; returns the port (a free one for port 0). Throws
+    /// std::runtime_error when it cannot.
+    int bind(const std::string& host, int port);
+    /// Serves until stop(); returns once running requests have finished.
+    void run();
+    /// Safe from any thread, also before run().
+    void stop();
+
+    /// Connections open now from `address` (for tests and the log).
+    int openConnections(const std::string& address) const;
+
+    struct Impl;  ///< shared with the connections in httpfront.cpp
+
+private:
+    std::shared_ptr<Impl> d;
+};
+
+} // namespace server

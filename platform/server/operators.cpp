@@ -1,0 +1,277 @@
+#include "operators.h"
+
+#include <QDateTime>
+#include <QSqlQuery>
+
+#include <sodium.h>
+
+#include <mutex>
+#include <semaphore>
+
+namespace server {
+
+namespace {
+
+// Each Argon2id check takes 64 MiB for a moment: at most this many run at
+// once, so a burst of logins cannot exhaust the server's memory.
+std::counting_semaphore<2> g_hashSlots(2);
+
+struct HashSlot {
+    HashSlot() { g_hashSlots.acquire(); }
+    ~HashSlot() { g_hashSlots.release(); }
+};
+
+void initSodium()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        if (sodium_init() < 0) throw InternalError("Falha ao iniciar a biblioteca criptográfica (libsodium).");
+    });
+}
+
+QString tokenDigest(const QString& token)
+{
+    const QByteArray t = token.toLatin1();
+    unsigned char out[32];
+    crypto_generichash(out, sizeof out, reinterpret_cast<const unsigned char*>(t.constData()), size_t(t.size()), nullptr, 0);
+    return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(out), sizeof out).toHex());
+}
+
+bool validCode(const QString& code)
+{
+    if (code.isEmpty() || code.size() > Operators::kMaxCode) return false;
+    for (QChar c : code)
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-')) return false;
+    return true;
+}
+
+const QString kRefused = QStringLiteral("Operador ou senha inválidos.");
+
+void insertBranches(QSqlDatabase& conn, const QString& code, const QStringList& branches)
+{
+    for (const QString& b : branches) {
+        QSqlQuery f = prepare(conn, "INSERT INTO OPERFILIAL (CDOPERADOR, CDFILIAL) VALUES (?, ?)");
+        f.addBindValue(code);
+        f.addBindValue(b);
+        exec(f);
+    }
+}
+
+} // namespace
+
+QStringList parseBranchList(const QString& text)
+{
+    QStringList out;
+    for (const QString& part : text.split(',', Qt::SkipEmptyParts)) {
+        const QString b = part.trimmed();
+        bool digits = !b.isEmpty() && b.size() <= 4;
+        for (QChar c : b) digits = digits && c.isDigit();
+        if (b != "*" && !digits)
+            throw core::Error(QString("Filial inválida: \"%1\" (esperado um código de até 4 dígitos ou *).").arg(b));
+        const QString code = b == "*" ? b : b.rightJustified(4, '0');
+        if (!out.contains(code)) out << code;
+    }
+    return out;
+}
+
+Operators::Operators(Database& db, PasswordCost cost) : db_(db), cost_(cost)
+{
+    initSodium();
+}
+
+QString Operators::hash(const QString& password) const
+{
+    if (password.size() < kMinPassword)
+        throw core::Error(QString("A senha deve ter ao menos %1 caracteres.").arg(kMinPassword));
+    if (password.size() > kMaxPassword)
+        throw core::Error(QString("A senha deve ter no máximo %1 caracteres.").arg(kMaxPassword));
+    const QByteArray pw = password.toUtf8();
+    char out[crypto_pwhash_STRBYTES];
+    const bool minimal = cost_ == PasswordCost::Minimal;
+    HashSlot slot;
+    if (crypto_pwhash_str_alg(out, pw.constData(), size_t(pw.size()),
+                              minimal ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                              minimal ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE,
+                              crypto_pwhash_ALG_ARGON2ID13) != 0)
+        throw InternalError("Memória insuficiente para calcular o hash da senha.");
+    return QString::fromLatin1(out);
+}
+
+void Operators::add(const QString& code, const QString& name, const QString& password, const QStringList& branches)
+{
+    if (!validCode(code))
+        throw core::Error(QString("Código de operador inválido: \"%1\" (letras maiúsculas, dígitos, _ . -; até %2).")
+                              .arg(code).arg(kMaxCode));
+    const QString h = hash(password);
+    QSqlDatabase conn = db_.connection();
+    Transaction tx(db_, conn);
+    QSqlQuery e = prepare(conn, "SELECT COUNT(*) FROM OPERADOR WHERE CDOPERADOR = ?");
+    e.addBindValue(code);
+    exec(e);
+    if (e.next() && e.value(0).toLongLong() > 0) throw core::Error(QString("O operador %1 já existe.").arg(code));
+    QSqlQuery q = prepare(conn, "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO) VALUES (?, ?, ?, 'S')");
+    q.addBindValue(code);
+    q.addBindValue(name.left(60));
+    q.addBindValue(h);
+    exec(q);
+    insertBranches(conn, code, branches);
+    tx.commit();
+}
+
+namespace {
+void requireOperator(QSqlDatabase& conn, const QString& code)
+{
+    QSqlQuery q = prepare(conn, "SELECT COUNT(*) FROM OPERADOR WHERE CDOPERADOR = ?");
+    q.addBindValue(code);
+    exec(q);
+    if (!q.next() || q.value(0).toLongLong() == 0) throw core::Error(QString("Operador %1 não cadastrado.").arg(code));
+}
+} // namespace
+
+namespace {
+// One change of an operator's row, refused for an unknown code; `endAll` ends
+// their sessions in the same transaction.
+void changeOperator(Database& db, const QString& code, const QString& set, const QVariant& value, bool endAll)
+{
+    QSqlDatabase conn = db.connection();
+    Transaction tx(db, conn);
+    requireOperator(conn, code);
+    QSqlQuery q = prepare(conn, QString("UPDATE OPERADOR SET %1 = ? WHERE CDOPERADOR = ?").arg(set));
+    q.addBindValue(value);
+    q.addBindValue(code);
+    exec(q);
+    if (endAll) {
+        QSqlQuery d = prepare(conn, "DELETE FROM SESSAO WHERE CDOPERADOR = ?");
+        d.addBindValue(code);
+        exec(d);
+    }
+    tx.commit();
+}
+} // namespace
+
+void Operators::setPassword(const QString& code, const QString& password)
+{
+    changeOperator(db_, code, "DSSENHAHASH", hash(password), true);
+}
+
+void Operators::disable(const QString& code)
+{
+    changeOperator(db_, code, "IDATIVO", "N", true);
+}
+
+void Operators::enable(const QString& code)
+{
+    changeOperator(db_, code, "IDATIVO", "S", false);
+}
+
+void Operators::setBranches(const QString& code, const QStringList& branches)
+{
+    QSqlDatabase conn = db_.connection();
+    Transaction tx(db_, conn);
+    requireOperator(conn, code);
+    QSqlQuery d = prepare(conn, "DELETE FROM OPERFILIAL WHERE CDOPERADOR = ?");
+    d.addBindValue(code);
+    exec(d);
+    insertBranches(conn, code, branches);
+    tx.commit();
+}
+
+std::optional<OperatorInfo> Operators::find(const QString& code)
+{
+    QSqlDatabase conn = db_.connection();
+    QSqlQuery q = prepare(conn, "SELECT NMOPERADOR, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?");
+    q.addBindValue(code);
+    exec(q);
+    if (!q.next()) return std::nullopt;
+    OperatorInfo o{code, q.value(0).toString(), q.value(1).toString() == "S", {}};
+    QSqlQuery b = prepare(conn, "SELECT CDFILIAL FROM OPERFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL");
+    b.addBindValue(code);
+    exec(b);
+    while (b.next()) o.branches << b.value(0).toString();
+    return o;
+}
+
+LoginResult Operators::login(const QString& code, const QString& password, const QString& address, qint64 lifetimeSecs)
+{
+    if (!validCode(code) || password.isEmpty() || password.size() > kMaxPassword) throw Unauthorized(kRefused);
+    QSqlDatabase conn = db_.connection();
+    QString stored, name;
+    bool active = false;
+    {
+        QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?");
+        q.addBindValue(code);
+        exec(q);
+        if (q.next()) {
+            stored = q.value(0).toString();
+            name = q.value(1).toString();
+            active = q.value(2).toString() == "S";
+        }
+    }
+    const QByteArray pw = password.toUtf8();
+    const QByteArray h = stored.toLatin1();
+    bool ok = false;
+    if (!h.isEmpty() && h.size() < crypto_pwhash_STRBYTES) {
+        HashSlot slot;
+        ok = crypto_pwhash_str_verify(h.constData(), pw.constData(), size_t(pw.size())) == 0;
+    }
+    if (!ok || !active) throw Unauthorized(kRefused);
+
+    unsigned char raw[32];
+    randombytes_buf(raw, sizeof raw);
+    LoginResult r;
+    r.token = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(raw), sizeof raw).toHex());
+    r.operatorName = name;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    r.expiresAt = now + lifetimeSecs;
+    Transaction tx(db_, conn);
+    QSqlQuery old = prepare(conn, "DELETE FROM SESSAO WHERE DTHREXPIRA <= ?");  // keep the table small
+    old.addBindValue(now);
+    exec(old);
+    QSqlQuery s = prepare(conn, "INSERT INTO SESSAO (CDSESSAO, CDOPERADOR, DTHREXPIRA, DTHRCRIACAO, DSENDERECO) VALUES (?, ?, ?, ?, ?)");
+    s.addBindValue(tokenDigest(r.token));
+    s.addBindValue(code);
+    s.addBindValue(r.expiresAt);
+    s.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    s.addBindValue(address.left(64));
+    exec(s);
+    tx.commit();
+    return r;
+}
+
+std::optional<Session> Operators::session(const QString& token, const QString& address)
+{
+    if (token.size() != 64) return std::nullopt;
+    for (QChar c : token)
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+    // One query: the session, its operator (active) and their branches.
+    QSqlDatabase conn = db_.connection();
+    QSqlQuery q = prepare(conn, "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
+                                "JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
+                                "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = S.CDOPERADOR "
+                                "WHERE S.CDSESSAO = ? AND S.DTHREXPIRA > ? AND O.IDATIVO = 'S'");
+    q.addBindValue(tokenDigest(token));
+    q.addBindValue(QDateTime::currentSecsSinceEpoch());
+    exec(q);
+    if (!q.next()) return std::nullopt;
+    Session s;
+    s.operatorCode = q.value(0).toString();
+    s.operatorName = q.value(1).toString();
+    s.address = address;
+    do {
+        if (q.value(2).isNull()) continue;
+        const QString br = q.value(2).toString();
+        if (br == "*") s.allBranches = true;
+        else s.branches.insert(br);
+    } while (q.next());
+    return s;
+}
+
+void Operators::logout(const QString& token)
+{
+    QSqlDatabase conn = db_.connection();
+    QSqlQuery q = prepare(conn, "DELETE FROM SESSAO WHERE CDSESSAO = ?");
+    q.addBindValue(tokenDigest(token));
+    exec(q);
+}
+
+} // namespace server

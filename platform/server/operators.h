@@ -1,0 +1,97 @@
+#pragma once
+// Operator accounts and their sessions, kept in the server's database so that
+// every server instance on the same database knows the same operators and
+// accepts the same sessions.
+//
+// Passwords are stored as libsodium Argon2id hash strings (the cost is part of
+// the string). A session is a random 256-bit token handed to the client once;
+// the database holds only its BLAKE2b digest, with the operator, the caller's
+// address and the expiry. Disabling an operator, changing their password or
+// logging out deletes their sessions, so the next call is refused at once.
+
+#include "database.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace server {
+
+/// A login or session refused: HTTP 401.
+class Unauthorized : public core::Error {
+public:
+    using core::Error::Error;
+};
+/// The session's operator may not do what the call asks: HTTP 403.
+class Forbidden : public core::Error {
+public:
+    using core::Error::Error;
+};
+
+/// Argon2id cost of new password hashes. Interactive is libsodium's
+/// recommended minimum for logins (64 MiB); Minimal exists for tests only.
+enum class PasswordCost { Interactive, Minimal };
+
+struct OperatorInfo {
+    QString code;
+    QString name;
+    bool active = true;
+    QStringList branches;  ///< "*" stands for every branch
+};
+
+/// Who is calling: the operator a session belongs to, what they may use and
+/// where the call came from.
+struct Session {
+    QString operatorCode;
+    QString operatorName;
+    QSet<QString> branches;
+    bool allBranches = false;
+    QString address;  ///< the caller's IP address
+    bool mayUse(const QString& branch) const { return allBranches || branches.contains(branch); }
+};
+
+struct LoginResult {
+    QString token;
+    QString operatorName;
+    qint64 expiresAt = 0;  ///< seconds since the epoch, UTC
+};
+
+class Operators {
+public:
+    explicit Operators(Database& db, PasswordCost cost = PasswordCost::Interactive);
+
+    /// Account management (the `exp_appserver operator` commands); each
+    /// throws core::Error with a clear text (unknown code, weak password, ...).
+    void add(const QString& code, const QString& name, const QString& password, const QStringList& branches);
+    void setPassword(const QString& code, const QString& password);
+    void disable(const QString& code);
+    void enable(const QString& code);
+    void setBranches(const QString& code, const QStringList& branches);
+    std::optional<OperatorInfo> find(const QString& code);
+
+    /// Checks operator and password; on success opens a session lasting
+    /// `lifetimeSecs`. Throws Unauthorized with one text for every refusal, so
+    /// the answer does not tell which operators exist.
+    LoginResult login(const QString& code, const QString& password, const QString& address, qint64 lifetimeSecs);
+    /// The live session of a token, or nothing (unknown, expired, or the
+    /// operator disabled).
+    std::optional<Session> session(const QString& token, const QString& address);
+    /// Ends the token's session; an unknown token is no error.
+    void logout(const QString& token);
+
+    static constexpr int kMinPassword = 8;
+    static constexpr int kMaxPassword = 256;
+    static constexpr int kMaxCode = 20;
+
+private:
+    QString hash(const QString& password) const;
+    Database& db_;
+    PasswordCost cost_;
+};
+
+/// Branch codes from "0001,0002" or "*" (all), checked as 1 to 4 digits or "*".
+QStringList parseBranchList(const QString& text);
+
+} // namespace server
