@@ -4,7 +4,7 @@
 //   1. straight to one exp_appserver (plain HTTP);
 //   2. over HTTPS through HAProxy (deploy/haproxy) with one server;
 //   3. the same with two servers.
-// Usage: bench_proxy [seconds=5] [clients=16]
+// Usage: bench_proxy [seconds=5] [clients=16] [db-connections per server=4]
 
 #include <server/demodata.h>
 #include <server/schema.h>
@@ -93,6 +93,7 @@ int main(int argc, char** argv)
     QCoreApplication app(argc, argv);
     const double seconds = argc > 1 ? std::atof(argv[1]) : 5.0;
     const int clients = argc > 2 ? std::atoi(argv[2]) : 16;
+    const QString dbConnections = argc > 3 ? QString(argv[3]) : QString("4");
     if (!testsupport::PgTemp::available() || !testsupport::Proxy::available() || !testsupport::TestCa::available()) {
         std::fprintf(stderr, "needs PostgreSQL 15, haproxy and openssl (scripts/deps.sh)\n");
         return 1;
@@ -117,16 +118,18 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "%s\n", qPrintable(ca.error));
         return 1;
     }
-    testsupport::AppServerProcess app1(EXP_APPSERVER_BIN, dbText, testsupport::freePort(), dir.filePath("app1.log"));
-    testsupport::AppServerProcess app2(EXP_APPSERVER_BIN, dbText, testsupport::freePort(), dir.filePath("app2.log"));
+    testsupport::AppServerProcess app1(EXP_APPSERVER_BIN, dbText, testsupport::freePort(), dir.filePath("app1.log"),
+                                          {"--db-connections", dbConnections});
+    testsupport::AppServerProcess app2(EXP_APPSERVER_BIN, dbText, testsupport::freePort(), dir.filePath("app2.log"),
+                                          {"--db-connections", dbConnections});
     if (!app1.start(why) || !app2.start(why)) {
         std::fprintf(stderr, "%s\n", qPrintable(why));
         return 1;
     }
     const QString cfg = QString(EXP_SOURCE_DIR) + "/deploy/haproxy/exp-appserver.cfg";
     const QString a1 = QString("127.0.0.1:%1").arg(app1.port()), a2 = QString("127.0.0.1:%1").arg(app2.port());
-    std::printf("%d clients, %.0f s each, GetItem of one entry, servers with 64 threads and 4 database connections\n",
-                clients, seconds);
+    std::printf("%d clients, %.0f s each, GetItem of one entry in a session, servers with 64 workers and %s database "
+                "connections\n", clients, seconds, qPrintable(dbConnections));
     print("direct, one server (HTTP)", measure("127.0.0.1", app1.port(), QString(), clients, seconds));
     {
         testsupport::Proxy proxy;
