@@ -20,6 +20,8 @@
 
 #include <httplib.h>
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -98,8 +100,38 @@ int main(int argc, char** argv)
         rows = r.result.payload.packet().rowCount();
         e2e = std::min(e2e, since(t0));
     }
-    std::printf("GetLanctoNF: %d rows end to end %.3f s; raw read %d rows %.3f s; ratio %.1f\n", rows, e2e, rawRows, raw,
-                e2e / raw);
+    std::printf("GetLanctoNF: %d rows end to end %.3f s; raw read %d rows %.3f s; ratio %.2f; %.2f us a row end to end\n", rows,
+                e2e, rawRows, raw, e2e / raw, e2e / std::max(rows, 1) * 1e6);
+    // The server's memory for the answer: heap in use sampled while a client
+    // that only counts the bytes reads it (the client keeps nothing).
+    {
+        const size_t before = mallinfo2().uordblks;
+        std::atomic<bool> running{true};
+        std::atomic<size_t> peak{before};
+        std::thread sampler([&] {
+            while (running.load()) {
+                peak.store(std::max(peak.load(), size_t(mallinfo2().uordblks)));
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
+        });
+        httplib::Client cl("127.0.0.1", srv.port());
+        httplib::Request hr;
+        hr.method = "POST";
+        hr.path = "/call";
+        hr.body = transport.encodeRequest(req).toStdString();
+        hr.set_header("Content-Type", "application/json");
+        hr.set_header("Authorization", "Bearer " + token.toStdString());
+        size_t received = 0;
+        hr.content_receiver = [&](const char*, size_t n, uint64_t, uint64_t) {
+            received += n;
+            return true;
+        };
+        cl.send(hr);
+        running.store(false);
+        sampler.join();
+        std::printf("  server heap for the answer (peak above the start, client keeping nothing): %.1f MB for %.1f MB sent\n",
+                    (double(peak.load()) - double(before)) / 1e6, received / 1e6);
+    }
     // Server side alone (no socket, no client decoding), for the breakdown.
     {
         const std::string body = transport.encodeRequest(req).toStdString();
@@ -132,6 +164,25 @@ int main(int argc, char** argv)
         }
         std::printf("VerReplic whole list: %d rows sent, %lld ticked, end to end %.3f s (server alone %.3f s)\n", rows,
                     ticked, e2eTick, serverTick);
+        // The other two calls that send the whole list up: the version check,
+        // and a cancellation with nothing ticked (every entry read and checked,
+        // nothing changed).
+        const core::CallRequest calls[] = {
+            {server::kCancelNotaServer, "GetVdCancela", {listed.result.payload, "0001"}, {}, token},
+            {server::kCancelNotaServer, "CancelaNota", {"0001", listed.result.payload, "0001", testsupport::kOperator, "T"}, {}, token},
+        };
+        for (const core::CallRequest& up : calls) {
+            double best = 1e9;
+            for (int rep = 0; rep < 3; ++rep) {
+                t0 = Clock::now();
+                const core::CallResponse r = transport.call("127.0.0.1", srv.port(), up);
+                best = std::min(best, since(t0));
+                if (!r.result.ok) std::printf("  %s failed: %s\n", qPrintable(up.method), qPrintable(r.result.message));
+            }
+            std::printf("%s whole list: %d rows sent, end to end %.3f s; ratio to the raw read %.2f\n", qPrintable(up.method),
+                        rows, best, best / raw);
+        }
+        std::printf("VerReplic ratio to the raw read %.2f\n", e2eTick / raw);
     }
 
     // 2. Calls per second with N keep-alive connections.

@@ -46,14 +46,20 @@ void BoundedAnswer::attach(httplib::Request& req)
                 tooBig = true;
                 return false;
             }
-            body.reserve(std::size_t(n));
+            if (!sink)
+                body.reserve(std::size_t(n));
         }
         return true;
     };
     req.content_receiver = [this](const char* data, std::size_t n, std::uint64_t, std::uint64_t) {
-        if (body.size() + n > cap) {
+        if (received + n > cap) {
             tooBig = true;
             return false;
+        }
+        received += n;
+        if (sink) {
+            refused = !sink(data, n);
+            return !refused;
         }
         body.append(data, n);
         return true;

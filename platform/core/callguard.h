@@ -37,8 +37,13 @@ struct BoundedAnswer {
     explicit BoundedAnswer(std::size_t cap) : cap(cap) {}
     std::size_t cap;
     std::string body;
+    std::size_t received = 0;  ///< body bytes read, counted against the cap
     bool tooBig = false;   ///< announced or sent past the cap: the read stopped there
     bool encoded = false;  ///< a Content-Encoding other than identity: not read at all
+    /// When set, each piece of the body goes here as it arrives instead of
+    /// into `body`; false stops the reading (`refused` is then set).
+    std::function<bool(const char* data, std::size_t n)> sink;
+    bool refused = false;
     /// Installs the checks on a request (response handler and content receiver).
     void attach(httplib::Request& req);
 };

@@ -243,6 +243,10 @@ public:
         return std::move(buf_);
     }
 
+    qsizetype size() const { return len_; }
+    /// Drops what was written after `len` bytes.
+    void truncate(qsizetype len) { len_ = std::min(len_, len); }
+
 private:
     void need(qsizetype n)
     {
@@ -264,9 +268,8 @@ private:
 
 void writeVariant(Writer& w, const Variant& v, int depth);
 
-void writePacket(Writer& w, const DataPacket& p)
+void writePacketHead(Writer& w, const QList<FieldDef>& fields)
 {
-    const QList<FieldDef>& fields = p.fields();
     const int nf = int(fields.size());
     w.lit("{\"fields\":[");
     for (int i = 0; i < nf; ++i) {
@@ -290,65 +293,75 @@ void writePacket(Writer& w, const DataPacket& p)
         w.put('}');
     }
     w.lit("],\"rows\":[");
-    int r = 0;
-    for (const PacketRow& row : p.rows()) {
-        if (int(row.size()) != nf)
-            throw Error(QStringLiteral("Pacote de dados recusado: linha %1 com %2 valores para %3 campos")
-                            .arg(r + 1)
-                            .arg(row.size())
-                            .arg(nf));
-        if (r)
+}
+
+// Row `r` (from 0), preceded by its comma when it is not the first.
+void writeRow(Writer& w, const QList<FieldDef>& fields, const PacketRow& row, int r)
+{
+    const int nf = int(fields.size());
+    if (int(row.size()) != nf)
+        throw Error(QStringLiteral("Pacote de dados recusado: linha %1 com %2 valores para %3 campos")
+                        .arg(r + 1)
+                        .arg(row.size())
+                        .arg(nf));
+    if (r)
+        w.put(',');
+    w.put('[');
+    for (int i = 0; i < nf; ++i) {
+        if (i)
             w.put(',');
-        w.put('[');
-        for (int i = 0; i < nf; ++i) {
-            if (i)
-                w.put(',');
-            const Variant& v = row[size_t(i)];
-            const FieldDef& f = fields[i];
-            const Variant::Type t = v.type();
-            bool ok = true;
-            if (t == Variant::Type::Null) {
-                ok = !f.required;
-                w.lit("null");
-            } else {
-                switch (f.type) {
-                case FieldType::String:
-                    ok = t == Variant::Type::String && (f.size <= 0 || v.toString().size() <= f.size);
-                    if (ok)
-                        w.putString(v.toString());
-                    break;
-                case FieldType::Integer:
-                    ok = t == Variant::Type::Integer;
-                    if (ok)
-                        w.putInt(v.toInt());
-                    break;
-                case FieldType::Float:
-                    ok = t == Variant::Type::Double || t == Variant::Type::Integer;
-                    if (ok)
-                        w.putDouble(v.toDouble());
-                    break;
-                case FieldType::Boolean:
-                    ok = t == Variant::Type::Boolean;
-                    if (ok) {
-                        if (v.toBool())
-                            w.lit("true");
-                        else
-                            w.lit("false");
-                    }
-                    break;
-                case FieldType::DateTime:
-                    ok = t == Variant::Type::Date;
-                    if (ok)
-                        w.putDouble(v.toDate().days);
-                    break;
+        const Variant& v = row[size_t(i)];
+        const FieldDef& f = fields[i];
+        const Variant::Type t = v.type();
+        bool ok = true;
+        if (t == Variant::Type::Null) {
+            ok = !f.required;
+            w.lit("null");
+        } else {
+            switch (f.type) {
+            case FieldType::String:
+                ok = t == Variant::Type::String && (f.size <= 0 || v.stringPtr()->size() <= f.size);
+                if (ok)
+                    w.putString(*v.stringPtr());
+                break;
+            case FieldType::Integer:
+                ok = t == Variant::Type::Integer;
+                if (ok)
+                    w.putInt(v.toInt());
+                break;
+            case FieldType::Float:
+                ok = t == Variant::Type::Double || t == Variant::Type::Integer;
+                if (ok)
+                    w.putDouble(v.toDouble());
+                break;
+            case FieldType::Boolean:
+                ok = t == Variant::Type::Boolean;
+                if (ok) {
+                    if (v.toBool())
+                        w.lit("true");
+                    else
+                        w.lit("false");
                 }
+                break;
+            case FieldType::DateTime:
+                ok = t == Variant::Type::Date;
+                if (ok)
+                    w.putDouble(v.toDate().days);
+                break;
             }
-            if (!ok)
-                throw Error(rowFieldError(r, f.name, DataPacket::checkValue(f, v)));
         }
-        w.put(']');
-        ++r;
+        if (!ok)
+            throw Error(rowFieldError(r, f.name, DataPacket::checkValue(f, v)));
     }
+    w.put(']');
+}
+
+void writePacket(Writer& w, const DataPacket& p)
+{
+    writePacketHead(w, p.fields());
+    int r = 0;
+    for (const PacketRow& row : p.rows())
+        writeRow(w, p.fields(), row, r++);
     w.lit("]}");
 }
 
@@ -413,6 +426,35 @@ public:
         : begin_(json.constData()), p_(begin_), end_(begin_ + json.size())
     {
     }
+    Reader() : begin_(nullptr), p_(nullptr), end_(nullptr) {}
+
+    /// Reads from [b, e) next; positions in messages count from `base`.
+    void reset(const char* b, const char* e, qint64 base)
+    {
+        begin_ = p_ = b;
+        end_ = e;
+        base_ = base;
+    }
+
+    /// One packet row at the start of the input, which may go on after it.
+    PacketRow rowPrefix(const QList<FieldDef>& fields, int r) { return row(fields, r); }
+    const char* position() const { return p_; }
+
+    /// One packet row, alone in the input: "[" values "]".
+    PacketRow rowDocument(const QList<FieldDef>& fields, int r)
+    {
+        PacketRow out = row(fields, r);
+        finish();
+        return out;
+    }
+
+    /// A field list, alone in the input.
+    QList<FieldDef> fieldsDocument()
+    {
+        QList<FieldDef> f = fieldList();
+        finish();
+        return f;
+    }
 
     DataPacket packetDocument()
     {
@@ -472,7 +514,7 @@ private:
 
     [[noreturn]] void fail(const QString& what) const
     {
-        throw Error(QStringLiteral("Dados recebidos inválidos (posição %1): %2").arg(p_ - begin_).arg(what));
+        throw Error(QStringLiteral("Dados recebidos inválidos (posição %1): %2").arg(base_ + (p_ - begin_)).arg(what));
     }
     [[noreturn]] void failRow(int row, const FieldDef& f, const QString& why) const
     {
@@ -592,6 +634,8 @@ private:
         quint64 key = quint64(n);
         for (qsizetype i = 0; i < n; ++i)
             key |= quint64(static_cast<unsigned char>(s[i])) << (8 * (i + 1));
+        if (shortCache_.empty())
+            shortCache_.resize(512);  // on first use: most small calls never need it
         ShortEntry& e = shortCache_[size_t((key * 0x9E3779B97F4A7C15ull) >> 55)];
         if (e.key != key || e.text.isNull()) {
             e.key = key;
@@ -602,7 +646,46 @@ private:
 
     // Reads a string at '"'. Plain ASCII (the common case) is copied in one
     // step; escapes and multi-byte UTF-8 go through a checked decoder.
-    QString string()
+    // Longer ASCII strings of a packet column (client names and codes,
+    // shipment numbers) repeat from row to row too: each string column has a
+    // direct-mapped cache that shares them. A column whose values hardly
+    // repeat (document numbers, keys) stops using it after a while.
+    // `value` is the decoded text of the raw string text [s, s + n), which
+    // is what is hashed.
+    template <class Text>
+    QString columnString(int col, const char* s, qsizetype n, Text value)
+    {
+        if (size_t(col) >= columnCaches_.size())
+            columnCaches_.resize(size_t(col) + 1);
+        ColumnCache& cc = columnCaches_[size_t(col)];
+        if (cc.off)
+            return value.toString();
+        if (cc.table.empty())
+            cc.table.resize(1024);
+        quint64 h = 1469598103934665603ull;
+        for (qsizetype i = 0; i < n; ++i)
+            h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
+        h ^= h >> 31;  // mixed, so the last characters reach the slot bits too
+        h *= 0xbf58476d1ce4e5b9ull;
+        h ^= h >> 29;
+        ShortEntry& e = cc.table[size_t(h >> 54)];
+        ++cc.lookups;
+        if (e.key == h && e.text.size() == value.size() && value == e.text) {
+            ++cc.hits;
+            return e.text;
+        }
+        if (cc.lookups == 2048 && cc.hits < cc.lookups / 8) {
+            cc.off = true;
+            cc.table = {};
+            return value.toString();
+        }
+        e.key = h;
+        e.text = value.toString();
+        return e.text;
+    }
+
+    /// A string at '"'; `col` is the packet column it is read for, or -1.
+    QString string(int col = -1)
     {
         ++p_; // opening quote
         const char* s = p_;
@@ -611,7 +694,11 @@ private:
             if (c == '"') {
                 const qsizetype n = p_ - s;
                 ++p_;
-                return n <= 7 ? shortString(s, n) : QString::fromLatin1(s, n);
+                if (n <= 7)
+                    return shortString(s, n);
+                if (col >= 0 && n <= 64)
+                    return columnString(col, s, n, QLatin1StringView(s, n));
+                return QString::fromLatin1(s, n);
             }
             if (c == '\\' || c < 0x20 || c >= 0x80)
                 break;
@@ -626,7 +713,10 @@ private:
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
-                return QString(reinterpret_cast<const QChar*>(buf_.data()), qsizetype(buf_.size()));
+                const QStringView text(buf_.data(), qsizetype(buf_.size()));
+                if (col >= 0 && text.size() <= 64)
+                    return columnString(col, s, (p_ - 1) - s, text);
+                return text.toString();
             }
             if (c < 0x20)
                 fail(QStringLiteral("caractere de controle dentro de texto"));
@@ -862,7 +952,7 @@ private:
         }
     }
 
-    Variant cell(const FieldDef& f, int row)
+    Variant cell(const FieldDef& f, int row, int col)
     {
         const char c = peek();
         if (c == 'n') {
@@ -874,7 +964,7 @@ private:
         switch (f.type) {
         case FieldType::String:
             if (c == '"') {
-                QString s = string();
+                QString s = string(col);
                 if (f.size > 0 && s.size() > f.size)
                     failRow(row, f, QStringLiteral("texto de %1 caracteres excede o tamanho %2").arg(s.size()).arg(f.size));
                 return Variant(std::move(s));
@@ -912,37 +1002,41 @@ private:
         failRow(row, f, QStringLiteral("valor de tipo errado para um campo %1").arg(fieldTypeName(f.type)));
     }
 
-    void rowList(const QList<FieldDef>& fields, std::vector<PacketRow>& rows)
+    PacketRow row(const QList<FieldDef>& fields, int r)
     {
         const int nf = int(fields.size());
+        expect('[', "linha");
+        PacketRow row;
+        row.reserve(size_t(nf));
+        if (peek() == ']') {
+            ++p_;
+        } else {
+            for (;;) {
+                if (int(row.size()) >= nf)
+                    fail(QStringLiteral("linha %1 com mais valores que os %2 campos").arg(r + 1).arg(nf));
+                row.push_back(cell(fields[int(row.size())], r, int(row.size())));
+                const char d = peek();
+                ++p_;
+                if (d == ']')
+                    break;
+                if (d != ',')
+                    fail(QStringLiteral("esperado ',' ou ']' na linha %1").arg(r + 1));
+            }
+        }
+        if (int(row.size()) != nf)
+            fail(QStringLiteral("linha %1 com %2 valores para %3 campos").arg(r + 1).arg(row.size()).arg(nf));
+        return row;
+    }
+
+    void rowList(const QList<FieldDef>& fields, std::vector<PacketRow>& rows)
+    {
         expect('[', "lista de linhas");
         if (peek() == ']') {
             ++p_;
             return;
         }
         for (;;) {
-            const int r = int(rows.size());
-            expect('[', "linha");
-            PacketRow row;
-            row.reserve(size_t(nf));
-            if (peek() == ']') {
-                ++p_;
-            } else {
-                for (;;) {
-                    if (int(row.size()) >= nf)
-                        fail(QStringLiteral("linha %1 com mais valores que os %2 campos").arg(r + 1).arg(nf));
-                    row.push_back(cell(fields[int(row.size())], r));
-                    const char d = peek();
-                    ++p_;
-                    if (d == ']')
-                        break;
-                    if (d != ',')
-                        fail(QStringLiteral("esperado ',' ou ']' na linha %1").arg(r + 1));
-                }
-            }
-            if (int(row.size()) != nf)
-                fail(QStringLiteral("linha %1 com %2 valores para %3 campos").arg(r + 1).arg(row.size()).arg(nf));
-            rows.push_back(std::move(row));
+            rows.push_back(row(fields, int(rows.size())));
             const char d = peek();
             ++p_;
             if (d == ']')
@@ -1051,12 +1145,20 @@ private:
     const char* begin_;
     const char* p_;
     const char* end_;
+    qint64 base_ = 0;
     std::u16string buf_;
     struct ShortEntry {
         quint64 key = 0;
         QString text;
     };
-    std::vector<ShortEntry> shortCache_ = std::vector<ShortEntry>(512);
+    struct ColumnCache {
+        std::vector<ShortEntry> table;
+        int lookups = 0;
+        int hits = 0;
+        bool off = false;
+    };
+    std::vector<ShortEntry> shortCache_;
+    std::vector<ColumnCache> columnCaches_;
 };
 
 QJsonObject packetToJson(const DataPacket& p)
@@ -1134,6 +1236,429 @@ RawObject splitObject(const QByteArray& json)
 std::vector<QByteArray> splitArray(const QByteArray& json)
 {
     return Reader(json).arrayDocument();
+}
+
+// --- streaming ---------------------------------------------------------------
+
+struct PacketStreamWriter::Impl {
+    QList<FieldDef> fields;
+    Writer w{1 << 16};
+    int rows = 0;
+};
+
+PacketStreamWriter::PacketStreamWriter(QList<FieldDef> fields)
+    : d(std::make_unique<Impl>())
+{
+    d->fields = std::move(fields);
+    writePacketHead(d->w, d->fields);
+}
+
+PacketStreamWriter::~PacketStreamWriter() = default;
+
+void PacketStreamWriter::row(const PacketRow& row)
+{
+    const qsizetype mark = d->w.size();
+    try {
+        writeRow(d->w, d->fields, row, d->rows);
+    } catch (...) {
+        d->w.truncate(mark);
+        throw;
+    }
+    ++d->rows;
+}
+
+void PacketStreamWriter::end()
+{
+    d->w.lit("]}");
+}
+
+int PacketStreamWriter::rowCount() const
+{
+    return d->rows;
+}
+
+qsizetype PacketStreamWriter::pending() const
+{
+    return d->w.size();
+}
+
+QByteArray PacketStreamWriter::take()
+{
+    QByteArray out = d->w.take();
+    d->w = Writer(1 << 16);
+    return out;
+}
+
+void PacketStreamWriter::raw(const QByteArray& text)
+{
+    d->w.put(text.constData(), text.size());
+}
+
+namespace {
+// Deeper than any envelope the decoders accept (the envelope, the argument
+// list, then 65 levels of one value): refused at once instead of growing.
+constexpr size_t kMaxScanDepth = kMaxDepth + 16;
+} // namespace
+
+// A structural scanner: it follows strings, objects and lists only far
+// enough to know where it is (member names of the first levels, list
+// indexes), keeps every byte except the rows of a streamed packet, and hands
+// each complete row to the strict row reader. Validation of everything kept
+// is left to the decoders that read the envelope afterwards.
+struct EnvelopeReader::Impl {
+    struct Level {
+        char kind = '{';
+        bool expectKey = true;  // object: the next string is a member name
+        int index = 0;          // list: index of the current element
+        QByteArray key;         // object: current member name, plain (kept on the first levels only)
+        qsizetype fieldsFrom = -1;  // a packet's "fields" list: where its text starts in `kept`
+        std::shared_ptr<const QList<FieldDef>> fields;  // packet object: its fields, once read
+    };
+    enum class Rows { Off, FirstOrEnd, Next, In, After };
+
+    std::vector<Level> stack;
+    QByteArray kept;
+    qint64 fed = 0;
+    bool inString = false, escape = false;
+    bool keyString = false, keyPlain = true;
+    QByteArray keyBuf;
+
+    Rows rows = Rows::Off;
+    int slot = -2;
+    std::shared_ptr<const QList<FieldDef>> rowFields;
+    std::vector<PacketRow>* target = nullptr;
+    int rowDepth = 0;
+    bool rowString = false, rowEscape = false;
+    std::string rowPart;
+    qint64 rowAt = 0;  // position of the row's first byte in the whole input
+    Reader rowReader;
+    std::map<int, std::vector<PacketRow>> streamed;
+    std::string held;  // bytes fed and not read yet
+
+    [[noreturn]] void fail(qint64 at, const QString& what) const
+    {
+        throw Error(QStringLiteral("Dados recebidos inválidos (posição %1): %2").arg(at).arg(what));
+    }
+
+    // The packet slot of the object at stack index `d`, or -2 when it is not
+    // a packet whose rows are streamed.
+    int slotOf(size_t d) const
+    {
+        if (d == 2 && stack[0].kind == '{' && stack[0].key == "payload" && stack[1].kind == '{'
+            && stack[1].key == "packet")
+            return kPayload;
+        if (d == 3 && stack[0].kind == '{' && stack[0].key == "args" && stack[1].kind == '['
+            && stack[2].kind == '{' && stack[2].key == "packet")
+            return stack[1].index;
+        return -2;
+    }
+
+    // Whether the row starting at `p` ends before `end`: a ']' outside strings.
+    static bool rowEnds(const char* p, const char* end)
+    {
+        bool str = false, esc = false;
+        for (++p; p < end; ++p) {
+            const char c = *p;
+            if (str) {
+                if (esc) esc = false;
+                else if (c == '\\') esc = true;
+                else if (c == '"') str = false;
+            } else if (c == '"') {
+                str = true;
+            } else if (c == ']') {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    void decodeRow(const char* b, const char* e)
+    {
+        rowReader.reset(b, e, rowAt);
+        target->push_back(rowReader.rowDocument(*rowFields, int(target->size())));
+    }
+
+    // Bytes inside a streamed row list; returns where the list ended (just
+    // after its ']'), or `end` when it goes on.
+    const char* scanRows(const char* p, const char* end)
+    {
+        const char* rowStart = rows == Rows::In ? p : nullptr;
+        while (p < end) {
+            if (rows == Rows::In) {
+                const char c = *p;
+                if (rowString) {
+                    if (rowEscape)
+                        rowEscape = false;
+                    else if (c == '\\')
+                        rowEscape = true;
+                    else if (c == '"')
+                        rowString = false;
+                    ++p;
+                    continue;
+                }
+                ++p;
+                if (c == '"') {
+                    rowString = true;
+                } else if (c == '[' || c == '{') {
+                    ++rowDepth;
+                } else if (c == ']' || c == '}') {
+                    if (--rowDepth == 0) {
+                        if (rowPart.empty()) {
+                            decodeRow(rowStart, p);
+                        } else {
+                            rowPart.append(rowStart, size_t(p - rowStart));
+                            decodeRow(rowPart.data(), rowPart.data() + rowPart.size());
+                            rowPart.clear();
+                        }
+                        rows = Rows::After;
+                    }
+                }
+                if (rowDepth > 1) {
+                    // A row holds plain values only: the row reader names the fault.
+                    rowPart.append(rowStart, size_t(p - rowStart));
+                    decodeRow(rowPart.data(), rowPart.data() + rowPart.size());
+                    fail(fed + (p - 1 - chunkStart), QStringLiteral("valor composto dentro de uma linha"));
+                }
+                continue;
+            }
+            const char c = *p;
+            if (c == ' ' || c == '\n' || c == '\r' || c == '\t') {
+                ++p;
+                continue;
+            }
+            if (c == '[' && (rows == Rows::FirstOrEnd || rows == Rows::Next)) {
+                rowAt = fed + (p - chunkStart);
+                // Most rows are whole in the bytes at hand: read at once.
+                rowReader.reset(p, end, rowAt);
+                try {
+                    target->push_back(rowReader.rowPrefix(*rowFields, int(target->size())));
+                    p = rowReader.position();
+                    rows = Rows::After;
+                    continue;
+                } catch (const Error&) {
+                    if (rowEnds(p, end))
+                        throw;  // whole, and malformed
+                }
+                // Cut off by the end of these bytes: kept until its end arrives.
+                rows = Rows::In;
+                rowDepth = 1;
+                rowString = rowEscape = false;
+                rowStart = p;
+                ++p;
+                continue;
+            }
+            if (c == ']' && (rows == Rows::FirstOrEnd || rows == Rows::After)) {
+                rows = Rows::Off;
+                slot = -2;
+                return p;  // the ']' is kept: the list stays, empty
+            }
+            if (c == ',' && rows == Rows::After) {
+                rows = Rows::Next;
+                ++p;
+                continue;
+            }
+            fail(fed + (p - chunkStart), rows == Rows::After ? QStringLiteral("esperado ',' ou ']' na lista de linhas")
+                                                             : QStringLiteral("esperado '[' em linha"));
+        }
+        if (rows == Rows::In)
+            rowPart.append(rowStart, size_t(end - rowStart));
+        return end;
+    }
+
+    const char* chunkStart = nullptr;
+
+    void feed(const char* data, qsizetype n)
+    {
+        chunkStart = data;
+        const char* p = data;
+        const char* end = data + n;
+        const char* keepFrom = rows == Rows::Off ? p : nullptr;
+        auto flush = [&](const char* upTo) {
+            if (keepFrom && upTo > keepFrom)
+                kept.append(keepFrom, upTo - keepFrom);
+            keepFrom = upTo;
+        };
+        while (p < end) {
+            if (rows != Rows::Off) {
+                p = scanRows(p, end);
+                if (rows == Rows::Off) {
+                    keepFrom = p;  // from the list's ']' on
+                    ++p;
+                    stack.back().expectKey = false;
+                }
+                continue;
+            }
+            if (inString) {
+                while (p < end) {
+                    const char c = *p++;
+                    if (escape) {
+                        escape = false;
+                    } else if (c == '\\') {
+                        escape = true;
+                        keyPlain = false;
+                    } else if (c == '"') {
+                        inString = false;
+                        if (keyString) {
+                            stack.back().key = keyPlain ? keyBuf : QByteArray("\\");
+                            keyString = false;
+                        }
+                        break;
+                    } else if (keyString) {
+                        keyBuf.append(c);
+                    }
+                }
+                continue;
+            }
+            const char c = *p++;
+            switch (c) {
+            case '"':
+                inString = true;
+                escape = false;
+                if (!stack.empty() && stack.back().kind == '{' && stack.back().expectKey && stack.size() <= 4) {
+                    keyString = true;
+                    keyPlain = true;
+                    keyBuf.clear();
+                }
+                break;
+            case ':':
+                if (!stack.empty() && stack.back().kind == '{')
+                    stack.back().expectKey = false;
+                break;
+            case ',':
+                if (!stack.empty()) {
+                    Level& top = stack.back();
+                    if (top.kind == '{') {
+                        top.expectKey = true;
+                        top.key.clear();
+                    } else {
+                        ++top.index;
+                    }
+                }
+                break;
+            case '[':
+            case '{': {
+                const size_t d = stack.size();
+                if (c == '[' && (d == 3 || d == 4) && stack.back().kind == '{' && !stack.back().expectKey
+                    && stack.back().key == "rows" && stack.back().fields && slotOf(d - 1) != -2) {
+                    flush(p);
+                    keepFrom = nullptr;
+                    rowFields = stack.back().fields;
+                    slot = slotOf(d - 1);
+                    target = &streamed[slot];
+                    rows = Rows::FirstOrEnd;
+                    break;
+                }
+                if (d >= kMaxScanDepth)
+                    fail(fed + (p - 1 - data), QStringLiteral("aninhamento acima de %1 níveis").arg(kMaxDepth));
+                Level l;
+                l.kind = c;
+                if (c == '[' && (d == 3 || d == 4) && stack.back().kind == '{' && !stack.back().expectKey
+                    && stack.back().key == "fields" && slotOf(d - 1) != -2)
+                    l.fieldsFrom = kept.size() + ((p - 1) - keepFrom);
+                stack.push_back(std::move(l));
+                break;
+            }
+            case ']':
+            case '}': {
+                if (stack.empty())
+                    break;  // text after the envelope: the envelope's decoder refuses it
+                const qsizetype fieldsFrom = stack.back().fieldsFrom;
+                stack.pop_back();
+                if (fieldsFrom >= 0 && !stack.empty()) {
+                    flush(p);
+                    try {
+                        Reader r;
+                        r.reset(kept.constData() + fieldsFrom, kept.constData() + kept.size(), 0);
+                        stack.back().fields = std::make_shared<const QList<FieldDef>>(r.fieldsDocument());
+                    } catch (const Error&) {
+                        // Not streamed: the packet's decoder reports the fault.
+                        stack.back().fields.reset();
+                    }
+                }
+                break;
+            }
+            default: break;
+            }
+        }
+        if (rows == Rows::Off)
+            flush(end);
+        fed += n;
+    }
+};
+
+EnvelopeReader::EnvelopeReader()
+    : d(std::make_unique<Impl>())
+{
+}
+
+EnvelopeReader::~EnvelopeReader() = default;
+
+// Small pieces (a socket read gives a few KB) are gathered first: a row cut
+// at the end of a piece costs a second look, so fewer ends are cheaper.
+constexpr qsizetype kGather = 32 * 1024;
+
+void EnvelopeReader::feed(const char* data, qsizetype size)
+{
+    if (size <= 0)
+        return;
+    if (d->held.empty() && size >= kGather) {
+        d->feed(data, size);
+        return;
+    }
+    d->held.append(data, size_t(size));
+    if (qsizetype(d->held.size()) >= kGather)
+        end();
+}
+
+void EnvelopeReader::end()
+{
+    if (d->held.empty())
+        return;
+    std::string piece;
+    piece.swap(d->held);
+    d->feed(piece.data(), qsizetype(piece.size()));
+}
+
+qint64 EnvelopeReader::size() const
+{
+    return d->fed + qint64(d->held.size());
+}
+
+const QByteArray& EnvelopeReader::envelope() const
+{
+    const_cast<EnvelopeReader*>(this)->end();
+    return d->kept;
+}
+
+bool EnvelopeReader::streamed(int slot) const
+{
+    const_cast<EnvelopeReader*>(this)->end();
+    return d->streamed.count(slot) > 0;
+}
+
+int EnvelopeReader::readingRowsOf() const
+{
+    return d->rows == Impl::Rows::Off ? -2 : d->slot;
+}
+
+std::vector<PacketRow> EnvelopeReader::takeRows(int slot)
+{
+    end();
+    auto it = d->streamed.find(slot);
+    if (it == d->streamed.end())
+        return {};
+    std::vector<PacketRow> out = std::move(it->second);
+    d->streamed.erase(it);
+    return out;
+}
+
+Variant withRows(const Variant& packet, std::vector<PacketRow>&& rows)
+{
+    if (!packet.isPacket() || !packet.packet().isEmpty())
+        throw Error(QStringLiteral("Dados recebidos inválidos: linhas lidas fora de um pacote"));
+    DataPacket p(packet.packet().fields());
+    p.rows() = std::move(rows);
+    return Variant(std::move(p));
 }
 
 QJsonValue variantToJson(const Variant& v)

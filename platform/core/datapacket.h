@@ -11,6 +11,8 @@
 #include <QString>
 #include <QStringView>
 
+#include <map>
+#include <memory>
 #include <vector>
 
 class QJsonValue;
@@ -118,6 +120,84 @@ struct RawObject {
 RawObject splitObject(const QByteArray& json);
 /// The elements of one JSON array, as texts (views, as above), in order.
 std::vector<QByteArray> splitArray(const QByteArray& json);
+
+/// Writes a packet while its rows are produced: the field list first, then
+/// one row at a time, then the end. Each row is checked as
+/// DataPacket::appendRow checks it; the text written is byte for byte what
+/// encodePacket writes for the same packet. The caller takes the bytes
+/// written so far whenever it wants to send them.
+class PacketStreamWriter {
+public:
+    explicit PacketStreamWriter(QList<FieldDef> fields);
+    ~PacketStreamWriter();
+    PacketStreamWriter(const PacketStreamWriter&) = delete;
+    PacketStreamWriter& operator=(const PacketStreamWriter&) = delete;
+
+    /// Appends one row; throws core::Error naming the row and field when a
+    /// value does not fit (nothing of that row is written then).
+    void row(const PacketRow& row);
+    /// Closes the rows and the packet object.
+    void end();
+    int rowCount() const;
+    /// Bytes written and not yet taken.
+    qsizetype pending() const;
+    /// The bytes written since the last take.
+    QByteArray take();
+    /// Appends raw text (envelope parts around the packet).
+    void raw(const QByteArray& text);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+/// Reads a call envelope (an answer, or a request) while its bytes arrive.
+/// The rows of a packet found at the answer's `payload` or at an element of
+/// the request's `args` are decoded as soon as each row is complete and their
+/// bytes dropped; everything else is kept as text. When the last byte is in,
+/// `envelope()` is the envelope with those rows left out (their lists empty),
+/// to be decoded by splitObject and the decoders above, which apply every
+/// rule to it; the rows read are then put back with `withRows`. So a packet
+/// found malformed halfway is refused whole, as when decoded in one piece.
+///
+/// feed() and end() throw core::Error at the first malformed streamed row or
+/// list separator; other faults show when the envelope is decoded.
+class EnvelopeReader {
+public:
+    /// Which packet the rows were read for: the answer's payload, or the
+    /// request's argument at that index (from 0).
+    static constexpr int kPayload = -1;
+
+    EnvelopeReader();
+    ~EnvelopeReader();
+    EnvelopeReader(const EnvelopeReader&) = delete;
+    EnvelopeReader& operator=(const EnvelopeReader&) = delete;
+
+    void feed(const char* data, qsizetype size);
+    /// Reads what feed() still holds (small pieces are gathered first);
+    /// throws as feed() does. The getters below call it.
+    void end();
+    /// Bytes fed so far.
+    qint64 size() const;
+    /// The envelope text without the streamed rows.
+    const QByteArray& envelope() const;
+    /// Whether rows were streamed for that packet.
+    bool streamed(int slot) const;
+    /// The packet whose rows are being read (kPayload or an argument
+    /// index), or -2 outside streamed rows: where a feed() failure was.
+    int readingRowsOf() const;
+    /// The rows streamed for that packet (moved out).
+    std::vector<PacketRow> takeRows(int slot);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
+
+/// `packet` (a packet variant decoded from an envelope whose rows were
+/// streamed, so without rows) with `rows` in place; throws core::Error when
+/// it is not a packet without rows.
+Variant withRows(const Variant& packet, std::vector<PacketRow>&& rows);
 } // namespace codec
 
 } // namespace core

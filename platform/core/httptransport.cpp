@@ -287,10 +287,12 @@ struct BoundedPost {
     int status = 0;
     std::string body;
     httplib::Error err = httplib::Error::Success;
-    bool tooBig = false, encoded = false, late = false;
+    bool tooBig = false, encoded = false, late = false, refused = false;
 
+    /// With `sink`, the answer's pieces go there as they arrive (see BoundedAnswer).
     void run(httplib::Client& c, const std::string& path, const QByteArray& payload, const QString& token,
-             std::chrono::milliseconds deadline, std::size_t cap)
+             std::chrono::milliseconds deadline, std::size_t cap,
+             std::function<bool(const char*, std::size_t)> sink = nullptr)
     {
         httplib::Request req;
         req.method = "POST";
@@ -300,6 +302,7 @@ struct BoundedPost {
         if (!token.isEmpty())
             req.set_header("Authorization", "Bearer " + token.toStdString());
         BoundedAnswer answer(cap);
+        answer.sink = std::move(sink);
         answer.attach(req);
         httplib::Response res;
         {
@@ -311,6 +314,7 @@ struct BoundedPost {
         }
         tooBig = answer.tooBig;
         encoded = answer.encoded;
+        refused = answer.refused;
         status = res.status;
         body = std::move(answer.body);
     }
@@ -335,18 +339,50 @@ CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequ
     const QByteArray body = encodeRequest(req);
     const auto deadline = std::chrono::milliseconds(d->readMs.load());
     const std::size_t cap = d->maxAnswer.load();
+    AnswerReader answer(req);
     BoundedPost post;
     runBlocking([&] {
         std::unique_ptr<httplib::Client> c = d->checkout(host, port);
         d->applyTimeouts(*c);
-        post.run(*c, "/call", body, req.token, deadline, cap);
+        // Each piece is decoded as it arrives, while the server goes on
+        // writing; the cap and the deadline hold piece by piece, and a
+        // malformed answer stops the reading.
+        post.run(*c, "/call", body, req.token, deadline, cap,
+                 [&answer](const char* data, std::size_t n) { return answer.feed(data, qsizetype(n)); });
         if (!post.failed())
             d->checkin(host, port, std::move(c)); // a failed client is dropped with its socket
     });
+    if (post.refused && !post.late)
+        return answer.finish(post.status); // refused while reading: says why
     if (post.failed())
         throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
                                   .arg(req.server, endpoint(host, port), req.method, post.why(deadline, cap)));
-    return decodeResponse(post.status, QByteArray::fromRawData(post.body.data(), qsizetype(post.body.size())), req);
+    return answer.finish(post.status);
+}
+
+HttpTransport::AnswerReader::AnswerReader(const CallRequest& req)
+    : req_(req), reader_(std::make_unique<codec::EnvelopeReader>())
+{
+}
+
+HttpTransport::AnswerReader::~AnswerReader() = default;
+
+bool HttpTransport::AnswerReader::feed(const char* data, qsizetype size)
+{
+    if (!fault_.isEmpty())
+        return false;
+    try {
+        reader_->feed(data, size);
+    } catch (const Error& e) {
+        fault_ = e.message();
+        return false;
+    }
+    return true;
+}
+
+qint64 HttpTransport::AnswerReader::size() const
+{
+    return reader_->size();
 }
 
 LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString& operador, const QString& senha)
@@ -424,6 +460,22 @@ QByteArray HttpTransport::encodeRequest(const CallRequest& req)
 
 CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& body, const CallRequest& req)
 {
+    AnswerReader r(req);
+    r.feed(body.constData(), body.size());
+    return r.finish(httpStatus);
+}
+
+CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
+{
+    if (fault_.isEmpty()) {
+        try {
+            reader_->end();
+        } catch (const Error& e) {
+            fault_ = e.message();
+        }
+    }
+    const CallRequest& req = req_;
+    const QByteArray& body = reader_->envelope();
     const QString where = QStringLiteral("%1.%2").arg(req.server, req.method);
     auto malformed = [&](const QString& why) {
         return ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação (%1, HTTP %2): %3")
@@ -437,6 +489,8 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     codec::RawObject m;
     QString status;
     try {
+        if (!fault_.isEmpty())
+            throw Error(fault_);
         m = codec::splitObject(body);
         const QByteArray* s = m.find(u"status");
         if (!s)
@@ -494,7 +548,10 @@ CallResponse HttpTransport::decodeResponse(int httpStatus, const QByteArray& bod
     CallResponse out;
     try {
         const QByteArray* p = m.find(u"payload");
-        out.result = ServerResult::success(p ? codec::decodeVariant(*p) : Variant());
+        Variant payload = p ? codec::decodeVariant(*p) : Variant();
+        if (reader_->streamed(codec::EnvelopeReader::kPayload))
+            payload = codec::withRows(payload, reader_->takeRows(codec::EnvelopeReader::kPayload));
+        out.result = ServerResult::success(std::move(payload));
         bool anyRef = false;
         for (bool b : req.byRef)
             anyRef = anyRef || b;

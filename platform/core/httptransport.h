@@ -22,6 +22,8 @@
 
 namespace core {
 
+namespace codec { class EnvelopeReader; }
+
 class HttpTransport : public Transport {
 public:
     HttpTransport();
@@ -57,6 +59,27 @@ public:
     /// decoding of an answer (throws ServerError / ConnectionError as a call does).
     static QByteArray encodeRequest(const CallRequest& req);
     static CallResponse decodeResponse(int httpStatus, const QByteArray& body, const CallRequest& req);
+
+    /// Reads one answer while its bytes arrive: the rows of a packet payload
+    /// are decoded as they come, the rest when the answer is complete. An
+    /// answer found malformed at any point is refused whole.
+    class AnswerReader {
+    public:
+        explicit AnswerReader(const CallRequest& req);
+        ~AnswerReader();
+        /// The next bytes; false when the answer is already known to be
+        /// malformed (reading may stop; finish() reports why).
+        bool feed(const char* data, qsizetype size);
+        qint64 size() const;
+        /// The call's result from the whole answer; throws ServerError or
+        /// ConnectionError as a call does.
+        CallResponse finish(int httpStatus);
+
+    private:
+        const CallRequest& req_;
+        std::unique_ptr<codec::EnvelopeReader> reader_;
+        QString fault_;
+    };
 
 private:
     struct Impl;

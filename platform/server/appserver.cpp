@@ -23,12 +23,13 @@ std::string raisedBody(const QString& message)
     return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", message}}).toJson(QJsonDocument::Compact).toStdString();
 }
 
-CallRequest parseRequest(const std::string& body, QString& label)
+CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label)
 {
     // Split the envelope first, then decode each value once with the packet
-    // codec: the arguments may hold a large packet. The body outlives the
-    // raw slices, which are views into it.
-    const QByteArray bytes = QByteArray::fromRawData(body.data(), qsizetype(body.size()));
+    // codec: the arguments may hold a large packet, whose rows were already
+    // read while the body arrived. The body outlives the raw slices, which
+    // are views into it.
+    const QByteArray& bytes = body.envelope();
     core::codec::RawObject m;
     try {
         m = core::codec::splitObject(bytes);
@@ -68,7 +69,10 @@ CallRequest parseRequest(const std::string& body, QString& label)
     r.args.reserve(qsizetype(items.size()));
     for (size_t i = 0; i < items.size(); ++i) {
         try {
-            r.args.append(core::codec::decodeVariant(items[i]));
+            core::Variant v = core::codec::decodeVariant(items[i]);
+            if (body.streamed(int(i)))
+                v = core::codec::withRows(v, body.takeRows(int(i)));
+            r.args.append(std::move(v));
         } catch (const core::Error& e) {
             throw BadRequest(QString("Argumento %1 malformado: %2").arg(i + 1).arg(e.message()));
         }
@@ -85,19 +89,36 @@ CallRequest parseRequest(const std::string& body, QString& label)
     return r;
 }
 
+std::string refsList(const core::VariantArray& refs)
+{
+    std::string out = "[";
+    for (int i = 0; i < refs.size(); ++i) {
+        if (i) out += ',';
+        out += core::codec::encodeVariant(refs[i]).toStdString();
+    }
+    out += "]";
+    return out;
+}
+
 std::string okBody(const CallResult& r)
 {
     std::string out = "{\"status\":\"ok\",\"payload\":";
     out += core::codec::encodeVariant(r.payload).toStdString();
-    out += ",\"refs\":[";
-    for (int i = 0; i < r.refs.size(); ++i) {
-        if (i) out += ',';
-        out += core::codec::encodeVariant(r.refs[i]).toStdString();
-    }
-    out += "]}";
+    out += ",\"refs\":";
+    out += refsList(r.refs);
+    out += "}";
     return out;
 }
 
+constexpr qsizetype kStreamPart = 64 * 1024;
+
+// A body refused while it was read: the argument whose rows were being read, or the body.
+QString bodyFault(const core::codec::EnvelopeReader& body, const core::Error& e)
+{
+    const int arg = body.readingRowsOf();
+    return arg >= 0 ? QString("Argumento %1 malformado: %2").arg(arg + 1).arg(e.message())
+                    : QString("Corpo da chamada malformado: %1").arg(e.message());
+}
 
 QString newReference()
 {
@@ -119,6 +140,50 @@ QString bearer(const std::string& header)
 }
 
 } // namespace
+
+StreamedAnswer::StreamedAnswer(std::shared_ptr<RowSource> rows, const core::VariantArray& refs)
+    : rows_(std::move(rows)), writer_(std::make_unique<core::codec::PacketStreamWriter>(rows_->fields())), refs_(refsList(refs))
+{
+}
+
+StreamedAnswer::~StreamedAnswer() = default;
+
+int StreamedAnswer::rowCount() const
+{
+    return writer_->rowCount();
+}
+
+bool StreamedAnswer::next(std::string& out)
+{
+    out.clear();
+    if (ended_) return false;
+    if (!started_) {
+        // First part: the envelope's opening, then the packet's field list.
+        out = "{\"payload\":{\"packet\":";
+        started_ = true;
+    }
+    core::PacketRow row;
+    try {
+        while (writer_->pending() < kStreamPart) {
+            if (!rows_->next(row)) {
+                writer_->end();
+                writer_->raw(QByteArray("},\"refs\":") + QByteArray::fromStdString(refs_) + ",\"status\":\"ok\"}");
+                ended_ = true;
+                break;
+            }
+            writer_->row(row);
+        }
+    } catch (const std::exception& e) {
+        const core::Error* ce = dynamic_cast<const core::Error*>(&e);
+        failure_ = ce ? ce->message() : QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what()));
+        writer_->end();
+        writer_->raw("},\"status\":\"raised\",\"message\":" + core::codec::encodeVariant(core::Variant(failure_)) + "}");
+        ended_ = true;
+    }
+    const QByteArray part = writer_->take();
+    out.append(part.constData(), size_t(part.size()));
+    return true;
+}
 
 std::size_t defaultMaxBody()
 {
@@ -323,11 +388,32 @@ HttpAnswer AppServer::handleCall(const std::string& body, const Session* session
         outcome = QString("internal error %1: %2").arg(ref, details);
     };
     try {
-        const CallRequest req = parseRequest(body, label);
-        CallResult r;
-        pool_.run([&] { r = registry_.call(db_, req, session); });  // on a thread owning one of the process's connections
-        a.body = okBody(r);
-        outcome = "ok";
+        // One pass over the body: a packet argument's rows are decoded while
+        // the envelope is scanned, the rest once it is split.
+        core::codec::EnvelopeReader reader;
+        try {
+            reader.feed(body.data(), qsizetype(body.size()));
+            reader.end();
+        } catch (const core::Error& e) {
+            throw BadRequest(bodyFault(reader, e));
+        }
+        const CallRequest req = parseRequest(reader, label);
+        // The call and the reading of a streamed list run on a thread owning
+        // one of the process's connections (the rows come from its queries).
+        pool_.run([&] {
+            CallResult r = registry_.callStreamed(db_, req, session);
+            if (r.rows) {
+                // A list is written row by row as it is read: no packet of it is built.
+                StreamedAnswer list(std::move(r.rows), r.refs);
+                std::string part;
+                while (list.next(part)) a.body += part;
+                if (!list.failure().isEmpty()) throw core::Error(list.failure());
+                outcome = QString("ok, %1 rows").arg(list.rowCount());
+            } else {
+                a.body = okBody(r);
+                outcome = "ok";
+            }
+        });
     } catch (const BadRequest& e) {
         a = {400, raisedBody(e.message())};
         outcome = "bad request: " + e.message();

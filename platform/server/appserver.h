@@ -15,8 +15,12 @@
 #include "registry.h"
 #include "situacao.h"
 
+#include <core/datapacket.h>
+
 #include <QString>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -45,6 +49,30 @@ struct ServerOptions {
 struct HttpAnswer {
     int status = 200;
     std::string body;
+};
+
+/// An "ok" answer whose packet payload is written while its rows are read:
+/// `{"payload":{"packet":{"fields":[...],"rows":[...]}},"refs":[...],"status":"ok"}`.
+/// A failure after the first bytes ends the rows and the payload and closes
+/// the answer with `"status":"raised"` and the message instead.
+class StreamedAnswer {
+public:
+    StreamedAnswer(std::shared_ptr<RowSource> rows, const core::VariantArray& refs);
+    ~StreamedAnswer();
+    /// The next part of the body (about 64 KB, ending at a row); false once
+    /// the whole body was given.
+    bool next(std::string& out);
+    int rowCount() const;
+    /// Empty while the rows read well; else the failure sent at the end.
+    const QString& failure() const { return failure_; }
+
+private:
+    std::shared_ptr<RowSource> rows_;
+    std::unique_ptr<core::codec::PacketStreamWriter> writer_;
+    std::string refs_;
+    QString failure_;
+    bool started_ = false;
+    bool ended_ = false;
 };
 
 class AppServer {

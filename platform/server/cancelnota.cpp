@@ -129,7 +129,8 @@ std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, st
                                   "ORDER BY NRLANCTONF")
                               .arg(marks(part.size()));
             if (forUpdate && !db.isSqlite()) sql += " FOR UPDATE";
-            QSqlQuery q = prepare(conn, sql);
+            // Whole chunks share one text: kept prepared across chunks and calls.
+            QSqlQuery q = prepareKept(conn, sql);
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
@@ -144,6 +145,7 @@ std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, st
                 e.day = q.value(7).toLongLong();
                 out[{branch, q.value(0).toString()}] = e;
             }
+            q.finish();
         }
     }
     return out;
@@ -158,13 +160,14 @@ core::DataPacket replicatedDocs(const Database& db, QSqlDatabase& conn, const st
     for (const auto& [branch, numbers] : byBranch) {
         for (int from = 0; from < numbers.size(); from += kChunk) {
             const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepare(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
+            QSqlQuery q = prepareKept(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
                                                 "AND IDCANCELADO = 'N' ORDER BY NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST")
                                             .arg(selectList(db, kErroReplicCols), marks(part.size())));
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
             core::DataPacket chunk = packetFromQuery(q, kErroReplicCols);
+            q.finish();
             for (auto& row : chunk.rows()) p.rows().push_back(std::move(row));
         }
     }
@@ -180,13 +183,14 @@ std::map<EntryKey, QString> replicaStatuses(QSqlDatabase& conn, const std::vecto
     for (const auto& [branch, numbers] : byBranch) {
         for (int from = 0; from < numbers.size(); from += kChunk) {
             const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepare(conn, QString("SELECT NRLANCTONF, IDSTATUS FROM DOCREPLIC WHERE CDFILIAL = ? AND "
+            QSqlQuery q = prepareKept(conn, QString("SELECT NRLANCTONF, IDSTATUS FROM DOCREPLIC WHERE CDFILIAL = ? AND "
                                                 "NRLANCTONF IN (%1) AND IDCANCELADO = 'N'")
                                             .arg(marks(part.size())));
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
             while (q.next()) out[{branch, q.value(0).toString()}] += q.value(1).toString();
+            q.finish();
         }
     }
     return out;
@@ -317,26 +321,34 @@ void setEntryCancelled(QSqlDatabase& conn, const QString& branch, const QString&
         throw InternalError(QString("O lançamento %1/%2 mudou durante o cancelamento.").arg(branch, entry));
 }
 
+// Called on every move between entries: the statement is kept prepared
+// (its text depends on the dialect, so it is built per call, not once).
 core::DataPacket itemsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
-                                        "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
-                                    .arg(selectList(db, kItemCols)));
+    const QString sql = QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
+                            .arg(selectList(db, kItemCols));
+    QSqlQuery q = prepareKept(conn, sql);
     q.addBindValue(branch);
     q.addBindValue(entry);
     exec(q);
-    return packetFromQuery(q, kItemCols);
+    core::DataPacket p = packetFromQuery(q, kItemCols);
+    q.finish();
+    return p;
 }
 
 core::DataPacket accountsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                        "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
-                                    .arg(selectList(db, kContaCols)));
+    const QString sql = QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
+                            .arg(selectList(db, kContaCols));
+    QSqlQuery q = prepareKept(conn, sql);
     q.addBindValue(branch);
     q.addBindValue(entry);
     exec(q);
-    return packetFromQuery(q, kContaCols);
+    core::DataPacket p = packetFromQuery(q, kContaCols);
+    q.finish();
+    return p;
 }
 
 // A malformed picked list is a bad argument of the request.
@@ -359,7 +371,8 @@ void checkListSize(const core::DataPacket& list)
 
 // ---- the methods ----------------------------------------------------------
 
-Variant getLanctoNF(CallContext& c)
+// The list is written to the caller while it is read.
+std::shared_ptr<RowSource> getLanctoNF(CallContext& c)
 {
     const QString branch = c.str(0);
     const core::Date first = checkedDate(c.arg(1), "Data inicial");
@@ -408,7 +421,7 @@ Variant getLanctoNF(CallContext& c)
     QSqlQuery q = prepare(conn, sql);
     for (const QVariant& b : binds) q.addBindValue(b);
     exec(q);
-    return packetFromQuery(q, kLanctoCols);
+    return rowsFromQuery(std::move(q), kLanctoCols);
 }
 
 Variant getItem(CallContext& c)
@@ -743,7 +756,7 @@ void registerCancelNota(Registry& r)
 {
     using K = ArgKind;
     const QString s = kCancelNotaServer;
-    r.add(s, "GetLanctoNF", {K::Branch, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
+    r.addStreamed(s, "GetLanctoNF", {K::Branch, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
                              K::String, K::String, K::String}, getLanctoNF);
     r.add(s, "GetItem", {K::Branch, K::String}, getItem);
     r.add(s, "GetItLanctoEst", {K::Branch, K::String}, getItLanctoEst);

@@ -61,8 +61,11 @@ namespace {
 // Connections opened by this thread, removed when the thread ends.
 struct ThreadConnections {
     std::map<int, QString> names;
+    // Statements kept prepared, by connection name and SQL text.
+    std::map<QString, std::map<QString, QSqlQuery>> statements;
     ~ThreadConnections()
     {
+        statements.clear();  // before their connections go
         for (auto& [id, name] : names) {
             {
                 QSqlDatabase db = QSqlDatabase::database(name, false);
@@ -92,6 +95,7 @@ void Database::closeThreadConnection()
     if (it != tlsConnections.names.end()) {
         const QString name = it->second;
         tlsConnections.names.erase(it);
+        tlsConnections.statements.erase(name);
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
             if (db.isValid()) db.close();
@@ -108,6 +112,7 @@ QSqlDatabase Database::connection()
         if (db.isOpen()) return db;
     }
     const QString name = QString("expsrv_%1_%2").arg(id_).arg(tlsThreadSerial);
+    tlsConnections.statements.erase(name);  // kept statements of a connection that went away
     if (QSqlDatabase::contains(name)) QSqlDatabase::removeDatabase(name);
     QSqlDatabase db;
     if (cfg_.dialect == Dialect::Sqlite) {
@@ -175,6 +180,18 @@ QSqlQuery prepare(QSqlDatabase& db, const QString& sql)
     q.setForwardOnly(true);
     if (!q.prepare(sql)) raise(q.lastError(), sql);
     return q;
+}
+
+QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql)
+{
+    auto& kept = tlsConnections.statements[db.connectionName()];
+    auto it = kept.find(sql);
+    if (it == kept.end()) {
+        if (kept.size() >= 32) kept.clear();
+        it = kept.emplace(sql, prepare(db, sql)).first;
+    }
+    it->second.finish();  // a previous use that stopped early leaves no open read
+    return it->second;
 }
 
 void exec(QSqlQuery& q)

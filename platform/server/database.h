@@ -91,6 +91,11 @@ private:
 
 /// Prepares a statement on the thread's connection; throws InternalError.
 QSqlQuery prepare(QSqlDatabase& db, const QString& sql);
+/// The same, kept prepared on the thread's connection and handed out again
+/// for the same text (the copy shares the statement). For statements whose
+/// rows are read to the end before the next use of the same text on the
+/// thread, never nested; call finish() after reading.
+QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql);
 /// Executes a prepared statement; throws InternalError with the driver text.
 void exec(QSqlQuery& q);
 /// Executes a statement without parameters.

@@ -2,6 +2,7 @@
 
 #include "registry.h"
 
+#include <QSqlError>
 #include <QSqlRecord>
 
 namespace server {
@@ -15,30 +16,67 @@ QList<core::FieldDef> fieldDefs(const std::vector<Column>& cols)
     return defs;
 }
 
+namespace {
+
+void readRow(QSqlQuery& q, const std::vector<Column>& cols, core::PacketRow& row)
+{
+    const int n = int(cols.size());
+    row.clear();
+    row.reserve(size_t(n));
+    for (int i = 0; i < n; ++i) {
+        const QVariant v = q.value(i);
+        if (v.isNull()) {
+            row.emplace_back();
+            continue;
+        }
+        switch (cols[i].type) {
+        case core::FieldType::String: row.emplace_back(v.toString()); break;
+        case core::FieldType::Integer: row.emplace_back(qint64(v.toLongLong())); break;
+        case core::FieldType::Float: row.emplace_back(v.toDouble()); break;
+        case core::FieldType::Boolean: row.emplace_back(v.toBool()); break;
+        case core::FieldType::DateTime: row.emplace_back(core::Date{v.toDouble()}); break;
+        }
+    }
+}
+
+class QueryRows : public RowSource {
+public:
+    QueryRows(QSqlQuery q, const std::vector<Column>& cols) : q_(std::move(q)), cols_(cols), fields_(fieldDefs(cols)) {}
+    const QList<core::FieldDef>& fields() const override { return fields_; }
+    bool next(core::PacketRow& row) override
+    {
+        if (!q_.next()) {
+            if (q_.lastError().isValid())
+                throw InternalError(QString("Erro de banco de dados ao ler as linhas: %1").arg(q_.lastError().text()));
+            q_.finish();
+            return false;
+        }
+        readRow(q_, cols_, row);
+        return true;
+    }
+
+private:
+    QSqlQuery q_;
+    std::vector<Column> cols_;
+    QList<core::FieldDef> fields_;
+};
+
+} // namespace
+
 core::DataPacket packetFromQuery(QSqlQuery& q, const std::vector<Column>& cols)
 {
     core::DataPacket p(fieldDefs(cols));
-    const int n = int(cols.size());
     while (q.next()) {
         core::PacketRow row;
-        row.reserve(n);
-        for (int i = 0; i < n; ++i) {
-            const QVariant v = q.value(i);
-            if (v.isNull()) {
-                row.emplace_back();
-                continue;
-            }
-            switch (cols[i].type) {
-            case core::FieldType::String: row.emplace_back(v.toString()); break;
-            case core::FieldType::Integer: row.emplace_back(qint64(v.toLongLong())); break;
-            case core::FieldType::Float: row.emplace_back(v.toDouble()); break;
-            case core::FieldType::Boolean: row.emplace_back(v.toBool()); break;
-            case core::FieldType::DateTime: row.emplace_back(core::Date{v.toDouble()}); break;
-            }
-        }
+        readRow(q, cols, row);
         p.appendRow(std::move(row));
     }
     return p;
+}
+
+std::shared_ptr<RowSource> rowsFromQuery(QSqlQuery q, const std::vector<Column>& cols)
+{
+    return std::make_shared<QueryRows>(std::move(q), cols);
 }
 
 int requiredField(const core::DataPacket& p, const QString& name, const QString& what)

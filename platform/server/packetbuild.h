@@ -3,11 +3,13 @@
 // packets that clients send back.
 
 #include "database.h"
+#include "registry.h"
 
 #include <core/datapacket.h>
 
 #include <QSqlQuery>
 
+#include <memory>
 #include <vector>
 
 namespace server {
@@ -26,6 +28,11 @@ QList<core::FieldDef> fieldDefs(const std::vector<Column>& cols);
 /// order. Date-time columns hold day counts. Throws core::Error when a stored
 /// value does not fit its field.
 core::DataPacket packetFromQuery(QSqlQuery& q, const std::vector<Column>& cols);
+
+/// The rows of an executed query, read one at a time (see packetFromQuery);
+/// the query stays open on the calling thread's connection until the last
+/// row or the source's end.
+std::shared_ptr<RowSource> rowsFromQuery(QSqlQuery q, const std::vector<Column>& cols);
 
 /// Index of a field the method needs in a client packet; throws BadRequest
 /// naming the field when it is missing.

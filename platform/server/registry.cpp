@@ -75,7 +75,12 @@ const core::DataPacket* CallContext::packet(int i) const
 
 void Registry::add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h)
 {
-    servers_[server][method] = Entry{std::move(args), std::move(h)};
+    servers_[server][method] = Entry{std::move(args), std::move(h), nullptr};
+}
+
+void Registry::addStreamed(const QString& server, const QString& method, std::vector<ArgKind> args, StreamHandler h)
+{
+    servers_[server][method] = Entry{std::move(args), nullptr, std::move(h)};
 }
 
 bool Registry::hasServer(const QString& server) const
@@ -92,6 +97,19 @@ QStringList Registry::servers() const
 }
 
 CallResult Registry::call(Database& db, const CallRequest& req, const Session* session) const
+{
+    CallResult r = callStreamed(db, req, session);
+    if (r.rows) {
+        core::DataPacket p(r.rows->fields());
+        core::PacketRow row;
+        while (r.rows->next(row)) p.appendRow(std::move(row));
+        r.payload = core::Variant(std::move(p));
+        r.rows.reset();
+    }
+    return r;
+}
+
+CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Session* session) const
 {
     auto s = servers_.find(req.server);
     if (s == servers_.end())
@@ -139,7 +157,10 @@ CallResult Registry::call(Database& db, const CallRequest& req, const Session* s
         try {
             CallContext ctx(db, req.args, session);
             CallResult r;
-            r.payload = e.handler(ctx);
+            if (e.streamed)
+                r.rows = e.streamed(ctx);
+            else
+                r.payload = e.handler(ctx);
             r.refs.reserve(req.args.size());
             for (int i = 0; i < req.args.size(); ++i)
                 r.refs << ((!req.byRef.isEmpty() && req.byRef[i]) ? ctx.refs()[i] : core::Variant());
@@ -151,8 +172,8 @@ CallResult Registry::call(Database& db, const CallRequest& req, const Session* s
                                             "consulte os dados antes de repetir.").arg(req.method), t.detail());
             if (run >= retry_.attempts)
                 throw BusyError(QString("%1: o banco de dados está ocupado com outras operações; a chamada não foi "
-                                            "feita (%2 tentativas). Tente de novo.").arg(req.method).arg(run),
-                                    t.detail());
+                                        "feita (%2 tentativas). Tente de novo.").arg(req.method).arg(run),
+                                t.detail());
             const int cap = retry_.baseDelayMs << std::min(run - 1, 10);
             if (cap > 0) QThread::msleep(std::uniform_int_distribution<int>(0, cap)(jitter));
         }

@@ -11,6 +11,7 @@
 
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 namespace server {
@@ -43,9 +44,21 @@ struct CallRequest {
     QList<bool> byRef;  ///< empty: all by value
 };
 
+/// The rows of a packet answer, produced while the answer is written.
+class RowSource {
+public:
+    virtual ~RowSource() = default;
+    virtual const QList<core::FieldDef>& fields() const = 0;
+    /// Reads the next row into `row`; false after the last one. Throws
+    /// core::Error when a stored value cannot be read.
+    virtual bool next(core::PacketRow& row) = 0;
+};
+
 struct CallResult {
     core::Variant payload;
     core::VariantArray refs;  ///< one per argument, Null for by-value ones
+    /// When set, the payload is the packet of these rows, still to be read.
+    std::shared_ptr<RowSource> rows;
 };
 
 class CallContext {
@@ -79,6 +92,8 @@ private:
 };
 
 using Handler = std::function<core::Variant(CallContext&)>;
+/// A handler whose packet answer is written while its rows are read.
+using StreamHandler = std::function<std::shared_ptr<RowSource>(CallContext&)>;
 
 /// How often a call that met a transient database failure (TransientError)
 /// is run again, whole: at most `attempts` runs in all, waiting a random time
@@ -92,10 +107,11 @@ struct RetryPolicy {
 class Registry {
 public:
     void add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h);
+    void addStreamed(const QString& server, const QString& method, std::vector<ArgKind> args, StreamHandler h);
     bool hasServer(const QString& server) const;
     QStringList servers() const;
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
-    /// or whatever the handler raises.
+    /// or whatever the handler raises. The payload is complete.
     /// With a session, branch and operator arguments are checked against it
     /// (Forbidden) before the handler runs. A TransientError runs the handler
     /// again (see RetryPolicy) unless the run had already committed a
@@ -104,12 +120,16 @@ public:
     CallResult call(Database& db, const CallRequest& req, const Session* session = nullptr) const;
     void setRetryPolicy(RetryPolicy p) { retry_ = p; }
     const RetryPolicy& retryPolicy() const { return retry_; }
+    /// As call(), but a streamed method's rows are left in `rows` (read by
+    /// the caller while it writes the answer).
+    CallResult callStreamed(Database& db, const CallRequest& req, const Session* session = nullptr) const;
 
 private:
     RetryPolicy retry_;
     struct Entry {
         std::vector<ArgKind> args;
         Handler handler;
+        StreamHandler streamed;
     };
     std::map<QString, std::map<QString, Entry>> servers_;
 };

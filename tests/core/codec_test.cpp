@@ -255,3 +255,19 @@ TEST(CodecTest, DamagedPacketsNeverCrashAndNeverHalfDecode)
     }
     EXPECT_LT(accepted, 3000);
 }
+
+TEST(CodecTest, RepeatedLongStringsOfAColumnAreSharedAndUniqueOnesReadRight)
+{
+    DataPacket p({{"NMCLIENTE", FieldType::String, 60}, {"NRACESSO", FieldType::String, 44}, {"OBS", FieldType::String, 0}});
+    for (int r = 0; r < 5000; ++r)
+        p.appendRow({QStringLiteral("Comercio de Alimentos Sao Joao %1").arg(r % 40),
+                     QStringLiteral("3519%1").arg(r, 40, 10, QChar('0')),
+                     r % 2 ? Variant(QStringLiteral("ação %1 entregue após as 18 horas").arg(r % 3)) : Variant(QString(70, 'x'))});
+    const DataPacket back = codec::decodePacket(codec::encodePacket(p));
+    ASSERT_EQ(back, p);
+    // The same client name in two rows is one string in memory.
+    EXPECT_TRUE(back.rows()[1].at(0).stringPtr()->isSharedWith(*back.rows()[41].at(0).stringPtr()));
+    EXPECT_FALSE(back.rows()[1].at(0).stringPtr()->isSharedWith(*back.rows()[2].at(0).stringPtr()));
+    // Also with accents (decoded through the checked path).
+    EXPECT_TRUE(back.rows()[1].at(2).stringPtr()->isSharedWith(*back.rows()[7].at(2).stringPtr()));
+}

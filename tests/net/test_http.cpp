@@ -1,6 +1,7 @@
 // Server calls over real HTTP: a cpp-httplib endpoint on an ephemeral
 // loopback port plays the application server, and raw sockets play servers
 // that misbehave (close mid-call, send half an answer, never answer).
+#include <core/clientdataset.h>
 #include <core/datapacket.h>
 #include <core/errors.h>
 #include <core/httptransport.h>
@@ -380,6 +381,36 @@ TEST_F(HttpCallTest, ServerDroppingTheConnectionMidCallIsAConnectionError)
         EXPECT_THROW(net.call(QStringLiteral("CancelaNota"), {"0001"}), core::ConnectionError);
         EXPECT_LT(std::chrono::steady_clock::now() - t0, 3s);
     }
+}
+
+TEST_F(HttpCallTest, ListDroppedMidAnswerIsAConnectionErrorAndTheDatasetKeepsItsRows)
+{
+    net.Connect();
+    core::DataPacket list({{"NRLANCTONF", core::FieldType::String, 10, false, false}});
+    for (int i = 0; i < 5000; ++i) list.appendRow({QStringLiteral("%1").arg(i, 10, 10, QChar('0'))});
+    const QByteArray whole = "{\"payload\":{\"packet\":" + core::codec::encodePacket(list) + "},\"status\":\"ok\"}";
+
+    core::ClientDataset ds;
+    ds.addString(QStringLiteral("NRLANCTONF"), 10);
+    server.answerRaw(200, whole.toStdString());
+    ds.setData(net.call(QStringLiteral("GetLanctoNF"), {"0001"}).payload);
+    ASSERT_EQ(ds.recordCount(), 5000);
+
+    // Chunked, then the connection drops in the middle of a row.
+    const QByteArray half = whole.left(whole.size() / 2);
+    RawServer raw([half](int fd) {
+        QByteArray out = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n";
+        out += QByteArray::number(half.size(), 16) + "\r\n" + half + "\r\n";
+        (void)::send(fd, out.constData(), size_t(out.size()), 0);
+    });
+    net.Port = raw.port();
+    try {
+        ds.setData(net.call(QStringLiteral("GetLanctoNF"), {"0001"}).payload);
+        ADD_FAILURE() << "half an answer was accepted";
+    } catch (const core::ConnectionError& e) {
+        EXPECT_TRUE(e.message().contains(QStringLiteral("GetLanctoNF"))) << e.message().toStdString();
+    }
+    EXPECT_EQ(ds.recordCount(), 5000);
 }
 
 TEST_F(HttpCallTest, ServerStoppedBetweenCallsIsAConnectionError)

@@ -5,6 +5,8 @@
 #include <server/appserver.h>
 #include <support/testsession.h>
 
+#include <core/httptransport.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -162,6 +164,88 @@ TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
     // A mangled call may still be a valid cancellation of the ticked entry; nothing else may change.
     EXPECT_LE(count("SELECT COUNT(*) FROM AUDITCANC"), 1);
     EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF"), 1);
+}
+
+TEST_P(OverHttp, ListIsWrittenRowByRowAndAFailureAmongTheRowsReachesTheClient)
+{
+    for (int i = 1; i <= 400; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    const core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
+                                {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"}, {}, token};
+    core::HttpTransport transport;
+    const core::CallResponse r = transport.call("127.0.0.1", srv->port(), req);
+    ASSERT_TRUE(r.result.ok);
+    server::CallRequest same{req.server, req.method, core::VariantArray(req.args.begin(), req.args.end()), {}};
+    EXPECT_EQ(r.result.payload, (*srv)->registry().call(*db, same).payload);
+    EXPECT_EQ(r.result.payload.packet().rowCount(), 400);
+
+    // The list is written row by row, status last.
+    auto c = client();
+    auto raw = c.Post("/call", testsupport::bearer(token), transport.encodeRequest(req).toStdString(), "application/json");
+    ASSERT_TRUE(raw);
+    EXPECT_EQ(raw->body.substr(0, 21), "{\"payload\":{\"packet\":");
+    const std::string end = "],\"status\":\"ok\"}";
+    EXPECT_EQ(raw->body.substr(raw->body.size() - end.size()), end);
+
+    if (GetParam() != "sqlite") return;  // only SQLite stores a name longer than its column
+    sql("UPDATE LANCTONF SET NMRAZSOCCLIE = ? WHERE NRLANCTONF = '0000000390'", {QString(60, 'x')});
+    try {
+        transport.call("127.0.0.1", srv->port(), req);
+        ADD_FAILURE() << "a list with a bad row was accepted";
+    } catch (const core::ServerError& e) {
+        EXPECT_TRUE(e.message().contains("linha 390")) << qPrintable(e.message());
+        EXPECT_TRUE(e.message().contains("NMRAZSOCCLIE")) << qPrintable(e.message());
+    }
+    // The connection and the server are fine afterwards.
+    EXPECT_TRUE(transport.call("127.0.0.1", srv->port(), {server::kCancelNotaServer, "GetExp", {"0001"}, {}, token}).result.ok);
+}
+
+TEST_P(OverHttp, RequestBodiesAreReadWhileTheyArriveWhateverTheirChunks)
+{
+    for (int i = 1; i <= 50; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    const core::DataPacket list = listEntries("0001");
+    const std::string body = core::HttpTransport::encodeRequest(
+                                 {server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}}).toStdString();
+    const server::HttpAnswer whole = (*srv)->handleCall(body);
+    ASSERT_EQ(whole.status, 200) << whole.body;
+    for (size_t piece : {size_t(1), size_t(7), size_t(1000)}) {
+        auto c = client();
+        auto r = c.Post("/call", testsupport::bearer(token), [&](size_t offset, httplib::DataSink& sink) {
+            if (offset >= body.size()) {
+                sink.done();
+                return true;
+            }
+            return sink.write(body.data() + offset, std::min(piece, body.size() - offset));
+        }, "application/json");
+        ASSERT_TRUE(r);
+        EXPECT_EQ(r->status, 200);
+        EXPECT_EQ(r->body, whole.body) << "piece " << piece;
+    }
+    // A chunked body over the limit is refused while it is read.
+    auto c = client();
+    const std::string big(1 << 16, ' ');
+    auto r = c.Post("/call", testsupport::bearer(token), [&](size_t offset, httplib::DataSink& sink) {
+        if (offset >= (2u << 20)) {
+            sink.done();
+            return true;
+        }
+        return sink.write(big.data(), big.size());
+    }, "application/json");
+    if (r) {  // the server may close before the client has sent everything
+        EXPECT_EQ(r->status, 413);
+        EXPECT_NE(r->body.find("grande"), std::string::npos);
+    }
+    // A bad row in a packet argument names the argument and the row.
+    core::DataPacket bad = list;
+    const std::string badBody = [&] {
+        std::string b = core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {bad, "", ""}, {}}).toStdString();
+        const size_t at = b.rfind("[\"N\"");
+        b.replace(at, 5, "[\"NN\"");
+        return b;
+    }();
+    const Answer a = post(badBody);
+    EXPECT_EQ(a.http, 400);
+    EXPECT_TRUE(a.message.contains("Argumento 1")) << qPrintable(a.message);
+    EXPECT_TRUE(a.message.contains("linha 50")) << qPrintable(a.message);
 }
 
 TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)

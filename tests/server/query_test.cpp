@@ -73,6 +73,29 @@ TEST_P(QueryMethods, GetLanctoNFRefusesHostileListsAndInvalidDatesChangingNothin
                                        "0000000001", "", "", "T"}).startsWith("Intervalo"));
 }
 
+TEST_P(QueryMethods, ItemsOfSuccessiveEntriesComeFromTheKeptStatementsRight)
+{
+    addEntry("0001", "0000000001");
+    addEntry("0001", "0000000002");
+    addItem("0001", "0000000001", "0001", "P1", 5);
+    addItem("0001", "0000000002", "0001", "P2", 1);
+    addItem("0001", "0000000002", "0002", "P3", 2);
+    addAccount("0001", "0000000002");
+    auto items = [&](const char* nr) { return column(cancel("GetItem", {"0001", nr})[0].packet(), "CDPRODUTO"); };
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(items("0000000001"), QStringList{"P1"});
+        EXPECT_EQ(items("0000000002"), (QStringList{"P2", "P3"}));
+        EXPECT_TRUE(items("0000000009").isEmpty());
+        EXPECT_EQ(cancel("GetItem", {"0001", "0000000002"})[1].packet().rowCount(), 1);
+        EXPECT_EQ(cancel("GetItem", {"0001", "0000000001"})[1].packet().rowCount(), 0);
+        // The thread's connection goes away: the statements kept on it go too.
+        db->connection().close();
+    }
+    // A statement kept while its table changes reads the change.
+    addItem("0001", "0000000001", "0002", "P4", 1);
+    EXPECT_EQ(items("0000000001"), (QStringList{"P1", "P4"}));
+}
+
 TEST_P(QueryMethods, ItemStockReplicaShipmentGradeAndParameterPayloads)
 {
     addEntry("0001", "0000000001");
