@@ -599,6 +599,44 @@ Variant cancelaNota(CallContext& c)
     return Variant();
 }
 
+// True when a quantity sent back by a client is the very value this server
+// sends for the stored quantity (the double nearest to it, as the packets
+// carry it): an unchanged item returns it unchanged and no tolerance applies.
+bool sameQuantity(Quantity stored, const Variant& sent)
+{
+    if (sent.type() != Variant::Type::Double && sent.type() != Variant::Type::Integer) return false;
+    return sent.toDouble() == stored.toDouble();
+}
+
+// Every ticked item of the packet must be the stored item of its number:
+// same product, same quantity. A packet holding another entry's items (a
+// client that kept the previous entry's list under a new current entry)
+// would otherwise cancel this entry's items that happen to share numbers.
+void checkTickedItemsAreStored(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry,
+                               const core::DataPacket& items, const QStringList& seqs)
+{
+    const int iCheck = requiredField(items, "IDCHECK", "itens");
+    const int iSeq = requiredField(items, "NRSEQITPROD", "itens");
+    const int iProd = requiredField(items, "CDPRODUTO", "itens");
+    const int iQty = requiredField(items, "QTITEMPROD", "itens");
+    QSqlQuery q = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, %1 FROM ITLANCTONF WHERE CDFILIAL = ? "
+                                        "AND NRLANCTONF = ? AND NRSEQITPROD IN (%2)")
+                                    .arg(qtyUnitsSql(db, "QTITEMPROD"), marks(seqs.size())));
+    q.addBindValue(branch);
+    q.addBindValue(entry);
+    for (const QString& sq : seqs) q.addBindValue(sq);
+    exec(q);
+    std::map<QString, std::pair<QString, Quantity>> stored;
+    while (q.next()) stored[q.value(0).toString()] = {q.value(1).toString(), quantityAt(q, 2)};
+    for (const auto& row : items.rows()) {
+        if (cellText(row, iCheck) != "S") continue;
+        const auto s = stored.find(cellText(row, iSeq));
+        if (s == stored.end() || s->second.first != cellText(row, iProd) ||
+            !sameQuantity(s->second.second, row.at(size_t(iQty))))
+            throw core::ServerError("NOTA_ALT");
+    }
+}
+
 Variant cancelaItemNf(CallContext& c)
 {
     const QString branch = c.str(0);
@@ -634,6 +672,7 @@ Variant cancelaItemNf(CallContext& c)
             s->second.nrExp != nrExp || s->second.nrLancEstq != nrLancEstq || s->second.cdFiliEmit != cdFiliEmit ||
             s->second.day != qint64(day.days))
             throw core::ServerError("NOTA_ALT");
+        checkTickedItemsAreStored(c.db, conn, branch, entry, items, seqs);
         {
             QSqlQuery p = prepare(conn, "SELECT IDGERPRODEST FROM PARAMEXPED WHERE CDFILIAL = ?");
             p.addBindValue(branch);
