@@ -158,6 +158,33 @@ TEST_P(QueryMethods, VerReplicOneEntryAndWholeList)
     EXPECT_EQ(column(all[1].packet(), "CDFILIALREPLIC"), QStringList{"0003"});
 }
 
+// The whole-list check reads the stored state in SQL: a cancelled approved
+// replica no longer holds the entry back, an entry gone from the database is
+// not ticked, a repeated row is ticked like its twin, and a row sent already
+// blocked stays unticked whatever is stored.
+TEST_P(QueryMethods, VerReplicWholeListReadsTheStoredStateRowByRowKey)
+{
+    addEntry("0001", "0000000001");   // approved replica, cancelled since: ticked
+    addEntry("0001", "0000000002");   // removed after loading: not ticked
+    addEntry("0001", "0000000003");   // sent as emitted: not ticked
+    addEntry("0001", "0000000004");   // approved and pending replicas: not ticked
+    addReplica("0001", "0000000001", "0003", "0000000100", "A");
+    addReplica("0001", "0000000004", "0003", "0000000101", "P");
+    addReplica("0001", "0000000004", "0004", "0000000102", "A");
+    sql("UPDATE DOCREPLIC SET IDCANCELADO = 'S' WHERE NRLANCTONFDEST = '0000000100'");
+    core::DataPacket list = listEntries("0001");
+    sql("DELETE FROM LANCTONF WHERE NRLANCTONF = '0000000002'");
+    const int st = list.fieldIndex("IDSTATUS"), nr = list.fieldIndex("NRLANCTONF");
+    for (auto& row : list.rows())
+        if (row[size_t(nr)].toString() == "0000000003") row[size_t(st)] = Variant("E");
+    list.rows().push_back(list.rows().front()); // entry 1 twice
+
+    const Variant all = cancel("VerReplic", {list, "", ""});
+    EXPECT_EQ(column(all[0].packet(), "IDCHECK"), (QStringList{"S", "N", "N", "N", "S"}));
+    EXPECT_EQ(all[2].toInt(), 2);
+    EXPECT_TRUE(all[1].isNull()) << "the ticked entry's only replica is cancelled";
+}
+
 TEST_P(QueryMethods, GetVdCancelaCountsEntriesChangedSinceLoading)
 {
     addEntry("0001", "0000000001");
