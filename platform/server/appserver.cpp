@@ -13,6 +13,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <optional>
 
 namespace server {
 
@@ -130,7 +132,7 @@ constexpr std::size_t kMaxLoginBody = 4096;
 
 FrontReply json(int status, std::string body)
 {
-    return FrontReply{status, std::move(body), "application/json"};
+    return FrontReply{status, std::move(body), "application/json", nullptr};
 }
 
 QString bearer(const std::string& header)
@@ -330,8 +332,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
-    const HttpAnswer a = handleCall(r.body, &*session);
-    return json(a.status, a.body);
+    return answerCall(r.body, &*session);
 }
 
 FrontReply AppServer::login(const FrontRequest& r)
@@ -375,15 +376,59 @@ void AppServer::logLine(const QString& what, const Session* s, const QString& ad
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
+namespace {
+
+// A list answer on its way out: its parts come from the rows as they are read,
+// and the call's log line is written once the last part went out (or the
+// connection was lost), with the rows sent and the outcome.
+class ListReply final : public ReplyParts {
+public:
+    using Log = std::function<void(double ms, const QString& outcome)>;
+    ListReply(std::shared_ptr<RowSource> rows, const core::VariantArray& refs, std::chrono::steady_clock::time_point t0, Log log)
+        : list_(std::move(rows), refs), t0_(t0), log_(std::move(log))
+    {
+    }
+    bool next(std::string& out) override { return list_.next(out); }
+    void finished(bool sent) override
+    {
+        QString outcome = list_.failure().isEmpty()
+                              ? QString("ok, %1 rows").arg(list_.rowCount())
+                              : QString("raised after %1 rows: %2").arg(list_.rowCount()).arg(list_.failure());
+        if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(list_.rowCount()).arg(outcome);
+        if (log_) log_(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0_).count(), outcome);
+    }
+
+private:
+    StreamedAnswer list_;
+    std::chrono::steady_clock::time_point t0_;
+    Log log_;
+};
+
+} // namespace
+
 HttpAnswer AppServer::handleCall(const std::string& body, const Session* session)
+{
+    FrontReply rep = answerCall(body, session);
+    if (rep.parts) {
+        std::string part;
+        while (rep.parts->next(part)) rep.body += part;
+        rep.parts->finished(true);
+    }
+    return {rep.status, std::move(rep.body)};
+}
+
+FrontReply AppServer::answerCall(const std::string& body, const Session* session)
 {
     const auto t0 = std::chrono::steady_clock::now();
     QString label = "?";
     QString outcome;
-    HttpAnswer a;
+    FrontReply a;
+    auto fail = [&](int status, const QString& message) {
+        a = json(status, raisedBody(message));
+    };
     auto internal = [&](const QString& details) {
         const QString ref = newReference();
-        a = {500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref))};
+        fail(500, QString("Falha interna do servidor (referência %1).").arg(ref));
         outcome = QString("internal error %1: %2").arg(ref, details);
     };
     try {
@@ -399,29 +444,32 @@ HttpAnswer AppServer::handleCall(const std::string& body, const Session* session
         const CallRequest req = parseRequest(reader, label);
         CallResult r = registry_.callStreamed(db_, req, session);
         if (r.rows) {
-            // A list is written row by row as it is read: no packet of it is built.
-            StreamedAnswer list(std::move(r.rows), r.refs);
-            std::string part;
-            while (list.next(part)) a.body += part;
-            if (!list.failure().isEmpty()) throw core::Error(list.failure());
-            outcome = QString("ok, %1 rows").arg(list.rowCount());
-        } else {
-            a.body = okBody(r);
-            outcome = "ok";
+            // A list is written row by row as it is read, and sent part by
+            // part: neither a packet of it nor its whole text is built.
+            ListReply::Log log;
+            if (opt_.log) {
+                log = [this, label, op = session ? std::optional<Session>(*session) : std::nullopt](double ms, const QString& outcome) {
+                    logLine(label, op ? &*op : nullptr, op ? op->address : QString(), ms, outcome);
+                };
+            }
+            a.parts = std::make_shared<ListReply>(std::move(r.rows), r.refs, t0, std::move(log));
+            return a;
         }
+        a.body = okBody(r);
+        outcome = "ok";
     } catch (const BadRequest& e) {
-        a = {400, raisedBody(e.message())};
+        fail(400, e.message());
         outcome = "bad request: " + e.message();
     } catch (const NotFound& e) {
-        a = {404, raisedBody(e.message())};
+        fail(404, e.message());
         outcome = "not found: " + e.message();
     } catch (const Forbidden& e) {
-        a = {403, raisedBody(e.message())};
+        fail(403, e.message());
         outcome = "forbidden: " + e.message();
     } catch (const InternalError& e) {
         internal(e.message());
     } catch (const core::Error& e) {
-        a = {200, raisedBody(e.message())};
+        fail(200, e.message());
         outcome = "raised: " + e.message();
     } catch (const std::exception& e) {
         internal(QString::fromUtf8(e.what()));
