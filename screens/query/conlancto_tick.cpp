@@ -8,6 +8,7 @@
 // handler with an exception) leaves the screen as it was before the handler.
 
 #include "conlancto.h"
+#include "conlancto_guards.h"
 
 #include <screens/filter/filtrocanc.h>
 #include <screens/replic_error/erroreplic.h>
@@ -20,6 +21,7 @@
 using namespace core;
 using namespace cli_exp01800;
 namespace cancelnota = contracts::cancelnota;
+using conlancto::ControlesDesligados;
 
 namespace {
 
@@ -37,19 +39,6 @@ public:
 
 private:
     TfrmConLancto& f_;
-};
-
-/// The dataset's controls are disabled for the scope: the grid repaints once
-/// at its end.
-class ControlesDesligados {
-public:
-    explicit ControlesDesligados(ClientDataset& ds) : ds_(ds) { ds_.disableControls(); }
-    ~ControlesDesligados() { ds_.enableControls(); }
-    ControlesDesligados(const ControlesDesligados&) = delete;
-    ControlesDesligados& operator=(const ControlesDesligados&) = delete;
-
-private:
-    ClientDataset& ds_;
 };
 
 /// A row left in edit state when the scope ends (an abandoned handler) is
