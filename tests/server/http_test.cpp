@@ -272,6 +272,15 @@ TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCal
     EXPECT_EQ(r.result.payload.packet().rowCount(), 1500);
     EXPECT_EQ(r.result.payload, (*srv)->registry().call(*db, {req.server, req.method, args, {}}).payload);
 
+    // Callers that hang up after the first chunk, more of them than there
+    // are workers: each worker stops reading and is free for the next call.
+    for (int i = 0; i < 12; ++i) {
+        testsupport::RawSocket gone(srv->port());
+        ASSERT_TRUE(gone.send(rawCall(token, body)));
+        EXPECT_FALSE(gone.readAll(std::chrono::milliseconds(2000), 1000).empty());
+    }
+    EXPECT_EQ(transport.call("127.0.0.1", srv->port(), req).result.payload.packet().rowCount(), 1500);
+
     if (GetParam() != "sqlite") return;  // only SQLite stores a name longer than its column
     // A failure after rows went out: the chunks end the answer as raised; the
     // client reports the error and its dataset keeps the rows it had.
