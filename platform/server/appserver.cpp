@@ -12,7 +12,11 @@
 #include <QUrlQuery>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
 #include <functional>
 #include <optional>
 
@@ -214,7 +218,7 @@ QString logSafe(const QString& text, int max)
 }
 
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
-    : db_(db), opt_(std::move(options)), operators_(db)
+    : db_(db), opt_(std::move(options)), operators_(db), pool_(opt_.dbConnections)
 {
     registerCancelNota(registry_);
     registerSituacao(registry_, port ? port : std::make_shared<StoredAnswerSimulator>());
@@ -260,7 +264,7 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
     const QString token = bearer(r.authorization);
     try {
         std::optional<Session> s;
-        if (!token.isEmpty()) s = operators_.session(token, address);
+        if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
         if (!s) {
             logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
@@ -328,7 +332,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         session = *std::static_pointer_cast<Session>(copy.state);
     }
     if (r.path == "/logout") {
-        operators_.logout(token);
+        pool_.run([&] { operators_.logout(token); });
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
@@ -345,7 +349,8 @@ FrontReply AppServer::login(const FrontRequest& r)
     const QString code = o.value("operador").toString().trimmed().toUpper();
     const QString password = o.value("senha").toString();
     try {
-        const LoginResult lr = operators_.login(code, password, address, opt_.sessionSecs);
+        LoginResult lr;
+        pool_.run([&] { lr = operators_.login(code, password, address, opt_.sessionSecs); });
         logLine("login " + logSafe(code, 20), nullptr, address, ms(), "ok");
         return json(200, QJsonDocument(QJsonObject{{"status", "ok"},
                                                    {"token", lr.token},
@@ -378,28 +383,113 @@ void AppServer::logLine(const QString& what, const Session* s, const QString& ad
 
 namespace {
 
-// A list answer on its way out: its parts come from the rows as they are read,
-// and the call's log line is written once the last part went out (or the
-// connection was lost), with the rows sent and the outcome.
+// A call run on a database thread, and the front's worker waiting for it: the
+// whole answer, a failure, or a list's parts, at most two of them queued.
+class PartPipe {
+public:
+    void decide(std::string body, bool streamed)
+    {
+        std::lock_guard lock(m_);
+        body_ = std::move(body);
+        streamed_ = streamed;
+        decided_ = true;
+        cv_.notify_all();
+    }
+    void fail(std::exception_ptr e)
+    {
+        std::lock_guard lock(m_);
+        if (!decided_) error_ = e;
+        else if (failure_.isEmpty()) failure_ = "Falha interna do servidor.";  // StreamedAnswer catches; not reached
+        decided_ = ended_ = true;
+        cv_.notify_all();
+    }
+    /// Front: waits for the call; true when a list follows in parts. Rethrows the call's exception.
+    bool wait()
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return decided_; });
+        if (error_) std::rethrow_exception(error_);
+        return streamed_;
+    }
+    std::string body() { return std::move(body_); }
+    /// Database thread: false once the front gave up (the reading stops).
+    bool push(std::string part)
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return parts_.size() < 2 || abandoned_; });
+        if (abandoned_) return false;
+        parts_.push_back(std::move(part));
+        cv_.notify_all();
+        return true;
+    }
+    void end(int rows, const QString& failure)
+    {
+        std::lock_guard lock(m_);
+        rows_ = rows;
+        if (!failure.isEmpty()) failure_ = failure;
+        ended_ = true;
+        cv_.notify_all();
+    }
+    /// Front: the next part; false after the last.
+    bool next(std::string& out)
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return !parts_.empty() || ended_; });
+        if (parts_.empty()) return false;
+        out = std::move(parts_.front());
+        parts_.pop_front();
+        cv_.notify_all();
+        return true;
+    }
+    void abandon()
+    {
+        std::lock_guard lock(m_);
+        abandoned_ = true;
+        cv_.notify_all();
+    }
+    /// Front, after the last part: the rows sent and the failure, if any.
+    std::pair<int, QString> outcome()
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return ended_; });
+        return {rows_, failure_};
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::string> parts_;
+    std::string body_;
+    std::exception_ptr error_;
+    QString failure_;
+    int rows_ = 0;
+    bool decided_ = false, streamed_ = false, ended_ = false, abandoned_ = false;
+};
+
+// A list answer on its way out: its parts come from the database thread as
+// the rows are read, and the call's log line is written once the last part
+// went out (or the connection was lost), with the rows sent and the outcome.
 class ListReply final : public ReplyParts {
 public:
     using Log = std::function<void(double ms, const QString& outcome)>;
-    ListReply(std::shared_ptr<RowSource> rows, const core::VariantArray& refs, std::chrono::steady_clock::time_point t0, Log log)
-        : list_(std::move(rows), refs), t0_(t0), log_(std::move(log))
+    ListReply(std::shared_ptr<PartPipe> pipe, std::chrono::steady_clock::time_point t0, Log log)
+        : pipe_(std::move(pipe)), t0_(t0), log_(std::move(log))
     {
     }
-    bool next(std::string& out) override { return list_.next(out); }
+    ~ListReply() override { pipe_->abandon(); }
+    bool next(std::string& out) override { return pipe_->next(out); }
     void finished(bool sent) override
     {
-        QString outcome = list_.failure().isEmpty()
-                              ? QString("ok, %1 rows").arg(list_.rowCount())
-                              : QString("raised after %1 rows: %2").arg(list_.rowCount()).arg(list_.failure());
-        if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(list_.rowCount()).arg(outcome);
+        if (!sent) pipe_->abandon();
+        const auto [rows, failure] = pipe_->outcome();
+        QString outcome = failure.isEmpty() ? QString("ok, %1 rows").arg(rows)
+                                            : QString("raised after %1 rows: %2").arg(rows).arg(failure);
+        if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(rows).arg(outcome);
         if (log_) log_(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0_).count(), outcome);
     }
 
 private:
-    StreamedAnswer list_;
+    std::shared_ptr<PartPipe> pipe_;
     std::chrono::steady_clock::time_point t0_;
     Log log_;
 };
@@ -442,20 +532,39 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
             throw BadRequest(bodyFault(reader, e));
         }
         const CallRequest req = parseRequest(reader, label);
-        CallResult r = registry_.callStreamed(db_, req, session);
-        if (r.rows) {
-            // A list is written row by row as it is read, and sent part by
-            // part: neither a packet of it nor its whole text is built.
+        // The call and the reading of a streamed list run on a thread owning
+        // one of the process's connections (the rows come from its queries);
+        // a list's parts reach the front through a short queue while that
+        // thread reads on (neither a packet of it nor its whole text is built).
+        auto pipe = std::make_shared<PartPipe>();
+        std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
+        pool_.post([this, pipe, req, caller] {
+            try {
+                CallResult r = registry_.callStreamed(db_, req, caller ? &*caller : nullptr);
+                if (!r.rows) {
+                    pipe->decide(okBody(r), false);
+                    return;
+                }
+                pipe->decide({}, true);
+                StreamedAnswer list(std::move(r.rows), r.refs);
+                std::string part;
+                while (list.next(part) && pipe->push(std::move(part))) part = std::string();
+                pipe->end(list.rowCount(), list.failure());
+            } catch (...) {
+                pipe->fail(std::current_exception());
+            }
+        });
+        if (pipe->wait()) {
             ListReply::Log log;
             if (opt_.log) {
-                log = [this, label, op = session ? std::optional<Session>(*session) : std::nullopt](double ms, const QString& outcome) {
-                    logLine(label, op ? &*op : nullptr, op ? op->address : QString(), ms, outcome);
+                log = [this, label, caller](double ms, const QString& outcome) {
+                    logLine(label, caller ? &*caller : nullptr, caller ? caller->address : QString(), ms, outcome);
                 };
             }
-            a.parts = std::make_shared<ListReply>(std::move(r.rows), r.refs, t0, std::move(log));
+            a.parts = std::make_shared<ListReply>(pipe, t0, std::move(log));
             return a;
         }
-        a.body = okBody(r);
+        a.body = pipe->body();
         outcome = "ok";
     } catch (const BadRequest& e) {
         fail(400, e.message());
@@ -466,8 +575,12 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
     } catch (const Forbidden& e) {
         fail(403, e.message());
         outcome = "forbidden: " + e.message();
+    } catch (const BusyError& e) {
+        // Said plainly: nothing was done and trying again is the remedy. The message holds no SQL.
+        fail(503, e.message());
+        outcome = "busy: " + e.message() + " | " + e.detail();
     } catch (const InternalError& e) {
-        internal(e.message());
+        internal(e.message() + (e.detail().isEmpty() ? QString() : " | " + e.detail()));
     } catch (const core::Error& e) {
         fail(200, e.message());
         outcome = "raised: " + e.message();
