@@ -577,6 +577,54 @@ Variant cancelaNota(CallContext& c)
     return Variant();
 }
 
+// True when a quantity sent back by a client is the very value stored, in
+// the column's own type: the client got it from this server, so an unchanged
+// item returns it unchanged and no tolerance applies.
+bool sameQuantity(const QVariant& stored, const Variant& sent)
+{
+    if (stored.isNull() || sent.isNull())
+        return stored.isNull() && sent.isNull();
+    switch (stored.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        return sent.toDouble() == stored.toDouble();
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+        return sent.type() == Variant::Type::Integer ? sent.toInt() == stored.toLongLong()
+                                                     : sent.toDouble() == double(stored.toLongLong());
+    default:
+        return sent.toString() == stored.toString();
+    }
+}
+
+// Every ticked item of the packet must be the stored item of its number:
+// same product, same quantity. A packet holding another entry's items (a
+// client that kept the previous entry's list under a new current entry)
+// would otherwise cancel this entry's items that happen to share numbers.
+void checkTickedItemsAreStored(QSqlDatabase& conn, const QString& branch, const QString& entry,
+                               const core::DataPacket& items, const QStringList& seqs)
+{
+    const int iCheck = requiredField(items, "IDCHECK", "itens");
+    const int iSeq = requiredField(items, "NRSEQITPROD", "itens");
+    const int iProd = requiredField(items, "CDPRODUTO", "itens");
+    const int iQty = requiredField(items, "QTITEMPROD", "itens");
+    QSqlQuery q = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, QTITEMPROD FROM ITLANCTONF WHERE CDFILIAL = ? "
+                                        "AND NRLANCTONF = ? AND NRSEQITPROD IN (%1)").arg(marks(seqs.size())));
+    q.addBindValue(branch);
+    q.addBindValue(entry);
+    for (const QString& sq : seqs) q.addBindValue(sq);
+    exec(q);
+    std::map<QString, std::pair<QString, QVariant>> stored;
+    while (q.next()) stored[q.value(0).toString()] = {q.value(1).toString(), q.value(2)};
+    for (const auto& row : items.rows()) {
+        if (cellText(row, iCheck) != "S") continue;
+        const auto s = stored.find(cellText(row, iSeq));
+        if (s == stored.end() || s->second.first != cellText(row, iProd) ||
+            !sameQuantity(s->second.second, row.at(size_t(iQty))))
+            throw core::ServerError("NOTA_ALT");
+    }
+}
+
 Variant cancelaItemNf(CallContext& c)
 {
     const QString branch = c.str(0);
@@ -612,6 +660,7 @@ Variant cancelaItemNf(CallContext& c)
             s->second.nrExp != nrExp || s->second.nrLancEstq != nrLancEstq || s->second.cdFiliEmit != cdFiliEmit ||
             s->second.day != qint64(day.days))
             throw core::ServerError("NOTA_ALT");
+        checkTickedItemsAreStored(conn, branch, entry, items, seqs);
         {
             QSqlQuery p = prepare(conn, "SELECT IDGERPRODEST FROM PARAMEXPED WHERE CDFILIAL = ?");
             p.addBindValue(branch);

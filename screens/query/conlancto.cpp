@@ -193,6 +193,7 @@ void TfrmConLancto::buildToolBar()
     sbtCancelNota = new host::TSpeedButton("sbtCancelNota", panMenu, QStringLiteral("Cancelar Nota Fiscal"));
     sbtCancelNota->setIcon(cancelGlyph());
     sbtCancelNota->setEnabled(false);
+    sbtCancelNota->onClick = [this] { sbtCancelNotaClick(); };
     addToolButton(sbtCancelNota);
 
     sbtFiltro = new host::TSpeedButton("sbtFiltro", panMenu, QStringLiteral("Filtrar"));
@@ -356,6 +357,7 @@ void TfrmConLancto::buildMenus()
     mnuCancelaNota = addMenuAction(mnuManutencao, "mnuCancelaNota", QStringLiteral("Cancela Nota de E&xpedição"),
                                    QKeySequence(Qt::CTRL | Qt::Key_A));
     mnuCancelaNota->setEnabled(false);
+    connect(mnuCancelaNota, &QAction::triggered, this, [this] { dispatch([this] { mnuCancelaNotaClick(); }); });
     mnuFiltrar = addMenuAction(mnuManutencao, "mnuFiltrar", QStringLiteral("Filtrar"),
                                QKeySequence(Qt::CTRL | Qt::Key_L));
     mnuFiltrar->setEnabled(false);

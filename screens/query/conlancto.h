@@ -11,6 +11,8 @@
 //   conlancto_status.cpp  status texts of the entry list
 //   conlancto_grid.cpp    drawing of the check-mark columns
 //   conlancto_tick.cpp    ticking entries and items
+//   conlancto_cancel.cpp  cancelling the ticked entries or items
+//   conlancto_nfe.cpp     NF-e status refresh before a cancellation
 
 #include <host/frmpadrao.h>
 
@@ -148,7 +150,10 @@ public:
     void refreshItemTickControl();
 
     // --- cancellation ------------------------------------------------------
+    void sbtCancelNotaClick();
+    void mnuCancelaNotaClick();
     void mnuRetiEstClick();
+    void AtualizaStatusNF();
 
 private:
     void drawCheckCell(QPainter& canvas, const QRect& rect, const QString& idcheck);
@@ -158,6 +163,10 @@ private:
     void buildMenus();
     void buildData();
     void loadItems();
+    void closeItems();
+    void cancelEntries();
+    void cancelItems();
+    void afterCancel();
     void loadStockItems();
     void tickEntry();
     void tickAllEntries();
@@ -170,4 +179,8 @@ public:
     // walks or rewrites the list (see conlancto_tick.cpp's guards).
     void attachAfterScroll();
     void detachAfterScroll();
+
+    /// Branch and entry number whose items the item datasets hold; empty
+    /// while they hold none.
+    QString itemsEntry_;
 };

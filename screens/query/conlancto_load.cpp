@@ -2,6 +2,7 @@
 // screen's search and print commands.
 
 #include "conlancto.h"
+#include "conlancto_guards.h"
 
 #include <screens/filter/filtrocanc.h>
 
@@ -17,25 +18,10 @@
 
 using namespace core;
 using namespace cli_exp01800;
+using conlancto::Animacao;
 namespace cancelnota = contracts::cancelnota;
 
 namespace {
-
-/// Kind of the progress animation shown while the screen waits for a server.
-constexpr int kAviServidor = 6;
-
-/// Shows the progress animation for the scope; it is removed however the
-/// scope ends (a failed call abandons the handler through an exception).
-class Animacao {
-public:
-    explicit Animacao(QObject* owner) : owner_(owner) { ActiveShowAvi(owner_, kAviServidor); }
-    ~Animacao() { DeactiveShowAvi(owner_); }
-    Animacao(const Animacao&) = delete;
-    Animacao& operator=(const Animacao&) = delete;
-
-private:
-    QObject* owner_;
-};
 
 /// Loads two datasets from one answer as a unit: when the second packet is
 /// refused, the first goes back to what it held, so the pair never mixes
@@ -115,20 +101,42 @@ void TfrmConLancto::loadItems()
 {
     if (cdsLanctoNF->isEmpty()) {
         // No current entry: nothing to ask the server for.
-        cdsItensLanctoNF->close();
-        cdsContaGerada->close();
-        boContaComissao = false;
+        closeItems();
         return;
     }
     const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
-    const Variant payload = CheckResultServ(cancelnota::GetItem(*netCancelExp, filial, lancto), true, 0);
-    if (!payload.isArray() || payload.count() < 2)
-        throw Error(QStringLiteral("GetItem: resposta inesperada do servidor (esperados itens e contas geradas)."));
-    loadPair(*cdsItensLanctoNF, payload[0], *cdsContaGerada, payload[1]);
+    const QString entry = filial + u'/' + lancto;
+    try {
+        const Variant payload = CheckResultServ(cancelnota::GetItem(*netCancelExp, filial, lancto), true, 0);
+        if (!payload.isArray() || payload.count() < 2)
+            throw Error(QStringLiteral("GetItem: resposta inesperada do servidor (esperados itens e contas geradas)."));
+        loadPair(*cdsItensLanctoNF, payload[0], *cdsContaGerada, payload[1]);
+    } catch (...) {
+        // The item page never shows another entry's items under the current
+        // one: a cancellation would send this entry's keys with those items.
+        // Reloading the same entry keeps what it showed.
+        if (itemsEntry_ != entry)
+            closeItems();
+        throw;
+    }
+    itemsEntry_ = entry;
     boContaComissao = cdsContaGerada->active() && !cdsContaGerada->isEmpty();
     // The items come as the server has them: the navigator follows them.
     refreshItemTickControl();
+}
+
+void TfrmConLancto::closeItems()
+{
+    cdsItensLanctoNF->close();
+    cdsContaGerada->close();
+    itemsEntry_.clear();
+    boContaComissao = false;
+    // Ticks of the items closed went with them.
+    if (inItensMarcados != 0) {
+        inItensMarcados = 0;
+        Habilita();
+    }
 }
 
 void TfrmConLancto::loadStockItems()

@@ -8,6 +8,7 @@
 // handler with an exception) leaves the screen as it was before the handler.
 
 #include "conlancto.h"
+#include "conlancto_guards.h"
 
 #include <screens/filter/filtrocanc.h>
 #include <screens/replic_error/erroreplic.h>
@@ -20,6 +21,8 @@
 using namespace core;
 using namespace cli_exp01800;
 namespace cancelnota = contracts::cancelnota;
+using conlancto::Animacao;
+using conlancto::ControlesDesligados;
 
 namespace {
 
@@ -37,19 +40,6 @@ public:
 
 private:
     TfrmConLancto& f_;
-};
-
-/// The dataset's controls are disabled for the scope: the grid repaints once
-/// at its end.
-class ControlesDesligados {
-public:
-    explicit ControlesDesligados(ClientDataset& ds) : ds_(ds) { ds_.disableControls(); }
-    ~ControlesDesligados() { ds_.enableControls(); }
-    ControlesDesligados(const ControlesDesligados&) = delete;
-    ControlesDesligados& operator=(const ControlesDesligados&) = delete;
-
-private:
-    ClientDataset& ds_;
 };
 
 /// A row left in edit state when the scope ends (an abandoned handler) is
@@ -165,7 +155,10 @@ void TfrmConLancto::tickEntry()
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
 
     // The incoming entry that replication created must not be approved or emitted.
-    cdsReplicAprov->setData(CheckResultServ(cancelnota::GetReplicAprov(*netCancelExp, filial, lancto), true, 0));
+    {
+        Animacao avi(this);
+        cdsReplicAprov->setData(CheckResultServ(cancelnota::GetReplicAprov(*netCancelExp, filial, lancto), true, 0));
+    }
     const QString stReplic = cdsReplicAprov->fieldByName(QStringLiteral("IDSTATUS")).asString();
     if (stReplic == QLatin1String("A") || stReplic == QLatin1String("E")) {
         MensErro(msgPadrao.Msg(QStringLiteral("REPLIC_APROV1"))
@@ -180,7 +173,11 @@ void TfrmConLancto::tickEntry()
     if (entryBlocked())
         return;
 
-    const Variant payload = CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
+    Variant payload;
+    {
+        Animacao avi(this);
+        payload = CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
+    }
     const Variant docs = elemento(payload, 1, "VerReplic");
     if (!docs.isNull())
         cdsErroReplic->setData(docs);
@@ -221,8 +218,12 @@ void TfrmConLancto::dbgPadraoTitleClick(const host::Column& column)
 void TfrmConLancto::tickAllEntries()
 {
     // First pass: the server ticks the whole list in one call.
-    const Variant payload =
-        CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
+    Variant payload;
+    {
+        Animacao avi(this);
+        payload =
+            CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
+    }
     const Variant lista = elemento(payload, 0, "VerReplic");
     const Variant docs = elemento(payload, 1, "VerReplic");
     const Variant marcadas = elemento(payload, 2, "VerReplic");
@@ -237,6 +238,7 @@ void TfrmConLancto::tickAllEntries()
     // Second pass, after "&OK": the entries the server left unticked, unless
     // their replicated incoming entry is approved.
     EdicaoPendente edicao(*cdsLanctoNF);
+    Animacao avi(this); // one animation over the pass's calls
     Field& check = cdsLanctoNF->fieldByName(kIdCheck);
     for (cdsLanctoNF->first(); !cdsLanctoNF->eof(); cdsLanctoNF->next()) {
         if (entryBlocked() || check.asString() == kS)
@@ -286,7 +288,11 @@ bool TfrmConLancto::firstItemTickConfirmed()
     // The entry's keys, never the item's: the replicas belong to the entry.
     const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
-    const Variant payload = CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
+    Variant payload;
+    {
+        Animacao avi(this);
+        payload = CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
+    }
     const Variant docs = elemento(payload, 1, "VerReplic");
     if (!docs.isNull())
         cdsErroReplic->setData(docs);

@@ -140,6 +140,20 @@ DataPacket paramPacket(const QString& idgerprodest, const QString& idtpexppedido
     return p;
 }
 
+int tickRows(ClientDataset& ds, const QString& keyField, const QStringList& keys)
+{
+    int found = 0;
+    for (const QString& key : keys) {
+        if (!ds.locate(keyField, Variant(key)))
+            continue;
+        ds.edit();
+        ds.fieldByName("IDCHECK").setAsString("S");
+        ds.post();
+        ++found;
+    }
+    return found;
+}
+
 void ScreenFixture::SetUp()
 {
     ASSERT_TRUE(dir.isValid());
@@ -212,7 +226,7 @@ RealServerScope::RealServerScope(const QString& sqliteFile)
     opt.listen = "127.0.0.1";
     opt.port = 0;
     opt.threads = 4;
-    opt.log = false;
+    opt.log = qEnvironmentVariableIsSet("EXP_TEST_SERVER_LOG");
     srv_ = std::make_unique<server::AppServer>(*db_, opt);
     srv_->bind();
     serving_ = std::thread([this] { srv_->run(); });

@@ -60,6 +60,10 @@ QStringList columnValues(const core::ClientDataset& ds, const QString& field);
 /// Shipping parameters of a branch.
 core::DataPacket paramPacket(const QString& idgerprodest = "1", const QString& idtpexppedido = "PED");
 
+/// Ticks the rows whose `keyField` holds one of `keys` as the grids leave a
+/// ticked row (IDCHECK "S", posted); returns how many were found.
+int tickRows(core::ClientDataset& ds, const QString& keyField, const QStringList& keys);
+
 class ScreenFixture : public ::testing::Test {
 protected:
     void SetUp() override;

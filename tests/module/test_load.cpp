@@ -260,27 +260,37 @@ TEST_F(LoadTest, TheCommissionFlagFollowsTheGeneratedAccounts)
     EXPECT_TRUE(frm->cdsContaGerada->active());
 }
 
-TEST_F(LoadTest, AFailedItemLoadKeepsThePreviousItemsAndCounters)
+TEST_F(LoadTest, AFailedItemLoadNeverLeavesAnotherEntrysItemsAndAReloadKeepsItsOwn)
 {
     loadThree();
     fake.enqueue(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000001", 2, 1)));
     showPage(frm->tshFormulario);
     inItensMarcados = 1;
 
-    // A refused second packet must not leave items of one entry beside
-    // accounts of another.
+    // A refused second packet on the move to the next entry: the first
+    // entry's items and accounts must not stay under the new current entry
+    // (an item cancellation would send them with its keys), nor may the
+    // new items sit beside the old accounts. Both are closed, and the ticks
+    // went with them.
     fake.enqueue(kCancel, "GetItem",
                  FakeTransport::payload(Variant::array(
                      {Variant(itemsPacket("0000000002", 5)), Variant(lackingField(contasPacket(1), "NRLANCTOPAG"))})));
     EXPECT_FALSE(dispatch([this] { frm->cdsLanctoNF->next(); }));
-    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 2);
-    EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "NRLANCTONF"), (QStringList{"0000000001", "0000000001"}));
-    EXPECT_EQ(frm->cdsContaGerada->recordCount(), 1);
-    EXPECT_TRUE(boContaComissao);
+    EXPECT_EQ(frm->cdsLanctoNF->fieldByName("NRLANCTONF").asString(), "0000000002");
+    EXPECT_FALSE(frm->cdsItensLanctoNF->active());
+    EXPECT_FALSE(frm->cdsContaGerada->active());
+    EXPECT_FALSE(boContaComissao);
+    EXPECT_EQ(inItensMarcados, 0);
 
+    // A failed reload of the entry whose items are shown keeps them.
+    fake.enqueue(kCancel, "GetItem", FakeTransport::payload(itemAnswer("0000000002", 2, 1)));
+    frm->sbtVerificarClick();
+    inItensMarcados = 1;
     fake.enqueue(kCancel, "GetItem", FakeTransport::failed("sem conexão"));
     EXPECT_FALSE(dispatch([this] { frm->sbtVerificarClick(); }));
-    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), 2);
+    EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "NRLANCTONF"), (QStringList{"0000000002", "0000000002"}));
+    EXPECT_EQ(frm->cdsContaGerada->recordCount(), 1);
+    EXPECT_TRUE(boContaComissao);
     EXPECT_EQ(inItensMarcados, 1);
     EXPECT_EQ(host.animationDepth(), 0);
 }

@@ -119,6 +119,7 @@ protected:
         EXPECT_TRUE(bool(frm->cdsLanctoNF->afterScroll()));
         EXPECT_EQ(host.frozenDepth(), 0);
         EXPECT_EQ(host.busyDepth(), 0);
+        EXPECT_EQ(host.animationDepth(), 0);
         EXPECT_EQ(host.unbalanced(), 0);
         EXPECT_TRUE(frm->cdsErroReplic->isEmpty());
     }
@@ -136,7 +137,9 @@ TEST_F(TickTest, AClickTicksAfterBothServerChecksAndASecondClickUnticksWithoutAs
     frm->cdsLanctoNF->moveTo(1);
     fake.enqueue(kCancel, "GetReplicAprov", aprov(""));
     fake.enqueue(kCancel, "VerReplic", oneEntryAnswer());
+    const int animacoes = host.animationStarts();
     clickCell(frm->dbgPadrao, 1);
+    EXPECT_EQ(host.animationStarts() - animacoes, 2) << "each server call runs under the animation";
 
     ASSERT_EQ(fake.count("GetReplicAprov"), 1);
     EXPECT_EQ(fake.callsTo("GetReplicAprov")[0].arg(0), Variant("0001"));

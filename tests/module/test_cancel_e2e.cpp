@@ -1,0 +1,318 @@
+// Cancelling on the demo database through the real application server: the
+// screen is driven as the operator drives it (leave the branch panel, click
+// the check cells, click the cancel button, read the reloaded list), and the
+// database is read back afterwards.
+
+#include "screenfixture.h"
+
+#include <screens/filter/filtrocanc.h>
+
+#include <contracts/servers.h>
+
+#include <core/hostapi.h>
+#include <server/database.h>
+#include <tests/support/testsession.h>
+#include <host/dbgrid.h>
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTabBar>
+#include <QTest>
+
+#include <memory>
+
+inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+
+using namespace core;
+using namespace testing_module;
+using cli_exp01800::inItensMarcados;
+using cli_exp01800::inNotasMarcadas;
+
+namespace {
+
+const QString kConfirma = QStringLiteral("Confirma cancelamento das notas fiscais expedidas?");
+
+
+class CancelEndToEnd : public ScreenFixture {
+protected:
+    void SetUp() override
+    {
+        ScreenFixture::SetUp();
+        delete frmFiltroCanc;
+        cli_exp01801::Filtro = TFILTRO{};
+        server = std::make_unique<RealServerScope>(dir.filePath("host.db"));
+        context().loadModule = [this](const QString& code, const Variant& params) {
+            opened << code;
+            const quintptr address = quintptr(params[0].toInt());
+            for (ClientDataset* ds : frm->findChildren<ClientDataset*>())
+                if (quintptr(ds) == address)
+                    followUpRows = ds->recordCount();
+        };
+        frm = open();
+        ASSERT_NE(frm, nullptr);
+        ASSERT_TRUE(frm->netCancelExp->Connected());
+        inNotasMarcadas = 0;
+        inItensMarcados = 0;
+    }
+    void TearDown() override
+    {
+        context().loadModule = {};
+        delete frmFiltroCanc;
+        closeScreen();
+        server.reset();
+        inNotasMarcadas = 0;
+        inItensMarcados = 0;
+        ScreenFixture::TearDown();
+    }
+
+    QSqlQuery sql(const QString& text, const QVariantList& binds = {})
+    {
+        QSqlQuery q(QSqlDatabase::database(hostDbConnection));
+        q.prepare(text);
+        for (const QVariant& b : binds)
+            q.addBindValue(b);
+        EXPECT_TRUE(q.exec()) << text.toStdString();
+        return q;
+    }
+    QString value(const QString& text, const QVariantList& binds = {})
+    {
+        QSqlQuery q = sql(text, binds);
+        return q.next() ? q.value(0).toString() : QString();
+    }
+
+    /// `n` entries of branch 0001 made plainly cancellable: pending, dated
+    /// today, no NF-e status, no commission account, no replica.
+    QStringList prepareEntries(int n, int minItems = 1)
+    {
+        QStringList nrs;
+        QSqlQuery q = sql("SELECT L.NRLANCTONF FROM LANCTONF L WHERE L.CDFILIAL = '0001' AND (SELECT COUNT(*) FROM "
+                          "ITLANCTONF I WHERE I.CDFILIAL = L.CDFILIAL AND I.NRLANCTONF = L.NRLANCTONF AND I.IDCANCELADO = 'N') >= ? "
+                          "ORDER BY L.NRLANCTONF",
+                          {minItems});
+        while (nrs.size() < n && q.next())
+            nrs << q.value(0).toString();
+        EXPECT_EQ(nrs.size(), n) << "the demo data has too few entries";
+        for (const QString& nr : nrs) {
+            sql("UPDATE LANCTONF SET IDSTATUS = 'P', IDSTATUSNFE = NULL, DTENTRSAID = ?, NRVERSAO = NRVERSAO + 1 "
+                "WHERE CDFILIAL = '0001' AND NRLANCTONF = ?",
+                {Date::today().wholeDays(), nr});
+            sql("DELETE FROM CONTAGERADA WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nr});
+            sql("DELETE FROM DOCREPLIC WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nr});
+        }
+        return nrs;
+    }
+
+    /// The branch panel left as the operator leaves it: the remembered filter loads the list.
+    void loadList()
+    {
+        frm->medFilial->setText("0001");
+        frm->dbgPadrao->setFocus();
+        settle();
+        ASSERT_TRUE(frm->boFiltroAplicado);
+        ASSERT_FALSE(frm->cdsLanctoNF->isEmpty());
+        host.clearShown();
+    }
+    /// Ticks entries of the list as the grid leaves them.
+    /// A click on the check cell of a row, as the operator ticks.
+    void clickCheck(host::DBGrid* grid, int row)
+    {
+        const QModelIndex index = grid->model()->index(row, 0);
+        grid->scrollTo(index);
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+        settle();
+    }
+    /// Ticks entries of the list by clicks in the grid's check column.
+    void tick(const QStringList& nrs)
+    {
+        host.clearShown();
+        const int before = inNotasMarcadas;
+        for (const QString& nr : nrs) {
+            ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nr))) << nr.toStdString();
+            clickCheck(frm->dbgPadrao, frm->cdsLanctoNF->recNo());
+            ASSERT_EQ(frm->cdsLanctoNF->fieldByName("IDCHECK").asString(), "S") << nr.toStdString();
+        }
+        ASSERT_EQ(inNotasMarcadas, before + int(nrs.size()));
+        ASSERT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" / ").toStdString();
+    }
+    /// Shows the item page of entry `nr` by a click on its tab.
+    void showItemsOf(const QString& nr)
+    {
+        ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nr)));
+        QTabBar* bar = frm->pgcPadrao->tabBar();
+        bar->setFocus();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(frm->pgcPadrao->indexOf(frm->tshFormulario)).center());
+        settle();
+        ASSERT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
+    }
+    /// Ticks items of the current entry by clicks in the item grid's check column.
+    void tickItems(const QList<int>& rows)
+    {
+        host.clearShown();
+        const int before = inItensMarcados;
+        for (int r : rows)
+            clickCheck(frm->dbgItensNf, r);
+        ASSERT_EQ(inItensMarcados, before + int(rows.size()));
+        ASSERT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" / ").toStdString();
+    }
+    void cancel()
+    {
+        ASSERT_TRUE(frm->sbtCancelNota->isEnabled());
+        frm->sbtCancelNota->click();
+        settle();
+    }
+    /// The entry's status as the reloaded list shows it.
+    QString listed(const QString& nr, const char* field = "IDSTATUS")
+    {
+        ClientDataset& ds = *frm->cdsLanctoNF;
+        const int f = ds.fieldByName(field).index();
+        const int n = ds.fieldByName("NRLANCTONF").index();
+        for (int r = 0; r < ds.recordCount(); ++r)
+            if (ds.rawValue(r, n).toString() == nr)
+                return ds.rawValue(r, f).toString();
+        return QStringLiteral("<não listado>");
+    }
+    qint64 audits(const QString& nr, const QString& op)
+    {
+        return value("SELECT COUNT(*) FROM AUDITCANC WHERE CDFILIAL = '0001' AND NRLANCTONF = ? AND IDOPERACAO = ?",
+                     {nr, op})
+            .toLongLong();
+    }
+
+    std::unique_ptr<RealServerScope> server;
+    TfrmConLancto* frm = nullptr;
+    QStringList opened;
+    int followUpRows = -1;
+};
+
+TEST_F(CancelEndToEnd, TickedEntriesComeBackCancelledWithOneAuditRowEach)
+{
+    const QStringList nrs = prepareEntries(3);
+    loadList();
+    tick({nrs[0], nrs[2]});
+    host.answer(MsgButton::Yes);
+    cancel();
+
+    EXPECT_EQ(host.messageTexts(), QStringList{kConfirma});
+    EXPECT_EQ(listed(nrs[0]), "C");
+    EXPECT_EQ(listed(nrs[1]), "P");
+    EXPECT_EQ(listed(nrs[2]), "C");
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK").count("S"), 0);
+    EXPECT_EQ(inNotasMarcadas, 0);
+    EXPECT_EQ(audits(nrs[0], "CANCELA_NOTA"), 1);
+    EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
+    EXPECT_EQ(audits(nrs[2], "CANCELA_NOTA"), 1);
+    EXPECT_EQ(value("SELECT CDOPERADOR FROM AUDITCANC WHERE NRLANCTONF = ?", {nrs[0]}), "TESTE");
+    EXPECT_EQ(host.animationDepth(), 0);
+}
+
+TEST_F(CancelEndToEnd, ItemsAreCancelledAndTheLastOneTakesTheEntryWithIt)
+{
+    const QStringList nrs = prepareEntries(1, 2);
+    const QString nr = nrs.value(0);
+    const int before = value("SELECT COUNT(*) FROM ITLANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ? AND "
+                             "IDCANCELADO = 'N'", {nr}).toInt();
+    loadList();
+    showItemsOf(nr);
+    ASSERT_EQ(frm->cdsItensLanctoNF->recordCount(), before);
+    const QString first = frm->cdsItensLanctoNF->fieldByName("NRSEQITPROD").asString();
+
+    tickItems({0});
+    host.answer(MsgButton::Yes);
+    cancel();
+    EXPECT_EQ(host.messageTexts(), QStringList{"Confirma o cancelamento dos itens da nota fiscal expedida?"});
+    EXPECT_EQ(opened, QStringList{"EXP00106"});
+    EXPECT_EQ(followUpRows, 1);
+    EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
+    EXPECT_EQ(frm->cdsItensLanctoNF->recordCount(), before - 1);
+    EXPECT_FALSE(columnValues(*frm->cdsItensLanctoNF, "NRSEQITPROD").contains(first));
+    EXPECT_EQ(inItensMarcados, 0);
+    EXPECT_EQ(audits(nr, "CANCELA_ITEM"), 1);
+    EXPECT_EQ(value("SELECT IDSTATUS FROM LANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nr}), "P");
+
+    // The rest, all at once: the entry goes whole and the list comes back.
+    QList<int> all;
+    for (int i = 0; i < frm->cdsItensLanctoNF->recordCount(); ++i)
+        all << i;
+    tickItems(all);
+    host.answer(MsgButton::Yes);
+    cancel();
+    EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFolhaDados);
+    EXPECT_EQ(listed(nr), "C");
+    EXPECT_EQ(audits(nr, "CANCELA_ITEM"), before);
+    EXPECT_EQ(audits(nr, "CANCELA_NOTA"), 1);
+    EXPECT_EQ(host.animationDepth(), 0);
+}
+
+TEST_F(CancelEndToEnd, AListMadeStaleByASecondClientIsReloadedAndNothingIsCancelled)
+{
+    const QStringList nrs = prepareEntries(3);
+    loadList();
+    tick({nrs[0], nrs[1]});
+
+    // A second client, another operator in a session of its own, cancels the
+    // third entry meanwhile.
+    QString token;
+    {
+        server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("host.db")));
+        token = testsupport::tokenFor(db, server->port(), "OUTRO");
+    }
+    TNetConnection other("netOutroCliente");
+    other.ServerName = contracts::kRdmCancelNota;
+    other.Token = token;
+    other.BeforeConnect = [](TNetConnection& c) {
+        c.Host = WebURL();
+        c.Port = WebPort();
+    };
+    other.Connect();
+    ClientDataset theirs;
+    for (int i = 0; i < frm->cdsLanctoNF->fieldCount(); ++i)
+        theirs.addField(frm->cdsLanctoNF->field(i).def());
+    theirs.setData(frm->cdsLanctoNF->data());
+    for (theirs.first(); !theirs.eof(); theirs.next()) {
+        theirs.edit();
+        theirs.fieldByName("IDCHECK").setAsString(theirs.fieldByName("NRLANCTONF").asString() == nrs[2] ? "S" : "N");
+        theirs.post();
+    }
+    CheckResultServ(contracts::cancelnota::CancelaNota(other, "0001", theirs.data(), "0001", "OUTRO", ""), true, 0);
+
+    host.answer(MsgButton::Yes);
+    cancel();
+    EXPECT_EQ(host.messageTexts(),
+              (QStringList{kConfirma, "Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada por outro "
+                                      "usuário. O processo deve ser repetido."}));
+    EXPECT_EQ(listed(nrs[0]), "P");
+    EXPECT_EQ(listed(nrs[1]), "P");
+    EXPECT_EQ(listed(nrs[2]), "C");
+    EXPECT_EQ(audits(nrs[0], "CANCELA_NOTA") + audits(nrs[1], "CANCELA_NOTA"), 0);
+    EXPECT_EQ(inNotasMarcadas, 0);
+}
+
+TEST_F(CancelEndToEnd, ARejectedInvoiceTheAuthorityNowAcceptsIsUntickedAndTheOthersAreCancelled)
+{
+    const QStringList nrs = prepareEntries(3);
+    const QString key = value("SELECT NRACESSONFE FROM LANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nrs[1]});
+    ASSERT_FALSE(key.isEmpty());
+    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R' WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nrs[1]});
+    sql("DELETE FROM SITUACAONFE WHERE NRACESSONFE = ?", {key});
+    sql("INSERT INTO SITUACAONFE (NRACESSONFE, CDRETORNO) VALUES (?, 100)", {key});
+    loadList();
+    const QString nf = [&] {
+        EXPECT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nrs[1])));
+        return frm->cdsLanctoNF->fieldByName("NRNOTAFISC").asString();
+    }();
+    tick(nrs);
+    host.answer(MsgButton::Yes);
+    cancel();
+
+    EXPECT_EQ(host.messageTexts(),
+              (QStringList{kConfirma, "Não foi possível excluir a NF " + nf +
+                                          " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."}));
+    EXPECT_EQ(listed(nrs[0]), "C");
+    EXPECT_EQ(listed(nrs[1]), "P");
+    EXPECT_EQ(listed(nrs[1], "IDSTATUSNFE"), "A");
+    EXPECT_EQ(listed(nrs[2]), "C");
+    EXPECT_EQ(audits(nrs[1], "ATUALIZA_SITUACAO"), 1);
+    EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
+}
+
+} // namespace
