@@ -529,8 +529,12 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
                 const QString& str = *v.stringPtr();
                 auto it = seen[size_t(i)].constFind(str);
                 if (it == seen[size_t(i)].constEnd()) {
-                    it = seen[size_t(i)].insert(str, quint32(c.texts.size()));
-                    c.texts.push_back(str);
+                    // A text of its own rather than the packet's: the packet's
+                    // texts sit among its rows, whose memory is freed after the
+                    // load and could not go back to the system around them.
+                    QString own(str.constData(), str.size());
+                    it = seen[size_t(i)].insert(own, quint32(c.texts.size()));
+                    c.texts.push_back(std::move(own));
                 }
                 c.text.push_back(it.value());
                 break;
