@@ -2,8 +2,6 @@
 
 #include "errors.h"
 
-#include <QHash>
-
 #include <algorithm>
 #include <cmath>
 #include <numeric>
@@ -506,15 +504,24 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
         }
     }
 
-    // The values go into new columns by type; a text repeated in a column
-    // is kept once, whether or not the decoder already shared it.
+    // The values go into new columns by type. The packet stays alive
+    // throughout, so no text's address is reused while the columns fill.
     const size_t n = size_t(p.rowCount());
     std::vector<Column> cols(static_cast<size_t>(nf));
     for (int i = 0; i < nf; ++i) {
         cols[size_t(i)].type = fields_[size_t(i)]->dataType();
         cols[size_t(i)].reserve(n);
     }
-    std::vector<QHash<QString, quint32>> seen(static_cast<size_t>(nf));
+    // The decoder hands repeated texts of a column over shared (one text,
+    // many rows), so a text is recognised by its address: a small cache per
+    // column maps recently seen addresses to their index. An equal text not
+    // shared, or pushed out of the cache, is simply held once more.
+    constexpr size_t kSlots = 4096;
+    struct Slot {
+        const void* text = nullptr;
+        quint32 index = 0;
+    };
+    std::vector<std::vector<Slot>> seen(static_cast<size_t>(nf));
     for (const PacketRow& src : p.rows()) {
         for (int i = 0; i < nf; ++i) {
             const Variant& v = src[size_t(map[size_t(i)])];
@@ -527,16 +534,20 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
                     break;
                 }
                 const QString& str = *v.stringPtr();
-                auto it = seen[size_t(i)].constFind(str);
-                if (it == seen[size_t(i)].constEnd()) {
+                std::vector<Slot>& cache = seen[size_t(i)];
+                if (cache.empty())
+                    cache.resize(kSlots);
+                const void* key = str.constData();
+                Slot& slot = cache[(quintptr(key) >> 4) % kSlots];
+                if (slot.text != key) {
                     // A text of its own rather than the packet's: the packet's
                     // texts sit among its rows, whose memory is freed after the
                     // load and could not go back to the system around them.
-                    QString own(str.constData(), str.size());
-                    it = seen[size_t(i)].insert(own, quint32(c.texts.size()));
-                    c.texts.push_back(std::move(own));
+                    slot.text = key;
+                    slot.index = quint32(c.texts.size());
+                    c.texts.push_back(QString(str.constData(), str.size()));
                 }
-                c.text.push_back(it.value());
+                c.text.push_back(slot.index);
                 break;
             }
             case FieldType::Integer: c.ints.push_back(null ? 0 : v.toInt()); break;
