@@ -15,6 +15,7 @@
 #include <QUrl>
 
 #include <atomic>
+#include <csignal>
 #include <exception>
 #include <functional>
 #include <map>
@@ -36,15 +37,37 @@ QString endpoint(const QString& host, int port)
     return QStringLiteral("%1:%2").arg(host).arg(port);
 }
 
-/// "http://host/" and "host" both name the host.
+/// "http://host/" and "host" both name the host; "https://host" asks for
+/// TLS. The returned host keeps "https://" so that it stays its own endpoint.
 QString bareHost(const QString& host)
 {
     QString h = host.trimmed();
     if (h.startsWith(QLatin1String("http://"), Qt::CaseInsensitive))
         h = h.mid(7);
+    else if (h.startsWith(QLatin1String("https://"), Qt::CaseInsensitive))
+        h = QStringLiteral("https://") + h.mid(8);
     while (h.endsWith(QLatin1Char('/')))
         h.chop(1);
     return h;
+}
+
+bool isTls(const QString& bare)
+{
+    return bare.startsWith(QLatin1String("https://"));
+}
+
+/// A client for the host: plain, or TLS checking the server's certificate
+/// against `caFile` (the system's authorities when empty) and the host name.
+/// There is deliberately no way to skip the check.
+std::unique_ptr<httplib::Client> makeClient(const QString& bare, int port, const std::string& caFile)
+{
+    if (!isTls(bare))
+        return std::make_unique<httplib::Client>(bare.toStdString(), port);
+    auto c = std::make_unique<httplib::Client>(endpoint(bare, port).toStdString());
+    if (!caFile.empty())
+        c->set_ca_cert_path(caFile);
+    c->enable_server_certificate_verification(true);
+    return c;
 }
 
 QString errorText(httplib::Error e)
@@ -55,6 +78,9 @@ QString errorText(httplib::Error e)
     case httplib::Error::Read: return QStringLiteral("sem resposta no tempo limite ou conexão interrompida");
     case httplib::Error::Write: return QStringLiteral("conexão interrompida ao enviar");
     case httplib::Error::Canceled: return QStringLiteral("chamada cancelada");
+    case httplib::Error::SSLConnection: return QStringLiteral("falha ao estabelecer a conexão segura (TLS)");
+    case httplib::Error::SSLServerVerification:
+        return QStringLiteral("certificado do servidor recusado (autoridade certificadora ou nome não conferem)");
     default: return QString::fromStdString(httplib::to_string(e));
     }
 }
@@ -104,6 +130,13 @@ struct HttpTransport::Impl {
     std::atomic<std::size_t> maxAnswer{kDefaultMaxAnswer};
     std::mutex mutex;
     std::map<QString, std::vector<IdleClient>> idle;
+    std::string caFile;  ///< guarded by mutex
+
+    std::string ca()
+    {
+        std::lock_guard lock(mutex);
+        return caFile;
+    }
 
     std::unique_ptr<httplib::Client> checkout(const QString& host, int port)
     {
@@ -118,7 +151,7 @@ struct HttpTransport::Impl {
                     return std::move(c.client);
             }
         }
-        auto c = std::make_unique<httplib::Client>(host.toStdString(), port);
+        auto c = makeClient(host, port, ca());
         c->set_keep_alive(true);
         c->set_tcp_nodelay(true);
         c->set_decompress(false);
@@ -144,6 +177,14 @@ struct HttpTransport::Impl {
 HttpTransport::HttpTransport()
     : d(std::make_unique<Impl>())
 {
+    // A write on a connection the peer has closed (a kept-alive socket the
+    // server or proxy dropped) must be an error of that call, not SIGPIPE
+    // ending the program: OpenSSL writes without MSG_NOSIGNAL.
+    static const bool ignored = [] {
+        std::signal(SIGPIPE, SIG_IGN);
+        return true;
+    }();
+    (void)ignored;
 }
 
 HttpTransport::~HttpTransport() = default;
@@ -156,6 +197,8 @@ HttpTransport& HttpTransport::shared()
         const int secs = qEnvironmentVariableIntValue("EXP_CALL_TIMEOUT", &ok);
         if (ok && secs > 0)
             t->setReadTimeout(std::chrono::seconds(secs));
+        if (qEnvironmentVariableIsSet("EXP_SERVER_CA"))
+            t->setCaFile(qEnvironmentVariable("EXP_SERVER_CA"));
         return t;
     }();
     return *instance;
@@ -169,6 +212,19 @@ void HttpTransport::setConnectTimeout(std::chrono::milliseconds t)
 void HttpTransport::setReadTimeout(std::chrono::milliseconds t)
 {
     d->readMs.store(std::max<qint64>(t.count(), 1));
+}
+
+void HttpTransport::setCaFile(const QString& path)
+{
+    std::lock_guard lock(d->mutex);
+    d->caFile = path.toStdString();
+    d->idle.clear();  // kept-alive connections were checked against the former authority
+}
+
+QString HttpTransport::caFile() const
+{
+    std::lock_guard lock(d->mutex);
+    return QString::fromStdString(d->caFile);
 }
 
 void HttpTransport::setMaxAnswer(std::size_t bytes)
@@ -191,7 +247,8 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
     runBlocking([&] {
         // A fresh client: a health check must see the server as it is now.
         // Bounded like a call: a small answer, never inflated, within the deadline.
-        httplib::Client c(host.toStdString(), port);
+        auto client = makeClient(host, port, d->ca());
+        httplib::Client& c = *client;
         c.set_tcp_nodelay(true);
         c.set_decompress(false);
         c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
@@ -335,7 +392,8 @@ LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString&
     const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 30000));
     BoundedPost post;
     runBlocking([&] {
-        httplib::Client c(host.toStdString(), port);
+        auto client = makeClient(host, port, d->ca());  // the password travels over TLS for an https host
+        httplib::Client& c = *client;
         c.set_tcp_nodelay(true);
         c.set_decompress(false);
         c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
@@ -367,7 +425,8 @@ void HttpTransport::logout(const QString& hostIn, int port, const QString& token
     const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 5000));
     BoundedPost post;
     runBlocking([&] {
-        httplib::Client c(host.toStdString(), port);
+        auto client = makeClient(host, port, d->ca());
+        httplib::Client& c = *client;
         c.set_decompress(false);
         c.set_connection_timeout(std::chrono::milliseconds(d->connectMs.load()));
         c.set_read_timeout(deadline);
@@ -468,8 +527,13 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
     if (status == QLatin1String("raised")) {
         if (httpStatus == 401)
             throw SessionError(text(QStringLiteral("message")));
+        // A reverse proxy in front of the servers answers these itself: no
+        // server gave the answer, so it is a connection failure with the
+        // proxy's text.
+        if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504)
+            throw ConnectionError(QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus));
         const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 403 || httpStatus == 404
-                               || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
+                               || httpStatus == 411 || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
         if (!knownHttp)
             throw malformed(QStringLiteral("erro com código HTTP inesperado"));
         throw ServerError(text(QStringLiteral("message")));

@@ -7,6 +7,11 @@
 // cannot act. Without a QCoreApplication (or off the main thread) the exchange
 // simply runs in the caller's thread. Idle keep-alive connections are reused
 // per host:port.
+//
+// A host written "https://name" is reached over TLS: the server's
+// certificate must chain to the configured authority (setCaFile; the
+// system's authorities when none) and name the host. Nothing turns the check
+// off.
 
 #include "netconnection.h"
 
@@ -27,7 +32,8 @@ public:
     HttpTransport& operator=(const HttpTransport&) = delete;
 
     /// The process-wide instance used when no other transport is installed.
-    /// Its read timeout comes from EXP_CALL_TIMEOUT (seconds) when set.
+    /// Its read timeout comes from EXP_CALL_TIMEOUT (seconds) and its
+    /// certificate authority from EXP_SERVER_CA (a PEM file) when set.
     static HttpTransport& shared();
 
     /// Time to establish a TCP connection (default 3 s).
@@ -36,6 +42,9 @@ public:
     /// 120 s): past it the socket is closed, however slowly bytes still come.
     void setReadTimeout(std::chrono::milliseconds t);
     std::chrono::milliseconds readTimeout() const;
+    /// PEM file of the authority that signs the servers' certificates (https hosts).
+    void setCaFile(const QString& path);
+    QString caFile() const;
     /// Largest answer body read (default kDefaultMaxAnswer); a longer or
     /// encoded (compressed) answer fails the call unread.
     void setMaxAnswer(std::size_t bytes);

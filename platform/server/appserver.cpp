@@ -212,7 +212,7 @@ QString logSafe(const QString& text, int max)
 }
 
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
-    : db_(db), opt_(std::move(options)), operators_(db)
+    : db_(db), opt_(std::move(options)), operators_(db), pool_(opt_.dbConnections)
 {
     registerCancelNota(registry_);
     registerSituacao(registry_, port ? port : std::make_shared<StoredAnswerSimulator>());
@@ -258,7 +258,7 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
     const QString token = bearer(r.authorization);
     try {
         std::optional<Session> s;
-        if (!token.isEmpty()) s = operators_.session(token, address);
+        if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
         if (!s) {
             logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
@@ -326,7 +326,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         session = *std::static_pointer_cast<Session>(copy.state);
     }
     if (r.path == "/logout") {
-        operators_.logout(token);
+        pool_.run([&] { operators_.logout(token); });
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
@@ -344,7 +344,8 @@ FrontReply AppServer::login(const FrontRequest& r)
     const QString code = o.value("operador").toString().trimmed().toUpper();
     const QString password = o.value("senha").toString();
     try {
-        const LoginResult lr = operators_.login(code, password, address, opt_.sessionSecs);
+        LoginResult lr;
+        pool_.run([&] { lr = operators_.login(code, password, address, opt_.sessionSecs); });
         logLine("login " + logSafe(code, 20), nullptr, address, ms(), "ok");
         return json(200, QJsonDocument(QJsonObject{{"status", "ok"},
                                                    {"token", lr.token},
@@ -397,18 +398,22 @@ HttpAnswer AppServer::handleCall(const std::string& body, const Session* session
             throw BadRequest(bodyFault(reader, e));
         }
         const CallRequest req = parseRequest(reader, label);
-        CallResult r = registry_.callStreamed(db_, req, session);
-        if (r.rows) {
-            // A list is written row by row as it is read: no packet of it is built.
-            StreamedAnswer list(std::move(r.rows), r.refs);
-            std::string part;
-            while (list.next(part)) a.body += part;
-            if (!list.failure().isEmpty()) throw core::Error(list.failure());
-            outcome = QString("ok, %1 rows").arg(list.rowCount());
-        } else {
-            a.body = okBody(r);
-            outcome = "ok";
-        }
+        // The call and the reading of a streamed list run on a thread owning
+        // one of the process's connections (the rows come from its queries).
+        pool_.run([&] {
+            CallResult r = registry_.callStreamed(db_, req, session);
+            if (r.rows) {
+                // A list is written row by row as it is read: no packet of it is built.
+                StreamedAnswer list(std::move(r.rows), r.refs);
+                std::string part;
+                while (list.next(part)) a.body += part;
+                if (!list.failure().isEmpty()) throw core::Error(list.failure());
+                outcome = QString("ok, %1 rows").arg(list.rowCount());
+            } else {
+                a.body = okBody(r);
+                outcome = "ok";
+            }
+        });
     } catch (const BadRequest& e) {
         a = {400, raisedBody(e.message())};
         outcome = "bad request: " + e.message();
@@ -418,8 +423,12 @@ HttpAnswer AppServer::handleCall(const std::string& body, const Session* session
     } catch (const Forbidden& e) {
         a = {403, raisedBody(e.message())};
         outcome = "forbidden: " + e.message();
+    } catch (const BusyError& e) {
+        // Said plainly: nothing was done and trying again is the remedy. The message holds no SQL.
+        a = {503, raisedBody(e.message())};
+        outcome = "busy: " + e.message() + " | " + e.detail();
     } catch (const InternalError& e) {
-        internal(e.message());
+        internal(e.message() + (e.detail().isEmpty() ? QString() : " | " + e.detail()));
     } catch (const core::Error& e) {
         a = {200, raisedBody(e.message())};
         outcome = "raised: " + e.message();

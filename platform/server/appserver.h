@@ -9,6 +9,7 @@
 // failure shows the caller only a reference that the log holds.
 
 #include "database.h"
+#include "dbpool.h"
 #include "httpfront.h"
 #include "operators.h"
 #include "registry.h"
@@ -35,10 +36,11 @@ struct ServerOptions {
     QString listen = "127.0.0.1";
     int port = 8211;          ///< 0 picks a free port
     int threads = 64;         ///< worker pool: calls running at once
+    int dbConnections = 8;    ///< database connections (and database worker threads) of this process
     size_t maxBody = defaultMaxBody();
     int headerTimeoutMs = 10000;
     int bodyTimeoutMs = 60000;
-    int perAddress = 32;      ///< connections open at once from one address
+    int perAddress = 32;      ///< connections open at once from one address (a proxy is one address)
     int maxConnections = 1024;
     qint64 sessionSecs = 12 * 3600;
     bool log = true;
@@ -106,6 +108,7 @@ private:
     ServerOptions opt_;
     Registry registry_;
     Operators operators_;
+    DbPool pool_;  ///< every database access of a request runs here
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;
 };

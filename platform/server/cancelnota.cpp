@@ -2,6 +2,7 @@
 
 #include "packetbuild.h"
 #include "picklist.h"
+#include "quantity.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -82,11 +83,16 @@ const std::vector<Column> kFollowUpCols = {
     {"NRITEMPED", FieldType::String, 10},
 };
 
-QString selectList(const std::vector<Column>& cols, const QString& prefix = QString())
+// The select list of a packet's columns; stored quantities leave as floating point.
+QString selectList(const Database& db, const std::vector<Column>& cols)
 {
     QStringList s;
-    for (const Column& c : cols)
-        s << (QString(c.name) == "IDCHECK" ? QString("'N'") : prefix + c.name);
+    for (const Column& c : cols) {
+        const QString name = c.name;
+        if (name == "IDCHECK") s << "'N'";
+        else if (name == "QTITEMPROD" || name == "QTLANCTOEST") s << qtyFloatSql(db, name);
+        else s << name;
+    }
     return s.join(", ");
 }
 
@@ -97,7 +103,6 @@ bool oneOf(const QString& v, std::initializer_list<const char*> codes)
     return false;
 }
 
-constexpr double kEps = 1e-9;
 constexpr int kChunk = 400;
 
 struct StoredEntry {
@@ -147,7 +152,7 @@ std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, st
 }
 
 // Replicated documents (not cancelled) of the given entries, in the layout of cdsErroReplic.
-core::DataPacket replicatedDocs(QSqlDatabase& conn, const std::vector<EntryKey>& keys)
+core::DataPacket replicatedDocs(const Database& db, QSqlDatabase& conn, const std::vector<EntryKey>& keys)
 {
     core::DataPacket p(fieldDefs(kErroReplicCols));
     std::map<QString, QStringList> byBranch;
@@ -157,7 +162,7 @@ core::DataPacket replicatedDocs(QSqlDatabase& conn, const std::vector<EntryKey>&
             const QStringList part = numbers.mid(from, kChunk);
             QSqlQuery q = prepareKept(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
                                                 "AND IDCANCELADO = 'N' ORDER BY NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST")
-                                            .arg(selectList(kErroReplicCols), marks(part.size())));
+                                            .arg(selectList(db, kErroReplicCols), marks(part.size())));
             q.addBindValue(branch);
             for (const QString& n : part) q.addBindValue(n);
             exec(q);
@@ -198,33 +203,48 @@ QString stockBranch(const QString& moveBranch, const QString& entryBranch)
 
 // Stock changes of a cancellation, keyed by (branch, product), applied in
 // key order so that concurrent writers lock balances in the same order.
-using StockDeltas = std::map<EntryKey, double>;
+using StockDeltas = std::map<EntryKey, Quantity>;
 
-// Refuses (throws `key`) when a balance that decreases would fall below zero.
-void checkStock(QSqlDatabase& conn, const StockDeltas& deltas, const char* key)
+// Locks every balance the cancellation touches, in key order (branch, then
+// product) so that concurrent cancellations always queue in the same order,
+// and refuses (throws `key`) when a balance that decreases would fall below
+// zero. On PostgreSQL the rows stay locked until the transaction ends, so the
+// balance checked is the balance written; SQLite's writer already holds the
+// whole database.
+void lockAndCheckStock(Database& db, QSqlDatabase& conn, const StockDeltas& deltas, const char* key)
 {
+    const QString sql = QString("SELECT %1 FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?%2")
+                            .arg(qtyUnitsSql(db, "QTSALDO"), db.isSqlite() ? "" : " FOR UPDATE");
     for (const auto& [k, delta] : deltas) {
-        if (delta >= -kEps) continue;
-        QSqlQuery q = prepare(conn, "SELECT QTSALDO FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?");
+        QSqlQuery q = prepare(conn, sql);
         q.addBindValue(k.first);
         q.addBindValue(k.second);
         exec(q);
-        const double balance = q.next() ? q.value(0).toDouble() : 0.0;
-        if (balance + delta < -kEps)
+        const Quantity balance = q.next() ? quantityAt(q, 0) : Quantity();
+        if (delta.isNegative() && (balance + delta).isNegative())
             throw core::ServerError(key);
     }
 }
 
-void applyStock(QSqlDatabase& conn, const StockDeltas& deltas)
+// Writes the balance changes. A decrease updates the row it was checked
+// against (locked, so it exists and stays at or above zero); an increase may
+// create the balance. The two statements differ because a CHECK constraint is
+// tested on the row an INSERT proposes, before ON CONFLICT turns it into an
+// update.
+void applyStock(Database& db, QSqlDatabase& conn, const StockDeltas& deltas)
 {
     for (const auto& [k, delta] : deltas) {
-        if (std::abs(delta) < kEps) continue;
-        QSqlQuery u = prepare(conn, "INSERT INTO SALDOESTQ (CDFILIAL, CDPRODUTO, QTSALDO) VALUES (?, ?, ?) "
-                                    "ON CONFLICT (CDFILIAL, CDPRODUTO) DO UPDATE SET QTSALDO = SALDOESTQ.QTSALDO + EXCLUDED.QTSALDO");
+        if (delta.isZero()) continue;
+        QSqlQuery u = prepare(conn, delta.isNegative()
+            ? "UPDATE SALDOESTQ SET QTSALDO = QTSALDO - ? WHERE CDFILIAL = ? AND CDPRODUTO = ?"
+            : "INSERT INTO SALDOESTQ (QTSALDO, CDFILIAL, CDPRODUTO) VALUES (?, ?, ?) "
+              "ON CONFLICT (CDFILIAL, CDPRODUTO) DO UPDATE SET QTSALDO = SALDOESTQ.QTSALDO + EXCLUDED.QTSALDO");
+        u.addBindValue(qtyBind(db, delta.isNegative() ? -delta : delta));
         u.addBindValue(k.first);
         u.addBindValue(k.second);
-        u.addBindValue(delta);
         exec(u);
+        if (u.numRowsAffected() != 1)  // checked under lock: only a broken invariant gets here
+            throw InternalError(QString("O saldo %1/%2 mudou durante o cancelamento.").arg(k.first, k.second));
     }
 }
 
@@ -232,21 +252,22 @@ void applyStock(QSqlDatabase& conn, const StockDeltas& deltas)
 // (all of them, or those of the listed items), and taken back from the
 // destination of every replica that already brought the goods in (approved or
 // emitted).
-void addEntryStock(QSqlDatabase& conn, const QString& branch, const QString& entry, const QString& nrLancEstq,
+void addEntryStock(Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry, const QString& nrLancEstq,
                    const QStringList* onlyItems, StockDeltas& deltas)
 {
     QString itemFilter;
     if (onlyItems) itemFilter = QString(" AND NRSEQITPROD IN (%1)").arg(marks(onlyItems->size()));
     {
-        QSqlQuery q = prepare(conn, "SELECT CDFILIMOVI, CDPRODMOVI, CDPRODUTO, QTLANCTOEST FROM ITLANCTOEST "
-                                    "WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND IDCANCELADO = 'N'" + itemFilter);
+        QSqlQuery q = prepare(conn, QString("SELECT CDFILIMOVI, CDPRODMOVI, CDPRODUTO, %1 FROM ITLANCTOEST "
+                                            "WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND IDCANCELADO = 'N'")
+                                        .arg(qtyUnitsSql(db, "QTLANCTOEST")) + itemFilter);
         q.addBindValue(branch);
         q.addBindValue(nrLancEstq);
         if (onlyItems) for (const QString& s : *onlyItems) q.addBindValue(s);
         exec(q);
         while (q.next()) {
             const QString prod = q.value(1).toString().isEmpty() ? q.value(2).toString() : q.value(1).toString();
-            deltas[{stockBranch(q.value(0).toString(), branch), prod}] += q.value(3).toDouble();
+            deltas[{stockBranch(q.value(0).toString(), branch), prod}] += quantityAt(q, 3);
         }
     }
     QSqlQuery r = prepare(conn, "SELECT CDFILIALREPLIC FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? "
@@ -257,15 +278,15 @@ void addEntryStock(QSqlDatabase& conn, const QString& branch, const QString& ent
     QStringList destinations;
     while (r.next()) destinations << r.value(0).toString();
     if (destinations.isEmpty()) return;
-    QSqlQuery it = prepare(conn, "SELECT CDPRODUTO, QTITEMPROD FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                 "AND IDCANCELADO = 'N'" + itemFilter);
+    QSqlQuery it = prepare(conn, QString("SELECT CDPRODUTO, %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                         "AND IDCANCELADO = 'N'").arg(qtyUnitsSql(db, "QTITEMPROD")) + itemFilter);
     it.addBindValue(branch);
     it.addBindValue(entry);
     if (onlyItems) for (const QString& s : *onlyItems) it.addBindValue(s);
     exec(it);
     while (it.next())
         for (const QString& dest : destinations)
-            deltas[{dest, it.value(0).toString()}] -= it.value(1).toDouble();
+            deltas[{dest, it.value(0).toString()}] -= quantityAt(it, 1);
 }
 
 void execKeyed(QSqlDatabase& conn, const QString& sql, const QStringList& values)
@@ -300,12 +321,13 @@ void setEntryCancelled(QSqlDatabase& conn, const QString& branch, const QString&
         throw InternalError(QString("O lançamento %1/%2 mudou durante o cancelamento.").arg(branch, entry));
 }
 
-// Called on every move between entries: the statement is kept prepared.
-core::DataPacket itemsOf(QSqlDatabase& conn, const QString& branch, const QString& entry)
+// Called on every move between entries: the statement is kept prepared
+// (its text depends on the dialect, so it is built per call, not once).
+core::DataPacket itemsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    static const QString sql = QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
-                                       "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
-                                   .arg(selectList(kItemCols));
+    const QString sql = QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                                "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
+                            .arg(selectList(db, kItemCols));
     QSqlQuery q = prepareKept(conn, sql);
     q.addBindValue(branch);
     q.addBindValue(entry);
@@ -315,11 +337,11 @@ core::DataPacket itemsOf(QSqlDatabase& conn, const QString& branch, const QStrin
     return p;
 }
 
-core::DataPacket accountsOf(QSqlDatabase& conn, const QString& branch, const QString& entry)
+core::DataPacket accountsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    static const QString sql = QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                       "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
-                                   .arg(selectList(kContaCols));
+    const QString sql = QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
+                            .arg(selectList(db, kContaCols));
     QSqlQuery q = prepareKept(conn, sql);
     q.addBindValue(branch);
     q.addBindValue(entry);
@@ -360,7 +382,7 @@ std::shared_ptr<RowSource> getLanctoNF(CallContext& c)
     const QString expFrom = c.str(7), expTo = c.str(8), noInterval = c.str(9);
     const QString grade = c.str(10);
 
-    QString sql = QString("SELECT %1 FROM LANCTONF WHERE CDFILIAL = ? AND DTENTRSAID BETWEEN ? AND ?").arg(selectList(kLanctoCols));
+    QString sql = QString("SELECT %1 FROM LANCTONF WHERE CDFILIAL = ? AND DTENTRSAID BETWEEN ? AND ?").arg(selectList(c.db, kLanctoCols));
     QVariantList binds{branch, qint64(first.days), qint64(last.days)};
     if (allRoutes != "T") {
         const QStringList keys = pickedKeys(routes, "rotas");
@@ -405,7 +427,7 @@ std::shared_ptr<RowSource> getLanctoNF(CallContext& c)
 Variant getItem(CallContext& c)
 {
     QSqlDatabase conn = c.db.connection();
-    return Variant(core::VariantArray{itemsOf(conn, c.str(0), c.str(1)), accountsOf(conn, c.str(0), c.str(1))});
+    return Variant(core::VariantArray{itemsOf(c.db, conn, c.str(0), c.str(1)), accountsOf(c.db, conn, c.str(0), c.str(1))});
 }
 
 Variant getItLanctoEst(CallContext& c)
@@ -413,7 +435,7 @@ Variant getItLanctoEst(CallContext& c)
     QSqlDatabase conn = c.db.connection();
     QSqlQuery q = prepare(conn, QString("SELECT %1 FROM ITLANCTOEST WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND "
                                         "IDCANCELADO = 'N' ORDER BY NRSEQUITEM")
-                                    .arg(selectList(kEstCols)));
+                                    .arg(selectList(c.db, kEstCols)));
     q.addBindValue(c.str(0));
     q.addBindValue(c.str(1));
     exec(q);
@@ -444,7 +466,7 @@ Variant verReplic(CallContext& c)
     QSqlDatabase conn = c.db.connection();
     const core::DataPacket* list = c.packet(0);
     if (!list) {
-        core::DataPacket docs = replicatedDocs(conn, {{c.str(1), c.str(2)}});
+        core::DataPacket docs = replicatedDocs(c.db, conn, {{c.str(1), c.str(2)}});
         return Variant(core::VariantArray{Variant(), docs.isEmpty() ? Variant() : Variant(std::move(docs)), qint64(0)});
     }
     // Whole list: tick every entry that may be ticked.
@@ -478,7 +500,7 @@ Variant verReplic(CallContext& c)
             ticked.push_back(keys[r]);
         }
     }
-    core::DataPacket docs = replicatedDocs(conn, ticked);
+    core::DataPacket docs = replicatedDocs(c.db, conn, ticked);
     return Variant(core::VariantArray{Variant(std::move(out)), docs.isEmpty() ? Variant() : Variant(std::move(docs)), count});
 }
 
@@ -562,60 +584,50 @@ Variant cancelaNota(CallContext& c)
         toCancel.emplace_back(k, s->second);
     }
     StockDeltas deltas;
-    for (const auto& [k, e] : toCancel) addEntryStock(conn, k.first, k.second, e.nrLancEstq, nullptr, deltas);
-    checkStock(conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
+    for (const auto& [k, e] : toCancel) addEntryStock(c.db, conn, k.first, k.second, e.nrLancEstq, nullptr, deltas);
+    lockAndCheckStock(c.db, conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
     for (const auto& [k, e] : toCancel) {
         setEntryCancelled(conn, k.first, k.second, e.version, true);
         cancelEntryParts(conn, k.first, k.second, e.nrLancEstq);
         writeAudit(conn, c, operatorCode, branchInUse, k.first, k.second, QString(), "CANCELA_NOTA",
                    grade.isEmpty() || grade == "T" ? QString() : "Grade " + grade);
     }
-    applyStock(conn, deltas);
+    applyStock(c.db, conn, deltas);
     tx.commit();
     if (!firstRefusal.isEmpty())
         throw core::ServerError(firstRefusal);
     return Variant();
 }
 
-// True when a quantity sent back by a client is the very value stored, in
-// the column's own type: the client got it from this server, so an unchanged
-// item returns it unchanged and no tolerance applies.
-bool sameQuantity(const QVariant& stored, const Variant& sent)
+// True when a quantity sent back by a client is the very value this server
+// sends for the stored quantity (the double nearest to it, as the packets
+// carry it): an unchanged item returns it unchanged and no tolerance applies.
+bool sameQuantity(Quantity stored, const Variant& sent)
 {
-    if (stored.isNull() || sent.isNull())
-        return stored.isNull() && sent.isNull();
-    switch (stored.typeId()) {
-    case QMetaType::Double:
-    case QMetaType::Float:
-        return sent.toDouble() == stored.toDouble();
-    case QMetaType::Int:
-    case QMetaType::LongLong:
-        return sent.type() == Variant::Type::Integer ? sent.toInt() == stored.toLongLong()
-                                                     : sent.toDouble() == double(stored.toLongLong());
-    default:
-        return sent.toString() == stored.toString();
-    }
+    if (sent.type() != Variant::Type::Double && sent.type() != Variant::Type::Integer) return false;
+    return sent.toDouble() == stored.toDouble();
 }
 
 // Every ticked item of the packet must be the stored item of its number:
 // same product, same quantity. A packet holding another entry's items (a
 // client that kept the previous entry's list under a new current entry)
 // would otherwise cancel this entry's items that happen to share numbers.
-void checkTickedItemsAreStored(QSqlDatabase& conn, const QString& branch, const QString& entry,
+void checkTickedItemsAreStored(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry,
                                const core::DataPacket& items, const QStringList& seqs)
 {
     const int iCheck = requiredField(items, "IDCHECK", "itens");
     const int iSeq = requiredField(items, "NRSEQITPROD", "itens");
     const int iProd = requiredField(items, "CDPRODUTO", "itens");
     const int iQty = requiredField(items, "QTITEMPROD", "itens");
-    QSqlQuery q = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, QTITEMPROD FROM ITLANCTONF WHERE CDFILIAL = ? "
-                                        "AND NRLANCTONF = ? AND NRSEQITPROD IN (%1)").arg(marks(seqs.size())));
+    QSqlQuery q = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, %1 FROM ITLANCTONF WHERE CDFILIAL = ? "
+                                        "AND NRLANCTONF = ? AND NRSEQITPROD IN (%2)")
+                                    .arg(qtyUnitsSql(db, "QTITEMPROD"), marks(seqs.size())));
     q.addBindValue(branch);
     q.addBindValue(entry);
     for (const QString& sq : seqs) q.addBindValue(sq);
     exec(q);
-    std::map<QString, std::pair<QString, QVariant>> stored;
-    while (q.next()) stored[q.value(0).toString()] = {q.value(1).toString(), q.value(2)};
+    std::map<QString, std::pair<QString, Quantity>> stored;
+    while (q.next()) stored[q.value(0).toString()] = {q.value(1).toString(), quantityAt(q, 2)};
     for (const auto& row : items.rows()) {
         if (cellText(row, iCheck) != "S") continue;
         const auto s = stored.find(cellText(row, iSeq));
@@ -660,7 +672,7 @@ Variant cancelaItemNf(CallContext& c)
             s->second.nrExp != nrExp || s->second.nrLancEstq != nrLancEstq || s->second.cdFiliEmit != cdFiliEmit ||
             s->second.day != qint64(day.days))
             throw core::ServerError("NOTA_ALT");
-        checkTickedItemsAreStored(conn, branch, entry, items, seqs);
+        checkTickedItemsAreStored(c.db, conn, branch, entry, items, seqs);
         {
             QSqlQuery p = prepare(conn, "SELECT IDGERPRODEST FROM PARAMEXPED WHERE CDFILIAL = ?");
             p.addBindValue(branch);
@@ -674,10 +686,10 @@ Variant cancelaItemNf(CallContext& c)
             exec(a);
             if (a.next() && a.value(0).toLongLong() > 0) throw core::ServerError("CNTCOMIS");
         }
-        QSqlQuery it = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, NMPRODUTO, QTITEMPROD, CDFILIALPED, NRPEDIDO, "
+        QSqlQuery it = prepare(conn, QString("SELECT NRSEQITPROD, CDPRODUTO, NMPRODUTO, %1, CDFILIALPED, NRPEDIDO, "
                                              "NRITEMPED FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
-                                             "IDCANCELADO = 'N' AND NRSEQITPROD IN (%1) ORDER BY NRSEQITPROD")
-                                         .arg(marks(seqs.size())));
+                                             "IDCANCELADO = 'N' AND NRSEQITPROD IN (%2) ORDER BY NRSEQITPROD")
+                                         .arg(qtyFloatSql(c.db, "QTITEMPROD"), marks(seqs.size())));
         it.addBindValue(branch);
         it.addBindValue(entry);
         for (const QString& sq : seqs) it.addBindValue(sq);
@@ -689,8 +701,8 @@ Variant cancelaItemNf(CallContext& c)
         if (followUp.rowCount() != seqs.size())
             throw core::ServerError("NOTA_ALT");  // an item is gone or already cancelled
         StockDeltas deltas;
-        addEntryStock(conn, branch, entry, nrLancEstq, &seqs, deltas);
-        checkStock(conn, deltas, "ITEM_N_CANC");
+        addEntryStock(c.db, conn, branch, entry, nrLancEstq, &seqs, deltas);
+        lockAndCheckStock(c.db, conn, deltas, "ITEM_N_CANC");
         QStringList binds{branch, entry};
         binds += seqs;
         execKeyed(conn, QString("UPDATE ITLANCTONF SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
@@ -698,7 +710,7 @@ Variant cancelaItemNf(CallContext& c)
         binds[1] = nrLancEstq;
         execKeyed(conn, QString("UPDATE ITLANCTOEST SET IDCANCELADO = 'S' WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND "
                                 "NRSEQITPROD IN (%1)").arg(marks(seqs.size())), binds);
-        applyStock(conn, deltas);
+        applyStock(c.db, conn, deltas);
         QSqlQuery left = prepare(conn, "SELECT COUNT(*) FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N'");
         left.addBindValue(branch);
         left.addBindValue(entry);
@@ -711,7 +723,7 @@ Variant cancelaItemNf(CallContext& c)
             writeAudit(conn, c, operatorCode, QString(), branch, entry, QString(), "CANCELA_NOTA", "Todos os itens cancelados");
         tx.commit();
     }
-    return Variant(core::VariantArray{Variant(std::move(followUp)), itemsOf(conn, branch, entry), accountsOf(conn, branch, entry)});
+    return Variant(core::VariantArray{Variant(std::move(followUp)), itemsOf(c.db, conn, branch, entry), accountsOf(c.db, conn, branch, entry)});
 }
 
 Variant getParExpedicao(CallContext& c)

@@ -86,6 +86,11 @@ Database::~Database()
 {
     // The owning thread's connection goes with the object; connections of
     // worker threads go when those threads end.
+    closeThreadConnection();
+}
+
+void Database::closeThreadConnection()
+{
     auto it = tlsConnections.names.find(id_);
     if (it != tlsConnections.names.end()) {
         const QString name = it->second;
@@ -113,7 +118,7 @@ QSqlDatabase Database::connection()
     if (cfg_.dialect == Dialect::Sqlite) {
         db = QSqlDatabase::addDatabase("QSQLITE", name);
         db.setDatabaseName(cfg_.sqlitePath);
-        db.setConnectOptions("QSQLITE_BUSY_TIMEOUT=15000");
+        db.setConnectOptions(QString("QSQLITE_BUSY_TIMEOUT=%1").arg(cfg_.sqliteBusyMs));
     } else {
         db = QSqlDatabase::addDatabase("QPSQL", name);
         db.setHostName(cfg_.host);
@@ -121,12 +126,14 @@ QSqlDatabase Database::connection()
         db.setUserName(cfg_.user);
         db.setPassword(cfg_.password);
         db.setDatabaseName(cfg_.dbName);
+        if (!cfg_.applicationName.isEmpty()) db.setConnectOptions("application_name=" + cfg_.applicationName);
     }
     if (!db.open()) {
         const QString err = db.lastError().text();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase(name);
-        throw InternalError(QString("Não foi possível abrir o banco de dados %1: %2").arg(cfg_.describe(), err));
+        throw InternalError("Não foi possível abrir o banco de dados do servidor de aplicação.",
+                            QString("%1: %2").arg(cfg_.describe(), err));
     }
     tlsConnections.names[id_] = name;
     if (cfg_.dialect == Dialect::Sqlite) {
@@ -143,12 +150,35 @@ QSqlDatabase Database::connection()
     return db;
 }
 
+bool isTransient(const QSqlError& e)
+{
+    const QString code = e.nativeErrorCode();
+    if (code == "40001" || code == "40P01") return true;
+    bool numeric = false;
+    const int n = code.toInt(&numeric);
+    return numeric && ((n & 0xff) == 5 || (n & 0xff) == 6);  // SQLITE_BUSY, SQLITE_LOCKED (extended codes too)
+}
+
+namespace {
+// The caller learns that the database failed and its code; the statement
+// and the driver's text go to the log through the detail.
+[[noreturn]] void raise(const QSqlError& e, const QString& sql)
+{
+    const QString detail = QString("%1 [%2]").arg(e.text(), sql.simplified().left(300));
+    const QString code = e.nativeErrorCode().isEmpty() ? QString() : QString(" (código %1)").arg(e.nativeErrorCode());
+    if (isTransient(e))
+        throw TransientError("O banco de dados está ocupado com outras operações" + code + ".", detail);
+    throw InternalError("Erro no banco de dados" + code + "; nada foi gravado.", detail);
+}
+
+thread_local quint64 tlsCommits = 0;
+} // namespace
+
 QSqlQuery prepare(QSqlDatabase& db, const QString& sql)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        throw InternalError(QString("Erro de SQL: %1 [%2]").arg(q.lastError().text(), sql.simplified().left(200)));
+    if (!q.prepare(sql)) raise(q.lastError(), sql);
     return q;
 }
 
@@ -166,16 +196,13 @@ QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql)
 
 void exec(QSqlQuery& q)
 {
-    if (!q.exec())
-        throw InternalError(QString("Erro de banco de dados: %1 [%2]")
-                                .arg(q.lastError().text(), q.lastQuery().simplified().left(200)));
+    if (!q.exec()) raise(q.lastError(), q.lastQuery());
 }
 
 void execDirect(QSqlDatabase& db, const QString& sql)
 {
     QSqlQuery q(db);
-    if (!q.exec(sql))
-        throw InternalError(QString("Erro de banco de dados: %1 [%2]").arg(q.lastError().text(), sql.simplified().left(200)));
+    if (!q.exec(sql)) raise(q.lastError(), sql);
 }
 
 Transaction::Transaction(Database& db, QSqlDatabase& conn) : db_(db), conn_(conn)
@@ -196,6 +223,12 @@ void Transaction::commit()
 {
     execDirect(conn_, "COMMIT");
     open_ = false;
+    ++tlsCommits;
+}
+
+quint64 Transaction::committedOnThisThread()
+{
+    return tlsCommits;
 }
 
 } // namespace server

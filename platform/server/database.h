@@ -16,10 +16,32 @@
 namespace server {
 
 /// A failure of the server itself (database unreachable, SQL error): the
-/// caller sees it as an internal error (HTTP 500), never as a refusal.
+/// caller sees it as an internal error (HTTP 500), never as a refusal. The
+/// message is for the caller and never holds SQL; the detail (driver text,
+/// statement) is for the server's log only.
 class InternalError : public core::Error {
 public:
-    using core::Error::Error;
+    explicit InternalError(QString message, QString detail = QString())
+        : core::Error(std::move(message)), detail_(std::move(detail)) {}
+    const QString& detail() const { return detail_; }
+
+private:
+    QString detail_;
+};
+
+/// The database stayed busy through every run of a call (see RetryPolicy):
+/// the caller is told so plainly (HTTP 503) and may try again.
+class BusyError : public InternalError {
+public:
+    using InternalError::InternalError;
+};
+
+/// A failure that running the same transaction again may not meet:
+/// PostgreSQL's serialisation failure (40001) or deadlock (40P01), SQLite's
+/// busy or locked database. The registry runs the call again.
+class TransientError : public InternalError {
+public:
+    using InternalError::InternalError;
 };
 
 enum class Dialect { Sqlite, Postgres };
@@ -33,6 +55,8 @@ struct DbConfig {
     QString password;
     QString dbName;
     QString schema;      ///< optional PostgreSQL schema (search_path)
+    QString applicationName = "exp_appserver";  ///< PostgreSQL: shown in pg_stat_activity
+    int sqliteBusyMs = 5000;  ///< SQLite: how long a writer waits for the lock before "busy"
 
     /// "sqlite:/path/file.db" or "postgres:host=... port=... user=... dbname=... [schema=...]".
     /// A bare path is taken as an SQLite file. Throws core::Error on a malformed string.
@@ -55,6 +79,9 @@ public:
     /// first use, closed when the thread ends). Throws InternalError when the
     /// database cannot be opened.
     QSqlDatabase connection();
+    /// Closes the calling thread's connection (start-up work done, say), so
+    /// that only the serving threads hold connections.
+    void closeThreadConnection();
 
 private:
     DbConfig cfg_;
@@ -74,13 +101,20 @@ void exec(QSqlQuery& q);
 /// Executes a statement without parameters.
 void execDirect(QSqlDatabase& db, const QString& sql);
 
+/// Whether a database error is worth running the transaction again: SQLSTATE
+/// 40001 / 40P01 on PostgreSQL, SQLITE_BUSY / SQLITE_LOCKED on SQLite.
+bool isTransient(const QSqlError& e);
+
 /// A write transaction: SQLite takes the write lock at once (BEGIN IMMEDIATE)
 /// so that two writers never interleave; rolled back unless commit() ran.
+/// Every successful commit counts in committedOnThisThread(): a call that
+/// committed something is not run again.
 class Transaction {
 public:
     Transaction(Database& db, QSqlDatabase& conn);
     ~Transaction();
     void commit();
+    static quint64 committedOnThisThread();
     Transaction(const Transaction&) = delete;
     Transaction& operator=(const Transaction&) = delete;
 

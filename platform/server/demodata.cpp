@@ -1,5 +1,6 @@
 #include "demodata.h"
 
+#include "quantity.h"
 #include "schema.h"
 
 #include <core/variant.h>
@@ -104,6 +105,7 @@ void generateDemo(Database& db, const DemoOptions& opt)
     Inserter param(conn, "PARAMEXPED", {"CDFILIAL", "IDGERPRODEST", "IDREPLITRANS", "IDTPEXPPEDIDO"});
     Inserter expedicao(conn, "EXPEDICAO", {"CDFILIAL", "NREXPEDICAO", "CDVIATURA", "NRPLACA", "CDROTATRANS", "DTEXPEDICAO"});
     Inserter grade(conn, "GRADEPED", {"CDFILIAL", "NRGRADEPED", "DTGRADE"});
+    auto qty = [&db](double v) { return qtyBind(db, Quantity::fromDouble(v)); };
     Inserter saldo(conn, "SALDOESTQ", {"CDFILIAL", "CDPRODUTO", "QTSALDO"});
     const int nShip = std::max(5, opt.entries / 40);
     const int nProducts = 50;
@@ -119,7 +121,7 @@ void generateDemo(Database& db, const DemoOptions& opt)
                            "R" + pad(s % 8 + 1, 5), today - (s % opt.spreadDays)});
         for (int p = 1; p <= nProducts; ++p)
             // Two products in 0004 hold no stock: replicas of them cannot be undone.
-            saldo({b.code, "P" + pad(p, 9), (QString(b.code) == "0004" && p > nProducts - 2) ? 0.0 : 100000.0});
+            saldo({b.code, "P" + pad(p, 9), qty((QString(b.code) == "0004" && p > nProducts - 2) ? 0 : 100000)});
     }
     for (int d = 0; d < std::max(opt.spreadDays, 10); ++d)
         for (char g : {'A', 'B'})
@@ -193,14 +195,14 @@ void generateDemo(Database& db, const DemoOptions& opt)
             products << prod;
             const double qt = 1 + rng.below(20), vr = 2.5 + rng.below(4000) / 100.0;
             const QString seq = pad(it, 4);
-            item({br, nr, seq, QString("01.%1.%2").arg(pad(p / 10, 2), pad(p, 4)), prod, QString("Produto %1").arg(p), qt, vr,
+            item({br, nr, seq, QString("01.%1.%2").arg(pad(p / 10, 2), pad(p, 4)), prod, QString("Produto %1").arg(p), qty(qt), vr,
                   qt * vr, br, pad(num * 3 + it, 10), pad(it, 10), br, "000001", "A01", QString("L%1").arg(pad(day % 1000, 6)),
                   "0001", prod, 1.0});
             mov({br, nrEstq, pad(it * 2 - 1, 4), seq, QString("01.%1.%2").arg(pad(p / 10, 2), pad(p, 4)), prod,
-                 QString("Produto %1").arg(p), qt, vr, day, qt * vr, "S", br, prod, QString("01.%1.%2").arg(pad(p / 10, 2), pad(p, 4))});
+                 QString("Produto %1").arg(p), qty(qt), vr, day, qt * vr, "S", br, prod, QString("01.%1.%2").arg(pad(p / 10, 2), pad(p, 4))});
             if (QString(b.gerProdEst) == "3")  // sub-product recorded beside the main product
                 mov({br, nrEstq, pad(it * 2, 4), seq, QString("02.%1").arg(pad(p, 4)), "S" + pad(p, 9),
-                     QString("Subproduto %1").arg(p), qt * 2, 0.5, day, qt, "S", br, "S" + pad(p, 9), QString("02.%1").arg(pad(p, 4))});
+                     QString("Subproduto %1").arg(p), qty(qt * 2), 0.5, day, qt, "S", br, "S" + pad(p, 9), QString("02.%1").arg(pad(p, 4))});
         }
         if ((br == "0001" || br == "0002") && rng.below(6) == 0) {
             const QString dest = rng.below(2) ? "0003" : "0004";

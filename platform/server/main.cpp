@@ -28,7 +28,7 @@ int usage(const char* why = nullptr)
                  "  exp_appserver serve [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
                  "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
-                 "                      [--header-timeout S] [--body-timeout S] [--session-hours H]\n"
+                 "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S]\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
                  "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
@@ -193,6 +193,7 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--header-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--header-timeout inválido"); opt.headerTimeoutMs = s * 1000; }
         else if (cmd == "serve" && a == "--body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--body-timeout inválido"); opt.bodyTimeoutMs = s * 1000; }
         else if (cmd == "serve" && a == "--session-hours" && value(v)) { int h = 0; if (!toInt(v, 1, 24 * 30, h)) return usage("--session-hours inválido"); opt.sessionSecs = qint64(h) * 3600; }
+        else if (cmd == "serve" && a == "--db-connections" && value(v)) { if (!toInt(v, 1, 256, opt.dbConnections)) return usage("--db-connections inválido"); }
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
@@ -213,11 +214,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "dados de demonstração gravados: %d lançamentos (semente %d)\n", demo.entries, seed);
             return 0;
         }
+        db.closeThreadConnection();  // from here on only the server's database workers hold connections
         server::AppServer srv(db, opt);
         srv.bind();
-        std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, corpo até %zu bytes, %d conexões por endereço)\n",
-                     qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.maxBody,
-                     opt.perAddress);
+        std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, %d conexões ao banco, corpo até %zu bytes, "
+                             "%d conexões por endereço)\n",
+                     qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections,
+                     opt.maxBody, opt.perAddress);
         std::thread waiter([&srv, sigs] {
             int sig = 0;
             sigwait(&sigs, &sig);
@@ -230,6 +233,10 @@ int main(int argc, char** argv)
         waiter.join();
         std::fprintf(stderr, "exp_appserver encerrado\n");
         return 0;
+    } catch (const server::InternalError& e) {
+        std::fprintf(stderr, "exp_appserver: %s\n", e.what());
+        if (!e.detail().isEmpty()) std::fprintf(stderr, "  %s\n", qPrintable(e.detail()));
+        return 1;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "exp_appserver: %s\n", e.what());
         return 1;

@@ -1,8 +1,10 @@
 #include "registry.h"
 
 #include <QSet>
+#include <QThread>
 
 #include <cmath>
+#include <random>
 
 namespace server {
 
@@ -149,16 +151,33 @@ CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Se
                                     .arg(req.method, v, session->operatorCode));
         }
     }
-    CallContext ctx(db, req.args, session);
-    CallResult r;
-    if (e.streamed)
-        r.rows = e.streamed(ctx);
-    else
-        r.payload = e.handler(ctx);
-    r.refs.reserve(req.args.size());
-    for (int i = 0; i < req.args.size(); ++i)
-        r.refs << ((!req.byRef.isEmpty() && req.byRef[i]) ? ctx.refs()[i] : core::Variant());
-    return r;
+    thread_local std::minstd_rand jitter{std::random_device{}()};
+    for (int run = 1;; ++run) {
+        const quint64 commitsBefore = Transaction::committedOnThisThread();
+        try {
+            CallContext ctx(db, req.args, session);
+            CallResult r;
+            if (e.streamed)
+                r.rows = e.streamed(ctx);
+            else
+                r.payload = e.handler(ctx);
+            r.refs.reserve(req.args.size());
+            for (int i = 0; i < req.args.size(); ++i)
+                r.refs << ((!req.byRef.isEmpty() && req.byRef[i]) ? ctx.refs()[i] : core::Variant());
+            return r;
+        } catch (const TransientError& t) {
+            // The failed run's transaction has rolled back on the way here.
+            if (Transaction::committedOnThisThread() != commitsBefore)
+                throw InternalError(QString("%1: o banco de dados falhou depois de gravar parte da chamada; "
+                                            "consulte os dados antes de repetir.").arg(req.method), t.detail());
+            if (run >= retry_.attempts)
+                throw BusyError(QString("%1: o banco de dados está ocupado com outras operações; a chamada não foi "
+                                        "feita (%2 tentativas). Tente de novo.").arg(req.method).arg(run),
+                                t.detail());
+            const int cap = retry_.baseDelayMs << std::min(run - 1, 10);
+            if (cap > 0) QThread::msleep(std::uniform_int_distribution<int>(0, cap)(jitter));
+        }
+    }
 }
 
 } // namespace server

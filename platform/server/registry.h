@@ -95,6 +95,15 @@ using Handler = std::function<core::Variant(CallContext&)>;
 /// A handler whose packet answer is written while its rows are read.
 using StreamHandler = std::function<std::shared_ptr<RowSource>(CallContext&)>;
 
+/// How often a call that met a transient database failure (TransientError)
+/// is run again, whole: at most `attempts` runs in all, waiting a random time
+/// between 0 and baseDelayMs * 2^(run - 1) before each new run, so that the
+/// callers that collided do not collide again in step.
+struct RetryPolicy {
+    int attempts = 5;
+    int baseDelayMs = 20;
+};
+
 class Registry {
 public:
     void add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h);
@@ -104,13 +113,19 @@ public:
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
     /// or whatever the handler raises. The payload is complete.
     /// With a session, branch and operator arguments are checked against it
-    /// (Forbidden) before the handler runs.
+    /// (Forbidden) before the handler runs. A TransientError runs the handler
+    /// again (see RetryPolicy) unless the run had already committed a
+    /// transaction; when the runs are used up the caller gets an
+    /// InternalError saying the database was busy.
     CallResult call(Database& db, const CallRequest& req, const Session* session = nullptr) const;
+    void setRetryPolicy(RetryPolicy p) { retry_ = p; }
+    const RetryPolicy& retryPolicy() const { return retry_; }
     /// As call(), but a streamed method's rows are left in `rows` (read by
     /// the caller while it writes the answer).
     CallResult callStreamed(Database& db, const CallRequest& req, const Session* session = nullptr) const;
 
 private:
+    RetryPolicy retry_;
     struct Entry {
         std::vector<ArgKind> args;
         Handler handler;

@@ -2,6 +2,7 @@
 
 #include "core/errors.h"
 #include "core/hostapi.h"
+#include "core/httptransport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -47,6 +48,7 @@ void ShellConfig::readIni(const QString& path)
     str("Contexto/Operador", operador);
     str("Servidor/Endereco", serverHost);
     num("Servidor/Porta", serverPort);
+    str("Servidor/CA", serverCa);
     str("Banco/Driver", dbDriver);
     str("Banco/Nome", dbName);
     str("Banco/Host", dbHost);
@@ -71,6 +73,7 @@ void ShellConfig::readIni(const QString& path)
     };
     absolute(moduleDir);
     absolute(optionsFile);
+    absolute(serverCa);
     absolute(credentialsFile);
     if (dbDriver == QLatin1String("QSQLITE"))
         absolute(dbName);
@@ -106,7 +109,7 @@ QString ShellConfig::applyArguments(const QStringList& args)
         } else if (a == QLatin1String("--server")) {
             if (!value(v)) return QStringLiteral("--server pede endereço:porta.");
             const qsizetype colon = v.lastIndexOf(u':');
-            if (colon > 0) {
+            if (colon > 0 && !v.mid(colon + 1).startsWith(QLatin1String("//"))) {  // not the colon of "https://"
                 bool ok = false;
                 const int port = v.mid(colon + 1).toInt(&ok);
                 if (!ok || port <= 0 || port > 65535)
@@ -116,6 +119,8 @@ QString ShellConfig::applyArguments(const QStringList& args)
             } else {
                 serverHost = v;
             }
+        } else if (a == QLatin1String("--server-ca")) {
+            if (!value(serverCa)) return QStringLiteral("--server-ca pede um arquivo PEM.");
         } else if (a == QLatin1String("--db-driver")) {
             if (!value(dbDriver)) return QStringLiteral("--db-driver pede um driver (QSQLITE, QPSQL, QIBASE).");
         } else if (a == QLatin1String("--db")) {
@@ -163,6 +168,8 @@ void ShellConfig::applyToContext() const
     c.operador = operador;
     c.webUrl = serverHost;
     c.webPort = serverPort;
+    if (!serverCa.isEmpty())
+        core::HttpTransport::shared().setCaFile(serverCa);
 }
 
 QString usage()
@@ -173,7 +180,8 @@ QString usage()
         "  --filial COD           filial em uso          --nome-filial NOME\n"
         "  --modufili             tela presa à filial em uso\n"
         "  --operador COD         operador\n"
-        "  --server END:PORTA     servidor de aplicação\n"
+        "  --server END:PORTA     servidor de aplicação (https://nome:porta para TLS)\n"
+        "  --server-ca ARQ.pem    autoridade que assina o certificado do servidor\n"
         "  --db-driver DRV        QSQLITE, QPSQL ou QIBASE   --db BANCO\n"
         "  --db-host H --db-port P --db-user U (senha: Senha= em [Banco] do --config)\n"
         "  --credentials ARQ     operador e senha do login (linhas Operador= e Senha=; arquivo só do dono)\n"

@@ -16,6 +16,7 @@ struct ShellConfig {
     QString operador = QStringLiteral("ADMIN");
     QString serverHost = QStringLiteral("127.0.0.1");
     int serverPort = 8211;
+    QString serverCa;         ///< PEM authority for an "https://" server, empty: the system's
     QString dbDriver = QStringLiteral("QSQLITE");
     QString dbName;           ///< file name or database name / connection string
     QString dbHost;

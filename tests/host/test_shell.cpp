@@ -11,6 +11,7 @@
 
 #include "core/errors.h"
 #include "core/hostapi.h"
+#include "core/httptransport.h"
 #include "core/scriptedhost.h"
 #include "core/session.h"
 
@@ -24,6 +25,7 @@
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTest>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -70,6 +72,35 @@ TEST(ShellConfig, IniFileThenOptions)
     EXPECT_EQ(core::FiliProc(), "0007");
     EXPECT_EQ(core::WebPort(), 8300);
     EXPECT_TRUE(core::ModuFili());
+    core::context() = core::HostContext{};
+}
+
+TEST(ShellConfig, HttpsServerAndItsAuthority)
+{
+    QTemporaryDir dir;
+    const QString ini = dir.filePath("shell.ini");
+    {
+        std::ofstream f(ini.toStdString());
+        f << "[Servidor]\nEndereco=https://exp.empresa.local\nPorta=8443\nCA=certs/ca.pem\n";
+    }
+    shell::ShellConfig c;
+    EXPECT_EQ(c.applyArguments({"--config", ini}), "");
+    EXPECT_EQ(c.serverHost, "https://exp.empresa.local");
+    EXPECT_EQ(c.serverPort, 8443);
+    EXPECT_EQ(c.serverCa, dir.filePath("certs/ca.pem"));  // relative to the INI file
+    EXPECT_EQ(c.applyArguments({"--server", "https://proxy:9443", "--server-ca", "/etc/exp/ca.pem"}), "");
+    EXPECT_EQ(c.serverHost, "https://proxy");
+    EXPECT_EQ(c.serverPort, 9443);
+    EXPECT_EQ(c.applyArguments({"--server", "https://only-name"}), "");  // the scheme's colon is no port
+    EXPECT_EQ(c.serverHost, "https://only-name");
+    EXPECT_EQ(c.serverPort, 9443);
+    EXPECT_FALSE(c.applyArguments({"--server-ca"}).isEmpty());
+
+    const QString before = core::HttpTransport::shared().caFile();
+    c.applyToContext();
+    EXPECT_EQ(core::WebURL(), "https://only-name");
+    EXPECT_EQ(core::HttpTransport::shared().caFile(), "/etc/exp/ca.pem");
+    core::HttpTransport::shared().setCaFile(before);
     core::context() = core::HostContext{};
 }
 

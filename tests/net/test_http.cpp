@@ -320,6 +320,19 @@ TEST_F(HttpCallTest, MalformedAnswersAreConnectionErrorsAndLeaveVariablesAlone)
     }
 }
 
+TEST_F(HttpCallTest, AProxysOwnErrorIsAConnectionErrorWithItsText)
+{
+    net.Connect();
+    server.answerRaw(503, R"({"status":"raised","message":"Nenhum servidor de aplicação disponível no momento."})");
+    try {
+        net.call(QStringLiteral("GetItem"), {"0001"});
+        ADD_FAILURE() << "a 503 is no answer of the method";
+    } catch (const core::ConnectionError& e) {
+        EXPECT_TRUE(e.message().startsWith("Nenhum servidor de aplicação disponível")) << e.message().toStdString();
+        EXPECT_TRUE(e.message().contains("GetItem")) << e.message().toStdString();
+    }
+}
+
 TEST_F(HttpCallTest, ServerThatNeverAnswersTimesOut)
 {
     // Shared with the handler: it may still be sleeping when this test ends.

@@ -5,6 +5,7 @@
 #include <server/appserver.h>
 #include <server/cancelnota.h>
 #include <server/database.h>
+#include <server/quantity.h>
 #include <server/registry.h>
 #include <server/schema.h>
 #include <server/situacao.h>
@@ -28,6 +29,9 @@
 
 // Readable QString values in gtest messages.
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+namespace server {
+inline void PrintTo(const Quantity& q, std::ostream* os) { *os << q.toString().toStdString(); }
+}
 
 namespace servertest {
 
@@ -133,9 +137,9 @@ protected:
     void addItem(const QString& br, const QString& nr, const QString& seq, const QString& prod, double qty)
     {
         sql("INSERT INTO ITLANCTONF (CDFILIAL, NRLANCTONF, NRSEQITPROD, CDPRODUTO, NMPRODUTO, QTITEMPROD, VRUNITITEM) "
-            "VALUES (?,?,?,?,?,?,?)", {br, nr, seq, prod, "Produto " + prod, qty, 10.0});
+            "VALUES (?,?,?,?,?,?,?)", {br, nr, seq, prod, "Produto " + prod, q(qty), 10.0});
         sql("INSERT INTO ITLANCTOEST (CDFILIAL, NRLANCESTQ, NRSEQUITEM, NRSEQITPROD, CDPRODUTO, QTLANCTOEST, DTLANCMOVI, "
-            "CDFILIMOVI, CDPRODMOVI) VALUES (?,?,?,?,?,?,?,?,?)", {br, stockNr(nr), seq, seq, prod, qty, kDay, br, prod});
+            "CDFILIMOVI, CDPRODMOVI) VALUES (?,?,?,?,?,?,?,?,?)", {br, stockNr(nr), seq, seq, prod, q(qty), kDay, br, prod});
     }
     void addReplica(const QString& br, const QString& nr, const QString& dest, const QString& destNr, const QString& status)
     {
@@ -150,12 +154,18 @@ protected:
     void setStock(const QString& br, const QString& prod, double qty)
     {
         sql("DELETE FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?", {br, prod});
-        sql("INSERT INTO SALDOESTQ (CDFILIAL, CDPRODUTO, QTSALDO) VALUES (?,?,?)", {br, prod, qty});
+        sql("INSERT INTO SALDOESTQ (CDFILIAL, CDPRODUTO, QTSALDO) VALUES (?,?,?)", {br, prod, q(qty)});
     }
-    double stock(const QString& br, const QString& prod)
+    /// A quantity as the schema stores it.
+    QVariant q(double qty) { return server::qtyBind(*db, server::Quantity::fromDouble(qty)); }
+    /// The stored balance, exactly.
+    server::Quantity exactStock(const QString& br, const QString& prod)
     {
-        return scalar("SELECT QTSALDO FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?", {br, prod}).toDouble();
+        const QVariant v = scalar(QString("SELECT %1 FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?")
+                                      .arg(server::qtyUnitsSql(*db, "QTSALDO")), {br, prod});
+        return server::Quantity::fromUnits(v.toLongLong());
     }
+    double stock(const QString& br, const QString& prod) { return exactStock(br, prod).toDouble(); }
     QString status(const QString& br, const QString& nr)
     {
         return scalar("SELECT IDSTATUS FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ?", {br, nr}).toString();

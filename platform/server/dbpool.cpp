@@ -1,0 +1,47 @@
+#include "dbpool.h"
+
+#include <algorithm>
+
+namespace server {
+
+DbPool::DbPool(int size)
+{
+    for (int i = 0; i < std::max(size, 1); ++i)
+        workers_.emplace_back([this] {
+            for (;;) {
+                std::packaged_task<void()> task;
+                {
+                    std::unique_lock lock(mutex_);
+                    ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                    if (queue_.empty()) return;
+                    task = std::move(queue_.front());
+                    queue_.pop_front();
+                }
+                task();
+            }
+        });
+}
+
+DbPool::~DbPool()
+{
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    ready_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+void DbPool::run(std::function<void()> work)
+{
+    std::packaged_task<void()> task(std::move(work));
+    std::future<void> done = task.get_future();
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::move(task));
+    }
+    ready_.notify_one();
+    done.get();
+}
+
+} // namespace server

@@ -1,0 +1,40 @@
+#pragma once
+// The database side of a server process: a fixed number of worker threads,
+// each owning one connection (QtSql connections belong to the thread that
+// opened them). The HTTP threads, however many keep-alive connections they
+// serve, hand every call to these workers, so one process never holds more
+// than `size` connections to the database; calls beyond that wait their turn
+// in arrival order.
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace server {
+
+class DbPool {
+public:
+    explicit DbPool(int size);
+    /// Finishes the queued work, then ends the workers (their connections close with them).
+    ~DbPool();
+    DbPool(const DbPool&) = delete;
+    DbPool& operator=(const DbPool&) = delete;
+
+    int size() const { return int(workers_.size()); }
+    /// Runs `work` on a worker and returns when it ends; its exception, if
+    /// any, is rethrown here.
+    void run(std::function<void()> work);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::deque<std::packaged_task<void()>> queue_;
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;
+};
+
+} // namespace server
