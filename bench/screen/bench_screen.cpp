@@ -95,8 +95,9 @@ static double heapMb()
 #endif
 }
 
-/// Bytes the rows of a dataset hold, counted value by value (strings by
-/// their characters, every value by the variant's own size).
+/// Bytes the rows of a dataset would take held one variant per value
+/// (strings by their characters, every value by the variant's own size): the
+/// yardstick the dataset's typed storage is set against.
 static double datasetMb(const core::ClientDataset& ds)
 {
     double bytes = 0;
@@ -519,7 +520,7 @@ int main(int argc, char** argv)
                 rows, best, first, loadOnly);
     std::printf("server alone (query, packet, JSON), same query: best %.3f s\n", ready.serverOnly);
     std::printf("memory of the screen's process: resident %.0f MB at start, %.0f MB with the screen open and its "
-                "lists closed, %.0f MB at most with the list loaded (+%.0f MB); the list's rows count about %.0f MB\n",
+                "lists closed, %.0f MB at most with the list loaded (+%.0f MB); the list's rows held one variant per value would count about %.0f MB\n",
                 rssStart, std::max(rssOpen, rssEmpty), rssLoaded, rssLoaded - std::max(rssOpen, rssEmpty), listMb);
     std::printf("heap in use: %.0f MB with the lists closed, %.0f MB with the list loaded (+%.0f MB)\n", heapEmpty,
                 heapLoaded, heapLoaded - heapEmpty);

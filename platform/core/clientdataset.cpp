@@ -10,12 +10,6 @@ namespace core {
 
 namespace {
 
-const Variant& nullValue()
-{
-    static const Variant v;
-    return v;
-}
-
 // Orders two values of one field: nulls first, then by value. Strings compare
 // by their characters (letter case matters), as an index does.
 int compareValues(const Variant& a, const Variant& b)
@@ -57,6 +51,80 @@ bool digitPicture(const QString& mask, QString& picture, int& places)
 
 } // namespace
 
+// --- Column ------------------------------------------------------------------------
+
+bool ClientDataset::Column::isNull(size_t row) const
+{
+    return type == FieldType::String ? text[row] == kNullText : bool(nulls[row]);
+}
+
+Variant ClientDataset::Column::get(size_t row) const
+{
+    if (isNull(row))
+        return Variant();
+    switch (type) {
+    case FieldType::String: return Variant(texts[text[row]]);
+    case FieldType::Integer: return Variant(ints[row]);
+    case FieldType::Float: return Variant(nums[row]);
+    case FieldType::DateTime: return Variant(Date{nums[row]});
+    case FieldType::Boolean: return Variant(bool(bits[row]));
+    }
+    return Variant();
+}
+
+void ClientDataset::Column::set(size_t row, const Variant& v)
+{
+    // Values reach here checked against the field's type (load, setValue).
+    if (type == FieldType::String) {
+        if (v.isNull()) {
+            text[row] = kNullText;
+            return;
+        }
+        const QString s = v.stringPtr() ? *v.stringPtr() : v.toString();
+        const quint32 old = text[row];
+        if (old != kNullText && texts[old] == s)
+            return;
+        // A column of few distinct texts (statuses, ticks, branch codes) is
+        // searched, so that editing many rows does not grow it; a column of
+        // many gets the new text appended.
+        if (texts.size() <= 64) {
+            for (size_t i = 0; i < texts.size(); ++i)
+                if (texts[i] == s) {
+                    text[row] = quint32(i);
+                    return;
+                }
+        }
+        text[row] = quint32(texts.size());
+        texts.push_back(s);
+        return;
+    }
+    nulls[row] = v.isNull();
+    switch (type) {
+    case FieldType::Integer: ints[row] = v.isNull() ? 0 : v.toInt(); break;
+    case FieldType::Float: nums[row] = v.isNull() ? 0.0 : v.toDouble(); break;
+    case FieldType::DateTime: nums[row] = v.isNull() ? 0.0 : v.toDate().days; break;
+    case FieldType::Boolean: bits[row] = v.isNull() ? false : v.toBool(); break;
+    case FieldType::String: break;
+    }
+}
+
+void ClientDataset::Column::reserve(size_t n)
+{
+    switch (type) {
+    case FieldType::String: text.reserve(n); return;
+    case FieldType::Integer: ints.reserve(n); break;
+    case FieldType::Float:
+    case FieldType::DateTime: nums.reserve(n); break;
+    case FieldType::Boolean: bits.reserve(n); break;
+    }
+    nulls.reserve(n);
+}
+
+void ClientDataset::Column::clear()
+{
+    *this = Column{type, {}, {}, {}, {}, {}, {}};
+}
+
 // --- Field -------------------------------------------------------------------------
 
 Field::Field(ClientDataset* owner, FieldDef def) : owner_(owner), def_(std::move(def)) {}
@@ -66,32 +134,32 @@ int Field::index() const
     return index_;
 }
 
-const Variant& Field::value() const
+Variant Field::value() const
 {
     return owner_->currentValue(index_);
 }
 
 QString Field::asString() const
 {
-    const Variant& v = value();
+    const Variant v = value();
     return v.isNull() ? QString() : v.toString();
 }
 
 double Field::asFloat() const
 {
-    const Variant& v = value();
+    const Variant v = value();
     return v.isNull() ? 0.0 : v.toDouble();
 }
 
 qint64 Field::asInteger() const
 {
-    const Variant& v = value();
+    const Variant v = value();
     return v.isNull() ? 0 : v.toInt();
 }
 
 Date Field::asDateTime() const
 {
-    const Variant& v = value();
+    const Variant v = value();
     return v.isNull() ? Date{} : v.toDate();
 }
 
@@ -144,7 +212,7 @@ QString Field::displayText() const
         onGetText_(const_cast<Field&>(*this), text, true);
         return text;
     }
-    const Variant& v = value();
+    const Variant v = value();
     if (v.isNull())
         return QString();
     switch (def_.type) {
@@ -207,6 +275,9 @@ Field& ClientDataset::addField(const FieldDef& def, const QString& label, bool v
         throw Error(QStringLiteral("Campo %1 repetido no conjunto de dados %2.").arg(def.name, objectName()));
     auto f = std::make_unique<Field>(this, def);
     f->index_ = int(fields_.size());
+    Column c;
+    c.type = def.type;
+    columns_.push_back(std::move(c));
     f->setDisplayLabel(label);
     f->setVisible(visible);
     fields_.push_back(std::move(f));
@@ -253,17 +324,17 @@ Field& ClientDataset::fieldByName(const QString& name) const
 
 bool ClientDataset::isEmpty() const
 {
-    return !active() || rows_.empty();
+    return !active() || rowCount_ == 0;
 }
 
 int ClientDataset::recordCount() const
 {
-    return active() ? int(rows_.size()) : 0;
+    return active() ? rowCount_ : 0;
 }
 
 int ClientDataset::recNo() const
 {
-    return active() && !rows_.empty() ? cur_ : -1;
+    return active() && rowCount_ > 0 ? cur_ : -1;
 }
 
 void ClientDataset::checkActive(const char* what) const
@@ -336,7 +407,9 @@ void ClientDataset::afterMove(bool moved)
 void ClientDataset::createDataSet()
 {
     editBuffer_.reset();
-    rows_.clear();
+    for (Column& c : columns_)
+        c.clear();
+    rowCount_ = 0;
     order_.clear();
     cur_ = -1;
     bof_ = eof_ = true;
@@ -352,9 +425,11 @@ void ClientDataset::close()
     if (!active())
         return;
     editBuffer_.reset();
-    rows_.clear();
-    rows_.shrink_to_fit();
+    for (Column& c : columns_)
+        c.clear();
+    rowCount_ = 0;
     order_.clear();
+    order_.shrink_to_fit();
     cur_ = -1;
     bof_ = eof_ = true;
     notifyData();
@@ -366,7 +441,9 @@ void ClientDataset::emptyDataSet()
 {
     checkActive("emptyDataSet");
     editBuffer_.reset();
-    rows_.clear();
+    for (Column& c : columns_)
+        c.clear();
+    rowCount_ = 0;
     order_.clear();
     cur_ = -1;
     bof_ = eof_ = true;
@@ -384,20 +461,17 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
     const int nf = int(fields_.size());
     // Where each declared field sits in the packet.
     std::vector<int> map(size_t(nf), -1);
-    bool identity = p.fields().size() == nf;
     for (int i = 0; i < nf; ++i) {
         const int k = p.fieldIndex(fields_[size_t(i)]->fieldName());
         if (k < 0)
             throw Error(QStringLiteral("%1: o pacote de dados não tem o campo %2.")
                             .arg(objectName(), fields_[size_t(i)]->fieldName()));
         map[size_t(i)] = k;
-        identity = identity && k == i;
     }
 
     // Check every value before anything changes: a refused packet leaves the
     // dataset as it was. Only the type is checked against the declared field;
     // sizes and required flags are the packet's own business.
-    std::vector<bool> needsWidening(size_t(nf), false);
     for (int r = 0; r < p.rowCount(); ++r) {
         const PacketRow& row = p.rows()[size_t(r)];
         if (int(row.size()) != p.fields().size())
@@ -417,8 +491,6 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
             case FieldType::Integer: fits = t == Variant::Type::Integer; break;
             case FieldType::Float:
                 fits = t == Variant::Type::Double || t == Variant::Type::Integer;
-                if (t == Variant::Type::Integer)
-                    needsWidening[size_t(i)] = true;
                 break;
             case FieldType::Boolean: fits = t == Variant::Type::Boolean; break;
             case FieldType::DateTime: fits = t == Variant::Type::Date; break;
@@ -432,40 +504,80 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
         }
     }
 
-    std::vector<PacketRow> rows;
-    rows.reserve(size_t(p.rowCount()));
-    if (identity) {
-        rows = p.rows();
-    } else {
-        for (const PacketRow& src : p.rows()) {
-            PacketRow row;
-            row.reserve(size_t(nf));
-            for (int i = 0; i < nf; ++i)
-                row.push_back(src[size_t(map[size_t(i)])]);
-            rows.push_back(std::move(row));
+    // The values go into new columns by type. The packet stays alive
+    // throughout, so no text's address is reused while the columns fill.
+    const size_t n = size_t(p.rowCount());
+    std::vector<Column> cols(static_cast<size_t>(nf));
+    for (int i = 0; i < nf; ++i) {
+        cols[size_t(i)].type = fields_[size_t(i)]->dataType();
+        cols[size_t(i)].reserve(n);
+    }
+    // The decoder hands repeated texts of a column over shared (one text,
+    // many rows), so a text is recognised by its address: a small cache per
+    // column maps recently seen addresses to their index. An equal text not
+    // shared, or pushed out of the cache, is simply held once more.
+    constexpr size_t kSlots = 4096;
+    struct Slot {
+        const void* text = nullptr;
+        quint32 index = 0;
+    };
+    std::vector<std::vector<Slot>> seen(static_cast<size_t>(nf));
+    for (const PacketRow& src : p.rows()) {
+        for (int i = 0; i < nf; ++i) {
+            const Variant& v = src[size_t(map[size_t(i)])];
+            Column& c = cols[size_t(i)];
+            const bool null = v.isNull();
+            switch (c.type) {
+            case FieldType::String: {
+                if (null) {
+                    c.text.push_back(Column::kNullText);
+                    break;
+                }
+                const QString& str = *v.stringPtr();
+                std::vector<Slot>& cache = seen[size_t(i)];
+                if (cache.empty())
+                    cache.resize(kSlots);
+                const void* key = str.constData();
+                Slot& slot = cache[(quintptr(key) >> 4) % kSlots];
+                if (slot.text != key) {
+                    // A text of its own rather than the packet's: the packet's
+                    // texts sit among its rows, whose memory is freed after the
+                    // load and could not go back to the system around them.
+                    slot.text = key;
+                    slot.index = quint32(c.texts.size());
+                    c.texts.push_back(QString(str.constData(), str.size()));
+                }
+                c.text.push_back(slot.index);
+                break;
+            }
+            case FieldType::Integer: c.ints.push_back(null ? 0 : v.toInt()); break;
+            // An integer in a float field is widened, as setValue does.
+            case FieldType::Float: c.nums.push_back(null ? 0.0 : v.toDouble()); break;
+            case FieldType::DateTime: c.nums.push_back(null ? 0.0 : v.toDate().days); break;
+            case FieldType::Boolean: c.bits.push_back(null ? false : v.toBool()); break;
+            }
+            if (c.type != FieldType::String)
+                c.nulls.push_back(null);
         }
     }
-    for (int i = 0; i < nf; ++i) {
-        if (!needsWidening[size_t(i)])
-            continue;
-        for (PacketRow& row : rows)
-            if (row[size_t(i)].type() == Variant::Type::Integer)
-                row[size_t(i)] = Variant(row[size_t(i)].toDouble());
-    }
+    seen.clear();
+    for (Column& c : cols)
+        c.texts.shrink_to_fit();
 
     // From here on nothing can fail but the handlers the load notifies.
     editBuffer_.reset();
-    rows_ = std::move(rows);
+    columns_ = std::move(cols);
+    rowCount_ = int(n);
     order_.clear();
     sortRows();
-    cur_ = rows_.empty() ? -1 : 0;
+    cur_ = rowCount_ == 0 ? -1 : 0;
     bof_ = true;
-    eof_ = rows_.empty();
+    eof_ = rowCount_ == 0;
     state_ = DatasetState::Browse;
     notifyState();
     notifyData();
     notifyMove();
-    if (!rows_.empty())
+    if (rowCount_ > 0)
         fireAfterScroll();
 }
 
@@ -486,10 +598,12 @@ DataPacket ClientDataset::toPacket() const
     DataPacket p(std::move(defs));
     if (!active())
         return p;
-    p.rows() = rows_;
+    std::vector<PacketRow>& rows = p.rows();
+    rows.reserve(size_t(rowCount_));
     // A pending edit travels as if posted.
-    if (state_ == DatasetState::Edit && editBuffer_ && cur_ >= 0)
-        p.rows()[size_t(physical(cur_))] = *editBuffer_;
+    const int edited = state_ == DatasetState::Edit && editBuffer_ && cur_ >= 0 ? physical(cur_) : -1;
+    for (int r = 0; r < rowCount_; ++r)
+        rows.push_back(r == edited ? *editBuffer_ : rowValues(r));
     return p;
 }
 
@@ -526,10 +640,8 @@ void ClientDataset::setIndexFieldNames(const QString& names)
 
 bool ClientDataset::rowLess(int a, int b) const
 {
-    const PacketRow& x = rows_[size_t(a)];
-    const PacketRow& y = rows_[size_t(b)];
     for (int f : indexFields_) {
-        const int c = compareValues(x[size_t(f)], y[size_t(f)]);
+        const int c = compareCells(f, a, b);
         if (c != 0)
             return c < 0;
     }
@@ -539,9 +651,9 @@ bool ClientDataset::rowLess(int a, int b) const
 void ClientDataset::sortRows()
 {
     order_.clear();
-    if (indexFields_.empty() || rows_.empty())
+    if (indexFields_.empty() || rowCount_ == 0)
         return;
-    const size_t n = rows_.size();
+    const size_t n = size_t(rowCount_);
     order_.resize(n);
     std::iota(order_.begin(), order_.end(), 0);
 
@@ -552,21 +664,21 @@ void ClientDataset::sortRows()
     struct Key {
         quint64 hi, lo;  // packed strings: first 16 code units, big-endian
         double num;
-        const Variant* v;
-        int kind; // 0 null, 1 number, 2 packed string, 3 other string, 4 other
+        int kind; // 0 null, 1 number, 2 packed string, 3 other string
         int len;
     };
     const size_t nk = indexFields_.size();
     std::vector<Key> keys(n * nk);
     for (size_t r = 0; r < n; ++r) {
         for (size_t k = 0; k < nk; ++k) {
-            const Variant& v = rows_[r][size_t(indexFields_[k])];
+            const Column& col = columns_[size_t(indexFields_[k])];
             Key& key = keys[r * nk + k];
-            key = Key{0, 0, 0, &v, 4, 0};
-            switch (v.type()) {
-            case Variant::Type::Null: key.kind = 0; break;
-            case Variant::Type::String: {
-                const QString& str = *v.stringPtr();
+            key = Key{0, 0, 0, 0, 0};
+            if (col.isNull(r))
+                continue;
+            switch (col.type) {
+            case FieldType::String: {
+                const QString& str = col.texts[col.text[r]];
                 key.len = int(str.size());
                 key.kind = key.len <= 16 ? 2 : 3;
                 for (int i = 0; i < key.len && key.kind == 2; ++i) {
@@ -580,14 +692,19 @@ void ClientDataset::sortRows()
                 }
                 break;
             }
-            case Variant::Type::Integer:
-            case Variant::Type::Double:
-            case Variant::Type::Date:
-            case Variant::Type::Boolean:
+            case FieldType::Integer:
                 key.kind = 1;
-                key.num = v.toDouble();
+                key.num = double(col.ints[r]);
                 break;
-            default: break;
+            case FieldType::Float:
+            case FieldType::DateTime:
+                key.kind = 1;
+                key.num = col.nums[r];
+                break;
+            case FieldType::Boolean:
+                key.kind = 1;
+                key.num = col.bits[r] ? 1.0 : 0.0;
+                break;
             }
         }
     }
@@ -603,7 +720,7 @@ void ClientDataset::sortRows()
                     : x[k].lo != y[k].lo ? (x[k].lo < y[k].lo ? -1 : 1)
                                           : (x[k].len < y[k].len ? -1 : x[k].len > y[k].len ? 1 : 0);
             else
-                c = compareValues(*x[k].v, *y[k].v);
+                c = compareCells(indexFields_[k], a, b);
             if (c != 0)
                 return c < 0;
         }
@@ -631,7 +748,7 @@ void ClientDataset::first()
 {
     checkActive("first");
     postIfEditing();
-    if (rows_.empty()) {
+    if (rowCount_ == 0) {
         bof_ = eof_ = true;
         return;
     }
@@ -646,11 +763,11 @@ void ClientDataset::last()
 {
     checkActive("last");
     postIfEditing();
-    if (rows_.empty()) {
+    if (rowCount_ == 0) {
         bof_ = eof_ = true;
         return;
     }
-    const int n = int(rows_.size()) - 1;
+    const int n = rowCount_ - 1;
     const bool moved = cur_ != n;
     cur_ = n;
     bof_ = false;
@@ -662,11 +779,11 @@ void ClientDataset::next()
 {
     checkActive("next");
     postIfEditing();
-    if (rows_.empty()) {
+    if (rowCount_ == 0) {
         bof_ = eof_ = true;
         return;
     }
-    if (cur_ >= int(rows_.size()) - 1) {
+    if (cur_ >= rowCount_ - 1) {
         eof_ = true;
         return;
     }
@@ -679,7 +796,7 @@ void ClientDataset::prior()
 {
     checkActive("prior");
     postIfEditing();
-    if (rows_.empty()) {
+    if (rowCount_ == 0) {
         bof_ = eof_ = true;
         return;
     }
@@ -696,11 +813,11 @@ void ClientDataset::moveTo(int row)
 {
     checkActive("moveTo");
     postIfEditing();
-    if (rows_.empty()) {
+    if (rowCount_ == 0) {
         bof_ = eof_ = true;
         return;
     }
-    const int n = int(rows_.size());
+    const int n = rowCount_;
     const int target = std::clamp(row, 0, n - 1);
     bof_ = row <= 0;
     eof_ = row >= n;
@@ -715,18 +832,23 @@ bool ClientDataset::locate(const QString& fieldName, const Variant& value, bool 
     checkActive("locate");
     const Field& f = fieldByName(fieldName);
     const int fi = f.index();
-    const int n = int(rows_.size());
+    const int n = rowCount_;
+    const Column& col = columns_[size_t(fi)];
     int found = -1;
     if (value.isNull()) {
         for (int pos = 0; pos < n && found < 0; ++pos)
-            if (rows_[size_t(physical(pos))][size_t(fi)].isNull())
+            if (col.isNull(size_t(physical(pos))))
                 found = pos;
     } else if (f.dataType() == FieldType::String) {
         const QString want = value.toString();
         const Qt::CaseSensitivity cs = caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive;
+        // Each distinct text is compared once; the rows then match by index.
+        std::vector<bool> matches(col.texts.size());
+        for (size_t t = 0; t < col.texts.size(); ++t)
+            matches[t] = col.texts[t].compare(want, cs) == 0;
         for (int pos = 0; pos < n && found < 0; ++pos) {
-            const Variant& v = rows_[size_t(physical(pos))][size_t(fi)];
-            if (v.type() == Variant::Type::String && v.toString().compare(want, cs) == 0)
+            const quint32 t = col.text[size_t(physical(pos))];
+            if (t != Column::kNullText && matches[t])
                 found = pos;
         }
     } else {
@@ -744,9 +866,10 @@ bool ClientDataset::locate(const QString& fieldName, const Variant& value, bool 
             return false;
         }
         for (int pos = 0; pos < n && found < 0; ++pos) {
-            const Variant& v = rows_[size_t(physical(pos))][size_t(fi)];
-            if (v.isNull())
+            const size_t r = size_t(physical(pos));
+            if (col.isNull(r))
                 continue;
+            const Variant v = col.get(r);
             if (f.dataType() == FieldType::DateTime) {
                 if (double(v.toDate().wholeDays()) == want.toDouble())
                     found = pos;
@@ -775,9 +898,9 @@ void ClientDataset::edit()
     checkActive("edit");
     if (state_ == DatasetState::Edit)
         return;
-    if (rows_.empty() || cur_ < 0)
+    if (rowCount_ == 0 || cur_ < 0)
         throw Error(QStringLiteral("%1: não há registro para alterar.").arg(objectName()));
-    editBuffer_ = rows_[size_t(physical(cur_))];
+    editBuffer_ = rowValues(physical(cur_));
     setState(DatasetState::Edit);
 }
 
@@ -789,10 +912,10 @@ void ClientDataset::post()
     bool keyChanged = false;
     if (!order_.empty()) {
         for (int f : indexFields_)
-            if (compareValues((*editBuffer_)[size_t(f)], rows_[size_t(phys)][size_t(f)]) != 0)
+            if (compareValues((*editBuffer_)[size_t(f)], columns_[size_t(f)].get(size_t(phys))) != 0)
                 keyChanged = true;
     }
-    rows_[size_t(phys)] = std::move(*editBuffer_);
+    storeRow(phys, *editBuffer_);
     editBuffer_.reset();
     bool moved = false;
     if (keyChanged) {
@@ -843,16 +966,54 @@ void ClientDataset::enableControls()
         emit currentChanged(recNo());
 }
 
-const Variant& ClientDataset::rawValue(int row, int field) const
+Variant ClientDataset::rawValue(int row, int field) const
 {
-    if (!active() || row < 0 || row >= int(rows_.size()) || field < 0 || field >= int(fields_.size()))
-        return nullValue();
+    if (!active() || row < 0 || row >= rowCount_ || field < 0 || field >= int(fields_.size()))
+        return Variant();
     if (state_ == DatasetState::Edit && editBuffer_ && row == cur_)
         return (*editBuffer_)[size_t(field)];
-    return rows_[size_t(physical(row))][size_t(field)];
+    return columns_[size_t(field)].get(size_t(physical(row)));
 }
 
-const Variant& ClientDataset::currentValue(int field) const
+PacketRow ClientDataset::rowValues(int phys) const
+{
+    PacketRow row;
+    row.reserve(columns_.size());
+    for (const Column& c : columns_)
+        row.push_back(c.get(size_t(phys)));
+    return row;
+}
+
+void ClientDataset::storeRow(int phys, const PacketRow& row)
+{
+    for (size_t f = 0; f < columns_.size(); ++f)
+        columns_[f].set(size_t(phys), row[f]);
+}
+
+// Orders two rows by one field as compareValues orders their values.
+int ClientDataset::compareCells(int field, int a, int b) const
+{
+    const Column& c = columns_[size_t(field)];
+    const bool na = c.isNull(size_t(a)), nb = c.isNull(size_t(b));
+    if (na || nb)
+        return (na ? 0 : 1) - (nb ? 0 : 1);
+    switch (c.type) {
+    case FieldType::String: return c.texts[c.text[size_t(a)]].compare(c.texts[c.text[size_t(b)]]);
+    case FieldType::Integer: {
+        const qint64 x = c.ints[size_t(a)], y = c.ints[size_t(b)];
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    case FieldType::Float:
+    case FieldType::DateTime: {
+        const double x = c.nums[size_t(a)], y = c.nums[size_t(b)];
+        return x < y ? -1 : x > y ? 1 : 0;
+    }
+    case FieldType::Boolean: return int(bool(c.bits[size_t(a)])) - int(bool(c.bits[size_t(b)]));
+    }
+    return 0;
+}
+
+Variant ClientDataset::currentValue(int field) const
 {
     const int row = displayRow_ >= 0 ? displayRow_ : cur_;
     return rawValue(row, field);

@@ -50,7 +50,9 @@ public:
     bool hasOnGetText() const { return bool(onGetText_); }
 
     /// Value of the current (or displayed) row; Null when the dataset is empty.
-    const Variant& value() const;
+    /// A copy: rows are stored by type, not as variants (a string copy shares
+    /// its text).
+    Variant value() const;
     bool isNull() const { return value().isNull(); }
     QString asString() const;
     double asFloat() const;
@@ -167,8 +169,9 @@ public:
     void setAfterScroll(Event e) { afterScroll_ = std::move(e); }
     const Event& afterScroll() const { return afterScroll_; }
 
-    /// Raw row access for views (no cursor move, no events).
-    const Variant& rawValue(int row, int field) const;
+    /// Raw row access for views (no cursor move, no events); a copy, as for
+    /// Field::value.
+    Variant rawValue(int row, int field) const;
 
     /// While alive, field reads see `row` instead of the current row; used by
     /// grids while drawing a row. No event fires.
@@ -211,10 +214,37 @@ private:
     int positionOf(int phys) const;
     void sortRows();
     void afterMove(bool moved);
-    const Variant& currentValue(int field) const;
+    Variant currentValue(int field) const;
+    PacketRow rowValues(int phys) const;
+    void storeRow(int phys, const PacketRow& row);
+    int compareCells(int field, int a, int b) const;
+
+    /// One field's values for every row, in load order, stored by type: a
+    /// string as an index into the column's distinct texts (a text repeated
+    /// by many rows is held once), integers, floats and dates (days) unboxed,
+    /// Booleans as bits, and a null flag per row for the non-string types.
+    struct Column {
+        static constexpr quint32 kNullText = 0xFFFFFFFFu;
+        FieldType type = FieldType::String;
+        std::vector<quint32> text;   ///< String: index into texts, kNullText when null
+        std::vector<QString> texts;  ///< String: the distinct texts
+        std::vector<qint64> ints;    ///< Integer
+        std::vector<double> nums;    ///< Float; DateTime as days
+        std::vector<bool> bits;      ///< Boolean
+        std::vector<bool> nulls;     ///< every type but String: the row's value is null
+
+        bool isNull(size_t row) const;
+        Variant get(size_t row) const;
+        /// Replaces a row's value (of the column's type, or null); a text
+        /// already held is reused when it is found cheaply.
+        void set(size_t row, const Variant& v);
+        void reserve(size_t n);
+        void clear();
+    };
 
     std::vector<std::unique_ptr<Field>> fields_;
-    std::vector<PacketRow> rows_;       ///< in load order
+    std::vector<Column> columns_;       ///< one per field; rows in load order
+    int rowCount_ = 0;
     std::vector<int> order_;            ///< view position -> row in rows_; empty without an index
     std::vector<DataSource*> sources_;  ///< bound data sources, told of state changes directly
     DatasetState state_ = DatasetState::Inactive;

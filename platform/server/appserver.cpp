@@ -12,7 +12,13 @@
 #include <QUrlQuery>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
+#include <exception>
+#include <mutex>
+#include <functional>
+#include <optional>
 
 namespace server {
 
@@ -130,7 +136,7 @@ constexpr std::size_t kMaxLoginBody = 4096;
 
 FrontReply json(int status, std::string body)
 {
-    return FrontReply{status, std::move(body), "application/json"};
+    return FrontReply{status, std::move(body), "application/json", nullptr};
 }
 
 QString bearer(const std::string& header)
@@ -330,8 +336,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
-    const HttpAnswer a = handleCall(r.body, &*session);
-    return json(a.status, a.body);
+    return answerCall(r.body, &*session);
 }
 
 FrontReply AppServer::login(const FrontRequest& r)
@@ -376,15 +381,144 @@ void AppServer::logLine(const QString& what, const Session* s, const QString& ad
     std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
 }
 
+namespace {
+
+// A call run on a database thread, and the front's worker waiting for it: the
+// whole answer, a failure, or a list's parts, at most two of them queued.
+class PartPipe {
+public:
+    void decide(std::string body, bool streamed)
+    {
+        std::lock_guard lock(m_);
+        body_ = std::move(body);
+        streamed_ = streamed;
+        decided_ = true;
+        cv_.notify_all();
+    }
+    void fail(std::exception_ptr e)
+    {
+        std::lock_guard lock(m_);
+        if (!decided_) error_ = e;
+        else if (failure_.isEmpty()) failure_ = "Falha interna do servidor.";  // StreamedAnswer catches; not reached
+        decided_ = ended_ = true;
+        cv_.notify_all();
+    }
+    /// Front: waits for the call; true when a list follows in parts. Rethrows the call's exception.
+    bool wait()
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return decided_; });
+        if (error_) std::rethrow_exception(error_);
+        return streamed_;
+    }
+    std::string body() { return std::move(body_); }
+    /// Database thread: false once the front gave up (the reading stops).
+    bool push(std::string part)
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return parts_.size() < 2 || abandoned_; });
+        if (abandoned_) return false;
+        parts_.push_back(std::move(part));
+        cv_.notify_all();
+        return true;
+    }
+    void end(int rows, const QString& failure)
+    {
+        std::lock_guard lock(m_);
+        rows_ = rows;
+        if (!failure.isEmpty()) failure_ = failure;
+        ended_ = true;
+        cv_.notify_all();
+    }
+    /// Front: the next part; false after the last.
+    bool next(std::string& out)
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return !parts_.empty() || ended_; });
+        if (parts_.empty()) return false;
+        out = std::move(parts_.front());
+        parts_.pop_front();
+        cv_.notify_all();
+        return true;
+    }
+    void abandon()
+    {
+        std::lock_guard lock(m_);
+        abandoned_ = true;
+        cv_.notify_all();
+    }
+    /// Front, after the last part: the rows sent and the failure, if any.
+    std::pair<int, QString> outcome()
+    {
+        std::unique_lock lock(m_);
+        cv_.wait(lock, [&] { return ended_; });
+        return {rows_, failure_};
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::deque<std::string> parts_;
+    std::string body_;
+    std::exception_ptr error_;
+    QString failure_;
+    int rows_ = 0;
+    bool decided_ = false, streamed_ = false, ended_ = false, abandoned_ = false;
+};
+
+// A list answer on its way out: its parts come from the database thread as
+// the rows are read, and the call's log line is written once the last part
+// went out (or the connection was lost), with the rows sent and the outcome.
+class ListReply final : public ReplyParts {
+public:
+    using Log = std::function<void(double ms, const QString& outcome)>;
+    ListReply(std::shared_ptr<PartPipe> pipe, std::chrono::steady_clock::time_point t0, Log log)
+        : pipe_(std::move(pipe)), t0_(t0), log_(std::move(log))
+    {
+    }
+    ~ListReply() override { pipe_->abandon(); }
+    bool next(std::string& out) override { return pipe_->next(out); }
+    void finished(bool sent) override
+    {
+        if (!sent) pipe_->abandon();
+        const auto [rows, failure] = pipe_->outcome();
+        QString outcome = failure.isEmpty() ? QString("ok, %1 rows").arg(rows)
+                                            : QString("raised after %1 rows: %2").arg(rows).arg(failure);
+        if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(rows).arg(outcome);
+        if (log_) log_(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0_).count(), outcome);
+    }
+
+private:
+    std::shared_ptr<PartPipe> pipe_;
+    std::chrono::steady_clock::time_point t0_;
+    Log log_;
+};
+
+} // namespace
+
 HttpAnswer AppServer::handleCall(const std::string& body, const Session* session)
+{
+    FrontReply rep = answerCall(body, session);
+    if (rep.parts) {
+        std::string part;
+        while (rep.parts->next(part)) rep.body += part;
+        rep.parts->finished(true);
+    }
+    return {rep.status, std::move(rep.body)};
+}
+
+FrontReply AppServer::answerCall(const std::string& body, const Session* session)
 {
     const auto t0 = std::chrono::steady_clock::now();
     QString label = "?";
     QString outcome;
-    HttpAnswer a;
+    FrontReply a;
+    auto fail = [&](int status, const QString& message) {
+        a = json(status, raisedBody(message));
+    };
     auto internal = [&](const QString& details) {
         const QString ref = newReference();
-        a = {500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref))};
+        fail(500, QString("Falha interna do servidor (referência %1).").arg(ref));
         outcome = QString("internal error %1: %2").arg(ref, details);
     };
     try {
@@ -399,38 +533,56 @@ HttpAnswer AppServer::handleCall(const std::string& body, const Session* session
         }
         const CallRequest req = parseRequest(reader, label);
         // The call and the reading of a streamed list run on a thread owning
-        // one of the process's connections (the rows come from its queries).
-        pool_.run([&] {
-            CallResult r = registry_.callStreamed(db_, req, session);
-            if (r.rows) {
-                // A list is written row by row as it is read: no packet of it is built.
+        // one of the process's connections (the rows come from its queries);
+        // a list's parts reach the front through a short queue while that
+        // thread reads on (neither a packet of it nor its whole text is built).
+        auto pipe = std::make_shared<PartPipe>();
+        std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
+        pool_.post([this, pipe, req, caller] {
+            try {
+                CallResult r = registry_.callStreamed(db_, req, caller ? &*caller : nullptr);
+                if (!r.rows) {
+                    pipe->decide(okBody(r), false);
+                    return;
+                }
+                pipe->decide({}, true);
                 StreamedAnswer list(std::move(r.rows), r.refs);
                 std::string part;
-                while (list.next(part)) a.body += part;
-                if (!list.failure().isEmpty()) throw core::Error(list.failure());
-                outcome = QString("ok, %1 rows").arg(list.rowCount());
-            } else {
-                a.body = okBody(r);
-                outcome = "ok";
+                while (list.next(part) && pipe->push(std::move(part))) part = std::string();
+                pipe->end(list.rowCount(), list.failure());
+            } catch (...) {
+                pipe->fail(std::current_exception());
             }
         });
+        if (pipe->wait()) {
+            ListReply::Log log;
+            if (opt_.log) {
+                log = [this, label, caller](double ms, const QString& outcome) {
+                    logLine(label, caller ? &*caller : nullptr, caller ? caller->address : QString(), ms, outcome);
+                };
+            }
+            a.parts = std::make_shared<ListReply>(pipe, t0, std::move(log));
+            return a;
+        }
+        a.body = pipe->body();
+        outcome = "ok";
     } catch (const BadRequest& e) {
-        a = {400, raisedBody(e.message())};
+        fail(400, e.message());
         outcome = "bad request: " + e.message();
     } catch (const NotFound& e) {
-        a = {404, raisedBody(e.message())};
+        fail(404, e.message());
         outcome = "not found: " + e.message();
     } catch (const Forbidden& e) {
-        a = {403, raisedBody(e.message())};
+        fail(403, e.message());
         outcome = "forbidden: " + e.message();
     } catch (const BusyError& e) {
         // Said plainly: nothing was done and trying again is the remedy. The message holds no SQL.
-        a = {503, raisedBody(e.message())};
+        fail(503, e.message());
         outcome = "busy: " + e.message() + " | " + e.detail();
     } catch (const InternalError& e) {
         internal(e.message() + (e.detail().isEmpty() ? QString() : " | " + e.detail()));
     } catch (const core::Error& e) {
-        a = {200, raisedBody(e.message())};
+        fail(200, e.message());
         outcome = "raised: " + e.message();
     } catch (const std::exception& e) {
         internal(QString::fromUtf8(e.what()));

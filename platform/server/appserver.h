@@ -90,7 +90,8 @@ public:
 
     /// One call, from its JSON body to the answer. The HTTP route always
     /// passes the caller's session; without one the call is trusted
-    /// (in-process use by benchmarks and tests).
+    /// (in-process use by benchmarks and tests). A list answer is the same
+    /// text the front sends in parts, joined.
     HttpAnswer handleCall(const std::string& body, const Session* session = nullptr);
     const Registry& registry() const { return registry_; }
     Operators& operators() { return operators_; }
@@ -100,6 +101,9 @@ public:
 
 private:
     FrontReply route(const FrontRequest& r);
+    /// handleCall's answer as the front sends it: a list answer is given in
+    /// parts (written while its rows are read), its log line written at its end.
+    FrontReply answerCall(const std::string& body, const Session* session);
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;

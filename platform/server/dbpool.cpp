@@ -32,6 +32,15 @@ DbPool::~DbPool()
     for (std::thread& t : workers_) t.join();
 }
 
+void DbPool::post(std::function<void()> work)
+{
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(std::packaged_task<void()>(std::move(work)));
+    }
+    ready_.notify_one();
+}
+
 void DbPool::run(std::function<void()> work)
 {
     std::packaged_task<void()> task(std::move(work));

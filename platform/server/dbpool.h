@@ -28,6 +28,9 @@ public:
     /// Runs `work` on a worker and returns when it ends; its exception, if
     /// any, is rethrown here.
     void run(std::function<void()> work);
+    /// Queues `work` for a worker and returns at once; `work` must catch
+    /// its own exceptions.
+    void post(std::function<void()> work);
 
 private:
     std::mutex mutex_;

@@ -6,6 +6,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -33,6 +34,15 @@ bool quietEnd(const beast::error_code& ec)
     return ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
            ec == net::error::operation_aborted || ec == net::error::connection_reset || ec == http::error::partial_message;
 }
+
+/// The hand-off between a worker writing a reply in parts and the
+/// connection's strand: at most one write is in flight.
+struct Flight {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool busy = false;
+    bool failed = false;
+};
 
 } // namespace
 
@@ -209,8 +219,9 @@ private:
         FrontRequest r = std::move(request_);
         r.body = std::move(req.body());
         const bool keep = req.keep_alive();
+        const bool chunked = req.version() >= 11;
         // The work guard keeps the I/O loop running until the answer is back.
-        net::post(*srv_.workers, [self = shared_from_this(), r = std::move(r), keep, admit = admitLater_,
+        net::post(*srv_.workers, [self = shared_from_this(), r = std::move(r), keep, chunked, admit = admitLater_,
                                   work = net::make_work_guard(srv_.ioc)]() mutable {
             FrontReply rep;
             try {
@@ -220,6 +231,13 @@ private:
                 rep = refused ? std::move(*refused) : self->srv_.handler(r);
             } catch (...) {
                 rep = self->srv_.refusal(500);
+            }
+            if (rep.parts && chunked) return self->writeParts(std::move(rep), keep);
+            if (rep.parts) {  // HTTP/1.0 has no chunks: the parts are joined
+                std::string part;
+                while (rep.parts->next(part)) rep.body += part;
+                rep.parts->finished(true);
+                rep.parts.reset();
             }
             net::post(self->stream_.get_executor(), [self, rep = std::move(rep), keep]() mutable {
                 self->write(std::move(rep), keep);
@@ -248,6 +266,83 @@ private:
             if (!keep) return self->drain();
             self->readHeader();
         });
+    }
+
+    // On the worker: the reply's head, then each part as a chunk handed to the
+    // strand, the next part made while the last one is written (so at most
+    // two parts are held), then the last chunk. The write deadline covers
+    // the whole reply. A failed write (caller gone, deadline passed) closes
+    // the connection and stops the parts; the caller then sees a reply cut
+    // off before its end.
+    void writeParts(FrontReply rep, bool keep)
+    {
+        keep = keep && !srv_.stopped.load();
+        auto flight = std::make_shared<Flight>();
+        auto head = std::make_shared<http::response<http::empty_body>>(http::status(unsigned(rep.status)), 11);
+        head->set(http::field::content_type, rep.contentType);
+        head->keep_alive(keep);
+        head->chunked(true);
+        auto body = std::make_shared<std::string>(std::move(rep.body));
+        hand(flight, [this, head](auto done) {
+            stream_.expires_after(srv_.lim.writeTimeout);
+            auto sr = std::make_shared<http::response_serializer<http::empty_body>>(*head);
+            http::async_write_header(stream_, *sr, [sr, head, done](beast::error_code ec, std::size_t n) { done(ec, n); });
+        });
+        auto chunk = [this, &flight](std::shared_ptr<std::string> part) {
+            if (part->empty()) return true;  // an empty chunk would end the body
+            return hand(flight, [this, part](auto done) {
+                net::async_write(stream_, http::make_chunk(net::buffer(*part)),
+                                 [part, done](beast::error_code ec, std::size_t n) { done(ec, n); });
+            });
+        };
+        bool whole = chunk(body);
+        try {
+            std::string part;
+            while (whole && rep.parts->next(part)) whole = chunk(std::make_shared<std::string>(std::move(part)));
+        } catch (...) {
+            whole = false;  // the parts must not throw; if they do, the reply stays cut off
+        }
+        if (whole)
+            hand(flight, [this](auto done) { net::async_write(stream_, http::make_chunk_last(), done); });
+        {
+            std::unique_lock lock(flight->mutex);
+            flight->cv.wait(lock, [&] { return !flight->busy; });
+            whole = whole && !flight->failed;
+        }
+        if (!whole) {
+            net::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
+        } else {
+            net::post(stream_.get_executor(), [self = shared_from_this(), keep] {
+                if (!keep) return self->drain();
+                self->readHeader();
+            });
+        }
+        rep.parts->finished(whole);
+    }
+
+    // On the worker: waits for the write in flight, then starts `write` on
+    // the strand; false once a write has failed.
+    template <class Write>
+    bool hand(const std::shared_ptr<Flight>& flight, Write write)
+    {
+        {
+            std::unique_lock lock(flight->mutex);
+            flight->cv.wait(lock, [&] { return !flight->busy; });
+            if (flight->failed) return false;
+            flight->busy = true;
+        }
+        net::post(stream_.get_executor(), [self = shared_from_this(), flight, write = std::move(write)]() mutable {
+            write([self, flight](beast::error_code ec, std::size_t) {
+                {
+                    std::lock_guard lock(flight->mutex);
+                    flight->busy = false;
+                    flight->failed = flight->failed || bool(ec);
+                }
+                flight->cv.notify_all();
+                if (ec) self->close();
+            });
+        });
+        return true;
     }
 
     // After a refusal: stop sending, read and drop what the caller still

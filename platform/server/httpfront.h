@@ -11,7 +11,8 @@
 // - connections: at most `perAddress` open at once from one client address
 //   and `maxConnections` in all; a connection over either cap is closed at
 //   once, without reading from it;
-// - answers are written within `writeTimeout`.
+// - answers are written within `writeTimeout`, a reply sent in parts
+//   included (all its parts, from the first byte to the last).
 // Sockets are served by a few I/O threads; requests run on a pool of
 // `workers` threads, so a slow call holds a worker, never a socket loop.
 
@@ -47,10 +48,27 @@ struct FrontRequest {
     std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
 };
 
+/// The body of a reply given in parts: the front sends each part as a chunk
+/// (HTTP/1.1 chunked transfer encoding) while the next one is made, so a
+/// large answer is never held whole. Both calls run on the worker that ran
+/// the handler (a part may be read from that worker's database connection).
+class ReplyParts {
+public:
+    virtual ~ReplyParts() = default;
+    /// The next part into `out` (may be left empty); false once the body is
+    /// complete (`out` is then not sent).
+    virtual bool next(std::string& out) = 0;
+    /// Called once at the end: `sent` is false when the reply was abandoned
+    /// (connection lost, write deadline passed) before its last part was written.
+    virtual void finished(bool sent) = 0;
+};
+
 struct FrontReply {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
+    /// When set, the body is these parts (after `body`, usually empty).
+    std::shared_ptr<ReplyParts> parts;
 };
 
 class HttpFront {

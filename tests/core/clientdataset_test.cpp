@@ -492,3 +492,214 @@ TEST(ClientDatasetIndex, OrdersLikeAPlainStableSortForAnyStrings)
     for (int r = 0; r < ds.recordCount(); ++r)
         ASSERT_EQ(ds.rawValue(r, 2).toInt(), ref[size_t(r)].seq) << "row " << r;
 }
+
+// Rows are stored by type, field by field; what follows is what that storage
+// could get wrong.
+namespace {
+
+// One field of every type, to see nulls and values of each kind.
+void declareAllTypes(ClientDataset& ds)
+{
+    ds.addString("CDFILIAL", 4);
+    ds.addInteger("NRITEM");
+    ds.addFloat("VRTOTAL", {}, true, "#,##0.00");
+    ds.addDateTime("DTENTRSAID");
+    ds.addField(FieldDef{"FLATIVO", FieldType::Boolean, 0, false, false});
+}
+
+DataPacket allTypes()
+{
+    DataPacket p({{"CDFILIAL", FieldType::String, 4},
+                  {"NRITEM", FieldType::Integer},
+                  {"VRTOTAL", FieldType::Float},
+                  {"DTENTRSAID", FieldType::DateTime},
+                  {"FLATIVO", FieldType::Boolean}});
+    p.appendRow({"0001", qint64(9007199254740993LL), 0.1 + 0.2, Date{45001.5}, true});
+    p.appendRow({Variant(), Variant(), Variant(), Variant(), Variant()});
+    p.appendRow({"", qint64(0), 0.0, Date{0}, false});
+    p.appendRow({"0001", qint64(-1), -1234.565, Date{-3}, Variant()});
+    return p;
+}
+
+} // namespace
+
+TEST(ClientDatasetStorage, NullsAndValuesOfEveryTypeComeBackExactly)
+{
+    ClientDataset ds("cds");
+    declareAllTypes(ds);
+    const DataPacket p = allTypes();
+    ds.loadFromPacket(p);
+    // Every value, null or not, comes back as loaded: no float conversion of
+    // integers, the float's own bits, the date's fraction, an empty string
+    // apart from null, false apart from null.
+    EXPECT_EQ(ds.toPacket(), p);
+    for (int r = 0; r < p.rowCount(); ++r)
+        for (int f = 0; f < p.fields().size(); ++f) {
+            const Variant v = ds.rawValue(r, f);
+            EXPECT_EQ(v.type(), p.rows()[size_t(r)][size_t(f)].type()) << r << "," << f;
+            EXPECT_EQ(v, p.rows()[size_t(r)][size_t(f)]) << r << "," << f;
+        }
+    EXPECT_EQ(ds.rawValue(0, 1).toInt(), 9007199254740993LL);
+    EXPECT_EQ(ds.rawValue(0, 2).toDouble(), 0.1 + 0.2);
+    ds.moveTo(1);
+    for (int f = 0; f < ds.fieldCount(); ++f) {
+        EXPECT_TRUE(ds.field(f).isNull()) << f;
+        EXPECT_EQ(ds.field(f).displayText(), QString()) << f;
+    }
+    EXPECT_EQ(ds.fieldByName("NRITEM").asInteger(), 0);
+    ds.moveTo(2);
+    for (int f = 0; f < ds.fieldCount(); ++f)
+        EXPECT_FALSE(ds.field(f).isNull()) << f;
+    ds.moveTo(3);
+    EXPECT_EQ(ds.fieldByName("VRTOTAL").displayText(), "-1.234,57");
+
+    // A value set to null and back again, in each type.
+    ds.first();
+    ds.edit();
+    for (int f = 0; f < ds.fieldCount(); ++f)
+        ds.field(f).setValue(Variant());
+    ds.post();
+    for (int f = 0; f < ds.fieldCount(); ++f)
+        EXPECT_TRUE(ds.rawValue(0, f).isNull()) << f;
+    ds.edit();
+    for (int f = 0; f < ds.fieldCount(); ++f)
+        ds.field(f).setValue(p.rows()[0][size_t(f)]);
+    ds.post();
+    EXPECT_EQ(ds.toPacket(), p);
+
+    // Nulls sort first and are found by locate in every type.
+    ds.setIndexFieldNames("VRTOTAL");
+    EXPECT_TRUE(ds.rawValue(0, 2).isNull());
+    EXPECT_EQ(ds.rawValue(1, 2).toDouble(), -1234.565);
+    for (int f = 0; f < ds.fieldCount(); ++f) {
+        ds.last();
+        EXPECT_TRUE(ds.locate(ds.field(f).fieldName(), Variant())) << f;
+        EXPECT_TRUE(ds.field(f).isNull()) << f;
+    }
+    EXPECT_TRUE(ds.locate("NRITEM", qint64(-1)));
+    EXPECT_EQ(ds.fieldByName("CDFILIAL").asString(), "0001");
+    EXPECT_TRUE(ds.locate("DTENTRSAID", Date{45001}));
+    EXPECT_EQ(ds.fieldByName("NRITEM").asInteger(), 9007199254740993LL);
+    EXPECT_TRUE(ds.locate("FLATIVO", false));
+    EXPECT_EQ(ds.fieldByName("CDFILIAL").asString(), "");
+}
+
+TEST(ClientDatasetStorage, ATextSharedByManyRowsChangesInTheEditedRowOnly)
+{
+    ClientDataset ds("cds");
+    ds.addString("IDCHECK", 1);
+    ds.addString("NMCLIENTE", 40);
+    DataPacket p({{"IDCHECK", FieldType::String, 1}, {"NMCLIENTE", FieldType::String, 40}});
+    for (int i = 0; i < 500; ++i)
+        p.appendRow({"N", i % 2 ? QStringLiteral("CLIENTE %1").arg(i) : QStringLiteral("MESMO CLIENTE")});
+    ds.loadFromPacket(p);
+    ds.moveTo(10);
+    ds.edit();
+    ds.fieldByName("IDCHECK").setAsString("S");
+    ds.fieldByName("NMCLIENTE").setAsString("OUTRO");
+    ds.post();
+    for (int r = 0; r < 500; ++r) {
+        EXPECT_EQ(ds.rawValue(r, 0).toString(), r == 10 ? "S" : "N") << r;
+        if (r != 10)
+            EXPECT_EQ(ds.rawValue(r, 1), p.rows()[size_t(r)][1]) << r;
+    }
+    EXPECT_EQ(ds.rawValue(10, 1).toString(), "OUTRO");
+    // Ticking every row and back again, as a tick-all does.
+    for (ds.first(); !ds.eof(); ds.next()) {
+        ds.edit();
+        ds.fieldByName("IDCHECK").setAsString("S");
+    }
+    ds.post();
+    for (int r = 0; r < 500; ++r)
+        ASSERT_EQ(ds.rawValue(r, 0).toString(), "S") << r;
+    ds.moveTo(20);
+    ds.edit();
+    ds.fieldByName("IDCHECK").setAsString("N");
+    ds.cancel();
+    EXPECT_EQ(ds.fieldByName("IDCHECK").asString(), "S");
+    // Locate sees the edited texts, case ignored on request.
+    EXPECT_TRUE(ds.locate("NMCLIENTE", "outro", true));
+    EXPECT_EQ(ds.recNo(), 10);
+    EXPECT_FALSE(ds.locate("NMCLIENTE", "outro"));
+}
+
+TEST(ClientDatasetStorage, ALoadedPacketGoesBackIdenticalOnTheWire)
+{
+    // As the list arrives: decoded from the wire, strings shared per column.
+    DataPacket p({{"CDFILIAL", FieldType::String, 4},
+                  {"NRLANCTONF", FieldType::String, 10},
+                  {"IDCHECK", FieldType::String, 1},
+                  {"DTENTRSAID", FieldType::DateTime},
+                  {"VRTOTAL", FieldType::Float},
+                  {"QTITEM", FieldType::Integer}});
+    for (int i = 0; i < 300; ++i)
+        p.appendRow({i % 3 ? "0001" : "0002", QStringLiteral("%1").arg(i * 7, 10, 10, QChar(u'0')), "N",
+                     i % 11 ? Variant(Date{45000.0 + i % 5}) : Variant(), i * 1.01, qint64(i % 4)});
+    const QByteArray wire = codec::encodePacket(p);
+    ClientDataset ds("cds");
+    for (const FieldDef& f : p.fields())
+        ds.addField(f);
+    ds.setIndexFieldNames("IDCHECK; DTENTRSAID; NRLANCTONF");
+    ds.setData(Variant(codec::decodePacket(wire)));
+    // Load order, not index order, travels back.
+    EXPECT_EQ(codec::encodePacket(ds.toPacket()), wire);
+    EXPECT_EQ(codec::encodeVariant(ds.data()), codec::encodeVariant(Variant(p)));
+    // With the user's ticks in it, and nothing else changed.
+    ds.first();
+    ds.edit();
+    ds.fieldByName("IDCHECK").setAsString("S");
+    const int tickedLoadRow = int(ds.fieldByName("NRLANCTONF").asString().toLongLong() / 7);
+    ds.post();
+    DataPacket expected = p;
+    expected.rows()[size_t(tickedLoadRow)][2] = Variant("S");
+    EXPECT_EQ(codec::encodePacket(ds.toPacket()), codec::encodePacket(expected));
+}
+
+TEST(ClientDatasetStorage, ALoadReplacesRowsOfAnotherLayoutAndARefusedOneKeepsThem)
+{
+    ClientDataset ds("cds");
+    declareAllTypes(ds);
+    ds.loadFromPacket(allTypes());
+    ds.moveTo(3);
+    const DataPacket before = ds.toPacket();
+
+    // Malformed on the wire, wrong width, wrong type late in a long packet:
+    // all refused, the rows and the cursor stay.
+    QByteArray wire = codec::encodePacket(allTypes());
+    wire.replace("\"0001\"", "\"0001");
+    EXPECT_THROW(ds.loadFromPacket(codec::decodePacket(wire)), Error);
+    DataPacket late = allTypes();
+    for (int i = 0; i < 1000; ++i)
+        late.rows().push_back(late.rows()[0]);
+    late.rows().back()[1] = Variant("1");
+    EXPECT_THROW(ds.loadFromPacket(late), Error);
+    DataPacket narrow = allTypes();
+    narrow.rows()[2].pop_back();
+    EXPECT_THROW(ds.loadFromPacket(narrow), Error);
+    EXPECT_EQ(ds.toPacket(), before);
+    EXPECT_EQ(ds.recNo(), 3);
+    EXPECT_EQ(ds.fieldByName("VRTOTAL").asFloat(), -1234.565);
+
+    // Another layout: other field order, extra fields, integers for the float.
+    DataPacket other({{"FLATIVO", FieldType::Boolean},
+                      {"EXTRA", FieldType::String, 3},
+                      {"dtentrsaid", FieldType::DateTime},
+                      {"VRTOTAL", FieldType::Integer},
+                      {"NRITEM", FieldType::Integer},
+                      {"CDFILIAL", FieldType::String, 4}});
+    other.appendRow({true, "x", Date{7}, qint64(5), qint64(6), "0009"});
+    other.appendRow({Variant(), "y", Variant(), Variant(), qint64(1), Variant()});
+    ds.loadFromPacket(other);
+    EXPECT_EQ(ds.recordCount(), 2);
+    DataPacket want(before.fields());
+    want.appendRow({"0009", qint64(6), 5.0, Date{7}, true});
+    want.appendRow({Variant(), qint64(1), Variant(), Variant(), Variant()});
+    EXPECT_EQ(ds.toPacket(), want);
+    EXPECT_EQ(ds.rawValue(0, 2).type(), Variant::Type::Double);
+    // Nothing of the earlier rows is left: a row past the end reads null.
+    EXPECT_TRUE(ds.rawValue(3, 0).isNull());
+    ds.close();
+    EXPECT_TRUE(ds.rawValue(0, 0).isNull());
+    ds.loadFromPacket(allTypes());
+    EXPECT_EQ(ds.toPacket(), allTypes());
+}

@@ -53,6 +53,14 @@ public:
         stop_ = true;
         if (thread_.joinable()) thread_.join();
     }
+    /// Waits (bounded) until at least one call was answered, so a test whose
+    /// attack is refused at once still sees the client served beside it.
+    void waitForAnAnswer(std::chrono::milliseconds limit)
+    {
+        const auto end = Clock::now() + limit;
+        while (ok_.load() + failed_.load() == 0 && Clock::now() < end)
+            std::this_thread::sleep_for(5ms);
+    }
     int ok() const { return ok_; }
     int failed() const { return failed_; }
     long long slowestMs() const { return slowest_; }
@@ -106,6 +114,7 @@ protected:
     void TearDown() override
     {
         if (good) {
+            good->waitForAnAnswer(5s);
             good->finish();
             EXPECT_EQ(good->failed(), 0) << "the well-behaved client lost calls";
             EXPECT_GT(good->ok(), 0);

@@ -3,8 +3,10 @@
 #include "serverfixture.h"
 
 #include <server/appserver.h>
+#include <support/rawsocket.h>
 #include <support/testsession.h>
 
+#include <core/clientdataset.h>
 #include <core/httptransport.h>
 
 #include <QJsonArray>
@@ -37,6 +39,49 @@ Answer parse(const httplib::Result& r)
     a.message = o.value("message").toString();
     if (o.contains("payload")) a.payload = core::codec::variantFromJson(o.value("payload"));
     return a;
+}
+
+/// One chunked answer read from a raw socket: its head, its body joined, and
+/// how many chunks carried the body; `complete` once the last chunk came.
+struct Chunked {
+    std::string head, body;
+    int chunks = 0;
+    bool complete = false;
+};
+
+Chunked readChunked(testsupport::RawSocket& s)
+{
+    Chunked c;
+    std::string in;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < end) {
+        in += s.readAll(std::chrono::milliseconds(20));
+        const size_t h = in.find("\r\n\r\n");
+        if (h == std::string::npos) continue;
+        c.head = in.substr(0, h + 2);
+        c.body.clear();
+        c.chunks = 0;
+        for (size_t at = h + 4;;) {
+            const size_t eol = in.find("\r\n", at);
+            if (eol == std::string::npos) break;
+            const size_t n = std::stoul(in.substr(at, eol - at), nullptr, 16);
+            if (in.size() < eol + 2 + n + 2) break;
+            if (n == 0) {
+                c.complete = true;
+                return c;
+            }
+            c.body += in.substr(eol + 2, n);
+            ++c.chunks;
+            at = eol + 2 + n + 2;
+        }
+    }
+    return c;
+}
+
+std::string rawCall(const QString& token, const std::string& body)
+{
+    return "POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: Bearer " +
+           token.toStdString() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 } // namespace
@@ -197,6 +242,71 @@ TEST_P(OverHttp, ListIsWrittenRowByRowAndAFailureAmongTheRowsReachesTheClient)
     }
     // The connection and the server are fine afterwards.
     EXPECT_TRUE(transport.call("127.0.0.1", srv->port(), {server::kCancelNotaServer, "GetExp", {"0001"}, {}, token}).result.ok);
+}
+
+TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCall)
+{
+    for (int i = 1; i <= 1500; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    const core::VariantArray args{"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"};
+    const std::string body = callBody(server::kCancelNotaServer, "GetLanctoNF", args);
+    const server::HttpAnswer whole = (*srv)->handleCall(body);
+    ASSERT_EQ(whole.status, 200);
+
+    testsupport::RawSocket s(srv->port());
+    ASSERT_TRUE(s.connected());
+    for (int round = 0; round < 2; ++round) {  // twice on one kept-alive connection
+        ASSERT_TRUE(s.send(rawCall(token, body)));
+        const Chunked a = readChunked(s);
+        ASSERT_TRUE(a.complete) << "round " << round;
+        EXPECT_EQ(a.head.substr(0, 15), "HTTP/1.1 200 OK");
+        EXPECT_NE(a.head.find("Transfer-Encoding: chunked"), std::string::npos) << a.head;
+        EXPECT_EQ(a.head.find("Content-Length"), std::string::npos) << a.head;
+        EXPECT_GE(a.chunks, 4) << "parts of about 64 KB";
+        EXPECT_EQ(a.body, whole.body);
+    }
+    // The client decodes the chunks to the rows the method lists.
+    const core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF", std::vector<Variant>(args.begin(), args.end()), {}, token};
+    core::HttpTransport transport;
+    const core::CallResponse r = transport.call("127.0.0.1", srv->port(), req);
+    ASSERT_TRUE(r.result.ok);
+    EXPECT_EQ(r.result.payload.packet().rowCount(), 1500);
+    EXPECT_EQ(r.result.payload, (*srv)->registry().call(*db, {req.server, req.method, args, {}}).payload);
+
+    // Callers that hang up after the first chunk, more of them than there
+    // are workers: each worker stops reading and is free for the next call.
+    for (int i = 0; i < 12; ++i) {
+        testsupport::RawSocket gone(srv->port());
+        ASSERT_TRUE(gone.send(rawCall(token, body)));
+        EXPECT_FALSE(gone.readAll(std::chrono::milliseconds(2000), 1000).empty());
+    }
+    EXPECT_EQ(transport.call("127.0.0.1", srv->port(), req).result.payload.packet().rowCount(), 1500);
+
+    if (GetParam() != "sqlite") return;  // only SQLite stores a name longer than its column
+    // A failure after rows went out: the chunks end the answer as raised; the
+    // client reports the error and its dataset keeps the rows it had.
+    core::ClientDataset ds;
+    ds.addString("NRLANCTONF", 10);
+    ds.loadFromPacket(r.result.payload.packet());
+    sql("UPDATE LANCTONF SET NMRAZSOCCLIE = ? WHERE NRLANCTONF = '0000001400'", {QString(60, 'x')});
+    ASSERT_TRUE(s.send(rawCall(token, body)));
+    const Chunked cut = readChunked(s);
+    ASSERT_TRUE(cut.complete);
+    EXPECT_GE(cut.chunks, 4) << "rows were sent before the failure";
+    EXPECT_EQ(cut.body.substr(0, 21), "{\"payload\":{\"packet\":");
+    EXPECT_NE(cut.body.find("\"status\":\"raised\",\"message\":"), std::string::npos);
+    EXPECT_NE(cut.body.find("linha 1400"), std::string::npos);
+    try {
+        ds.setData(transport.call("127.0.0.1", srv->port(), req).result.payload);
+        ADD_FAILURE() << "a list with a bad row was accepted";
+    } catch (const core::ServerError& e) {
+        EXPECT_TRUE(e.message().contains("linha 1400")) << qPrintable(e.message());
+    }
+    EXPECT_EQ(ds.recordCount(), 1500);
+    // The same connection serves the next call.
+    ASSERT_TRUE(s.send(rawCall(token, callBody(server::kCancelNotaServer, "GetExp", {"0001"}))));
+    const std::string next = s.readAll(std::chrono::milliseconds(1000));
+    EXPECT_EQ(next.substr(0, 15), "HTTP/1.1 200 OK");
+    EXPECT_NE(next.find("\"status\":\"ok\""), std::string::npos) << next;
 }
 
 TEST_P(OverHttp, RequestBodiesAreReadWhileTheyArriveWhateverTheirChunks)
