@@ -13,6 +13,8 @@
 #include <tests/support/testsession.h>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QTest>
 #include <QSqlDatabase>
 
 using namespace core;
@@ -217,6 +219,22 @@ void ScreenFixture::settle()
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QApplication::processEvents();
     }
+}
+
+void ScreenFixture::clickCell(host::DBGrid* grid, int row, int col)
+{
+    const QModelIndex index = grid->model()->index(row, col);
+    grid->scrollTo(index);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+    settle();
+}
+
+void ScreenFixture::clickTitle(host::DBGrid* grid, int col)
+{
+    QHeaderView* h = grid->horizontalHeader();
+    const int x = h->sectionViewportPosition(col) + h->sectionSize(col) / 2;
+    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(x, h->height() / 2));
+    settle();
 }
 
 RealServerScope::RealServerScope(const QString& sqliteFile)

@@ -75,6 +75,11 @@ protected:
     void closeScreen();
     /// Runs pending events (deferred deletes included).
     static void settle();
+    /// A mouse click on a grid's data cell (scrolled into view first), as the
+    /// operator ticks; then settles.
+    static void clickCell(host::DBGrid* grid, int row, int col = 0);
+    /// A mouse click on a grid's column title; then settles.
+    static void clickTitle(host::DBGrid* grid, int col = 0);
 
     core::ScriptedHost host;
     core::FakeServerScope fake;

@@ -112,15 +112,6 @@ protected:
         ASSERT_FALSE(frm->cdsLanctoNF->isEmpty());
         host.clearShown();
     }
-    /// Ticks entries of the list as the grid leaves them.
-    /// A click on the check cell of a row, as the operator ticks.
-    void clickCheck(host::DBGrid* grid, int row)
-    {
-        const QModelIndex index = grid->model()->index(row, 0);
-        grid->scrollTo(index);
-        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
-        settle();
-    }
     /// Ticks entries of the list by clicks in the grid's check column.
     void tick(const QStringList& nrs)
     {
@@ -128,7 +119,7 @@ protected:
         const int before = inNotasMarcadas;
         for (const QString& nr : nrs) {
             ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nr))) << nr.toStdString();
-            clickCheck(frm->dbgPadrao, frm->cdsLanctoNF->recNo());
+            clickCell(frm->dbgPadrao, frm->cdsLanctoNF->recNo());
             ASSERT_EQ(frm->cdsLanctoNF->fieldByName("IDCHECK").asString(), "S") << nr.toStdString();
         }
         ASSERT_EQ(inNotasMarcadas, before + int(nrs.size()));
@@ -150,7 +141,7 @@ protected:
         host.clearShown();
         const int before = inItensMarcados;
         for (int r : rows)
-            clickCheck(frm->dbgItensNf, r);
+            clickCell(frm->dbgItensNf, r);
         ASSERT_EQ(inItensMarcados, before + int(rows.size()));
         ASSERT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" / ").toStdString();
     }

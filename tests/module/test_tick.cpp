@@ -9,7 +9,6 @@
 #include <core/hostapi.h>
 
 #include <QApplication>
-#include <QHeaderView>
 #include <QTabBar>
 #include <QTest>
 
@@ -95,20 +94,6 @@ protected:
                     {Variant(p), docs.isEmpty() ? Variant() : Variant(docReplicPacket(docs)), Variant(n)})),
                 req);
         });
-    }
-
-    void clickCell(host::DBGrid* g, int row, int col = 0)
-    {
-        const QModelIndex idx = g->model()->index(row, col);
-        QTest::mouseClick(g->viewport(), Qt::LeftButton, {}, g->visualRect(idx).center());
-        settle();
-    }
-    void clickTitle(host::DBGrid* g, int col = 0)
-    {
-        QHeaderView* h = g->horizontalHeader();
-        const int x = h->sectionViewportPosition(col) + h->sectionSize(col) / 2;
-        QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(x, h->height() / 2));
-        settle();
     }
 
     /// Nothing a handler set up is left behind.

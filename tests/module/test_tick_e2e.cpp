@@ -5,10 +5,8 @@
 
 #include <screens/filter/filtrocanc.h>
 
-#include <QHeaderView>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTest>
 
 #include <memory>
 
@@ -89,9 +87,7 @@ TEST_F(TickEndToEnd, TickAllTicksWhatSqlSaysIsEligible)
     if (!withReplicas.isEmpty())
         host.formClick("btnSim"); // the second pass then asks about the rest
 
-    QHeaderView* h = screen->dbgPadrao->horizontalHeader();
-    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionSize(0) / 2, h->height() / 2));
-    settle();
+    clickTitle(screen->dbgPadrao);
 
     EXPECT_EQ(ticked(), want);
     EXPECT_EQ(inNotasMarcadas, want.size());
@@ -99,8 +95,7 @@ TEST_F(TickEndToEnd, TickAllTicksWhatSqlSaysIsEligible)
     EXPECT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" / ").toStdString();
 
     // Untick all: nothing stays ticked.
-    QTest::mouseClick(h->viewport(), Qt::LeftButton, {}, QPoint(h->sectionSize(0) / 2, h->height() / 2));
-    settle();
+    clickTitle(screen->dbgPadrao);
     EXPECT_TRUE(ticked().isEmpty());
     EXPECT_EQ(inNotasMarcadas, 0);
 }
