@@ -80,6 +80,14 @@ private:
     QWidget* w_;
 };
 
+/// One server call under the progress animation, removed however it ends.
+template <class Call>
+Variant sobAnimacao(QObject* owner, Call call)
+{
+    Animacao avi(owner);
+    return call();
+}
+
 bool isCheckColumn(const host::Column& column)
 {
     return column.fieldName.compare(kIdCheck, Qt::CaseInsensitive) == 0;
@@ -155,10 +163,8 @@ void TfrmConLancto::tickEntry()
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
 
     // The incoming entry that replication created must not be approved or emitted.
-    {
-        Animacao avi(this);
-        cdsReplicAprov->setData(CheckResultServ(cancelnota::GetReplicAprov(*netCancelExp, filial, lancto), true, 0));
-    }
+    cdsReplicAprov->setData(sobAnimacao(
+        this, [&] { return CheckResultServ(cancelnota::GetReplicAprov(*netCancelExp, filial, lancto), true, 0); }));
     const QString stReplic = cdsReplicAprov->fieldByName(QStringLiteral("IDSTATUS")).asString();
     if (stReplic == QLatin1String("A") || stReplic == QLatin1String("E")) {
         MensErro(msgPadrao.Msg(QStringLiteral("REPLIC_APROV1"))
@@ -173,11 +179,8 @@ void TfrmConLancto::tickEntry()
     if (entryBlocked())
         return;
 
-    Variant payload;
-    {
-        Animacao avi(this);
-        payload = CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
-    }
+    const Variant payload = sobAnimacao(
+        this, [&] { return CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0); });
     const Variant docs = elemento(payload, 1, "VerReplic");
     if (!docs.isNull())
         cdsErroReplic->setData(docs);
@@ -218,12 +221,9 @@ void TfrmConLancto::dbgPadraoTitleClick(const host::Column& column)
 void TfrmConLancto::tickAllEntries()
 {
     // First pass: the server ticks the whole list in one call.
-    Variant payload;
-    {
-        Animacao avi(this);
-        payload =
-            CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
-    }
+    const Variant payload = sobAnimacao(this, [&] {
+        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
+    });
     const Variant lista = elemento(payload, 0, "VerReplic");
     const Variant docs = elemento(payload, 1, "VerReplic");
     const Variant marcadas = elemento(payload, 2, "VerReplic");
@@ -288,11 +288,8 @@ bool TfrmConLancto::firstItemTickConfirmed()
     // The entry's keys, never the item's: the replicas belong to the entry.
     const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
-    Variant payload;
-    {
-        Animacao avi(this);
-        payload = CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
-    }
+    const Variant payload = sobAnimacao(
+        this, [&] { return CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0); });
     const Variant docs = elemento(payload, 1, "VerReplic");
     if (!docs.isNull())
         cdsErroReplic->setData(docs);
