@@ -225,12 +225,12 @@ private:
 
     void readBodyDirect(std::size_t len)
     {
-        direct_ = std::string();
         directLen_ = len;
-        // What came with the header first; the string grows with what
-        // arrives, so an announced length costs no memory before its bytes.
+        // What came with the header first; the string grows (doubling) with
+        // what arrives, so an announced length costs no memory before its bytes.
         const std::size_t have = std::min(len, buffer_.size());
-        direct_.resize(have);
+        direct_ = std::string(std::min(len, std::max<std::size_t>(have, 256u << 10)), '\0');
+        directGot_ = have;
         net::buffer_copy(net::buffer(direct_.data(), have), buffer_.data());
         buffer_.consume(have);
         stream_.expires_never();
@@ -248,19 +248,18 @@ private:
     {
         tcp::socket& sock = stream_.socket();
         for (;;) {
-            const std::size_t got = direct_.size();
-            if (got == directLen_) {
+            if (directGot_ == directLen_) {
                 directLen_ = 0;
                 bodyTimer_.cancel();
                 beast::error_code ignored;
                 sock.non_blocking(false, ignored);
+                direct_.resize(directGot_);
                 return dispatch(std::move(direct_));
             }
-            const std::size_t want = std::min(directLen_ - got, std::max<std::size_t>(got, 1u << 20));
-            direct_.resize(got + want);
+            if (directGot_ == direct_.size()) direct_.resize(std::min(directLen_, 2 * direct_.size()));
             beast::error_code ec;
-            const std::size_t n = sock.read_some(net::buffer(direct_.data() + got, want), ec);
-            direct_.resize(got + n);
+            const std::size_t n = sock.read_some(net::buffer(direct_.data() + directGot_, direct_.size() - directGot_), ec);
+            directGot_ += n;
             if (ec == net::error::would_block || ec == net::error::try_again) break;
             if (ec) {
                 directLen_ = 0;
@@ -450,6 +449,7 @@ private:
     std::optional<http::request_parser<http::string_body>> parser_;
     std::string direct_;         ///< a large body being read straight from the socket
     std::size_t directLen_ = 0;  ///< its announced length while it is read, else 0
+    std::size_t directGot_ = 0;  ///< the bytes of it read so far (the string may be larger)
     net::steady_timer bodyTimer_{stream_.get_executor()};
     http::response<http::string_body> res_;
     std::string address_;
