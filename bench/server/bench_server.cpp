@@ -5,6 +5,7 @@
 //  2. calls per second with 16 concurrent keep-alive connections (GetItem).
 // Usage: bench_server [entries-in-list=50000] [seconds=5] [connections=16]
 
+#include <server/allocator.h>
 #include <server/appserver.h>
 #include <server/cancelnota.h>
 #include <server/demodata.h>
@@ -36,6 +37,7 @@ static double since(Clock::time_point t0) { return std::chrono::duration<double>
 
 int main(int argc, char** argv)
 {
+    server::tuneAllocator();  // as the server's entry point does
     QCoreApplication app(argc, argv);
     const int wanted = argc > 1 ? std::atoi(argv[1]) : 50000;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;
