@@ -1,4 +1,5 @@
 #include "clientdataset.h"
+#include "dispose.h"
 
 #include "errors.h"
 
@@ -9,6 +10,9 @@
 namespace core {
 
 namespace {
+
+// Rows from which a replaced list is freed on a pool thread.
+constexpr int kDisposeRows = 10000;
 
 // Orders two values of one field: nulls first, then by value. Strings compare
 // by their characters (letter case matters), as an index does.
@@ -566,7 +570,9 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
 
     // From here on nothing can fail but the handlers the load notifies.
     editBuffer_.reset();
-    columns_ = std::move(cols);
+    std::vector<Column> old = std::exchange(columns_, std::move(cols));
+    if (rowCount_ >= kDisposeRows)
+        disposeLater(std::move(old)); // a long list is freed off this thread, after the repaint
     rowCount_ = int(n);
     order_.clear();
     sortRows();
