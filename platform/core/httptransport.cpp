@@ -357,8 +357,7 @@ CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequ
     if (post.failed())
         throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
                                   .arg(req.server, endpoint(host, port), req.method, post.why(deadline, cap)));
-    auto fin = answer.finish(post.status);
-    return fin;
+    return answer.finish(post.status);
 }
 
 HttpTransport::AnswerReader::AnswerReader(const CallRequest& req)

@@ -223,8 +223,7 @@ void TfrmConLancto::tickAllEntries()
 {
     // First pass: the server ticks the whole list in one call.
     Variant payload = sobAnimacao(this, [&] {
-        auto d = cdsLanctoNF->data();
-        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, d, QString(), QString()), true, 0);
+        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
     });
     Variant lista = elemento(payload, 0, "VerReplic");
     const Variant docs = elemento(payload, 1, "VerReplic");
