@@ -714,7 +714,7 @@ void ClientDataset::sortRows()
             }
         }
     }
-    std::sort(order_.begin(), order_.end(), [&](int a, int b) {
+    auto less = [&](int a, int b) {
         const Key* x = &keys[size_t(a) * nk];
         const Key* y = &keys[size_t(b) * nk];
         for (size_t k = 0; k < nk; ++k) {
@@ -731,7 +731,14 @@ void ClientDataset::sortRows()
                 return c < 0;
         }
         return a < b;
-    });
+    };
+    // A list usually arrives in its index's order (the server sorts it the
+    // same way): one pass tells, and the sort is skipped.
+    bool sorted = true;
+    for (size_t i = 1; i < n && sorted; ++i)
+        sorted = !less(order_[i], order_[i - 1]);
+    if (!sorted)
+        std::sort(order_.begin(), order_.end(), less);
 }
 
 int ClientDataset::positionOf(int phys) const

@@ -494,6 +494,31 @@ TEST(ClientDatasetIndex, OrdersLikeAPlainStableSortForAnyStrings)
         ASSERT_EQ(ds.rawValue(r, 2).toInt(), ref[size_t(r)].seq) << "row " << r;
 }
 
+// Rows that arrive already in the index's order (as a list from the server
+// does) are not sorted again; in order but for one row, or with equal keys,
+// they still read as a stable sort orders them.
+TEST(ClientDatasetIndex, RowsArrivingInOrderOrAlmostReadAsAStableSortOrdersThem)
+{
+    for (const std::vector<int>& values : {std::vector<int>{1, 2, 2, 3, 5, 8}, std::vector<int>{1, 2, 3, 4, 5, 0},
+                                          std::vector<int>{7, 7, 7, 7}, std::vector<int>{2, 1}, std::vector<int>{3}}) {
+        DataPacket q({{"N", FieldType::Integer}, {"SEQ", FieldType::Integer}});
+        for (size_t i = 0; i < values.size(); ++i)
+            q.appendRow({qint64(values[i]), qint64(i)});
+        ClientDataset ds("cds");
+        ds.addInteger("N");
+        ds.addInteger("SEQ");
+        ds.setIndexFieldNames("N");
+        ds.loadFromPacket(q);
+        std::vector<std::pair<int, int>> want, got;
+        for (size_t i = 0; i < values.size(); ++i)
+            want.emplace_back(values[i], int(i));
+        std::stable_sort(want.begin(), want.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (ds.first(); !ds.eof(); ds.next())
+            got.emplace_back(int(ds.fieldByName("N").asInteger()), int(ds.fieldByName("SEQ").asInteger()));
+        EXPECT_EQ(got, want);
+    }
+}
+
 // Rows are stored by type, field by field; what follows is what that storage
 // could get wrong.
 namespace {
