@@ -1,6 +1,8 @@
 #include <server/picklist.h>
+#include <server/appserver.h>
 #include <server/registry.h>
 
+#include <core/datapacket.h>
 #include <core/errors.h>
 
 #include <gtest/gtest.h>
@@ -51,4 +53,49 @@ TEST(DateArgument, AcceptsDatesAndDayCountsAndRefusesTheRest)
     EXPECT_EQ(server::checkedDate(Variant(qint64(46000)), "d").days, 46000);
     for (const Variant& bad : {Variant(0.0), Variant(-3.0), Variant(3e9), Variant("2026-12-08"), Variant(), Variant(true)})
         EXPECT_THROW(server::checkedDate(bad, "Data inicial"), server::BadRequest);
+}
+
+// A computed answer written in parts: joined, the parts are the whole
+// answer's JSON (status last); a row that cannot be written midway closes the
+// list, the payload list and the answer as raised, still well-formed JSON.
+TEST(StreamedComputedAnswer, PartsJoinToTheAnswerAndAFailureClosesItWellFormed)
+{
+    core::DataPacket list({{"IDCHECK", core::FieldType::String, 1}, {"NRLANCTONF", core::FieldType::String, 10}});
+    for (int i = 0; i < 5000; ++i)
+        list.appendRow({i % 2 ? "S" : "N", QString("%1").arg(i, 10, 10, QChar('0'))});
+    const core::Variant payload(core::VariantArray{core::Variant(list), core::Variant(), qint64(2500)});
+    ASSERT_TRUE(server::StreamedAnswer::worthStreaming(payload));
+    EXPECT_FALSE(server::StreamedAnswer::worthStreaming(core::Variant(core::VariantArray{"x", qint64(1)})));
+
+    auto joined = [](server::StreamedAnswer& a, int& parts) {
+        std::string body, part;
+        parts = 0;
+        while (a.next(part)) {
+            body += part;
+            ++parts;
+        }
+        return body;
+    };
+    int parts = 0;
+    server::StreamedAnswer a(payload, {core::Variant(), core::Variant(), core::Variant()});
+    const std::string body = joined(a, parts);
+    EXPECT_GE(parts, 2);
+    EXPECT_EQ(a.rowCount(), 5000);
+    EXPECT_TRUE(a.failure().isEmpty());
+    EXPECT_EQ(body, "{\"payload\":" + core::codec::encodeVariant(payload).toStdString()
+                        + ",\"refs\":[null,null,null],\"status\":\"ok\"}");
+
+    // Row 4,000 holds a value its field cannot: the rows before it went out.
+    core::DataPacket bad = list;
+    bad.rows()[3999][1] = core::Variant(QString(11, 'x'));
+    server::StreamedAnswer b(core::Variant(core::VariantArray{core::Variant(bad), qint64(1)}), {});
+    const std::string cut = joined(b, parts);
+    EXPECT_FALSE(b.failure().isEmpty());
+    EXPECT_EQ(b.rowCount(), 3999);
+    const QByteArray cutText = QByteArray::fromStdString(cut);
+    const core::codec::RawObject m = core::codec::splitObject(cutText);  // throws if not JSON
+    ASSERT_NE(m.find(u"status"), nullptr);
+    EXPECT_EQ(core::codec::decodeVariant(*m.find(u"status")).toString(), "raised");
+    EXPECT_TRUE(core::codec::decodeVariant(*m.find(u"message")).toString().contains("4000"));
+    EXPECT_EQ(core::codec::decodeVariant(*m.find(u"payload")).count(), 1) << "the list closed after the rows sent";
 }
