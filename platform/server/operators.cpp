@@ -243,9 +243,10 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
     if (token.size() != 64) return std::nullopt;
     for (QChar c : token)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
-    // One query: the session, its operator (active) and their branches.
+    // One query, kept prepared on the thread's connection: the session, its
+    // operator (active) and their branches, read to the end.
     QSqlDatabase conn = db_.connection();
-    QSqlQuery q = prepare(conn, "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
+    QSqlQuery q = prepareKept(conn, "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
                                 "JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
                                 "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = S.CDOPERADOR "
                                 "WHERE S.CDSESSAO = ? AND S.DTHREXPIRA > ? AND O.IDATIVO = 'S'");
@@ -263,6 +264,7 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
         if (br == "*") s.allBranches = true;
         else s.branches.insert(br);
     } while (q.next());
+    q.finish();
     return s;
 }
 
