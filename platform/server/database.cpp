@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QThread>
 
+#include <sqlite3.h>
+
 #include <map>
 #include <mutex>
 
@@ -80,7 +82,25 @@ std::atomic<quint64> threadSerial{1};
 thread_local quint64 tlsThreadSerial = threadSerial++;
 } // namespace
 
-Database::Database(DbConfig cfg) : cfg_(std::move(cfg)), id_(nextId_++) {}
+namespace {
+// By default SQLite keeps memory statistics under one process-wide mutex
+// taken on every allocation and free; with several database threads each
+// running statements, they queue there (seen as futex waits in sqlite3Malloc
+// under 16 connections). Nothing here reads those statistics, so they are
+// turned off, which SQLite accepts only before it starts (the first
+// connection of the process): a process that opened SQLite earlier keeps
+// them, and runs as before.
+void quietSqliteAllocator()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+} // namespace
+
+Database::Database(DbConfig cfg) : cfg_(std::move(cfg)), id_(nextId_++)
+{
+    if (cfg_.dialect == Dialect::Sqlite) quietSqliteAllocator();
+}
 
 Database::~Database()
 {
