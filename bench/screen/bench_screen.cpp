@@ -23,6 +23,7 @@
 
 #include <contracts/servers.h>
 
+#include <server/allocator.h>
 #include <server/appserver.h>
 #include <server/cancelnota.h>
 #include <server/demodata.h>
@@ -129,6 +130,7 @@ struct ServerReady {
     int argc = 1;
     char name[] = "bench_screen_server";
     char* argv[] = {name, nullptr};
+    server::tuneAllocator();  // as the server's entry point does
     QCoreApplication app(argc, argv);
     server::Database db(server::DbConfig::parse("sqlite:" + file));
     server::DemoOptions demo;

@@ -8,6 +8,7 @@
 // Usage: bench_server [entries-in-list=50000] [seconds=5] [connections=16] [--small-only]
 //   --small-only skips the list calls of part 1 (the small calls alone).
 
+#include <server/allocator.h>
 #include <server/appserver.h>
 #include <server/cancelnota.h>
 #include <server/demodata.h>
@@ -39,6 +40,7 @@ static double since(Clock::time_point t0) { return std::chrono::duration<double>
 
 int main(int argc, char** argv)
 {
+    server::tuneAllocator();  // as the server's entry point does
     QCoreApplication app(argc, argv);
     const int wanted = argc > 1 ? std::atoi(argv[1]) : 50000;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;

@@ -174,35 +174,74 @@ core::DataPacket replicatedDocs(const Database& db, QSqlDatabase& conn, const st
     return p;
 }
 
+// Whether every key is made of digits only: such keys sort the same in
+// every collation, so a range of them found in memory is the same range for
+// the database.
+bool digitKeys(const QStringList& numbers)
+{
+    for (const QString& n : numbers) {
+        if (n.isEmpty()) return false;
+        for (QChar ch : n)
+            if (ch < u'0' || ch > u'9') return false;
+    }
+    return true;
+}
+
 // The given entries a tick-all may tick, as far as the stored rows say: the
-// entry is stored, not blocked, and none of its replicas (not cancelled) is
-// approved. One query per chunk reads only the status columns, with the
-// approved replica excluded in SQL; branch -> eligible entry numbers.
+// entry is stored, not blocked (the statuses of isBlockedEntry), and none of
+// its replicas (not cancelled) is approved; branch -> eligible entry numbers.
+// The rule runs in SQL, so only the numbers of eligible entries are read. A list that covers most
+// of its range of numbers (the usual list of a period) is read as that one
+// range and matched against the keys in memory; a sparse one is read in
+// chunks of keys, one kept-prepared query per chunk.
 std::map<QString, QSet<QString>> tickableEntries(QSqlDatabase& conn, const std::vector<EntryKey>& keys)
 {
+    static const QString eligibleSql = QStringLiteral(
+        "SELECT L.NRLANCTONF FROM LANCTONF L WHERE L.CDFILIAL = ? AND %1 AND "
+        "COALESCE(L.IDSTATUS, '') NOT IN ('A', 'C', 'E', 'L') AND COALESCE(L.IDSTATUSNFE, '') NOT IN ('A', 'D', 'T') "
+        "AND NOT EXISTS (SELECT 1 FROM DOCREPLIC D WHERE D.CDFILIAL = L.CDFILIAL AND D.NRLANCTONF = L.NRLANCTONF AND "
+        "D.IDCANCELADO = 'N' AND D.IDSTATUS = 'A')");
     std::map<QString, QStringList> byBranch;
     for (const auto& k : keys) byBranch[k.first] << k.second;
     std::map<QString, QSet<QString>> out;
     for (auto& [branch, numbers] : byBranch) {
-        numbers.removeDuplicates();
         QSet<QString>& eligible = out[branch];
-        eligible.reserve(numbers.size());
-        for (int from = 0; from < numbers.size(); from += kChunk) {
-            const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepareKept(conn, QString("SELECT L.NRLANCTONF, L.IDSTATUS, L.IDSTATUSNFE FROM LANCTONF L "
-                                                    "WHERE L.CDFILIAL = ? AND L.NRLANCTONF IN (%1) AND NOT EXISTS "
-                                                    "(SELECT 1 FROM DOCREPLIC D WHERE D.CDFILIAL = L.CDFILIAL AND "
-                                                    "D.NRLANCTONF = L.NRLANCTONF AND D.IDCANCELADO = 'N' AND "
-                                                    "D.IDSTATUS = 'A')")
-                                                .arg(marks(part.size())));
+        const QSet<QString> wanted(numbers.cbegin(), numbers.cend());
+        eligible.reserve(wanted.size());
+        auto collect = [&](QSqlQuery& q, bool match) {
             q.setForwardOnly(true);
-            q.addBindValue(branch);
-            for (const QString& n : part) q.addBindValue(n);
             exec(q);
-            while (q.next())
-                if (!isBlockedEntry(q.value(1).toString(), q.value(2).toString()))
-                    eligible.insert(q.value(0).toString());
+            while (q.next()) {
+                const QString nr = q.value(0).toString();
+                if (!match || wanted.contains(nr)) eligible.insert(nr);
+            }
             q.finish();
+        };
+        if (wanted.size() > kChunk && digitKeys(numbers)) {
+            const auto [lo, hi] = std::minmax_element(numbers.cbegin(), numbers.cend());
+            QSqlQuery n = prepareKept(conn, "SELECT COUNT(*) FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF BETWEEN ? AND ?");
+            n.addBindValue(branch);
+            n.addBindValue(*lo);
+            n.addBindValue(*hi);
+            exec(n);
+            const qint64 inRange = n.next() ? n.value(0).toLongLong() : 0;
+            n.finish();
+            if (inRange <= 2 * qint64(wanted.size())) {
+                QSqlQuery q = prepareKept(conn, eligibleSql.arg("L.NRLANCTONF BETWEEN ? AND ?"));
+                q.addBindValue(branch);
+                q.addBindValue(*lo);
+                q.addBindValue(*hi);
+                collect(q, true);
+                continue;
+            }
+        }
+        const QStringList distinct = wanted.values();
+        for (int from = 0; from < distinct.size(); from += kChunk) {
+            const QStringList part = distinct.mid(from, kChunk);
+            QSqlQuery q = prepareKept(conn, eligibleSql.arg(QString("L.NRLANCTONF IN (%1)").arg(marks(part.size()))));
+            q.addBindValue(branch);
+            for (const QString& nr : part) q.addBindValue(nr);
+            collect(q, false);
         }
     }
     return out;

@@ -3,6 +3,7 @@
 // accounts. Passwords (operators' and the database's) are never taken from
 // the command line, where other users of the machine can read them.
 
+#include "allocator.h"
 #include "appserver.h"
 #include "demodata.h"
 #include "schema.h"
@@ -158,6 +159,7 @@ int main(int argc, char** argv)
     sigaddset(&sigs, SIGINT);
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
+    server::tuneAllocator();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty()) return usage();

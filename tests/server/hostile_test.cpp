@@ -175,6 +175,60 @@ TEST_P(Hostile, DeclaredOversizedAndEncodedBodiesAreRefusedUnread)
     EXPECT_EQ(statusLine(login.readAll(3s)), "HTTP/1.1 413 Payload Too Large");
 }
 
+// A large body announced by its length is read straight from the socket:
+// pieces of any size, a request pipelined behind it, a body that stalls past
+// its deadline and one cut off halfway must all be handled as the parser
+// handles a small one.
+TEST_P(Hostile, LargeBodiesArriveInAnyPiecesAndStalledOrCutOnesAreDropped)
+{
+    // About 300 KB of blanks inside the object: valid JSON, well past the size read with the header.
+    const std::string blanks(300000, ' ');
+    const std::string body = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp",)" + blanks + R"("args":["0001"]})";
+    const std::string head = callHeaders(token, "Content-Length: " + std::to_string(body.size()) + "\r\n");
+    {
+        // The header with the first bytes of the body, then uneven pieces, then a
+        // second (small) call on the same connection in the same write as the end.
+        RawSocket s(srv->port(), kAttacker);
+        ASSERT_TRUE(s.send(head + body.substr(0, 1000)));
+        size_t at = 1000;
+        for (size_t piece : {1u, 7u, 4096u, 65536u, 3u, 100000u}) {
+            std::this_thread::sleep_for(10ms);
+            ASSERT_TRUE(s.send(body.substr(at, piece)));
+            at += piece;
+        }
+        const std::string small = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})";
+        ASSERT_TRUE(s.send(body.substr(at) + callHeaders(token, "Content-Length: " + std::to_string(small.size()) + "\r\n") + small));
+        std::string answers;
+        const auto t0 = Clock::now();
+        while (Clock::now() - t0 < 5s) {
+            answers += s.readAll(200ms);
+            size_t n = 0, from = 0;
+            while ((from = answers.find("HTTP/1.1 200 OK", from)) != std::string::npos) ++n, ++from;
+            if (n == 2) break;
+        }
+        EXPECT_EQ(statusLine(answers), "HTTP/1.1 200 OK");
+        EXPECT_NE(answers.find("HTTP/1.1 200 OK", 10), std::string::npos) << "the pipelined call was not answered";
+        EXPECT_EQ(answers.find("raised"), std::string::npos) << answers.substr(0, 400);
+    }
+    {
+        // Stalled halfway: cut at the body deadline (2 s here), without an answer.
+        RawSocket s(srv->port(), kAttacker);
+        const auto t0 = Clock::now();
+        ASSERT_TRUE(s.send(head + body.substr(0, 150000)));
+        EXPECT_TRUE(s.closedWithin(4s)) << "a stalled body outlived its deadline";
+        EXPECT_LT(Clock::now() - t0, 4s);
+        EXPECT_GT(Clock::now() - t0, 1500ms);
+    }
+    {
+        // Cut off halfway by the caller: dropped, nothing run (a cancellation
+        // cut off this way would otherwise run on half a list).
+        RawSocket s(srv->port(), kAttacker);
+        ASSERT_TRUE(s.send(head + body.substr(0, 200000)));
+    }
+    std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 0);
+}
+
 TEST_P(Hostile, ThousandsOfFieldDefinitionsAndEightyThousandItemsAreRefusedFast)
 {
     httplib::Client c("127.0.0.1", srv->port());

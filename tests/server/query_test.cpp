@@ -185,6 +185,70 @@ TEST_P(QueryMethods, VerReplicWholeListReadsTheStoredStateRowByRowKey)
     EXPECT_TRUE(all[1].isNull()) << "the ticked entry's only replica is cancelled";
 }
 
+// A long list is checked either by the range its numbers span or by chunks of
+// its keys, whichever suits it (dense, sparse, keys that are not plain digits,
+// several branches); every way must tick exactly what the entry-by-entry rule
+// says.
+TEST_P(QueryMethods, VerReplicWholeListTicksLongListsByTheSameRuleHoweverTheyAreRead)
+{
+    const int n = 1300;
+    const QString pad = db->isSqlite() ? "SUBSTR('0000000000' || X, -10, 10)" : "LPAD(CAST(X AS VARCHAR(10)), 10, '0')";
+    for (const char* br : {"0001", "0002"})
+        sql(QString("WITH RECURSIVE N(X) AS (SELECT 1 UNION ALL SELECT X + 1 FROM N WHERE X < %1) "
+                    "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, IDSTATUS, IDSTATUSNFE) "
+                    "SELECT '%2', %3, ?, CASE WHEN X % 5 = 1 THEN 'E' WHEN X % 23 = 2 THEN 'L' ELSE 'P' END, "
+                    "CASE WHEN X % 7 = 3 THEN 'T' WHEN X % 7 = 4 THEN NULL WHEN X % 29 = 5 THEN 'D' ELSE 'R' END FROM N")
+                .arg(n)
+                .arg(br, pad),
+            {kDay});
+    auto nr = [](int x) { return QString("%1").arg(x, 10, 10, QChar('0')); };
+    // Replicas: approved, approved but cancelled since, pending.
+    for (int x = 11; x <= n; x += 11) addReplica("0001", nr(x), "0003", nr(100000 + x), "A");
+    for (int x = 13; x <= n; x += 13) {
+        addReplica("0001", nr(x), "0004", nr(200000 + x), "A");
+        sql("UPDATE DOCREPLIC SET IDCANCELADO = 'S' WHERE NRLANCTONFDEST = ?", {nr(200000 + x)});
+    }
+    for (int x = 17; x <= n; x += 17) addReplica("0001", nr(x), "0003", nr(300000 + x), "P");
+    auto expected = [&](const QString& br, int x) {
+        const bool blocked = x % 5 == 1 || x % 23 == 2 || x % 7 == 3 || (x % 7 != 4 && x % 29 == 5);
+        return !blocked && !(br == "0001" && x % 11 == 0);
+    };
+    const core::DataPacket all1 = listEntries("0001"), all2 = listEntries("0002");
+    ASSERT_EQ(all1.rowCount(), n);
+    const int iNr = all1.fieldIndex("NRLANCTONF"), iBr = all1.fieldIndex("CDFILIAL");
+
+    auto check = [&](const core::DataPacket& list, const char* what) {
+        const Variant r = cancel("VerReplic", {list, "", ""});
+        const core::DataPacket back = r[0].packet();
+        ASSERT_EQ(back.rowCount(), list.rowCount()) << what;
+        int ticked = 0, wrong = 0;
+        QSet<QString> replicated;
+        for (int i = 0; i < back.rowCount(); ++i) {
+            const QString br = back.value(i, "CDFILIAL").toString(), number = back.value(i, "NRLANCTONF").toString();
+            const bool want = number.startsWith('0') && expected(br, number.toInt());
+            wrong += (back.value(i, "IDCHECK").toString() == "S") != want;
+            ticked += want;
+            if (want && br == "0001" && number.toInt() % 17 == 0) replicated << number;
+        }
+        EXPECT_EQ(wrong, 0) << what;
+        EXPECT_EQ(r[2].toInt(), ticked) << what;
+        const QStringList docs = r[1].isNull() ? QStringList() : column(r[1].packet(), "NRLANCTONF");
+        EXPECT_EQ(QSet<QString>(docs.begin(), docs.end()), replicated) << what;
+    };
+    check(all1, "the whole branch, dense");
+    core::DataPacket sparse(all1.fields());
+    for (int i = 0; i < n; i += 3) sparse.rows().push_back(all1.rows()[size_t(i)]);  // spans three times its size
+    check(sparse, "every third entry");
+    core::DataPacket odd = all1;
+    odd.rows()[5][size_t(iNr)] = Variant("00000A0006");  // no such entry, and not a plain number
+    check(odd, "a key that is not a number");
+    core::DataPacket mixed = all1;
+    for (const auto& row : all2.rows()) mixed.rows().push_back(row);
+    std::reverse(mixed.rows().begin(), mixed.rows().end());
+    check(mixed, "two branches, in reverse order");
+    EXPECT_EQ(mixed.rows().front()[size_t(iBr)].toString(), "0002");
+}
+
 TEST_P(QueryMethods, GetVdCancelaCountsEntriesChangedSinceLoading)
 {
     addEntry("0001", "0000000001");
