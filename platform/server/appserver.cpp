@@ -4,7 +4,6 @@
 
 #include <core/datapacket.h>
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -381,13 +380,31 @@ FrontReply AppServer::login(const FrontRequest& r)
 void AppServer::logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const
 {
     if (!opt_.log) return;
-    const QByteArray line = QString("%1 %2 op=%3 de=%4 %5 ms %6\n")
-                                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), logSafe(what, 120),
-                                     s ? logSafe(s->operatorCode, 20) : QString("-"), address.isEmpty() ? QString("-") : address)
-                                .arg(ms, 0, 'f', 1)
-                                .arg(logSafe(outcome, 600))
-                                .toUtf8();
-    log_->add(std::string_view(line.constData(), size_t(line.size())));
+    // Put together piece by piece: the caller's texts are copied in, never
+    // read as a format (a method named "%5" stays "%5").
+    const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch()).count();
+    std::string line = logTimestamp(now);
+    line.reserve(line.size() + 200);
+    auto put = [&line](const QString& text) {
+        const QByteArray u = text.toUtf8();
+        line.append(u.constData(), size_t(u.size()));
+    };
+    line += ' ';
+    put(logSafe(what, 120));
+    line += " op=";
+    if (s) put(logSafe(s->operatorCode, 20));
+    else line += '-';
+    line += " de=";
+    if (address.isEmpty()) line += '-';
+    else put(address);
+    line += ' ';
+    const QByteArray duration = QByteArray::number(ms, 'f', 1);
+    line.append(duration.constData(), size_t(duration.size()));
+    line += " ms ";
+    put(logSafe(outcome, 600));
+    line += '\n';
+    log_->add(line);
 }
 
 namespace {

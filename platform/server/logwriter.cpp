@@ -1,9 +1,27 @@
 #include "logwriter.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <unistd.h>
 
 namespace server {
+
+std::string logTimestamp(std::int64_t msSinceEpoch)
+{
+    std::int64_t secs = msSinceEpoch / 1000, ms = msSinceEpoch % 1000;
+    if (ms < 0) {
+        ms += 1000;
+        --secs;
+    }
+    const std::time_t t = std::time_t(secs);
+    std::tm parts{};
+    gmtime_r(&t, &parts);
+    char out[40];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
+                  parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, int(ms));
+    return out;
+}
 
 LogWriter::LogWriter(int fd) : LogWriter(fd, Options{}) {}
 

@@ -19,6 +19,11 @@
 
 namespace server {
 
+/// The log's timestamp of an instant (milliseconds since 1970, UTC), as
+/// "yyyy-MM-ddTHH:mm:ss.zzzZ" (the ISO form with milliseconds), made
+/// without a QDateTime.
+std::string logTimestamp(std::int64_t msSinceEpoch);
+
 class LogWriter {
 public:
     struct Options {

@@ -4,6 +4,7 @@
 // holds callers back instead of growing the buffer without end.
 #include <server/logwriter.h>
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QStringList>
@@ -127,4 +128,14 @@ TEST(LogWriter, AStalledOutputHoldsCallersBackAndLosesNothingOnceItDrains)
     ::close(p[0]);
     EXPECT_EQ(received.size(), 3000 * (line.size() + 1));
     EXPECT_EQ(received.find_first_not_of("a\n"), std::string::npos);
+}
+
+TEST(LogWriter, TimestampsReadAsTheIsoFormWithMilliseconds)
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    for (qint64 ms : {qint64(0), qint64(999), qint64(1000), qint64(951782400001) /* 29/02/2000 */,
+                      qint64(1733702800123), qint64(253402300799999) /* 31/12/9999 23:59:59.999 */, now}) {
+        const QString expected = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC).toString(Qt::ISODateWithMs);
+        EXPECT_EQ(QString::fromStdString(server::logTimestamp(ms)), expected) << ms;
+    }
 }

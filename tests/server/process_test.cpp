@@ -89,6 +89,12 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
         EXPECT_EQ(n->status, 404);
     }
 
+    // A caller's text is logged as sent, never read as a format.
+    auto percent = c.Post("/call", testsupport::bearer(token),
+                          R"({"server":"Exp01800.rdmCancelNota","method":"Nada%5%6%1","args":[]})", "application/json");
+    ASSERT_TRUE(percent);
+    EXPECT_EQ(percent->status, 404);
+
     ::kill(pid_t(srv.processId()), SIGTERM);
     ASSERT_TRUE(srv.waitForFinished(15000));
     EXPECT_EQ(srv.exitStatus(), QProcess::NormalExit);
@@ -104,6 +110,13 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
         if (next > at) at = next;
     }
     EXPECT_GT(log.indexOf("exp_appserver encerrado", at), at) << "the log was not written out before the end";
+    EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.Nada%5%6%1 op=TESTE de=127.0.0.1 ")) << log.toStdString();
+    // time, call, operator, address, duration, outcome
+    EXPECT_TRUE(QRegularExpression(R"(\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z Exp01800\.rdmCancelNota\.GetExp op=TESTE )"
+                                   R"(de=127\.0\.0\.1 \d+\.\d ms ok\n)")
+                    .match(QString::fromUtf8(log))
+                    .hasMatch())
+        << log.toStdString();
     httplib::Client after("127.0.0.1", port);
     after.set_connection_timeout(1);
     EXPECT_FALSE(after.Get("/health"));
