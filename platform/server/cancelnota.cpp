@@ -391,13 +391,7 @@ core::DataPacket itemsOf(const Database& db, QSqlDatabase& conn, const QString& 
                        "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
             .arg(selectList(db, kItemCols));
     });
-    QSqlQuery q = prepareKept(conn, sql);
-    q.addBindValue(branch);
-    q.addBindValue(entry);
-    exec(q);
-    core::DataPacket p = packetFromQuery(q, kItemCols);
-    q.finish();
-    return p;
+    return packetFromSelect(conn, sql, {branch, entry}, kItemCols);
 }
 
 core::DataPacket accountsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
@@ -407,13 +401,7 @@ core::DataPacket accountsOf(const Database& db, QSqlDatabase& conn, const QStrin
                        "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
             .arg(selectList(db, kContaCols));
     });
-    QSqlQuery q = prepareKept(conn, sql);
-    q.addBindValue(branch);
-    q.addBindValue(entry);
-    exec(q);
-    core::DataPacket p = packetFromQuery(q, kContaCols);
-    q.finish();
-    return p;
+    return packetFromSelect(conn, sql, {branch, entry}, kContaCols);
 }
 
 // A malformed picked list is a bad argument of the request.
