@@ -1,4 +1,5 @@
 #include "clientdataset.h"
+#include "dispose.h"
 
 #include "errors.h"
 
@@ -9,6 +10,9 @@
 namespace core {
 
 namespace {
+
+// Rows from which a replaced list is freed on a pool thread.
+constexpr int kDisposeRows = 10000;
 
 // Orders two values of one field: nulls first, then by value. Strings compare
 // by their characters (letter case matters), as an index does.
@@ -566,7 +570,9 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
 
     // From here on nothing can fail but the handlers the load notifies.
     editBuffer_.reset();
-    columns_ = std::move(cols);
+    std::vector<Column> old = std::exchange(columns_, std::move(cols));
+    if (rowCount_ >= kDisposeRows)
+        disposeLater(std::move(old)); // a long list is freed off this thread, after the repaint
     rowCount_ = int(n);
     order_.clear();
     sortRows();
@@ -708,7 +714,7 @@ void ClientDataset::sortRows()
             }
         }
     }
-    std::sort(order_.begin(), order_.end(), [&](int a, int b) {
+    auto less = [&](int a, int b) {
         const Key* x = &keys[size_t(a) * nk];
         const Key* y = &keys[size_t(b) * nk];
         for (size_t k = 0; k < nk; ++k) {
@@ -725,7 +731,14 @@ void ClientDataset::sortRows()
                 return c < 0;
         }
         return a < b;
-    });
+    };
+    // A list usually arrives in its index's order (the server sorts it the
+    // same way): one pass tells, and the sort is skipped.
+    bool sorted = true;
+    for (size_t i = 1; i < n && sorted; ++i)
+        sorted = !less(order_[i], order_[i - 1]);
+    if (!sorted)
+        std::sort(order_.begin(), order_.end(), less);
 }
 
 int ClientDataset::positionOf(int phys) const

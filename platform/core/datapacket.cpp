@@ -1356,6 +1356,9 @@ struct EnvelopeReader::Impl {
         if (d == 3 && stack[0].kind == '{' && stack[0].key == "args" && stack[1].kind == '['
             && stack[2].kind == '{' && stack[2].key == "packet")
             return stack[1].index;
+        if (d == 3 && stack[0].kind == '{' && stack[0].key == "payload" && stack[1].kind == '['
+            && stack[2].kind == '{' && stack[2].key == "packet")
+            return payloadElement(stack[1].index);
         return -2;
     }
 

@@ -152,8 +152,8 @@ private:
 };
 
 /// Reads a call envelope (an answer, or a request) while its bytes arrive.
-/// The rows of a packet found at the answer's `payload` or at an element of
-/// the request's `args` are decoded as soon as each row is complete and their
+/// The rows of a packet found at the answer's `payload` (or at an element of
+/// a payload that is a list) or at an element of the request's `args` are decoded as soon as each row is complete and their
 /// bytes dropped; everything else is kept as text. When the last byte is in,
 /// `envelope()` is the envelope with those rows left out (their lists empty),
 /// to be decoded by splitObject and the decoders above, which apply every
@@ -167,6 +167,8 @@ public:
     /// Which packet the rows were read for: the answer's payload, or the
     /// request's argument at that index (from 0).
     static constexpr int kPayload = -1;
+    /// The packet at element `i` of a payload that is a list.
+    static constexpr int payloadElement(int i) { return -100 - i; }
 
     EnvelopeReader();
     ~EnvelopeReader();

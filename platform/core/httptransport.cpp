@@ -551,6 +551,19 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
         Variant payload = p ? codec::decodeVariant(*p) : Variant();
         if (reader_->streamed(codec::EnvelopeReader::kPayload))
             payload = codec::withRows(payload, reader_->takeRows(codec::EnvelopeReader::kPayload));
+        if (payload.isArray()) {
+            // Packets among the payload's elements whose rows were read as they arrived.
+            VariantArray elements;
+            bool any = false;
+            for (int i = 0; i < payload.count(); ++i) {
+                const int slot = codec::EnvelopeReader::payloadElement(i);
+                const bool streamed = reader_->streamed(slot);
+                elements.push_back(streamed ? codec::withRows(payload[i], reader_->takeRows(slot)) : payload[i]);
+                any = any || streamed;
+            }
+            if (any)
+                payload = Variant(std::move(elements));
+        }
         out.result = ServerResult::success(std::move(payload));
         bool anyRef = false;
         for (bool b : req.byRef)

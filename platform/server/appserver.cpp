@@ -146,46 +146,108 @@ QString bearer(const std::string& header)
 } // namespace
 
 StreamedAnswer::StreamedAnswer(std::shared_ptr<RowSource> rows, const core::VariantArray& refs)
-    : rows_(std::move(rows)), writer_(std::make_unique<core::codec::PacketStreamWriter>(rows_->fields())), refs_(refsList(refs))
 {
+    segments_.push_back({"{\"payload\":{\"packet\":", nullptr, nullptr, {}});
+    segments_.push_back({{}, std::move(rows), nullptr, "}"});
+    segments_.push_back({"},\"refs\":" + refsList(refs) + ",\"status\":\"ok\"}", nullptr, nullptr, {}});
+}
+
+namespace {
+// Packets of fewer rows are written with the text around them.
+constexpr int kStreamedPacketRows = 1000;
+
+bool largePacket(const core::Variant& v)
+{
+    return v.type() == core::Variant::Type::Packet && v.packet().rowCount() >= kStreamedPacketRows;
+}
+} // namespace
+
+bool StreamedAnswer::worthStreaming(const core::Variant& payload)
+{
+    if (largePacket(payload)) return true;
+    if (payload.isArray())
+        for (const core::Variant& e : payload.elements())
+            if (largePacket(e)) return true;
+    return false;
+}
+
+void StreamedAnswer::addPacket(const core::Variant& packet, std::string closer)
+{
+    segments_.back().text += "{\"packet\":";
+    segments_.push_back({{}, nullptr, packet.packetPtr(), std::move(closer)});
+    segments_.push_back({"}", nullptr, nullptr, {}});
+}
+
+StreamedAnswer::StreamedAnswer(const core::Variant& payload, const core::VariantArray& refs)
+{
+    segments_.push_back({"{\"payload\":", nullptr, nullptr, {}});
+    if (largePacket(payload)) {
+        addPacket(payload, "}");
+    } else if (payload.isArray()) {
+        segments_.back().text += "[";
+        const auto& elements = payload.elements();
+        for (size_t i = 0; i < elements.size(); ++i) {
+            if (i) segments_.back().text += ",";
+            if (largePacket(elements[i])) addPacket(elements[i], "}]");
+            else segments_.back().text += core::codec::encodeVariant(elements[i]).toStdString();
+        }
+        segments_.back().text += "]";
+    } else {
+        segments_.back().text += core::codec::encodeVariant(payload).toStdString();
+    }
+    segments_.back().text += ",\"refs\":" + refsList(refs) + ",\"status\":\"ok\"}";
 }
 
 StreamedAnswer::~StreamedAnswer() = default;
-
-int StreamedAnswer::rowCount() const
-{
-    return writer_->rowCount();
-}
 
 bool StreamedAnswer::next(std::string& out)
 {
     out.clear();
     if (ended_) return false;
-    if (!started_) {
-        // First part: the envelope's opening, then the packet's field list.
-        out = "{\"payload\":{\"packet\":";
-        started_ = true;
-    }
-    core::PacketRow row;
-    try {
-        while (writer_->pending() < kStreamPart) {
-            if (!rows_->next(row)) {
-                writer_->end();
-                writer_->raw(QByteArray("},\"refs\":") + QByteArray::fromStdString(refs_) + ",\"status\":\"ok\"}");
-                ended_ = true;
-                break;
-            }
-            writer_->row(row);
+    while (at_ < segments_.size() && qsizetype(out.size()) < kStreamPart) {
+        Segment& seg = segments_[at_];
+        if (!seg.source && !seg.packet) {
+            out += seg.text;
+            ++at_;
+            continue;
         }
-    } catch (const std::exception& e) {
-        const core::Error* ce = dynamic_cast<const core::Error*>(&e);
-        failure_ = ce ? ce->message() : QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what()));
-        writer_->end();
-        writer_->raw("},\"status\":\"raised\",\"message\":" + core::codec::encodeVariant(core::Variant(failure_)) + "}");
-        ended_ = true;
+        if (!writer_) writer_ = std::make_unique<core::codec::PacketStreamWriter>(seg.source ? seg.source->fields() : seg.packet->fields());
+        try {
+            bool more = true;
+            if (seg.source) {
+                core::PacketRow row;
+                while (writer_->pending() < kStreamPart && (more = seg.source->next(row))) writer_->row(row);
+            } else {
+                const auto& rows = seg.packet->rows();
+                while (writer_->pending() < kStreamPart && (more = size_t(rowAt_) < rows.size())) writer_->row(rows[size_t(rowAt_++)]);
+            }
+            if (!more) {
+                writer_->end();
+                rows_ += writer_->rowCount();
+                const QByteArray part = writer_->take();
+                out.append(part.constData(), size_t(part.size()));
+                writer_.reset();
+                rowAt_ = 0;
+                ++at_;
+                continue;
+            }
+        } catch (const std::exception& e) {
+            const core::Error* ce = dynamic_cast<const core::Error*>(&e);
+            failure_ = ce ? ce->message() : QString("Falha interna do servidor: %1").arg(QString::fromUtf8(e.what()));
+            writer_->end();
+            rows_ += writer_->rowCount();
+            writer_->raw(QByteArray::fromStdString(seg.closer) + ",\"status\":\"raised\",\"message\":" +
+                         core::codec::encodeVariant(core::Variant(failure_)) + "}");
+            const QByteArray part = writer_->take();
+            out.append(part.constData(), size_t(part.size()));
+            ended_ = true;
+            return true;
+        }
+        const QByteArray part = writer_->take();
+        out.append(part.constData(), size_t(part.size()));
+        break;  // a part full of rows
     }
-    const QByteArray part = writer_->take();
-    out.append(part.constData(), size_t(part.size()));
+    if (at_ == segments_.size()) ended_ = true;
     return true;
 }
 
@@ -416,15 +478,15 @@ namespace {
 class ListReply final : public ReplyParts {
 public:
     using Log = std::function<void(double ms, const QString& outcome)>;
-    ListReply(std::shared_ptr<RowSource> rows, const core::VariantArray& refs, std::chrono::steady_clock::time_point t0, Log log)
-        : list_(std::move(rows), refs), t0_(t0), log_(std::move(log))
+    ListReply(std::unique_ptr<StreamedAnswer> list, std::chrono::steady_clock::time_point t0, Log log)
+        : list_(std::move(list)), t0_(t0), log_(std::move(log))
     {
     }
-    bool next(std::string& out) override { return list_.next(out); }
+    bool next(std::string& out) override { return list_->next(out); }
     void finished(bool sent) override
     {
-        const int rows = list_.rowCount();
-        const QString& failure = list_.failure();
+        const int rows = list_->rowCount();
+        const QString& failure = list_->failure();
         QString outcome = failure.isEmpty() ? QString("ok, %1 rows").arg(rows)
                                             : QString("raised after %1 rows: %2").arg(rows).arg(failure);
         if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(rows).arg(outcome);
@@ -432,7 +494,7 @@ public:
     }
 
 private:
-    StreamedAnswer list_;
+    std::unique_ptr<StreamedAnswer> list_;
     std::chrono::steady_clock::time_point t0_;
     Log log_;
 };
@@ -490,9 +552,13 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
         }
         const CallRequest req = parseRequest(reader, label);
         // Here on a database thread: the call, and the reading of a list
-        // while its parts are written, run on this thread's connection.
+        // while its parts are written, run on this thread's connection. A
+        // small answer goes whole; a list read while it is written, or a
+        // computed answer holding a large packet, in parts encoded while the
+        // first ones are on their way.
         CallResult r = registry_.callStreamed(db_, req, session);
-        if (r.rows) {
+        const bool computedList = !r.rows && StreamedAnswer::worthStreaming(r.payload);
+        if (r.rows || computedList) {
             ListReply::Log log;
             if (opt_.log) {
                 std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
@@ -500,7 +566,9 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
                     logLine(label, caller ? &*caller : nullptr, caller ? caller->address : QString(), ms, outcome);
                 };
             }
-            a.parts = std::make_shared<ListReply>(std::move(r.rows), r.refs, t0, std::move(log));
+            auto list = computedList ? std::make_unique<StreamedAnswer>(r.payload, r.refs)
+                                     : std::make_unique<StreamedAnswer>(std::move(r.rows), r.refs);
+            a.parts = std::make_shared<ListReply>(std::move(list), t0, std::move(log));
             return a;
         }
         a.body = okBody(r);

@@ -536,6 +536,7 @@ Variant verReplic(CallContext& c)
     const auto tickable = tickableEntries(conn, keys);
     std::vector<EntryKey> ticked;
     qint64 count = 0;
+    const Variant yes("S"), no("N");  // one text each, shared by every row
     for (size_t r = 0; r < out.rows().size(); ++r) {
         auto& row = out.rows()[r];
         const auto b = tickable.find(keys[r].first);
@@ -543,7 +544,7 @@ Variant verReplic(CallContext& c)
         // The row as the caller sent it may already show the entry blocked.
         if (ok && iStatus >= 0 && iNfe >= 0 && isBlockedEntry(cellText(row, iStatus), cellText(row, iNfe)))
             ok = false;
-        row[size_t(iCheck)] = Variant(ok ? "S" : "N");
+        row[size_t(iCheck)] = ok ? yes : no;
         if (ok) {
             ++count;
             ticked.push_back(keys[r]);

@@ -15,6 +15,7 @@
 
 #include <contracts/servers.h>
 
+#include <core/dispose.h>
 #include <core/hostapi.h>
 #include <core/hostservices.h>
 
@@ -221,13 +222,14 @@ void TfrmConLancto::dbgPadraoTitleClick(const host::Column& column)
 void TfrmConLancto::tickAllEntries()
 {
     // First pass: the server ticks the whole list in one call.
-    const Variant payload = sobAnimacao(this, [&] {
+    Variant payload = sobAnimacao(this, [&] {
         return CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
     });
-    const Variant lista = elemento(payload, 0, "VerReplic");
+    Variant lista = elemento(payload, 0, "VerReplic");
     const Variant docs = elemento(payload, 1, "VerReplic");
     const Variant marcadas = elemento(payload, 2, "VerReplic");
     cdsLanctoNF->setData(lista);
+    core::disposeLater(VariantArray{std::move(payload), std::move(lista)}); // the list as it came, 50,000 rows perhaps
     inNotasMarcadas = int(marcadas.toInt());
     if (!docs.isNull())
         cdsErroReplic->setData(docs);

@@ -5,6 +5,7 @@
 #include "core/errors.h"
 
 #include <QSignalSpy>
+#include <QThreadPool>
 
 #include <gtest/gtest.h>
 
@@ -493,6 +494,31 @@ TEST(ClientDatasetIndex, OrdersLikeAPlainStableSortForAnyStrings)
         ASSERT_EQ(ds.rawValue(r, 2).toInt(), ref[size_t(r)].seq) << "row " << r;
 }
 
+// Rows that arrive already in the index's order (as a list from the server
+// does) are not sorted again; in order but for one row, or with equal keys,
+// they still read as a stable sort orders them.
+TEST(ClientDatasetIndex, RowsArrivingInOrderOrAlmostReadAsAStableSortOrdersThem)
+{
+    for (const std::vector<int>& values : {std::vector<int>{1, 2, 2, 3, 5, 8}, std::vector<int>{1, 2, 3, 4, 5, 0},
+                                          std::vector<int>{7, 7, 7, 7}, std::vector<int>{2, 1}, std::vector<int>{3}}) {
+        DataPacket q({{"N", FieldType::Integer}, {"SEQ", FieldType::Integer}});
+        for (size_t i = 0; i < values.size(); ++i)
+            q.appendRow({qint64(values[i]), qint64(i)});
+        ClientDataset ds("cds");
+        ds.addInteger("N");
+        ds.addInteger("SEQ");
+        ds.setIndexFieldNames("N");
+        ds.loadFromPacket(q);
+        std::vector<std::pair<int, int>> want, got;
+        for (size_t i = 0; i < values.size(); ++i)
+            want.emplace_back(values[i], int(i));
+        std::stable_sort(want.begin(), want.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (ds.first(); !ds.eof(); ds.next())
+            got.emplace_back(int(ds.fieldByName("N").asInteger()), int(ds.fieldByName("SEQ").asInteger()));
+        EXPECT_EQ(got, want);
+    }
+}
+
 // Rows are stored by type, field by field; what follows is what that storage
 // could get wrong.
 namespace {
@@ -702,4 +728,35 @@ TEST(ClientDatasetStorage, ALoadReplacesRowsOfAnotherLayoutAndARefusedOneKeepsTh
     EXPECT_TRUE(ds.rawValue(0, 0).isNull());
     ds.loadFromPacket(allTypes());
     EXPECT_EQ(ds.toPacket(), allTypes());
+}
+
+// A long list replaced by another is freed on a pool thread while the screen
+// goes on: texts read from it before stay valid, the new rows are whole, and
+// replacing lists in a row (each freed apart) loses nothing.
+TEST(ClientDatasetStorage, ALongListReplacedIsFreedApartAndTextsTakenFromItStayValid)
+{
+    auto list = [](int rows, const QString& tag) {
+        DataPacket p({{"NRLANCTONF", FieldType::String, 10}, {"NMCLIENTE", FieldType::String, 50}, {"NRVERSAO", FieldType::Integer}});
+        for (int r = 0; r < rows; ++r)
+            p.appendRow({QString("%1").arg(r, 10, 10, QChar('0')), QString("%1 cliente %2").arg(tag).arg(r % 500), qint64(r)});
+        return p;
+    };
+    ClientDataset ds("cds");
+    ds.addString("NRLANCTONF", 10);
+    ds.addString("NMCLIENTE", 50);
+    ds.addInteger("NRVERSAO");
+    ds.loadFromPacket(list(12000, "A"));
+    ds.moveTo(11999);
+    const QString kept = ds.fieldByName("NMCLIENTE").asString();
+    const Variant keptValue = ds.fieldByName("NRLANCTONF").value();
+    for (int round = 0; round < 6; ++round)
+        ds.loadFromPacket(list(12000 + round, QString("B%1").arg(round)));
+    QThreadPool::globalInstance()->waitForDone();
+    EXPECT_EQ(kept, "A cliente 499");
+    EXPECT_EQ(keptValue.toString(), "0000011999");
+    EXPECT_EQ(ds.recordCount(), 12005);
+    ds.moveTo(12004);
+    EXPECT_EQ(ds.fieldByName("NMCLIENTE").asString(), "B5 cliente 4");
+    EXPECT_EQ(ds.fieldByName("NRVERSAO").asInteger(), 12004);
+    EXPECT_EQ(ds.toPacket(), list(12005, "B5"));
 }

@@ -87,8 +87,51 @@ TEST(StreamTest, SameRowsWhetherSentInOnePieceOrInPiecesOfAnySize)
                                  "{\"name\":\"VRTOTAL\",\"type\":\"float\"},{\"name\":\"BOATIVO\",\"type\":\"boolean\"}]}}}";
     for (qsizetype piece : {0, 1, 7})
         EXPECT_EQ(readInPieces(rowsFirst, piece).result.payload.packet().rowCount(), 1);
-    const QByteArray inList = "{\"status\":\"ok\",\"payload\":[{\"packet\":" + codec::encodePacket(listPacket(3)) + "}]}";
-    EXPECT_EQ(readInPieces(inList, 5).result.payload[0].packet(), listPacket(3));
+}
+
+/// A tick-all's answer: the list, the replicated documents, the count.
+QByteArray listPayloadAnswer(const DataPacket& list, const DataPacket& docs, qint64 count)
+{
+    return "{\"payload\":[{\"packet\":" + codec::encodePacket(list) + "},{\"packet\":" + codec::encodePacket(docs)
+           + "},{\"int\":" + QByteArray::number(count) + "}],\"refs\":[],\"status\":\"ok\"}";
+}
+
+TEST(StreamTest, PacketsInAPayloadListAreReadAsTheyArriveWithTheSameOutcome)
+{
+    const DataPacket list = listPacket(400), docs = listPacket(7);
+    const QByteArray body = listPayloadAnswer(list, docs, 133);
+    for (qsizetype piece : {0, 1, 3, 13, 4096, 65536}) {
+        const CallResponse a = readInPieces(body, piece);
+        ASSERT_TRUE(a.result.ok);
+        ASSERT_EQ(a.result.payload.count(), 3);
+        EXPECT_EQ(a.result.payload[0].packet(), list) << "piece " << piece;
+        EXPECT_EQ(a.result.payload[1].packet(), docs) << "piece " << piece;
+        EXPECT_EQ(a.result.payload[2].toInt(), 133);
+    }
+    // The rows really are read on the way: the text kept is the envelope's.
+    codec::EnvelopeReader reader;
+    reader.feed(body.constData(), body.size());
+    EXPECT_LT(reader.envelope().size(), 2000);
+    EXPECT_TRUE(reader.streamed(codec::EnvelopeReader::payloadElement(0)));
+    EXPECT_TRUE(reader.streamed(codec::EnvelopeReader::payloadElement(1)));
+    EXPECT_FALSE(reader.streamed(codec::EnvelopeReader::kPayload));
+
+    // Cut anywhere, or a malformed row late in the first packet: refused whole.
+    const QByteArray small = listPayloadAnswer(listPacket(3), listPacket(1), 1);
+    for (qsizetype cut = 0; cut < small.size(); ++cut)
+        for (qsizetype piece : {0, 5})
+            EXPECT_FALSE(connectionError([&] { readInPieces(small.left(cut), piece); }).isEmpty()) << cut;
+    QByteArray bad = listPayloadAnswer(listPacket(3000), docs, 1);
+    const qsizetype at = bad.indexOf("[\"N\",\"Cliente \\\"2900\\\"");
+    ASSERT_GT(at, 0);
+    bad.replace(at + 5, 1, "1234,\"");
+    for (qsizetype piece : {0, 7, 4096}) {
+        const QString why = connectionError([&] { readInPieces(bad, piece); });
+        EXPECT_TRUE(why.contains(QStringLiteral("linha 2901"))) << why.toStdString();
+    }
+    // Rows in a list element that is not a packet variant are refused.
+    const QByteArray notPacket = "{\"payload\":[{\"int\":" + codec::encodePacket(listPacket(2)) + "}],\"status\":\"ok\"}";
+    EXPECT_FALSE(connectionError([&] { readInPieces(notPacket, 4); }).isEmpty());
 }
 
 TEST(StreamTest, AnswerCutOffAnywhereIsRefusedWhole)
@@ -166,7 +209,7 @@ TEST(StreamTest, EnvelopeRulesStillHoldAroundStreamedRows)
 
 TEST(StreamTest, DamagedAnswersGiveWhatTheWholeTextDecoderGives)
 {
-    const QByteArray good = streamedAnswer(listPacket(8));
+  for (const QByteArray& good : {streamedAnswer(listPacket(8)), listPayloadAnswer(listPacket(5), listPacket(2), 3)}) {
     quint32 seed = 777;
     auto rnd = [&seed] {
         seed = seed * 1664525u + 1013904223u;
@@ -210,6 +253,7 @@ TEST(StreamTest, DamagedAnswersGiveWhatTheWholeTextDecoderGives)
             EXPECT_FALSE(refOk) << bad.constData();
         }
     }
+  }
 }
 
 TEST(StreamTest, RequestArgumentsAreReadWhileTheyArrive)

@@ -309,6 +309,50 @@ TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCal
     EXPECT_NE(next.find("\"status\":\"ok\""), std::string::npos) << next;
 }
 
+// A computed answer that holds a long list (the tick-all's list, with the
+// replicated documents and the count beside it) goes in parts too, encoded
+// while the first parts are on their way; a short one still goes whole.
+TEST_P(OverHttp, AComputedAnswerHoldingALongListIsSentInParts)
+{
+    for (int i = 1; i <= 1500; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    addReplica("0001", "0000000007", "0003", "0000000100", "P");
+    const core::DataPacket list = listEntries("0001");
+    const std::string body = core::HttpTransport::encodeRequest(
+                                 {server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}}).toStdString();
+    const server::HttpAnswer whole = (*srv)->handleCall(body);
+    ASSERT_EQ(whole.status, 200);
+    EXPECT_EQ(whole.body.substr(0, 22), "{\"payload\":[{\"packet\":");
+    EXPECT_EQ(whole.body.substr(whole.body.size() - 40), "],\"refs\":[null,null,null],\"status\":\"ok\"}");
+
+    testsupport::RawSocket s(srv->port());
+    ASSERT_TRUE(s.send(rawCall(token, body)));
+    const Chunked a = readChunked(s);
+    ASSERT_TRUE(a.complete);
+    EXPECT_NE(a.head.find("Transfer-Encoding: chunked"), std::string::npos) << a.head;
+    EXPECT_GE(a.chunks, 4) << "parts of about 64 KB";
+    EXPECT_EQ(a.body, whole.body);
+
+    // The client puts the rows it read on the way back in their place.
+    core::HttpTransport transport;
+    const core::CallRequest req{server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}, token};
+    const core::CallResponse r = transport.call("127.0.0.1", srv->port(), req);
+    ASSERT_TRUE(r.result.ok);
+    const Variant direct = (*srv)->registry().call(*db, {req.server, req.method, {list, "", ""}, {}}).payload;
+    EXPECT_EQ(r.result.payload, direct);
+    EXPECT_EQ(r.result.payload[0].packet().rowCount(), 1500);
+    EXPECT_EQ(column(r.result.payload[1].packet(), "NRLANCTONF"), QStringList{"0000000007"});
+    EXPECT_EQ(r.result.payload[2].toInt(), 1500);
+
+    // A short list: one answer with its length, status first.
+    core::DataPacket few(list.fields());
+    few.rows().assign(list.rows().begin(), list.rows().begin() + 10);
+    ASSERT_TRUE(s.send(rawCall(token, core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {few, "", ""}, {}})
+                                          .toStdString())));
+    const std::string small = s.readAll(std::chrono::milliseconds(1000));
+    EXPECT_NE(small.find("Content-Length"), std::string::npos) << small.substr(0, 300);
+    EXPECT_NE(small.find("{\"status\":\"ok\",\"payload\":[{\"packet\""), std::string::npos) << small.substr(0, 300);
+}
+
 TEST_P(OverHttp, RequestBodiesAreReadWhileTheyArriveWhateverTheirChunks)
 {
     for (int i = 1; i <= 50; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
