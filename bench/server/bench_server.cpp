@@ -2,8 +2,11 @@
 //  1. GetLanctoNF of 50,000 entries end to end (request, server, JSON, client
 //     decoding into a packet) beside a raw read of the same rows from the same
 //     SQLite file, as a ratio;
-//  2. calls per second with 16 concurrent keep-alive connections (GetItem).
-// Usage: bench_server [entries-in-list=50000] [seconds=5] [connections=16]
+//  2. calls per second with 16 concurrent keep-alive connections: GetItem,
+//     then GET /health over as many connections for as long, and the ratio
+//     of the two (small calls should reach at least half of /health's rate).
+// Usage: bench_server [entries-in-list=50000] [seconds=5] [connections=16] [--small-only]
+//   --small-only skips the list calls of part 1 (the small calls alone).
 
 #include <server/allocator.h>
 #include <server/appserver.h>
@@ -42,6 +45,7 @@ int main(int argc, char** argv)
     const int wanted = argc > 1 ? std::atoi(argv[1]) : 50000;
     const double seconds = argc > 2 ? std::atof(argv[2]) : 5.0;
     const int connections = argc > 3 ? std::atoi(argv[3]) : 16;
+    const bool smallOnly = argc > 4 && std::string(argv[4]) == "--small-only";
 
     QTemporaryDir dir;
     server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("bench.db")));
@@ -62,6 +66,7 @@ int main(int argc, char** argv)
     std::thread runner([&] { srv.run(); });
     const QString token = testsupport::logIn(db, srv.port());
 
+    if (!smallOnly) {
     // 1. Raw read of the rows GetLanctoNF lists (same columns, same order).
     double raw = 1e9;
     int rawRows = 0;
@@ -187,43 +192,59 @@ int main(int argc, char** argv)
         std::printf("VerReplic ratio to the raw read %.2f\n", e2eTick / raw);
     }
 
-    // 2. Calls per second with N keep-alive connections.
-    const std::string small = R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","0000000010"]})";
-    std::atomic<long> calls{0}, failures{0};
-    std::vector<double> lat;
-    std::mutex latMutex;
-    std::vector<std::thread> clients;
-    const auto stopAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-    t0 = Clock::now();
-    for (int c = 0; c < connections; ++c) {
-        clients.emplace_back([&] {
-            httplib::Client cl("127.0.0.1", srv.port());
-            cl.set_keep_alive(true);
-            cl.set_tcp_nodelay(true);
-            std::vector<double> mine;
-            while (Clock::now() < stopAt) {
-                const auto s = Clock::now();
-                auto r = cl.Post("/call", testsupport::bearer(token), small, "application/json");
-                mine.push_back(since(s));
-                if (r && r->status == 200) {
-                    ++calls;
-                } else {
-                    ++failures;
-                    std::lock_guard<std::mutex> g(latMutex);
-                    if (r) std::printf("  failed call: HTTP %d %s\n", r->status, r->body.substr(0, 200).c_str());
-                    else std::printf("  failed call: %s\n", httplib::to_string(r.error()).c_str());
+    } // the list calls
+
+    // 2. Calls per second with N keep-alive connections, each client timing its own calls.
+    struct Rate {
+        double perSecond = 0, p50 = 0, p99 = 0;
+        long failures = 0;
+    };
+    auto measure = [&](auto&& send) {
+        std::atomic<long> calls{0}, failures{0};
+        std::vector<double> lat;
+        std::mutex latMutex;
+        std::vector<std::thread> clients;
+        const auto stopAt = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        const auto start = Clock::now();
+        for (int c = 0; c < connections; ++c) {
+            clients.emplace_back([&] {
+                httplib::Client cl("127.0.0.1", srv.port());
+                cl.set_keep_alive(true);
+                cl.set_tcp_nodelay(true);
+                std::vector<double> mine;
+                while (Clock::now() < stopAt) {
+                    const auto s = Clock::now();
+                    auto r = send(cl);
+                    mine.push_back(since(s));
+                    if (r && r->status == 200) {
+                        ++calls;
+                    } else {
+                        ++failures;
+                        std::lock_guard<std::mutex> g(latMutex);
+                        if (r) std::printf("  failed call: HTTP %d %s\n", r->status, r->body.substr(0, 200).c_str());
+                        else std::printf("  failed call: %s\n", httplib::to_string(r.error()).c_str());
+                    }
                 }
-            }
-            std::lock_guard<std::mutex> g(latMutex);
-            lat.insert(lat.end(), mine.begin(), mine.end());
-        });
-    }
-    for (auto& t : clients) t.join();
-    const double took = since(t0);
-    std::sort(lat.begin(), lat.end());
-    auto pct = [&](double p) { return lat.empty() ? 0.0 : lat[std::min(lat.size() - 1, size_t(p * lat.size()))] * 1000; };
+                std::lock_guard<std::mutex> g(latMutex);
+                lat.insert(lat.end(), mine.begin(), mine.end());
+            });
+        }
+        for (auto& t : clients) t.join();
+        const double took = since(start);
+        std::sort(lat.begin(), lat.end());
+        auto pct = [&](double p) { return lat.empty() ? 0.0 : lat[std::min(lat.size() - 1, size_t(p * lat.size()))] * 1000; };
+        return Rate{calls / took, pct(0.5), pct(0.99), failures.load()};
+    };
+    const std::string small = R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","0000000010"]})";
+    const httplib::Headers session = testsupport::bearer(token);
+    const Rate item = measure([&](httplib::Client& cl) { return cl.Post("/call", session, small, "application/json"); });
     std::printf("GetItem with %d connections: %.0f calls/s over %.1f s (%ld failures); latency p50 %.2f ms, p99 %.2f ms\n",
-                connections, calls / took, took, long(failures), pct(0.5), pct(0.99));
+                connections, item.perSecond, seconds, item.failures, item.p50, item.p99);
+    const Rate health = measure([&](httplib::Client& cl) { return cl.Get("/health"); });
+    std::printf("/health with %d connections: %.0f calls/s (%ld failures); latency p50 %.2f ms, p99 %.2f ms\n", connections,
+                health.perSecond, health.failures, health.p50, health.p99);
+    std::printf("GetItem / health: %.0f%% (target at least 50%%, GetItem p99 under 10 ms)\n",
+                health.perSecond > 0 ? 100 * item.perSecond / health.perSecond : 0.0);
 
     srv.stop();
     runner.join();

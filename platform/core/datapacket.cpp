@@ -634,8 +634,12 @@ private:
         quint64 key = quint64(n);
         for (qsizetype i = 0; i < n; ++i)
             key |= quint64(static_cast<unsigned char>(s[i])) << (8 * (i + 1));
-        if (shortCache_.empty())
-            shortCache_.resize(512);  // on first use: most small calls never need it
+        if (shortCache_.empty()) {
+            // A small call's reader meets a handful of short strings: the
+            // cache pays off only from the rows of a packet on.
+            if (++uncachedShort_ <= kUncachedShort) return QString::fromLatin1(s, n);
+            shortCache_.resize(512);
+        }
         ShortEntry& e = shortCache_[size_t((key * 0x9E3779B97F4A7C15ull) >> 55)];
         if (e.key != key || e.text.isNull()) {
             e.key = key;
@@ -1158,6 +1162,8 @@ private:
         bool off = false;
     };
     std::vector<ShortEntry> shortCache_;
+    static constexpr int kUncachedShort = 16;
+    int uncachedShort_ = 0;
     std::vector<ColumnCache> columnCaches_;
 };
 

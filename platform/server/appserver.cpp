@@ -4,7 +4,6 @@
 
 #include <core/datapacket.h>
 
-#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -13,7 +12,6 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <deque>
 #include <exception>
 #include <mutex>
@@ -282,6 +280,7 @@ QString logSafe(const QString& text, int max)
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
     : db_(db), opt_(std::move(options)), operators_(db), pool_(opt_.dbConnections)
 {
+    if (opt_.log) log_ = std::make_unique<LogWriter>(2);
     registerCancelNota(registry_);
     registerSituacao(registry_, port ? port : std::make_shared<StoredAnswerSimulator>());
 
@@ -309,7 +308,15 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
             }
             return json(status, raisedBody(msg));
         },
-        [this](FrontRequest& r) { return admit(r); });
+        [this](FrontRequest& r) { return admit(r); },
+        // A call or a log-out runs whole on a database thread, from the
+        // session check to its answer: the thread hand-offs of a small call
+        // are the socket's to that thread and back.
+        [this](const FrontRequest& r, std::function<void()>& job) {
+            if (r.path != "/call" && r.path != "/logout") return false;
+            pool_.post(std::move(job));
+            return true;
+        });
 }
 
 // Before the body is read: a call needs a live session, whose operator the
@@ -358,6 +365,7 @@ void AppServer::bind()
 void AppServer::run()
 {
     front_->run();
+    if (log_) log_->flush();
 }
 
 void AppServer::stop()
@@ -434,116 +442,51 @@ FrontReply AppServer::login(const FrontRequest& r)
 void AppServer::logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const
 {
     if (!opt_.log) return;
-    const QByteArray line = QString("%1 %2 op=%3 de=%4 %5 ms %6\n")
-                                .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), logSafe(what, 120),
-                                     s ? logSafe(s->operatorCode, 20) : QString("-"), address.isEmpty() ? QString("-") : address)
-                                .arg(ms, 0, 'f', 1)
-                                .arg(logSafe(outcome, 600))
-                                .toUtf8();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stderr);
+    // Put together piece by piece: the caller's texts are copied in, never
+    // read as a format (a method named "%5" stays "%5").
+    const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::system_clock::now().time_since_epoch()).count();
+    std::string line = logTimestamp(now);
+    line.reserve(line.size() + 200);
+    auto put = [&line](const QString& text) {
+        const QByteArray u = text.toUtf8();
+        line.append(u.constData(), size_t(u.size()));
+    };
+    line += ' ';
+    put(logSafe(what, 120));
+    line += " op=";
+    if (s) put(logSafe(s->operatorCode, 20));
+    else line += '-';
+    line += " de=";
+    if (address.isEmpty()) line += '-';
+    else put(address);
+    line += ' ';
+    const QByteArray duration = QByteArray::number(ms, 'f', 1);
+    line.append(duration.constData(), size_t(duration.size()));
+    line += " ms ";
+    put(logSafe(outcome, 600));
+    line += '\n';
+    log_->add(line);
 }
 
 namespace {
 
-// A call run on a database thread, and the front's worker waiting for it: the
-// whole answer, a failure, or a list's parts, at most two of them queued.
-class PartPipe {
-public:
-    void decide(std::string body, bool streamed)
-    {
-        std::lock_guard lock(m_);
-        body_ = std::move(body);
-        streamed_ = streamed;
-        decided_ = true;
-        cv_.notify_all();
-    }
-    void fail(std::exception_ptr e)
-    {
-        std::lock_guard lock(m_);
-        if (!decided_) error_ = e;
-        else if (failure_.isEmpty()) failure_ = "Falha interna do servidor.";  // StreamedAnswer catches; not reached
-        decided_ = ended_ = true;
-        cv_.notify_all();
-    }
-    /// Front: waits for the call; true when a list follows in parts. Rethrows the call's exception.
-    bool wait()
-    {
-        std::unique_lock lock(m_);
-        cv_.wait(lock, [&] { return decided_; });
-        if (error_) std::rethrow_exception(error_);
-        return streamed_;
-    }
-    std::string body() { return std::move(body_); }
-    /// Database thread: false once the front gave up (the reading stops).
-    bool push(std::string part)
-    {
-        std::unique_lock lock(m_);
-        cv_.wait(lock, [&] { return parts_.size() < 2 || abandoned_; });
-        if (abandoned_) return false;
-        parts_.push_back(std::move(part));
-        cv_.notify_all();
-        return true;
-    }
-    void end(int rows, const QString& failure)
-    {
-        std::lock_guard lock(m_);
-        rows_ = rows;
-        if (!failure.isEmpty()) failure_ = failure;
-        ended_ = true;
-        cv_.notify_all();
-    }
-    /// Front: the next part; false after the last.
-    bool next(std::string& out)
-    {
-        std::unique_lock lock(m_);
-        cv_.wait(lock, [&] { return !parts_.empty() || ended_; });
-        if (parts_.empty()) return false;
-        out = std::move(parts_.front());
-        parts_.pop_front();
-        cv_.notify_all();
-        return true;
-    }
-    void abandon()
-    {
-        std::lock_guard lock(m_);
-        abandoned_ = true;
-        cv_.notify_all();
-    }
-    /// Front, after the last part: the rows sent and the failure, if any.
-    std::pair<int, QString> outcome()
-    {
-        std::unique_lock lock(m_);
-        cv_.wait(lock, [&] { return ended_; });
-        return {rows_, failure_};
-    }
-
-private:
-    std::mutex m_;
-    std::condition_variable cv_;
-    std::deque<std::string> parts_;
-    std::string body_;
-    std::exception_ptr error_;
-    QString failure_;
-    int rows_ = 0;
-    bool decided_ = false, streamed_ = false, ended_ = false, abandoned_ = false;
-};
-
-// A list answer on its way out: its parts come from the database thread as
-// the rows are read, and the call's log line is written once the last part
-// went out (or the connection was lost), with the rows sent and the outcome.
+// A list answer on its way out, read and written on the database thread that
+// ran the call (its rows come from that thread's connection); the call's log
+// line is written once the last part went out (or the connection was lost),
+// with the rows sent and the outcome.
 class ListReply final : public ReplyParts {
 public:
     using Log = std::function<void(double ms, const QString& outcome)>;
-    ListReply(std::shared_ptr<PartPipe> pipe, std::chrono::steady_clock::time_point t0, Log log)
-        : pipe_(std::move(pipe)), t0_(t0), log_(std::move(log))
+    ListReply(std::unique_ptr<StreamedAnswer> list, std::chrono::steady_clock::time_point t0, Log log)
+        : list_(std::move(list)), t0_(t0), log_(std::move(log))
     {
     }
-    ~ListReply() override { pipe_->abandon(); }
-    bool next(std::string& out) override { return pipe_->next(out); }
+    bool next(std::string& out) override { return list_->next(out); }
     void finished(bool sent) override
     {
-        if (!sent) pipe_->abandon();
-        const auto [rows, failure] = pipe_->outcome();
+        const int rows = list_->rowCount();
+        const QString& failure = list_->failure();
         QString outcome = failure.isEmpty() ? QString("ok, %1 rows").arg(rows)
                                             : QString("raised after %1 rows: %2").arg(rows).arg(failure);
         if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(rows).arg(outcome);
@@ -551,26 +494,40 @@ public:
     }
 
 private:
-    std::shared_ptr<PartPipe> pipe_;
+    std::unique_ptr<StreamedAnswer> list_;
     std::chrono::steady_clock::time_point t0_;
     Log log_;
 };
+
+void joinParts(FrontReply& rep)
+{
+    if (!rep.parts) return;
+    std::string part;
+    while (rep.parts->next(part)) rep.body += part;
+    rep.parts->finished(true);
+    rep.parts.reset();
+}
 
 } // namespace
 
 HttpAnswer AppServer::handleCall(const std::string& body, const Session* session)
 {
     FrontReply rep = answerCall(body, session);
-    if (rep.parts) {
-        std::string part;
-        while (rep.parts->next(part)) rep.body += part;
-        rep.parts->finished(true);
-    }
     return {rep.status, std::move(rep.body)};
 }
 
 FrontReply AppServer::answerCall(const std::string& body, const Session* session)
 {
+    if (!pool_.onWorker()) {
+        // Off the database threads (in-process callers): the whole call runs
+        // on one of them, a list joined there.
+        FrontReply rep;
+        pool_.run([&] {
+            rep = answerCall(body, session);
+            joinParts(rep);
+        });
+        return rep;
+    }
     const auto t0 = std::chrono::steady_clock::now();
     QString label = "?";
     QString outcome;
@@ -594,43 +551,27 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
             throw BadRequest(bodyFault(reader, e));
         }
         const CallRequest req = parseRequest(reader, label);
-        // The call and the reading of a streamed list run on a thread owning
-        // one of the process's connections (the rows come from its queries);
-        // a list's parts reach the front through a short queue while that
-        // thread reads on (neither a packet of it nor its whole text is built).
-        auto pipe = std::make_shared<PartPipe>();
-        std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
-        pool_.post([this, pipe, req, caller] {
-            try {
-                CallResult r = registry_.callStreamed(db_, req, caller ? &*caller : nullptr);
-                // A small answer goes whole; a list read while it is
-                // written, or a computed answer holding a large packet, in
-                // parts encoded while the first ones are on their way.
-                const bool computedList = !r.rows && StreamedAnswer::worthStreaming(r.payload);
-                if (!r.rows && !computedList) {
-                    pipe->decide(okBody(r), false);
-                    return;
-                }
-                pipe->decide({}, true);
-                StreamedAnswer list = computedList ? StreamedAnswer(r.payload, r.refs) : StreamedAnswer(std::move(r.rows), r.refs);
-                std::string part;
-                while (list.next(part) && pipe->push(std::move(part))) part = std::string();
-                pipe->end(list.rowCount(), list.failure());
-            } catch (...) {
-                pipe->fail(std::current_exception());
-            }
-        });
-        if (pipe->wait()) {
+        // Here on a database thread: the call, and the reading of a list
+        // while its parts are written, run on this thread's connection. A
+        // small answer goes whole; a list read while it is written, or a
+        // computed answer holding a large packet, in parts encoded while the
+        // first ones are on their way.
+        CallResult r = registry_.callStreamed(db_, req, session);
+        const bool computedList = !r.rows && StreamedAnswer::worthStreaming(r.payload);
+        if (r.rows || computedList) {
             ListReply::Log log;
             if (opt_.log) {
+                std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
                 log = [this, label, caller](double ms, const QString& outcome) {
                     logLine(label, caller ? &*caller : nullptr, caller ? caller->address : QString(), ms, outcome);
                 };
             }
-            a.parts = std::make_shared<ListReply>(pipe, t0, std::move(log));
+            auto list = computedList ? std::make_unique<StreamedAnswer>(r.payload, r.refs)
+                                     : std::make_unique<StreamedAnswer>(std::move(r.rows), r.refs);
+            a.parts = std::make_shared<ListReply>(std::move(list), t0, std::move(log));
             return a;
         }
-        a.body = pipe->body();
+        a.body = okBody(r);
         outcome = "ok";
     } catch (const BadRequest& e) {
         fail(400, e.message());

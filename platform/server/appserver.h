@@ -11,6 +11,7 @@
 #include "database.h"
 #include "dbpool.h"
 #include "httpfront.h"
+#include "logwriter.h"
 #include "operators.h"
 #include "registry.h"
 #include "situacao.h"
@@ -128,7 +129,8 @@ private:
     ServerOptions opt_;
     Registry registry_;
     Operators operators_;
-    DbPool pool_;  ///< every database access of a request runs here
+    std::unique_ptr<LogWriter> log_;  ///< the call log on standard error, when logging
+    DbPool pool_;  ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;
 };

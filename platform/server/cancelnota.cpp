@@ -372,34 +372,36 @@ void setEntryCancelled(QSqlDatabase& conn, const QString& branch, const QString&
         throw InternalError(QString("O lançamento %1/%2 mudou durante o cancelamento.").arg(branch, entry));
 }
 
-// Called on every move between entries: the statement is kept prepared
-// (its text depends on the dialect, so it is built per call, not once).
+// A statement text that depends on the dialect only, built once per thread
+// and dialect instead of on every call.
+template <class Build>
+const QString& textFor(const Database& db, Build build)
+{
+    thread_local QString text[2];
+    QString& t = text[db.isSqlite() ? 0 : 1];
+    if (t.isEmpty()) t = build();
+    return t;
+}
+
+// Called on every move between entries: the statement is kept prepared.
 core::DataPacket itemsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    const QString sql = QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
-                                "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
-                            .arg(selectList(db, kItemCols));
-    QSqlQuery q = prepareKept(conn, sql);
-    q.addBindValue(branch);
-    q.addBindValue(entry);
-    exec(q);
-    core::DataPacket p = packetFromQuery(q, kItemCols);
-    q.finish();
-    return p;
+    const QString& sql = textFor(db, [&] {
+        return QString("SELECT %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? AND "
+                       "IDCANCELADO = 'N' ORDER BY NRSEQITPROD")
+            .arg(selectList(db, kItemCols));
+    });
+    return packetFromSelect(conn, sql, {branch, entry}, kItemCols);
 }
 
 core::DataPacket accountsOf(const Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry)
 {
-    const QString sql = QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
-                            .arg(selectList(db, kContaCols));
-    QSqlQuery q = prepareKept(conn, sql);
-    q.addBindValue(branch);
-    q.addBindValue(entry);
-    exec(q);
-    core::DataPacket p = packetFromQuery(q, kContaCols);
-    q.finish();
-    return p;
+    const QString& sql = textFor(db, [&] {
+        return QString("SELECT %1 FROM CONTAGERADA WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                       "ORDER BY NRLANCTOPAG, NRPARCELAPAG, NRLANCTOREC, NRPARCELAREC")
+            .arg(selectList(db, kContaCols));
+    });
+    return packetFromSelect(conn, sql, {branch, entry}, kContaCols);
 }
 
 // A malformed picked list is a bad argument of the request.

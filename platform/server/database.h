@@ -12,6 +12,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <functional>
 
 namespace server {
 
@@ -96,6 +97,15 @@ QSqlQuery prepare(QSqlDatabase& db, const QString& sql);
 /// rows are read to the end before the next use of the same text on the
 /// thread, never nested; call finish() after reading.
 QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql);
+/// Runs a SELECT kept prepared on the thread's connection with `binds`
+/// (strings, integers, doubles or nulls) and hands each row to `row` as the
+/// `columns` values QtSql would give (a QVariant each: qint64, double,
+/// QString, or null). On SQLite the statement runs through SQLite's own
+/// interface, without QtSql's per-execution record and per-row results;
+/// elsewhere through prepareKept. For small reads on the hot path; throws
+/// as exec() does. `row` must not run another statement of the same text.
+void selectKept(QSqlDatabase& db, const QString& sql, const QVariantList& binds, int columns,
+                const std::function<void(const QVariant* cells)>& row);
 /// Executes a prepared statement; throws InternalError with the driver text.
 void exec(QSqlQuery& q);
 /// Executes a statement without parameters.

@@ -4,10 +4,15 @@
 
 namespace server {
 
+namespace {
+thread_local const DbPool* tlsPool = nullptr;  ///< the pool the thread works for
+} // namespace
+
 DbPool::DbPool(int size)
 {
     for (int i = 0; i < std::max(size, 1); ++i)
         workers_.emplace_back([this] {
+            tlsPool = this;
             for (;;) {
                 std::packaged_task<void()> task;
                 {
@@ -41,8 +46,14 @@ void DbPool::post(std::function<void()> work)
     ready_.notify_one();
 }
 
+bool DbPool::onWorker() const
+{
+    return tlsPool == this;
+}
+
 void DbPool::run(std::function<void()> work)
 {
+    if (onWorker()) return work();
     std::packaged_task<void()> task(std::move(work));
     std::future<void> done = task.get_future();
     {

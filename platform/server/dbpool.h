@@ -26,8 +26,11 @@ public:
 
     int size() const { return int(workers_.size()); }
     /// Runs `work` on a worker and returns when it ends; its exception, if
-    /// any, is rethrown here.
+    /// any, is rethrown here. Called on a worker of this pool, it runs `work`
+    /// at once on that worker (a worker never waits for its own pool).
     void run(std::function<void()> work);
+    /// Whether the calling thread is one of this pool's workers.
+    bool onWorker() const;
     /// Queues `work` for a worker and returns at once; `work` must catch
     /// its own exceptions.
     void post(std::function<void()> work);

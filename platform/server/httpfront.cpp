@@ -58,6 +58,7 @@ struct HttpFront::Impl {
     Handler handler;
     Refusal refusal;
     Admission admission;
+    Executor executor;
     mutable std::mutex mutex;
     std::unordered_map<std::string, int> perAddress;
     int total = 0;
@@ -284,36 +285,44 @@ private:
         dispatch(std::move(parser_->get().body()));
     }
 
-    // The request, header and body read, goes to a worker.
+    // The request, header and body read, goes to the owner's executor or a worker.
     void dispatch(std::string body)
     {
         auto& req = parser_->get();
-        FrontRequest r = std::move(request_);
-        r.body = std::move(body);
+        auto r = std::make_shared<FrontRequest>(std::move(request_));
+        r->body = std::move(body);
         const bool keep = req.keep_alive();
         const bool chunked = req.version() >= 11;
         // The work guard keeps the I/O loop running until the answer is back.
-        net::post(*srv_.workers, [self = shared_from_this(), r = std::move(r), keep, chunked, admit = admitLater_,
-                                  work = net::make_work_guard(srv_.ioc)]() mutable {
-            FrontReply rep;
-            try {
-                std::optional<FrontReply> refused;
-                if (admit) refused = self->srv_.admission(r);
-                if (!refused && r.maxBody && r.body.size() > r.maxBody) refused = self->srv_.refusal(413);
-                rep = refused ? std::move(*refused) : self->srv_.handler(r);
-            } catch (...) {
-                rep = self->srv_.refusal(500);
-            }
-            if (rep.parts && chunked) return self->writeParts(std::move(rep), keep);
-            if (rep.parts) {  // HTTP/1.0 has no chunks: the parts are joined
-                std::string part;
-                while (rep.parts->next(part)) rep.body += part;
-                rep.parts->finished(true);
-                rep.parts.reset();
-            }
-            net::post(self->stream_.get_executor(), [self, rep = std::move(rep), keep]() mutable {
-                self->write(std::move(rep), keep);
-            });
+        std::function<void()> job = [self = shared_from_this(), r, keep, chunked, admit = admitLater_,
+                                     work = net::make_work_guard(srv_.ioc)] {
+            self->serve(std::move(*r), keep, chunked, admit);
+        };
+        if (!srv_.executor || !srv_.executor(*r, job)) net::post(*srv_.workers, std::move(job));
+    }
+
+    // On a worker or an executor's thread: the request from its admission
+    // (when still due) to the answer handed to the strand.
+    void serve(FrontRequest r, bool keep, bool chunked, bool admit)
+    {
+        FrontReply rep;
+        try {
+            std::optional<FrontReply> refused;
+            if (admit) refused = srv_.admission(r);
+            if (!refused && r.maxBody && r.body.size() > r.maxBody) refused = srv_.refusal(413);
+            rep = refused ? std::move(*refused) : srv_.handler(r);
+        } catch (...) {
+            rep = srv_.refusal(500);
+        }
+        if (rep.parts && chunked) return writeParts(std::move(rep), keep);
+        if (rep.parts) {  // HTTP/1.0 has no chunks: the parts are joined
+            std::string part;
+            while (rep.parts->next(part)) rep.body += part;
+            rep.parts->finished(true);
+            rep.parts.reset();
+        }
+        net::post(stream_.get_executor(), [self = shared_from_this(), rep = std::move(rep), keep]() mutable {
+            self->write(std::move(rep), keep);
         });
     }
 
@@ -490,9 +499,10 @@ void HttpFront::Impl::accept()
     });
 }
 
-HttpFront::HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission)
+HttpFront::HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission, Executor executor)
     : d(std::make_shared<Impl>())
 {
+    d->executor = std::move(executor);
     d->lim = limits;
     d->handler = std::move(handler);
     d->refusal = std::move(refusal);

@@ -15,6 +15,9 @@
 //   included (all its parts, from the first byte to the last).
 // Sockets are served by a few I/O threads; requests run on a pool of
 // `workers` threads, so a slow call holds a worker, never a socket loop.
+// The owner may take requests whose body is in onto threads of its own (see
+// Executor): they then run there from the admission to the answer, without
+// passing through a worker.
 
 #include <chrono>
 #include <cstddef>
@@ -79,8 +82,16 @@ public:
     /// Runs on a worker once the headers are in, before a byte of the body is
     /// read (the body is empty then): an answer refuses the request unread.
     using Admission = std::function<std::optional<FrontReply>(FrontRequest&)>;
+    /// Called on an I/O thread once a request's body is in, with the request
+    /// (to be read before the job is queued) and the job that serves it (the admission if still due, the body limit, the handler,
+    /// the answer handed back to the socket). Either queues `job` on a thread
+    /// of the owner's (the job may block there; a reply in parts is written
+    /// from that thread) and returns true, or returns false and leaves it to
+    /// the workers. Must not block.
+    using Executor = std::function<bool(const FrontRequest&, std::function<void()>& job)>;
 
-    HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission = nullptr);
+    HttpFront(FrontLimits limits, Handler handler, Refusal refusal, Admission admission = nullptr,
+              Executor executor = nullptr);
     ~HttpFront();
     HttpFront(const HttpFront&) = delete;
     HttpFront& operator=(const HttpFront&) = delete;

@@ -243,26 +243,27 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
     if (token.size() != 64) return std::nullopt;
     for (QChar c : token)
         if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
-    // One query: the session, its operator (active) and their branches.
+    // One query, kept prepared on the thread's connection: the session, its
+    // operator (active) and their branches, one row per branch.
     QSqlDatabase conn = db_.connection();
-    QSqlQuery q = prepare(conn, "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
-                                "JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
-                                "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = S.CDOPERADOR "
-                                "WHERE S.CDSESSAO = ? AND S.DTHREXPIRA > ? AND O.IDATIVO = 'S'");
-    q.addBindValue(tokenDigest(token));
-    q.addBindValue(QDateTime::currentSecsSinceEpoch());
-    exec(q);
-    if (!q.next()) return std::nullopt;
-    Session s;
-    s.operatorCode = q.value(0).toString();
-    s.operatorName = q.value(1).toString();
-    s.address = address;
-    do {
-        if (q.value(2).isNull()) continue;
-        const QString br = q.value(2).toString();
-        if (br == "*") s.allBranches = true;
-        else s.branches.insert(br);
-    } while (q.next());
+    std::optional<Session> s;
+    selectKept(conn,
+               "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
+               "JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
+               "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = S.CDOPERADOR "
+               "WHERE S.CDSESSAO = ? AND S.DTHREXPIRA > ? AND O.IDATIVO = 'S'",
+               {tokenDigest(token), QDateTime::currentSecsSinceEpoch()}, 3, [&](const QVariant* cells) {
+                   if (!s) {
+                       s.emplace();
+                       s->operatorCode = cells[0].toString();
+                       s->operatorName = cells[1].toString();
+                       s->address = address;
+                   }
+                   if (cells[2].isNull()) return;
+                   const QString br = cells[2].toString();
+                   if (br == "*") s->allBranches = true;
+                   else s->branches.insert(br);
+               });
     return s;
 }
 

@@ -18,13 +18,16 @@ QList<core::FieldDef> fieldDefs(const std::vector<Column>& cols)
 
 namespace {
 
-void readRow(QSqlQuery& q, const std::vector<Column>& cols, core::PacketRow& row)
+// One row from its values as QtSql gives them (`value(i)`), converted by
+// the column's type.
+template <class Value>
+void toRow(Value value, const std::vector<Column>& cols, core::PacketRow& row)
 {
     const int n = int(cols.size());
     row.clear();
     row.reserve(size_t(n));
     for (int i = 0; i < n; ++i) {
-        const QVariant v = q.value(i);
+        const QVariant& v = value(i);
         if (v.isNull()) {
             row.emplace_back();
             continue;
@@ -37,6 +40,12 @@ void readRow(QSqlQuery& q, const std::vector<Column>& cols, core::PacketRow& row
         case core::FieldType::DateTime: row.emplace_back(core::Date{v.toDouble()}); break;
         }
     }
+}
+
+void readRow(QSqlQuery& q, const std::vector<Column>& cols, core::PacketRow& row)
+{
+    QVariant cell;
+    toRow([&](int i) -> const QVariant& { return cell = q.value(i); }, cols, row);
 }
 
 class QueryRows : public RowSource {
@@ -71,6 +80,18 @@ core::DataPacket packetFromQuery(QSqlQuery& q, const std::vector<Column>& cols)
         readRow(q, cols, row);
         p.appendRow(std::move(row));
     }
+    return p;
+}
+
+core::DataPacket packetFromSelect(QSqlDatabase& db, const QString& sql, const QVariantList& binds,
+                                  const std::vector<Column>& cols)
+{
+    core::DataPacket p(fieldDefs(cols));
+    selectKept(db, sql, binds, int(cols.size()), [&](const QVariant* cells) {
+        core::PacketRow row;
+        toRow([cells](int i) -> const QVariant& { return cells[i]; }, cols, row);
+        p.appendRow(std::move(row));
+    });
     return p;
 }
 

@@ -29,6 +29,12 @@ QList<core::FieldDef> fieldDefs(const std::vector<Column>& cols);
 /// value does not fit its field.
 core::DataPacket packetFromQuery(QSqlQuery& q, const std::vector<Column>& cols);
 
+/// The rows of `sql` run with `binds` through selectKept (kept prepared,
+/// read without QtSql on SQLite), converted as packetFromQuery does. For
+/// small reads made on every call.
+core::DataPacket packetFromSelect(QSqlDatabase& db, const QString& sql, const QVariantList& binds,
+                                  const std::vector<Column>& cols);
+
 /// The rows of an executed query, read one at a time (see packetFromQuery);
 /// the query stays open on the calling thread's connection until the last
 /// row or the source's end.

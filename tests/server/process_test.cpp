@@ -78,13 +78,45 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     ASSERT_TRUE(r);
     EXPECT_NE(r->body.find("\"status\":\"ok\""), std::string::npos);
 
+    // Calls with control characters in their names, answered just before the
+    // stop: each gets its line, escaped, in order, before the closing line.
+    constexpr int kNamed = 25;
+    for (int i = 0; i < kNamed; ++i) {
+        const std::string body = QString(R"({"server":"Exp01800.rdmCancelNota","method":"Nada\n\u001b%1","args":[]})")
+                                     .arg(i, 2, 10, QChar('0')).toStdString();
+        auto n = c.Post("/call", testsupport::bearer(token), body, "application/json");
+        ASSERT_TRUE(n);
+        EXPECT_EQ(n->status, 404);
+    }
+
+    // A caller's text is logged as sent, never read as a format.
+    auto percent = c.Post("/call", testsupport::bearer(token),
+                          R"({"server":"Exp01800.rdmCancelNota","method":"Nada%5%6%1","args":[]})", "application/json");
+    ASSERT_TRUE(percent);
+    EXPECT_EQ(percent->status, 404);
+
     ::kill(pid_t(srv.processId()), SIGTERM);
     ASSERT_TRUE(srv.waitForFinished(15000));
     EXPECT_EQ(srv.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(srv.exitCode(), 0);
-    const QByteArray log = srv.readAllStandardError();
+    const QByteArray log = start + srv.readAllStandardError();
     EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.GetExp")) << log.toStdString();  // one line per call
     EXPECT_TRUE(log.contains("encerrado")) << log.toStdString();
+    qsizetype at = log.indexOf("Exp01800.rdmCancelNota.GetExp");
+    for (int i = 0; i < kNamed; ++i) {
+        const QByteArray line = QString("Exp01800.rdmCancelNota.Nada\\n\\u001b%1 op=TESTE de=127.0.0.1 ").arg(i, 2, 10, QChar('0')).toUtf8();
+        const qsizetype next = log.indexOf(line, at);
+        EXPECT_GT(next, at) << "line " << i << " missing or out of order:\n" << log.toStdString();
+        if (next > at) at = next;
+    }
+    EXPECT_GT(log.indexOf("exp_appserver encerrado", at), at) << "the log was not written out before the end";
+    EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.Nada%5%6%1 op=TESTE de=127.0.0.1 ")) << log.toStdString();
+    // time, call, operator, address, duration, outcome
+    EXPECT_TRUE(QRegularExpression(R"(\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z Exp01800\.rdmCancelNota\.GetExp op=TESTE )"
+                                   R"(de=127\.0\.0\.1 \d+\.\d ms ok\n)")
+                    .match(QString::fromUtf8(log))
+                    .hasMatch())
+        << log.toStdString();
     httplib::Client after("127.0.0.1", port);
     after.set_connection_timeout(1);
     EXPECT_FALSE(after.Get("/health"));
