@@ -104,9 +104,10 @@ TEST_P(SelectKept, AStatementLeftMidwayOrFailedComesBackClean)
 
     EXPECT_THROW(server::selectKept(c, "SELECT NADA FROM TABELA_QUE_NAO_EXISTE", {}, 1, [](const QVariant*) {}),
                  server::InternalError);
-    if (GetParam() == "sqlite")  // a value SQLite cannot take as it is
+    if (GetParam() == "sqlite") {  // a value SQLite cannot take as it is
         EXPECT_THROW(server::selectKept(c, kSelect, {QVariant(QDate(2020, 1, 1)), QString("x")}, 5, [](const QVariant*) {}),
                      server::InternalError);
+    }
 
     // The connection closes with its kept statements, and a new one serves again.
     c = QSqlDatabase();
