@@ -4,6 +4,7 @@
 #include "core/datapacket.h"
 #include "core/errors.h"
 
+#include <QCoreApplication>
 #include <QSignalSpy>
 #include <QThreadPool>
 
@@ -749,8 +750,12 @@ TEST(ClientDatasetStorage, ALongListReplacedIsFreedApartAndTextsTakenFromItStayV
     ds.moveTo(11999);
     const QString kept = ds.fieldByName("NMCLIENTE").asString();
     const Variant keptValue = ds.fieldByName("NRLANCTONF").value();
-    for (int round = 0; round < 6; ++round)
+    for (int round = 0; round < 6; ++round) {
         ds.loadFromPacket(list(12000 + round, QString("B%1").arg(round)));
+        if (round % 2)
+            QCoreApplication::processEvents();  // the freeing starts once the event loop runs
+    }
+    QCoreApplication::processEvents();
     QThreadPool::globalInstance()->waitForDone();
     EXPECT_EQ(kept, "A cliente 499");
     EXPECT_EQ(keptValue.toString(), "0000011999");
