@@ -28,9 +28,10 @@ constexpr auto kDrainTime = std::chrono::seconds(1);
 /// Bodies up to this size (announced by Content-Length) are read before the
 /// admission check: at most this much is read for a caller without a session.
 constexpr std::size_t kAdmitWithBody = 64u << 10;
-// The most a connection's read buffer holds: large bodies arrive in reads of
-// up to 64 KB (a buffer of 8 KB made a 12 MB list take 1,500 reads), and a
-// header up to its limit fits. Between calls a grown buffer is given back.
+// The most a connection's read buffer holds: a header up to its limit, and
+// chunked or small bodies in reads of up to 64 KB (a large body announced by
+// its length bypasses it, see readBodyDirect). Between calls a grown buffer
+// is given back.
 constexpr std::size_t kReadBuffer = 256u << 10;
 constexpr std::size_t kIdleBuffer = 16u << 10;
 
