@@ -203,6 +203,7 @@ TfrmConLancto* ScreenFixture::open()
 {
     IniProc();
     settle();
+    resetTickCounters();
     return frmConLancto;
 }
 
@@ -211,6 +212,13 @@ void ScreenFixture::closeScreen()
     if (frmConLancto)
         frmConLancto->close();
     settle();
+    resetTickCounters();
+}
+
+void ScreenFixture::resetTickCounters()
+{
+    cli_exp01800::inNotasMarcadas = 0;
+    cli_exp01800::inItensMarcados = 0;
 }
 
 void ScreenFixture::settle()

@@ -69,10 +69,13 @@ protected:
     void SetUp() override;
     void TearDown() override;
 
-    /// Opens the screen as the host does (IniProc) and returns it.
+    /// Opens the screen as the host does (IniProc) and returns it, with
+    /// nothing ticked.
     TfrmConLancto* open();
-    /// Closes the screen and lets the event loop release it.
+    /// Closes the screen and lets the event loop release it. The tick
+    /// counters, which outlive a screen, are set back to zero.
     void closeScreen();
+    static void resetTickCounters();
     /// Runs pending events (deferred deletes included).
     static void settle();
     /// A mouse click on a grid's data cell (scrolled into view first), as the

@@ -67,8 +67,6 @@ protected:
         };
         fake.reset();
         host.clearShown();
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
         boContaComissao = false;
         fake.setDefault(kSituacao, "GetAtual_Situ", FakeTransport::payload(pair("S", "Situação da NF-e atualizada.")));
         fake.on(kSituacao, "GetSituacao", [this](const CallRequest& req) {
@@ -85,8 +83,6 @@ protected:
     void TearDown() override
     {
         context().loadModule = {};
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
         ScreenFixture::TearDown();
     }
 

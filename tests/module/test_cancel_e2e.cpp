@@ -51,8 +51,6 @@ protected:
         frm = open();
         ASSERT_NE(frm, nullptr);
         ASSERT_TRUE(frm->netCancelExp->Connected());
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
     }
     void TearDown() override
     {
@@ -60,8 +58,6 @@ protected:
         delete frmFiltroCanc;
         closeScreen();
         server.reset();
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
         ScreenFixture::TearDown();
     }
 

@@ -52,17 +52,9 @@ protected:
         fake.reset();
         host.clearShown();
         animStarts0 = host.animationStarts();
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
         boContaComissao = false;
     }
     int animationStarts() const { return host.animationStarts() - animStarts0; }
-    void TearDown() override
-    {
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
-        ScreenFixture::TearDown();
-    }
 
     /// Three entries loaded through the load command on the entry page.
     void loadThree()

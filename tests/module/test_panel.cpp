@@ -73,14 +73,6 @@ protected:
         ScreenFixture::SetUp();
         frm = open();
         ASSERT_NE(frm, nullptr);
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
-    }
-    void TearDown() override
-    {
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
-        ScreenFixture::TearDown();
     }
     void loadEntries(const std::vector<Entry>& entries)
     {

@@ -45,8 +45,6 @@ protected:
         ASSERT_NE(frm, nullptr);
         frm->dbgPadrao->setFocus();
         settle();
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
         boContaComissao = false;
         CriaFiltroCancela(QString());
         frmFiltroCanc->edtNumeroG->clear();
@@ -55,8 +53,6 @@ protected:
     {
         if (frmFiltroCanc)
             frmFiltroCanc->edtNumeroG->clear();
-        inNotasMarcadas = 0;
-        inItensMarcados = 0;
         ScreenFixture::TearDown();
     }
 

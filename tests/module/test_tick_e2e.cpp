@@ -26,14 +26,12 @@ protected:
         server = std::make_unique<RealServerScope>(dir.filePath("host.db"));
         screen = open();
         ASSERT_NE(screen, nullptr);
-        inNotasMarcadas = 0;
     }
     void TearDown() override
     {
         delete frmFiltroCanc;
         closeScreen();
         server.reset();
-        inNotasMarcadas = 0;
         ScreenFixture::TearDown();
     }
 
