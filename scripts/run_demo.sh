@@ -4,6 +4,9 @@
 # The demo database (demo/demo.db) is generated on first use and again on a
 # later day, since its entries are dated relative to the day it was made.
 set -euo pipefail
+# The demo folder holds the database (every operator's password hash), the
+# credentials and the server's log: all of it for this user only.
+umask 077
 BUILD=$1; shift
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BIN="$ROOT/$BUILD/bin"
@@ -11,6 +14,8 @@ BIN="$ROOT/$BUILD/bin"
 DEMO="$ROOT/demo"
 DB="$DEMO/demo.db"
 mkdir -p "$DEMO"
+chmod 700 "$DEMO"
+[ -f "$DEMO/server.log" ] && chmod 600 "$DEMO/server.log"
 
 # The demo operator's credentials: a random password in a file only its
 # owner may read, passed to the shell by name (never on a command line).

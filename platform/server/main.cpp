@@ -9,12 +9,15 @@
 #include "schema.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
 #include <QStringList>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -30,6 +33,9 @@ int usage(const char* why = nullptr)
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
                  "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
                  "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
+                 "                      [--short-body-timeout S] [--stall-timeout S] [--session-workers N]\n"
+                 "                      [--hash-queue N] [--login-free-failures N] [--login-free-per-address N]\n"
+                 "                      [--trusted-proxy ENDEREÇO[,ENDEREÇO...]]\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S]\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
                  "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
@@ -37,6 +43,28 @@ int usage(const char* why = nullptr)
                  "A senha do operador vem do terminal (sem eco) ou da entrada padrão, nunca da linha de comando.\n"
                  "A senha do PostgreSQL vem de PGPASSWORD ou do arquivo de senhas do libpq (~/.pgpass, PGPASSFILE).\n");
     return 2;
+}
+
+/// An SQLite database made before the program set its own file modes may be
+/// readable by others: its file and its -wal and -shm files, when this user
+/// owns them, are made the owner's only.
+void ownerOnly(const QString& path)
+{
+    for (const QString& f : {path, path + "-wal", path + "-shm"}) {
+        struct stat st{};
+        const QByteArray name = QFile::encodeName(f);
+        if (::stat(name.constData(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) == 0) continue;
+        if (::chmod(name.constData(), S_IRUSR | S_IWUSR) == 0)
+            std::fprintf(stderr, "exp_appserver: %s era legível por outros usuários; agora só pelo dono (0600)\n", name.constData());
+    }
+}
+
+/// The log (standard error) redirected to a file others may read is made the owner's only.
+void logOwnerOnly()
+{
+    struct stat st{};
+    if (::fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::fchmod(STDERR_FILENO, S_IRUSR | S_IWUSR);
 }
 
 bool toInt(const QString& s, int lo, int hi, int& out)
@@ -111,6 +139,7 @@ int operatorCommand(QStringList args)
     try {
         server::DbConfig cfg = server::DbConfig::parse(dbText);
         if (!cfg.password.isEmpty()) return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        if (cfg.dialect == server::Dialect::Sqlite) ownerOnly(cfg.sqlitePath);
         server::Database db(cfg);
         server::migrateSchema(db);
         server::Operators ops(db);
@@ -159,6 +188,10 @@ int main(int argc, char** argv)
     sigaddset(&sigs, SIGINT);
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
+    // Everything the program creates (the SQLite database and its -wal and
+    // -shm files, which hold every operator's password hash) is for its
+    // owner only.
+    ::umask(077);
     server::tuneAllocator();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
@@ -196,6 +229,19 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--body-timeout inválido"); opt.bodyTimeoutMs = s * 1000; }
         else if (cmd == "serve" && a == "--session-hours" && value(v)) { int h = 0; if (!toInt(v, 1, 24 * 30, h)) return usage("--session-hours inválido"); opt.sessionSecs = qint64(h) * 3600; }
         else if (cmd == "serve" && a == "--db-connections" && value(v)) { if (!toInt(v, 1, 256, opt.dbConnections)) return usage("--db-connections inválido"); }
+        else if (cmd == "serve" && a == "--short-body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--short-body-timeout inválido"); opt.shortBodyTimeoutMs = s * 1000; }
+        else if (cmd == "serve" && a == "--stall-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--stall-timeout inválido"); opt.stallTimeoutMs = s * 1000; }
+        else if (cmd == "serve" && a == "--session-workers" && value(v)) { if (!toInt(v, 1, 256, opt.sessionWorkers)) return usage("--session-workers inválido"); }
+        else if (cmd == "serve" && a == "--hash-queue" && value(v)) { if (!toInt(v, 1, 10000, opt.hashQueue)) return usage("--hash-queue inválido"); }
+        else if (cmd == "serve" && a == "--login-free-failures" && value(v)) { if (!toInt(v, 0, 1000, opt.loginFreePerPair)) return usage("--login-free-failures inválido"); }
+        else if (cmd == "serve" && a == "--login-free-per-address" && value(v)) { if (!toInt(v, 0, 100000, opt.loginFreePerAddress)) return usage("--login-free-per-address inválido"); }
+        else if (cmd == "serve" && a == "--trusted-proxy" && value(v)) {
+            for (const QString& part : v.split(',', Qt::SkipEmptyParts)) {
+                const QHostAddress host(part.trimmed());
+                if (host.isNull()) return usage(qPrintable("--trusted-proxy inválido: " + part));
+                opt.trustedProxies << host.toString();
+            }
+        }
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
@@ -207,6 +253,8 @@ int main(int argc, char** argv)
         server::DbConfig cfg = server::DbConfig::parse(dbText);
         if (!cfg.password.isEmpty())
             return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        if (cfg.dialect == server::Dialect::Sqlite) ownerOnly(cfg.sqlitePath);
+        if (cmd == "serve") logOwnerOnly();
         server::Database db(cfg);
         const int before = server::migrateSchema(db);
         if (before < server::kSchemaVersion)
