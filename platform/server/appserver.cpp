@@ -522,18 +522,20 @@ FrontReply AppServer::login(const FrontRequest& r)
             throttle_.failed(code.left(Operators::kMaxCode), address);
             return refused("refused");
         }
-        StoredLogin account;
-        pool_.run([&] { account = operators_.stored(code); });
         // The check runs on the password threads; this worker waits for it
-        // holding no database connection, or answers at once when too many wait.
-        const std::optional<bool> ok = hashPool_.run([&] { return operators_.verify(account, password); });
-        if (!ok) {
+        // holding no database connection, or answers at once when too many
+        // checks wait (before any other work for this log-in).
+        const std::optional<HashPool::Place> place = hashPool_.reserve();
+        if (!place) {
             refusal(what, address, ms(), "busy: fila de verificação de senhas cheia");
             FrontReply a = json(503, raisedBody("Muitas entradas ao mesmo tempo; tente de novo em alguns segundos."));
             a.headers.emplace_back("Retry-After", "2");
             return a;
         }
-        if (!*ok) {
+        StoredLogin account;
+        pool_.run([&] { account = operators_.stored(code); });
+        const bool ok = hashPool_.run(*place, [&] { return operators_.verify(account, password); });
+        if (!ok) {
             const auto wait = throttle_.failed(code, address);
             return refused(wait.count() > 0 ? QString("refused; next try from this address in %1 s").arg((wait.count() + 999) / 1000)
                                             : QString("refused"));

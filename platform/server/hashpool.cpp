@@ -4,9 +4,6 @@
 #include <exception>
 #include <future>
 
-#include <sys/resource.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace server {
 
@@ -14,12 +11,10 @@ struct HashPool::Job {
     std::packaged_task<bool()> task;
 };
 
-HashPool::HashPool(int threads, int queue) : limit_(std::max(1, queue))
+HashPool::HashPool(int threads, int queue) : limit_(std::max(1, threads) + std::max(0, queue))
 {
     for (int i = 0; i < std::max(1, threads); ++i)
         threads_.emplace_back([this] {
-            // Linux: the nice value of one thread.
-            setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 10);
             for (;;) {
                 std::shared_ptr<Job> job;
                 {
@@ -44,14 +39,28 @@ HashPool::~HashPool()
     for (auto& t : threads_) t.join();
 }
 
-std::optional<bool> HashPool::run(std::function<bool()> check)
+HashPool::Place::~Place()
+{
+    if (!pool_) return;
+    std::lock_guard lock(pool_->mutex_);
+    --pool_->taken_;
+}
+
+std::optional<HashPool::Place> HashPool::reserve()
+{
+    std::lock_guard lock(mutex_);
+    if (stopping_ || taken_ >= limit_) return std::nullopt;
+    ++taken_;
+    return Place(this);
+}
+
+bool HashPool::run(const Place&, std::function<bool()> check)
 {
     auto job = std::make_shared<Job>();
     job->task = std::packaged_task<bool()>(std::move(check));
     std::future<bool> result = job->task.get_future();
     {
         std::lock_guard lock(mutex_);
-        if (stopping_ || int(queue_.size()) >= limit_) return std::nullopt;
         queue_.push_back(std::move(job));
     }
     ready_.notify_one();

@@ -204,7 +204,7 @@ private:
         const auto& trusted = srv_.lim.trustedProxies;
         if (std::find(trusted.begin(), trusted.end(), address_) == trusted.end()) return address_;
         std::string_view last;
-        for (const auto& f : boost::make_iterator_range(req.equal_range(http::field::x_forwarded_for)))
+        for (const auto& f : boost::make_iterator_range(req.equal_range("X-Forwarded-For")))
             last = std::string_view(f.value().data(), f.value().size());
         if (const auto comma = last.rfind(','); comma != std::string_view::npos) last = last.substr(comma + 1);
         while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.remove_prefix(1);

@@ -82,10 +82,10 @@ struct FrontReply {
     int status = 200;
     std::string body;
     std::string contentType = "application/json";
-    /// Further header fields of the answer (Retry-After, ...).
-    std::vector<std::pair<std::string, std::string>> headers;
     /// When set, the body is these parts (after `body`, usually empty).
     std::shared_ptr<ReplyParts> parts;
+    /// Further header fields of the answer (Retry-After, ...).
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 class HttpFront {

@@ -15,7 +15,7 @@ std::chrono::milliseconds LoginThrottle::delayAfter(int beyondFree) const
 {
     if (beyondFree <= 0) return std::chrono::milliseconds(0);
     const int doublings = std::min(beyondFree - 1, 20);
-    return std::min(opt_.maxDelay, opt_.firstDelay * (qint64(1) << doublings));
+    return std::min(opt_.maxDelay, std::chrono::milliseconds(opt_.firstDelay.count() << doublings));
 }
 
 void LoginThrottle::prune(Table& t, Clock::time_point now)

@@ -55,7 +55,7 @@ void ownerOnly(const QString& path)
         const QByteArray name = QFile::encodeName(f);
         if (::stat(name.constData(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) == 0) continue;
         if (::chmod(name.constData(), S_IRUSR | S_IWUSR) == 0)
-            std::fprintf(stderr, "exp_appserver: %s era legível por outros usuários; agora só pelo dono (0600)\n", name.constData());
+            std::fprintf(stderr, "arquivo %s era legível por outros usuários; agora só pelo dono (0600)\n", name.constData());
     }
 }
 
