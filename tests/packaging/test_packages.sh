@@ -93,6 +93,13 @@ else
 fi
 SERVER=""
 
+# A configuration file the server cannot use is refused with the line at fault.
+printf 'port=8211\n\nlisten 127.0.0.1\n' > "$W/bad.conf"
+for c in "$W/bad.conf:linha 3" "$W/none.conf:não foi possível ler"; do
+  "$W/root/usr/bin/exp_appserver" serve --config "${c%%:*}" > "$W/out" 2>&1 && fail "served with ${c%%:*}"
+  grep -q "${c#*:}" "$W/out" || fail "${c%%:*}: $(head -1 "$W/out")"
+done
+
 # The unit, with the scratch root's program in place of the installed one.
 if command -v systemd-analyze >/dev/null; then
   mkdir -p "$W/unit"
