@@ -74,7 +74,7 @@ services_state() {
 # Stops and disables the services whose state the install changed.
 # $1: services_state before the install.
 undo_service_changes() {
-  local before=$1 line s e r was
+  local before=$1 s e r was
   while IFS=: read -r s e r; do
     was=$(grep "^$s:" <<<"$before" || true)
     if [ "$r" = 1 ] && [ "${was##*:}" != 1 ]; then
