@@ -19,10 +19,16 @@ SYSTEM_SERVICES=(postgresql haproxy firebird3.0)
 # Where Debian's invoke-rc.d and deb-systemd-invoke look for a policy.
 POLICY_RC=${EXP_POLICY_RC:-/usr/sbin/policy-rc.d}
 
-# A package counts as installed only when its status says so: one removed
-# but not purged ("deinstall ok config-files") has no files left to use.
-pkg_installed() {
-  [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]
+# Prints those of the named packages that are not installed. A package
+# counts as installed only when its status says so: one removed but not
+# purged ("deinstall ok config-files") has no files left to use.
+not_installed() {
+  local installed p
+  installed=$(dpkg-query -W -f='${Package} ${Status}\n' "$@" 2>/dev/null |
+    awk '$2 == "install" && $3 == "ok" && $4 == "installed" {print $1}')
+  for p in "$@"; do
+    grep -qxF "$p" <<<"$installed" || echo "$p"
+  done
 }
 
 # Runs a command as root: directly when already root, else through sudo.
@@ -110,11 +116,9 @@ allow_service_starts() {
 }
 
 install_missing() {
-  local which=${1:-test} wanted=("${RUN_PACKAGES[@]}") missing=() p
+  local which=${1:-test} wanted=("${RUN_PACKAGES[@]}") missing=()
   [ "$which" = test ] && wanted+=("${TEST_PACKAGES[@]}")
-  for p in "${wanted[@]}"; do
-    pkg_installed "$p" || missing+=("$p")
-  done
+  mapfile -t missing < <(not_installed "${wanted[@]}")
   [ ${#missing[@]} -eq 0 ] && return 0
   if ! can_be_root; then
     cat >&2 <<EOF

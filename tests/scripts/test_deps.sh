@@ -12,13 +12,14 @@ fail() { echo "FAIL [$CASE]: $*" >&2; FAILS=$((FAILS + 1)); }
 # A fresh fake machine in $W. $1: "systemd" or "sysv"; $2: uid; $3: "sudo" or "".
 machine() {
   W=$(mktemp -d); mkdir -p "$W/bin" "$W/tools" "$W/enabled" "$W/running" "$W/etc/init.d" "$W/etc/rc2.d"
-  for t in bash sh cat grep sed rm mkdir touch chmod env ls mktemp; do ln -s "$(command -v $t)" "$W/tools/$t"; done
+  for t in bash sh cat grep sed awk rm mkdir touch chmod env ls mktemp; do ln -s "$(command -v $t)" "$W/tools/$t"; done
   [ "$1" = systemd ] && mkdir -p "$W/run-systemd"
   : > "$W/status"; : > "$W/log"
   cat > "$W/bin/dpkg-query" <<F
-#!/bin/sh
-l=\$(grep "^\$3 " "$W/status") || exit 1
-printf '%s' "\${l#* }"
+#!/bin/bash
+shift 2; rc=0
+for p in "\$@"; do grep "^\$p " "$W/status" || rc=1; done
+exit \$rc
 F
   printf '#!/bin/sh\n[ "$1" = -u ] && echo %s || echo fake\n' "$2" > "$W/bin/id"
   [ "$3" = sudo ] && printf '#!/bin/sh\necho "sudo $*" >> %s/log\nexec "$@"\n' "$W" > "$W/bin/sudo"
