@@ -25,6 +25,7 @@
 #include <sys/stat.h>
 
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -88,6 +89,8 @@ protected:
     static void expectServed(testsupport::WellBehaved& caller)
     {
         caller.finish();
+        std::printf("well-behaved caller: small call %.1f ms, /health %.1f ms (medians of %zu)\n", caller.callMs(),
+                    caller.healthMs(), caller.samples());
         EXPECT_GE(caller.samples(), 5u);
         EXPECT_LT(caller.callMs(), kMedianMs) << "small call, median";
         EXPECT_LT(caller.healthMs(), kMedianMs) << "/health, median";
@@ -199,6 +202,7 @@ TEST_F(Exhaust, GuessingIsSlowedPerAddressAndUnknownCodesCostTheSame)
             (code[0] == 'A' ? known : unknown).push_back(msSince(t1));
         }
     const double k = testsupport::median(known), u = testsupport::median(unknown);
+    std::printf("wrong password: known code %.1f ms, unknown code %.1f ms (medians)\n", k, u);
     EXPECT_GT(u, 0.6 * k) << "unknown " << u << " ms, known " << k << " ms";
     EXPECT_LT(u, 1.6 * k) << "unknown " << u << " ms, known " << k << " ms";
     EXPECT_TRUE(app->log().contains("next try from this address in 1 s")) << app->log().toStdString();
@@ -296,6 +300,7 @@ TEST_F(Exhaust, RefusedCallsAreCountedNotLoggedOneByOne)
     ASSERT_GT(refused.load(), 2000);
     app->kill(SIGTERM);  // the summaries still due are written at the stop
     const QString added = app->log().mid(logBefore);
+    std::printf("%d refusals wrote %lld bytes of log\n", refused.load(), qint64(added.size()));
     EXPECT_LT(added.size(), 4000) << refused.load() << " refusals wrote " << added.size() << " bytes";
     const QRegularExpression summary("127\\.0\\.0\\.3.*refused (\\d+) more in");
     int counted = 0;
