@@ -6,6 +6,7 @@
 // a well-behaved operator on "another machine" (127.0.0.2) keeps calling;
 // its small call and GET /health must each stay under 200 ms at the median.
 #include <server/database.h>
+#include <server/loginthrottle.h>
 #include <server/operators.h>
 #include <server/schema.h>
 
@@ -307,4 +308,25 @@ TEST_F(Exhaust, RefusedCallsAreCountedNotLoggedOneByOne)
     for (auto it = summary.globalMatch(added); it.hasNext();) counted += it.next().captured(1).toInt();
     EXPECT_EQ(counted + added.count("sem sessão válida") - added.count("(last: refused: sem sessão válida)"), refused.load())
         << added.toStdString();
+}
+
+// Guessing spread over many addresses: once an operator's failures pass the
+// alarm, every address waits after its first failure for that code; an
+// address that has not failed still tries at once, and counts fade.
+TEST(LoginThrottle, SpreadGuessingSlowsEveryFailingAddressButLocksNobodyOut)
+{
+    server::LoginThrottle::Options o;
+    o.operatorAlarm = 5;
+    server::LoginThrottle t(o);
+    const auto now = server::LoginThrottle::Clock::now();
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(t.failed("ANA", QString("10.0.0.%1").arg(i), now).count(), 0);
+    EXPECT_EQ(t.failed("ANA", "10.0.0.9", now).count(), 1000);  // the fifth: alarm, the address waits at once
+    EXPECT_EQ(t.wait("ANA", "10.0.0.9", now).count(), 1000);
+    EXPECT_EQ(t.wait("ANA", "10.0.0.2", now).count(), 0);   // failed once before the alarm: no wait yet
+    EXPECT_EQ(t.wait("ANA", "192.168.1.7", now).count(), 0);  // the operator's own machine
+    EXPECT_EQ(t.wait("BETO", "10.0.0.9", now).count(), 0);  // other codes from that address: its own count
+    t.succeeded("ANA", "10.0.0.9");
+    EXPECT_EQ(t.wait("ANA", "10.0.0.9", now).count(), 0);
+    EXPECT_EQ(t.failed("ANA", "10.0.0.3", now + o.window + std::chrono::seconds(1)).count(), 0)
+        << "failures older than the window fade";
 }
