@@ -12,6 +12,7 @@
 #include "dbpool.h"
 #include "httpfront.h"
 #include "logwriter.h"
+#include "metrics.h"
 #include "operators.h"
 #include "registry.h"
 #include "situacao.h"
@@ -19,6 +20,7 @@
 #include <core/datapacket.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
 #include <functional>
@@ -45,6 +47,7 @@ struct ServerOptions {
     int maxConnections = 1024;
     qint64 sessionSecs = 12 * 3600;
     bool log = true;
+    QStringList metricsAllow;  ///< addresses besides loopback that may read /metrics
 };
 
 struct HttpAnswer {
@@ -113,6 +116,8 @@ public:
     const Registry& registry() const { return registry_; }
     Operators& operators() { return operators_; }
 
+    ServerMetrics& metrics() { return *metrics_; }
+
     /// Open connections from one address (for tests).
     int openConnections(const std::string& address) const { return front_->openConnections(address); }
 
@@ -124,12 +129,14 @@ private:
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
+    FrontReply metricsPage(const FrontRequest& r);
 
     Database& db_;
     ServerOptions opt_;
     Registry registry_;
     Operators operators_;
     std::unique_ptr<LogWriter> log_;  ///< the call log on standard error, when logging
+    std::unique_ptr<ServerMetrics> metrics_;
     DbPool pool_;  ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;
