@@ -50,7 +50,7 @@ const QString kServer = QStringLiteral("Exp01800.rdmCancelNota");
 struct Tally {
     std::map<QString, std::vector<double>> ms;  ///< by method
     int errors = 0, refused = 0, cancelled = 0;
-    QString firstError;
+    QString firstError, firstRefusal;
 };
 
 class Operator {
@@ -108,7 +108,7 @@ private:
                                           [&](const core::PacketRow& row) { return row[size_t(iNr)].toString() == withItems; });
             items.rows()[0][size_t(items.fieldIndex("IDCHECK"))] = Variant("S");
             call(out, "CancelaItemNf", {"0001", items, withItems, e[size_t(list.fieldIndex("NREXPEDICAO"))],
-                                        e[size_t(list.fieldIndex("NRLANCESTQ"))], core::Date{double(today_)},
+                                        e[size_t(list.fieldIndex("NRLANCESTQ"))], e[size_t(list.fieldIndex("DTENTRSAID"))],
                                         e[size_t(list.fieldIndex("CDFILIEMIT"))], code(id_)});
         }
         const size_t whole = mine[n - 1];
@@ -133,7 +133,7 @@ private:
             out.ms[method].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
             // A refusal of the business rules is a catalogue key; anything else is the server failing.
             if (e.message().contains("Falha interna") || e.message().contains("ocupado")) error(out, method + ": " + e.message());
-            else ++out.refused;
+            else if (out.refused++ == 0) out.firstRefusal = method + ": " + e.message();
         } catch (const core::Error& e) {
             error(out, method + ": " + e.message());
         }
@@ -172,6 +172,10 @@ int main(int argc, char** argv)
         return 1;
     }
     QTemporaryDir dir;
+    if (qEnvironmentVariableIsSet("EXP_BENCH_KEEP")) {  // keep the servers' and the proxy's logs
+        dir.setAutoRemove(false);
+        std::fprintf(stderr, "logs in %s\n", qPrintable(dir.path()));
+    }
     QString why;
     testsupport::PgTemp pg(EXP_SOURCE_DIR);
     if (!pg.start(why)) {
@@ -219,7 +223,7 @@ int main(int argc, char** argv)
                 operators, seconds, qPrintable(dbConnections), listed);
 
     std::atomic<bool> stop{false};
-    std::vector<Tally> tallies(size_t(operators));
+    std::vector<Tally> tallies(static_cast<size_t>(operators));
     std::vector<std::thread> threads;
     for (int i = 0; i < operators; ++i)
         threads.emplace_back([&, i] { Operator(i, operators, port, ca.caFile, today).run(stop, tallies[size_t(i)]); });
@@ -230,7 +234,8 @@ int main(int argc, char** argv)
         QSqlDatabase c = db.connection();
         while (std::chrono::duration<double>(Clock::now() - t0).count() < seconds) {
             QSqlQuery q(c);
-            if (q.exec("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'exp_appserver'") && q.next())
+            if (q.exec("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'exp_appserver' "
+                       "AND pid <> pg_backend_pid()") && q.next())
                 peakConnections = std::max(peakConnections, q.value(0).toInt());
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
@@ -246,6 +251,7 @@ int main(int argc, char** argv)
         all.refused += t.refused;
         all.cancelled += t.cancelled;
         if (all.firstError.isEmpty()) all.firstError = t.firstError;
+        if (all.firstRefusal.isEmpty()) all.firstRefusal = t.firstRefusal;
     }
     size_t calls = 0;
     for (auto& [m, v] : all.ms) calls += v.size();
@@ -254,7 +260,8 @@ int main(int argc, char** argv)
         std::printf("%-16s %8zu %9.1f %10.1f %10.1f\n", qPrintable(m), v.size(), double(v.size()) / elapsed, pct(v, 0.5),
                     pct(v, 0.99));
     std::printf("all              %8zu %9.1f\n", calls, double(calls) / elapsed);
-    std::printf("entries cancelled %d, business refusals %d, errors %d%s%s\n", all.cancelled, all.refused, all.errors,
+    std::printf("entries cancelled %d, business refusals %d%s%s, errors %d%s%s\n", all.cancelled, all.refused,
+                all.refused ? " (first " : "", all.refused ? qPrintable(all.firstRefusal + ")") : "", all.errors,
                 all.errors ? ": first " : "", qPrintable(all.firstError));
     std::printf("database connections of the servers at most %d (limit 2 x %s)\n", peakConnections, qPrintable(dbConnections));
     return all.errors == 0 ? 0 : 1;
