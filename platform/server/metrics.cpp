@@ -49,7 +49,7 @@ struct ServerMetrics::Impl {
         .Name("exp_appserver_sessions_live").Help("Sessions not expired, of every server on the database")
         .Register(registry).Add({});
     prometheus::Gauge& inFlight = prometheus::BuildGauge()
-        .Name("exp_appserver_request_bytes_in_flight").Help("Request body bytes received and not yet answered")
+        .Name("exp_appserver_request_bytes_in_flight").Help("Bytes of call bodies received and not yet answered")
         .Register(registry).Add({});
     prometheus::Counter& failedLogins = prometheus::BuildCounter()
         .Name("exp_appserver_failed_logins_total").Help("Log-ins refused (wrong operator or password, disabled)")
