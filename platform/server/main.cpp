@@ -5,11 +5,13 @@
 
 #include "allocator.h"
 #include "appserver.h"
+#include "backup.h"
 #include "demodata.h"
 #include "lookupdb.h"
 #include "schema.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QStringList>
 
 #include <QFile>
@@ -33,18 +35,21 @@ int usage(const char* why = nullptr)
     if (why) std::fprintf(stderr, "exp_appserver: %s\n\n", why);
     std::fprintf(stderr,
                  "Uso:\n"
-                 "  exp_appserver serve [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
+                 "  exp_appserver serve [--config ARQUIVO] [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
                  "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
                  "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
                  "                      [--metrics-allow ENDEREÇO[,ENDEREÇO...]] [--log-file ARQUIVO]\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S] [--lookup-db ARQUIVO.db]\n"
+                 "  exp_appserver backup --db sqlite:/caminho/arquivo.db --to COPIA.db   (com o servidor no ar)\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
                  "  exp_appserver operator import ARQUIVO --db ... [--passwords ARQUIVO_DE_SENHAS]\n"
                  "      (uma linha por operador: código; nome; filiais — senhas iniciais no arquivo de senhas,\n"
                  "       só o dono lê; cada operador troca a sua no primeiro acesso)\n"
                  "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
                  "  exp_appserver operator branches CODIGO LISTA --db ...\n"
+                 "--config lê as opções de um arquivo, uma por linha como chave=valor (port=8211, db=sqlite:/...);\n"
+                 "as opções depois dele na linha de comando prevalecem.\n"
                  "A senha do operador vem do terminal (sem eco) ou da entrada padrão, nunca da linha de comando.\n"
                  "A senha do PostgreSQL vem de PGPASSWORD ou do arquivo de senhas do libpq (~/.pgpass, PGPASSFILE).\n");
     return 2;
@@ -56,6 +61,33 @@ bool toInt(const QString& s, int lo, int hi, int& out)
     const qlonglong v = s.toLongLong(&ok);
     if (!ok || v < lo || v > hi) return false;
     out = int(v);
+    return true;
+}
+
+/// `--config FILE`: one option a line as `key=value`, the key being the long
+/// option without its dashes ("port=8211" stands for "--port 8211"); blank
+/// lines and lines starting with '#' are skipped. The options are read where
+/// `--config` stands, so options after it on the command line win.
+bool readConfigFile(const QString& path, QStringList& out, QString& error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        error = QString("--config %1: não foi possível ler o arquivo (%2)").arg(path, f.errorString());
+        return false;
+    }
+    int number = 0;
+    while (!f.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        const qsizetype eq = line.indexOf('=');
+        const QString key = line.left(eq).trimmed();
+        if (eq <= 0 || key == "config" || key.startsWith('-')) {
+            error = QString("%1, linha %2: esperado chave=valor, como port=8211").arg(path).arg(number);
+            return false;
+        }
+        out << "--" + key << line.mid(eq + 1).trimmed();
+    }
     return true;
 }
 
@@ -272,7 +304,7 @@ int main(int argc, char** argv)
     if (args.isEmpty()) return usage();
     const QString cmd = args.takeFirst();
     if (cmd == "operator") return operatorCommand(args);
-    if (cmd != "serve" && cmd != "demo") return usage("comando desconhecido");
+    if (cmd != "serve" && cmd != "demo" && cmd != "backup") return usage("comando desconhecido");
 
     server::ServerOptions opt;
     QString dbText = "sqlite:exp01800.db";
@@ -280,6 +312,7 @@ int main(int argc, char** argv)
     server::DemoOptions demo;
     int seed = 1;
     QString logFile, lookupDb;
+    QString backupTo;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
         auto value = [&](QString& out) {
@@ -288,7 +321,13 @@ int main(int argc, char** argv)
             return true;
         };
         QString v;
-        if (a == "--db" && value(v)) { dbText = v; dbGiven = true; }
+        if (a == "--config" && value(v)) {
+            QStringList fromFile;
+            QString error;
+            if (!readConfigFile(v, fromFile, error)) return usage(qPrintable(error));
+            for (qsizetype k = 0; k < fromFile.size(); ++k) args.insert(i + 1 + k, fromFile[k]);
+        }
+        else if (a == "--db" && value(v)) { dbText = v; dbGiven = true; }
         else if (cmd == "serve" && a == "--listen" && value(v)) opt.listen = v;
         else if (cmd == "serve" && a == "--port" && value(v)) { if (!toInt(v, 0, 65535, opt.port)) return usage("porta inválida"); }
         else if (cmd == "serve" && a == "--threads" && value(v)) { if (!toInt(v, 1, 1024, opt.threads)) return usage("--threads inválido"); }
@@ -310,6 +349,7 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--log-file" && value(v)) logFile = v;
         else if (cmd == "demo" && a == "--lookup-db" && value(v)) lookupDb = v;
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
+        else if (cmd == "backup" && a == "--to" && value(v)) backupTo = v;
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
     }
@@ -319,6 +359,20 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "exp_appserver: --log-file ignorado: a saída de erros já vai para o journal do systemd\n");
             logFile.clear();
         } else if (!openLog(logFile)) {
+            return 1;
+        }
+    }
+    if (cmd == "backup") {
+        if (!dbGiven || backupTo.isEmpty()) return usage("backup precisa de --db sqlite:ARQUIVO e --to ARQUIVO");
+        try {
+            const server::DbConfig cfg = server::DbConfig::parse(dbText);
+            if (cfg.dialect != server::Dialect::Sqlite)
+                return usage("backup copia bancos SQLite; o PostgreSQL se copia com pg_dump (docs/deploy.md)");
+            server::backupSqlite(cfg.sqlitePath, backupTo);
+            std::fprintf(stderr, "cópia de segurança gravada em %s\n", qPrintable(backupTo));
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "exp_appserver: %s\n", e.what());
             return 1;
         }
     }
