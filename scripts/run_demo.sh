@@ -13,6 +13,10 @@ BIN="$ROOT/$BUILD/bin"
 [ -d "$BIN" ] || BIN="$BUILD/bin"
 DEMO="$ROOT/demo"
 DB="$DEMO/demo.db"
+# The shell's lookups (branch, route, state registration) read a file of
+# their own with those tables only: the server's file holds the operators'
+# password hashes and every entry, and only the server opens it.
+LOOKUP="$DEMO/consulta.db"
 mkdir -p "$DEMO"
 chmod 700 "$DEMO"
 [ -f "$DEMO/server.log" ] && chmod 600 "$DEMO/server.log"
@@ -25,9 +29,9 @@ if [ ! -f "$CRED" ]; then
 fi
 chmod 600 "$CRED"
 
-if [ ! -f "$DB" ] || [ "$(cat "$DEMO/made-on" 2>/dev/null)" != "$(date +%F)" ]; then
+if [ ! -f "$DB" ] || [ ! -f "$LOOKUP" ] || [ "$(cat "$DEMO/made-on" 2>/dev/null)" != "$(date +%F)" ]; then
   rm -f "$DB" "$DB-wal" "$DB-shm"
-  "$BIN/exp_appserver" demo --db "sqlite:$DB" --entries "${EXP_DEMO_ENTRIES:-3000}" --seed 1
+  "$BIN/exp_appserver" demo --db "sqlite:$DB" --entries "${EXP_DEMO_ENTRIES:-3000}" --seed 1 --lookup-db "$LOOKUP"
   date +%F > "$DEMO/made-on"
 fi
 if ! "$BIN/exp_appserver" operator show DEMO --db "sqlite:$DB" >/dev/null 2>&1; then
@@ -61,7 +65,7 @@ for i in $(seq 1 100); do
   sleep 0.1
 done
 
-SHELL_ARGS=(--server "127.0.0.1:$PORT" --db-driver QSQLITE --db "$DB" --module-dir "$BIN"
+SHELL_ARGS=(--server "127.0.0.1:$PORT" --db-driver QSQLITE --db "$LOOKUP" --module-dir "$BIN"
   --module EXP01800 --modufili --filial 0001 --nome-filial "Matriz São Paulo" --credentials "$CRED"
   --options-file "$DEMO/options.ini")
 if [ "${1:-}" = "--screenshot" ] && [ -z "${DISPLAY:-}" ]; then

@@ -4,10 +4,12 @@
 
 #include <core/datapacket.h>
 
+#include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRandomGenerator>
+#include <QSqlQuery>
 #include <QUrlQuery>
 
 #include <chrono>
@@ -289,7 +291,7 @@ LoginThrottle::Options throttleOptions(const ServerOptions& o)
 
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
     : db_(db), opt_(std::move(options)), operators_(db), throttle_(throttleOptions(opt_)),
-      hashPool_(2, opt_.hashQueue), pool_(opt_.dbConnections)
+      hashPool_(2, opt_.hashQueue), metrics_(std::make_unique<ServerMetrics>()), pool_(opt_.dbConnections)
 {
     if (opt_.log) {
         log_ = std::make_unique<LogWriter>(2);
@@ -338,7 +340,12 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
         // are the socket's to that thread and back.
         [this](const FrontRequest& r, std::function<void()>& job) {
             if (r.path != "/call" && r.path != "/logout") return false;
-            postForSession(r.authorization.substr(0, 200), std::move(job));
+            const auto bytes = std::int64_t(r.body.size());
+            metrics_->bodyBytes(bytes);
+            postForSession(r.authorization.substr(0, 200), [this, bytes, job = std::move(job)] {
+                job();
+                metrics_->bodyBytes(-bytes);
+            });
             return true;
         });
 }
@@ -362,6 +369,11 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         if (!s) {
             refusal(r.path == "/logout" ? "logout" : "call", address, 0, "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
+        }
+        // A first password: nothing but the change (its own route) or a log-out until it is changed.
+        if (s->mustChange && r.path == "/call") {
+            logLine("call", &*s, address, 0, "refused: troca de senha pendente");
+            return json(403, raisedBody(kMustChangePassword));
         }
         r.state = std::make_shared<Session>(std::move(*s));
     } catch (const std::exception& e) {
@@ -473,6 +485,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         for (const QString& n : registry_.servers()) names << n;
         return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString());
     }
+    if (r.path == "/metrics") return metricsPage(r);
     if (r.path != "/call" && r.path != "/login" && r.path != "/logout")
         return json(404, raisedBody(QString("Caminho desconhecido: %1").arg(logSafe(QString::fromUtf8(r.path.data(), qsizetype(std::min<std::size_t>(r.path.size(), 200))), 100))));
     if (r.method != "POST") return json(405, raisedBody("Use POST."));
@@ -507,6 +520,8 @@ FrontReply AppServer::login(const FrontRequest& r)
     const QString what = "login " + logSafe(code, 20);
     auto refused = [&](const QString& outcome) {
         refusal(what, address, ms(), outcome);
+        metrics_->failedLogin();
+        metrics_->call("login", "refused", ms() / 1000);
         return json(401, raisedBody(Operators::refusedText()));
     };
     try {
@@ -542,17 +557,17 @@ FrontReply AppServer::login(const FrontRequest& r)
         }
         throttle_.succeeded(code, address);
         LoginResult lr;
-        pool_.run([&] { lr = operators_.openSession(code, account.name, address, opt_.sessionSecs); });
-        logLine(what, nullptr, address, ms(), "ok");
-        return json(200, QJsonDocument(QJsonObject{{"status", "ok"},
-                                                   {"token", lr.token},
-                                                   {"operador", code},
-                                                   {"nome", lr.operatorName},
-                                                   {"expira", lr.expiresAt}})
-                             .toJson(QJsonDocument::Compact)
-                             .toStdString());
+        pool_.run([&] { lr = operators_.openSession(code, account.name, address, opt_.sessionSecs, account.mustChange); });
+        logLine(what, nullptr, address, ms(), lr.mustChange ? "ok, troca de senha pendente" : "ok");
+        metrics_->call("login", "ok", ms() / 1000);
+        QJsonObject answer{{"status", "ok"}, {"token", lr.token}, {"operador", code}, {"nome", lr.operatorName},
+                           {"expira", lr.expiresAt}};
+        if (lr.mustChange) answer.insert("trocarSenha", true);
+        return json(200, QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString());
     } catch (const Unauthorized& e) {
         refusal(what, address, ms(), "refused");
+        metrics_->failedLogin();
+        metrics_->call("login", "refused", ms() / 1000);
         return json(401, raisedBody(e.message()));
     } catch (const std::exception& e) {
         const QString ref = newReference();
@@ -561,32 +576,84 @@ FrontReply AppServer::login(const FrontRequest& r)
     }
 }
 
+namespace {
+// A value of the call log: as it stands when it is one word, else in double
+// quotes with the quote escaped (logSafe has already escaped the backslash
+// and every control character).
+void putValue(std::string& line, const QString& text)
+{
+    const QByteArray u = text.toUtf8();
+    const bool plain = !u.isEmpty() && !u.contains(' ') && !u.contains('"') && !u.contains('=');
+    if (plain) {
+        line.append(u.constData(), size_t(u.size()));
+        return;
+    }
+    line += '"';
+    for (char c : u) {
+        if (c == '"') line += '\\';
+        line += c;
+    }
+    line += '"';
+}
+} // namespace
+
+FrontReply AppServer::metricsPage(const FrontRequest& r)
+{
+    if (r.method != "GET") return json(405, raisedBody("Use GET em /metrics."));
+    if (!metricsAllowed(r.address, opt_.metricsAllow)) {
+        logLine("metrics", nullptr, QString::fromStdString(r.address), 0, "refused: endereço sem acesso às métricas");
+        return json(403, raisedBody("Métricas disponíveis só no próprio servidor e nos endereços de --metrics-allow."));
+    }
+    ServerMetrics::Sample s;
+    s.workers = pool_.size();
+    s.busy = pool_.busy();
+    s.waiting = pool_.waiting();
+    try {
+        pool_.run([&] {
+            QSqlDatabase conn = db_.connection();
+            QSqlQuery q = prepare(conn, "SELECT COUNT(*) FROM SESSAO WHERE DTHREXPIRA > ?");
+            q.addBindValue(QDateTime::currentSecsSinceEpoch());
+            exec(q);
+            if (q.next()) s.sessions = q.value(0).toLongLong();
+        });
+    } catch (const std::exception&) {
+        s.sessions = -1;  // the database is unreachable: the figure says so rather than failing the scrape
+    }
+    return FrontReply{200, metrics_->scrape(s), ServerMetrics::kContentType, nullptr};
+}
+
 void AppServer::logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const
 {
     if (!opt_.log) return;
-    // Put together piece by piece: the caller's texts are copied in, never
-    // read as a format (a method named "%5" stays "%5").
+    // One line of key=value pairs (journald and log tools read them as
+    // fields). Put together piece by piece: the caller's texts are copied
+    // in, never read as a format (a method named "%5" stays "%5").
     const qint64 now = std::chrono::duration_cast<std::chrono::milliseconds>(
                            std::chrono::system_clock::now().time_since_epoch()).count();
-    std::string line = logTimestamp(now);
+    std::string line = "ts=" + logTimestamp(now);
     line.reserve(line.size() + 200);
-    auto put = [&line](const QString& text) {
-        const QByteArray u = text.toUtf8();
-        line.append(u.constData(), size_t(u.size()));
-    };
-    line += ' ';
-    put(logSafe(what, 120));
+    // "login CODE": the operator of a log-in is named before there is a session.
+    const QString call = what.section(' ', 0, 0);
+    const QString named = what.section(' ', 1);
+    line += " call=";
+    putValue(line, logSafe(call, 120));
     line += " op=";
-    if (s) put(logSafe(s->operatorCode, 20));
+    if (s) putValue(line, logSafe(s->operatorCode, 20));
+    else if (!named.isEmpty()) putValue(line, named);
     else line += '-';
-    line += " de=";
+    line += " addr=";
     if (address.isEmpty()) line += '-';
-    else put(address);
-    line += ' ';
+    else putValue(line, address);
+    line += " ms=";
     const QByteArray duration = QByteArray::number(ms, 'f', 1);
     line.append(duration.constData(), size_t(duration.size()));
-    line += " ms ";
-    put(logSafe(outcome, 600));
+    line += " outcome=";
+    const std::string kind = outcomeKind(outcome);
+    line += kind;
+    if (outcome != QLatin1String(kind.c_str())) {
+        line += " msg=";
+        putValue(line, logSafe(outcome, 600));
+    }
     line += '\n';
     log_->add(line);
 }
@@ -599,7 +666,7 @@ namespace {
 // with the rows sent and the outcome.
 class ListReply final : public ReplyParts {
 public:
-    using Log = std::function<void(double ms, const QString& outcome)>;
+    using Log = std::function<void(double ms, const QString& outcome, int rows)>;
     ListReply(std::unique_ptr<StreamedAnswer> list, std::chrono::steady_clock::time_point t0, Log log)
         : list_(std::move(list)), t0_(t0), log_(std::move(log))
     {
@@ -612,7 +679,7 @@ public:
         QString outcome = failure.isEmpty() ? QString("ok, %1 rows").arg(rows)
                                             : QString("raised after %1 rows: %2").arg(rows).arg(failure);
         if (!sent) outcome = QString("connection lost after %1 rows (%2)").arg(rows).arg(outcome);
-        if (log_) log_(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0_).count(), outcome);
+        if (log_) log_(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0_).count(), outcome, rows);
     }
 
 private:
@@ -652,6 +719,7 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
     }
     const auto t0 = std::chrono::steady_clock::now();
     QString label = "?";
+    std::string metricLabel = "outro";
     QString outcome;
     FrontReply a;
     auto fail = [&](int status, const QString& message) {
@@ -673,6 +741,7 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
             throw BadRequest(bodyFault(reader, e));
         }
         const CallRequest req = parseRequest(reader, label);
+        if (registry_.hasMethod(req.server, req.method)) metricLabel = label.toStdString();
         // Here on a database thread: the call, and the reading of a list
         // while its parts are written, run on this thread's connection. A
         // small answer goes whole; a list read while it is written, or a
@@ -681,13 +750,12 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
         CallResult r = registry_.callStreamed(db_, req, session);
         const bool computedList = !r.rows && StreamedAnswer::worthStreaming(r.payload);
         if (r.rows || computedList) {
-            ListReply::Log log;
-            if (opt_.log) {
-                std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
-                log = [this, label, caller](double ms, const QString& outcome) {
-                    logLine(label, caller ? &*caller : nullptr, caller ? caller->address : QString(), ms, outcome);
-                };
-            }
+            std::optional<Session> caller = session ? std::optional<Session>(*session) : std::nullopt;
+            ListReply::Log log = [this, label, metricLabel, caller](double ms, const QString& outcome, int rows) {
+                metrics_->rowsSent(rows);
+                metrics_->call(metricLabel, outcomeKind(outcome), ms / 1000);
+                logLine(label, caller ? &*caller : nullptr, caller ? caller->address : QString(), ms, outcome);
+            };
             auto list = computedList ? std::make_unique<StreamedAnswer>(r.payload, r.refs)
                                      : std::make_unique<StreamedAnswer>(std::move(r.rows), r.refs);
             a.parts = std::make_shared<ListReply>(std::move(list), t0, std::move(log));
@@ -718,9 +786,9 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
     } catch (...) {
         internal("exceção desconhecida");
     }
-    if (opt_.log)
-        logLine(label, session, session ? session->address : QString(),
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count(), outcome);
+    const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    metrics_->call(metricLabel, outcomeKind(outcome), ms / 1000);
+    logLine(label, session, session ? session->address : QString(), ms, outcome);
     return a;
 }
 

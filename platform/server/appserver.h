@@ -14,6 +14,7 @@
 #include "httpfront.h"
 #include "loginthrottle.h"
 #include "logwriter.h"
+#include "metrics.h"
 #include "operators.h"
 #include "refusallog.h"
 #include "registry.h"
@@ -61,6 +62,7 @@ struct ServerOptions {
     int maxConnections = 1024;
     qint64 sessionSecs = 12 * 3600;
     bool log = true;
+    QStringList metricsAllow;  ///< addresses besides loopback that may read /metrics
 };
 
 struct HttpAnswer {
@@ -129,6 +131,8 @@ public:
     const Registry& registry() const { return registry_; }
     Operators& operators() { return operators_; }
 
+    ServerMetrics& metrics() { return *metrics_; }
+
     /// Open connections from one address (for tests).
     int openConnections(const std::string& address) const { return front_->openConnections(address); }
 
@@ -147,6 +151,7 @@ private:
     /// Queues a job on the database workers, at most `sessionWorkers` at once per token.
     void postForSession(const std::string& token, std::function<void()> job);
     void sessionJobDone(const std::string& token);
+    FrontReply metricsPage(const FrontRequest& r);
 
     Database& db_;
     ServerOptions opt_;
@@ -166,6 +171,7 @@ private:
     std::mutex sessionMutex_;
     std::unordered_map<std::string, SessionJobs> sessionJobs_;  ///< by the caller's Authorization text
     HashPool hashPool_;  ///< password checks, apart from the database workers
+    std::unique_ptr<ServerMetrics> metrics_;
     DbPool pool_;  ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;

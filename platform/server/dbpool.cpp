@@ -22,7 +22,9 @@ DbPool::DbPool(int size)
                     task = std::move(queue_.front());
                     queue_.pop_front();
                 }
+                busy_.fetch_add(1, std::memory_order_relaxed);
                 task();
+                busy_.fetch_sub(1, std::memory_order_relaxed);
             }
         });
 }
@@ -44,6 +46,12 @@ void DbPool::post(std::function<void()> work)
         queue_.push_back(std::packaged_task<void()>(std::move(work)));
     }
     ready_.notify_one();
+}
+
+int DbPool::waiting() const
+{
+    std::lock_guard lock(mutex_);
+    return int(queue_.size());
 }
 
 bool DbPool::onWorker() const

@@ -6,6 +6,7 @@
 // than `size` connections to the database; calls beyond that wait their turn
 // in arrival order.
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -25,6 +26,9 @@ public:
     DbPool& operator=(const DbPool&) = delete;
 
     int size() const { return int(workers_.size()); }
+    /// Workers running a task now, and tasks queued for a worker (for the metrics).
+    int busy() const { return busy_.load(std::memory_order_relaxed); }
+    int waiting() const;
     /// Runs `work` on a worker and returns when it ends; its exception, if
     /// any, is rethrown here. Called on a worker of this pool, it runs `work`
     /// at once on that worker (a worker never waits for its own pool).
@@ -36,7 +40,8 @@ public:
     void post(std::function<void()> work);
 
 private:
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
+    std::atomic<int> busy_{0};
     std::condition_variable ready_;
     std::deque<std::packaged_task<void()>> queue_;
     bool stopping_ = false;

@@ -7,6 +7,7 @@
 #include "appserver.h"
 #include "backup.h"
 #include "demodata.h"
+#include "lookupdb.h"
 #include "schema.h"
 
 #include <QCoreApplication>
@@ -14,11 +15,14 @@
 #include <QHostAddress>
 #include <QStringList>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <cstdio>
 #include <iostream>
 #include <pthread.h>
-#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -37,9 +41,13 @@ int usage(const char* why = nullptr)
                  "                      [--short-body-timeout S] [--stall-timeout S] [--session-workers N]\n"
                  "                      [--hash-queue N] [--login-free-failures N] [--login-free-per-address N]\n"
                  "                      [--trusted-proxy ENDEREÇO[,ENDEREÇO...]]\n"
-                 "  exp_appserver demo --db ... [--entries N] [--seed S]\n"
+                 "                      [--metrics-allow ENDEREÇO[,ENDEREÇO...]] [--log-file ARQUIVO]\n"
+                 "  exp_appserver demo --db ... [--entries N] [--seed S] [--lookup-db ARQUIVO.db]\n"
                  "  exp_appserver backup --db sqlite:/caminho/arquivo.db --to COPIA.db   (com o servidor no ar)\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
+                 "  exp_appserver operator import ARQUIVO --db ... [--passwords ARQUIVO_DE_SENHAS]\n"
+                 "      (uma linha por operador: código; nome; filiais — senhas iniciais no arquivo de senhas,\n"
+                 "       só o dono lê; cada operador troca a sua no primeiro acesso)\n"
                  "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
                  "  exp_appserver operator branches CODIGO LISTA --db ...\n"
                  "--config lê as opções de um arquivo, uma por linha como chave=valor (port=8211, db=sqlite:/...);\n"
@@ -143,8 +151,79 @@ bool readPassword(bool confirm, QString& out)
     return true;
 }
 
+/// Writes `text` to a new file only its owner may read; refuses an existing file.
+bool writeOwnerOnly(const QString& path, const QByteArray& text, QString& why)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        why = QString("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    qsizetype at = 0;
+    while (at < text.size()) {
+        const ssize_t n = ::write(fd, text.constData() + at, size_t(text.size() - at));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        at += n;
+    }
+    const bool ok = at == text.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok) {
+        why = QString("%1: gravação incompleta").arg(path);
+        ::unlink(QFile::encodeName(path).constData());
+    }
+    return ok;
+}
+
+// operator import FILE --db ... [--passwords OUT]: every operator of the file
+// or none; their first passwords go to OUT (FILE.senhas by default), 0600.
+int importCommand(QStringList args)
+{
+    if (args.isEmpty()) return usage("operator import pede o arquivo de operadores");
+    const QString file = args.takeFirst();
+    QString dbText, out = file + ".senhas";
+    bool dbGiven = false;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == "--db" && i + 1 < args.size()) { dbText = args[++i]; dbGiven = true; }
+        else if (args[i] == "--passwords" && i + 1 < args.size()) out = args[++i];
+        else return usage(qPrintable("opção inválida: " + args[i]));
+    }
+    if (!dbGiven) return usage("operator import precisa de --db");
+    QFile in(file);
+    if (!in.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "exp_appserver: %s: %s\n", qPrintable(file), qPrintable(in.errorString()));
+        return 1;
+    }
+    bool written = false;
+    try {
+        const QList<server::NewOperator> list = server::parseOperatorFile(in.readAll());
+        server::DbConfig cfg = server::DbConfig::parse(dbText);
+        if (!cfg.password.isEmpty()) return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        server::Database db(cfg);
+        server::migrateSchema(db);
+        QByteArray text = "# código;nome;senha inicial (trocada no primeiro acesso)\n";
+        for (const server::NewOperator& o : list) text += (o.code + ";" + o.name + ";" + o.password + "\n").toUtf8();
+        // The passwords are on disk before the operators exist: a failed write imports nothing.
+        QString why;
+        if (!writeOwnerOnly(out, text, why)) {
+            std::fprintf(stderr, "exp_appserver: arquivo de senhas: %s (nada foi importado)\n", qPrintable(why));
+            return 1;
+        }
+        written = true;
+        server::Operators(db).importMany(list);
+        std::fprintf(stderr, "%lld operador(es) importado(s); senhas iniciais em %s (só o dono lê)\n",
+                     static_cast<long long>(list.size()), qPrintable(out));
+        return 0;
+    } catch (const std::exception& e) {
+        if (written) ::unlink(QFile::encodeName(out).constData());
+        std::fprintf(stderr, "exp_appserver: %s: %s\nNenhum operador foi importado.\n", qPrintable(file), e.what());
+        return 1;
+    }
+}
+
 int operatorCommand(QStringList args)
 {
+    if (!args.isEmpty() && args.first() == "import") return importCommand(args.mid(1));
     if (args.size() < 2) return usage("operator pede um subcomando e um código");
     const QString sub = args.takeFirst();
     const QString code = args.takeFirst().trimmed().toUpper();
@@ -196,8 +275,8 @@ int operatorCommand(QStringList args)
         } else if (sub == "show") {
             const auto o = ops.find(code);
             if (!o) throw core::Error(QString("Operador %1 não cadastrado.").arg(code));
-            std::printf("%s\t%s\t%s\t%s\n", qPrintable(o->code), qPrintable(o->name), o->active ? "ativo" : "inativo",
-                        qPrintable(o->branches.join(',')));
+            std::printf("%s\t%s\t%s\t%s%s\n", qPrintable(o->code), qPrintable(o->name), o->active ? "ativo" : "inativo",
+                        qPrintable(o->branches.join(',')), o->mustChange ? "\ttroca de senha pendente" : "");
         } else {
             return usage("subcomando de operator desconhecido");
         }
@@ -206,6 +285,30 @@ int operatorCommand(QStringList args)
         std::fprintf(stderr, "exp_appserver: %s\n", e.what());
         return 1;
     }
+}
+
+/// Whether standard error is the systemd journal's stream (JOURNAL_STREAM
+/// names its device and inode): the journal then keeps and rotates the log.
+bool underJournal()
+{
+    const QByteArray js = qgetenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (js.isEmpty() || ::fstat(STDERR_FILENO, &st) != 0) return false;
+    return js == QByteArray::number(qulonglong(st.st_dev)) + ":" + QByteArray::number(qulonglong(st.st_ino));
+}
+
+/// Points standard error (the call log and every message) at `path`,
+/// appending, owner-only; again on SIGHUP, so that a rotated file is let go.
+bool openLog(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        std::fprintf(stderr, "exp_appserver: --log-file %s: %s\n", qPrintable(path), std::strerror(errno));
+        return false;
+    }
+    ::dup2(fd, STDERR_FILENO);
+    ::close(fd);
+    return true;
 }
 
 } // namespace
@@ -217,6 +320,7 @@ int main(int argc, char** argv)
     sigemptyset(&sigs);
     sigaddset(&sigs, SIGTERM);
     sigaddset(&sigs, SIGINT);
+    sigaddset(&sigs, SIGHUP);  // reopens the --log-file (after logrotate moved it)
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
     // Everything the program creates (the SQLite database and its -wal and
@@ -236,6 +340,7 @@ int main(int argc, char** argv)
     bool dbGiven = false;
     server::DemoOptions demo;
     int seed = 1;
+    QString logFile, lookupDb;
     QString backupTo;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -280,12 +385,25 @@ int main(int argc, char** argv)
                 opt.trustedProxies << host.toString();
             }
         }
+        else if (cmd == "serve" && a == "--metrics-allow" && value(v)) {
+            for (const QString& addr : v.split(',', Qt::SkipEmptyParts)) opt.metricsAllow << addr.trimmed();
+        }
+        else if (cmd == "serve" && a == "--log-file" && value(v)) logFile = v;
+        else if (cmd == "demo" && a == "--lookup-db" && value(v)) lookupDb = v;
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "backup" && a == "--to" && value(v)) backupTo = v;
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
     }
     if (cmd == "demo" && !dbGiven) return usage("demo precisa de --db");
+    if (!logFile.isEmpty()) {
+        if (underJournal()) {
+            std::fprintf(stderr, "exp_appserver: --log-file ignorado: a saída de erros já vai para o journal do systemd\n");
+            logFile.clear();
+        } else if (!openLog(logFile)) {
+            return 1;
+        }
+    }
     if (cmd == "backup") {
         if (!dbGiven || backupTo.isEmpty()) return usage("backup precisa de --db sqlite:ARQUIVO e --to ARQUIVO");
         try {
@@ -315,6 +433,10 @@ int main(int argc, char** argv)
         if (cmd == "demo") {
             server::generateDemo(db, demo);
             std::fprintf(stderr, "dados de demonstração gravados: %d lançamentos (semente %d)\n", demo.entries, seed);
+            if (!lookupDb.isEmpty()) {
+                const int rows = server::writeLookupDatabase(db, lookupDb);
+                std::fprintf(stderr, "banco de consulta das estações gravado em %s (%d linhas)\n", qPrintable(lookupDb), rows);
+            }
             return 0;
         }
         db.closeThreadConnection();  // from here on only the server's database workers hold connections
@@ -324,9 +446,11 @@ int main(int argc, char** argv)
                              "%d conexões por endereço)\n",
                      qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections,
                      opt.maxBody, opt.perAddress);
-        std::thread waiter([&srv, sigs] {
+        std::thread waiter([&srv, sigs, logFile] {
             int sig = 0;
-            sigwait(&sigs, &sig);
+            while (sigwait(&sigs, &sig) == 0 && sig == SIGHUP) {
+                if (!logFile.isEmpty() && openLog(logFile)) std::fprintf(stderr, "sinal HUP: log reaberto\n");
+            }
             std::fprintf(stderr, "sinal %d: encerrando após as chamadas em andamento\n", sig);
             srv.stop();
         });

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QSqlQuery>
+#include <QStringDecoder>
 
 #include <sodium.h>
 
@@ -46,6 +47,32 @@ bool validCode(const QString& code)
 }
 
 const QString kRefused = QStringLiteral("Operador ou senha inválidos.");
+
+void requireValidCode(const QString& code)
+{
+    if (!validCode(code))
+        throw core::Error(QString("Código de operador inválido: \"%1\" (letras maiúsculas, dígitos, _ . -; até %2).")
+                              .arg(code).arg(Operators::kMaxCode));
+}
+
+bool exists(QSqlDatabase& conn, const QString& code)
+{
+    QSqlQuery e = prepare(conn, "SELECT COUNT(*) FROM OPERADOR WHERE CDOPERADOR = ?");
+    e.addBindValue(code);
+    exec(e);
+    return e.next() && e.value(0).toLongLong() > 0;
+}
+
+void insertOperator(QSqlDatabase& conn, const QString& code, const QString& name, const QString& hash, bool mustChange)
+{
+    QSqlQuery q = prepare(conn, "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO, IDTROCARSENHA) "
+                                "VALUES (?, ?, ?, 'S', ?)");
+    q.addBindValue(code);
+    q.addBindValue(name.left(60));
+    q.addBindValue(hash);
+    q.addBindValue(mustChange ? "S" : "N");
+    exec(q);
+}
 
 void insertBranches(QSqlDatabase& conn, const QString& code, const QStringList& branches)
 {
@@ -99,22 +126,48 @@ QString Operators::hash(const QString& password) const
 
 void Operators::add(const QString& code, const QString& name, const QString& password, const QStringList& branches)
 {
-    if (!validCode(code))
-        throw core::Error(QString("Código de operador inválido: \"%1\" (letras maiúsculas, dígitos, _ . -; até %2).")
-                              .arg(code).arg(kMaxCode));
+    requireValidCode(code);
     const QString h = hash(password);
     QSqlDatabase conn = db_.connection();
     Transaction tx(db_, conn);
-    QSqlQuery e = prepare(conn, "SELECT COUNT(*) FROM OPERADOR WHERE CDOPERADOR = ?");
-    e.addBindValue(code);
-    exec(e);
-    if (e.next() && e.value(0).toLongLong() > 0) throw core::Error(QString("O operador %1 já existe.").arg(code));
-    QSqlQuery q = prepare(conn, "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO) VALUES (?, ?, ?, 'S')");
-    q.addBindValue(code);
-    q.addBindValue(name.left(60));
-    q.addBindValue(h);
-    exec(q);
+    if (exists(conn, code)) throw core::Error(QString("O operador %1 já existe.").arg(code));
+    insertOperator(conn, code, name, h, false);
     insertBranches(conn, code, branches);
+    tx.commit();
+}
+
+void Operators::importMany(const QList<NewOperator>& list)
+{
+    auto atLine = [](const NewOperator& o, const QString& why) {
+        return core::Error(QString("linha %1: %2").arg(o.line).arg(why));
+    };
+    QSet<QString> seen;
+    for (const NewOperator& o : list) {
+        try {
+            requireValidCode(o.code);
+        } catch (const core::Error& e) {
+            throw atLine(o, e.message());
+        }
+        if (seen.contains(o.code)) throw atLine(o, QString("o operador %1 aparece duas vezes.").arg(o.code));
+        seen.insert(o.code);
+    }
+    // Hashes first (about 80 ms each): the transaction then lasts only for the inserts.
+    QStringList hashes;
+    for (const NewOperator& o : list) {
+        try {
+            hashes << hash(o.password);
+        } catch (const core::Error& e) {
+            throw atLine(o, e.message());
+        }
+    }
+    QSqlDatabase conn = db_.connection();
+    Transaction tx(db_, conn);
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        const NewOperator& o = list[i];
+        if (exists(conn, o.code)) throw atLine(o, QString("o operador %1 já existe.").arg(o.code));
+        insertOperator(conn, o.code, o.name, hashes[i], true);
+        insertBranches(conn, o.code, o.branches);
+    }
     tx.commit();
 }
 
@@ -151,7 +204,18 @@ void changeOperator(Database& db, const QString& code, const QString& set, const
 
 void Operators::setPassword(const QString& code, const QString& password)
 {
-    changeOperator(db_, code, "DSSENHAHASH", hash(password), true);
+    const QString h = hash(password);
+    QSqlDatabase conn = db_.connection();
+    Transaction tx(db_, conn);
+    requireOperator(conn, code);
+    QSqlQuery q = prepare(conn, "UPDATE OPERADOR SET DSSENHAHASH = ?, IDTROCARSENHA = 'N' WHERE CDOPERADOR = ?");
+    q.addBindValue(h);
+    q.addBindValue(code);
+    exec(q);
+    QSqlQuery d = prepare(conn, "DELETE FROM SESSAO WHERE CDOPERADOR = ?");
+    d.addBindValue(code);
+    exec(d);
+    tx.commit();
 }
 
 void Operators::disable(const QString& code)
@@ -179,11 +243,11 @@ void Operators::setBranches(const QString& code, const QStringList& branches)
 std::optional<OperatorInfo> Operators::find(const QString& code)
 {
     QSqlDatabase conn = db_.connection();
-    QSqlQuery q = prepare(conn, "SELECT NMOPERADOR, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?");
+    QSqlQuery q = prepare(conn, "SELECT NMOPERADOR, IDATIVO, IDTROCARSENHA FROM OPERADOR WHERE CDOPERADOR = ?");
     q.addBindValue(code);
     exec(q);
     if (!q.next()) return std::nullopt;
-    OperatorInfo o{code, q.value(0).toString(), q.value(1).toString() == "S", {}};
+    OperatorInfo o{code, q.value(0).toString(), q.value(1).toString() == "S", {}, q.value(2).toString() == "S"};
     QSqlQuery b = prepare(conn, "SELECT CDFILIAL FROM OPERFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL");
     b.addBindValue(code);
     exec(b);
@@ -206,7 +270,7 @@ StoredLogin Operators::stored(const QString& code)
     StoredLogin a;
     if (!validCode(code)) return a;
     QSqlDatabase conn = db_.connection();
-    QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?");
+    QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO, IDTROCARSENHA FROM OPERADOR WHERE CDOPERADOR = ?");
     q.addBindValue(code);
     exec(q);
     if (q.next()) {
@@ -214,6 +278,7 @@ StoredLogin Operators::stored(const QString& code)
         a.hash = q.value(0).toString().toLatin1();
         a.name = q.value(1).toString();
         a.active = q.value(2).toString() == "S";
+        a.mustChange = q.value(3).toString() == "S";
     }
     return a;
 }
@@ -251,7 +316,8 @@ bool Operators::verify(const StoredLogin& account, const QString& password) cons
     return ok && usable && account.active;
 }
 
-LoginResult Operators::openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs)
+LoginResult Operators::openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs,
+                                   bool mustChange)
 {
     QSqlDatabase conn = db_.connection();
     unsigned char raw[32];
@@ -259,6 +325,7 @@ LoginResult Operators::openSession(const QString& code, const QString& name, con
     LoginResult r;
     r.token = QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(raw), sizeof raw).toHex());
     r.operatorName = name;
+    r.mustChange = mustChange;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     r.expiresAt = now + lifetimeSecs;
     Transaction tx(db_, conn);
@@ -281,7 +348,7 @@ LoginResult Operators::login(const QString& code, const QString& password, const
     if (!validCode(code) || password.isEmpty() || password.size() > kMaxPassword) throw Unauthorized(kRefused);
     const StoredLogin account = stored(code);
     if (!verify(account, password)) throw Unauthorized(kRefused);
-    return openSession(code, account.name, address, lifetimeSecs);
+    return openSession(code, account.name, address, lifetimeSecs, account.mustChange);
 }
 
 std::optional<Session> Operators::session(const QString& token, const QString& address)
@@ -294,16 +361,17 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
     QSqlDatabase conn = db_.connection();
     std::optional<Session> s;
     selectKept(conn,
-               "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL FROM SESSAO S "
+               "SELECT S.CDOPERADOR, O.NMOPERADOR, F.CDFILIAL, O.IDTROCARSENHA FROM SESSAO S "
                "JOIN OPERADOR O ON O.CDOPERADOR = S.CDOPERADOR "
                "LEFT JOIN OPERFILIAL F ON F.CDOPERADOR = S.CDOPERADOR "
                "WHERE S.CDSESSAO = ? AND S.DTHREXPIRA > ? AND O.IDATIVO = 'S'",
-               {tokenDigest(token), QDateTime::currentSecsSinceEpoch()}, 3, [&](const QVariant* cells) {
+               {tokenDigest(token), QDateTime::currentSecsSinceEpoch()}, 4, [&](const QVariant* cells) {
                    if (!s) {
                        s.emplace();
                        s->operatorCode = cells[0].toString();
                        s->operatorName = cells[1].toString();
                        s->address = address;
+                       s->mustChange = cells[3].toString() == "S";
                    }
                    if (cells[2].isNull()) return;
                    const QString br = cells[2].toString();
@@ -319,6 +387,59 @@ void Operators::logout(const QString& token)
     QSqlQuery q = prepare(conn, "DELETE FROM SESSAO WHERE CDSESSAO = ?");
     q.addBindValue(tokenDigest(token));
     exec(q);
+}
+
+const QString kMustChangePassword =
+    QStringLiteral("Sua senha é provisória: troque-a antes de continuar (Trocar senha).");
+
+QString randomPassword(int length)
+{
+    initSodium();
+    static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+    QString out;
+    for (int i = 0; i < length; ++i) out += QChar(kAlphabet[randombytes_uniform(sizeof kAlphabet - 1)]);
+    return out;
+}
+
+QList<NewOperator> parseOperatorFile(const QByteArray& content)
+{
+    QList<NewOperator> out;
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QList<QByteArray> lines = content.split('\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const int number = int(i + 1);
+        auto bad = [number](const QString& why) { return core::Error(QString("linha %1: %2").arg(number).arg(why)); };
+        QByteArray raw = lines[i];
+        if (raw.endsWith('\r')) raw.chop(1);
+        if (i == 0 && raw.startsWith("\xEF\xBB\xBF")) raw.remove(0, 3);  // a byte-order mark
+        const QString line = utf8.decode(raw);
+        if (utf8.hasError()) throw bad("texto que não é UTF-8.");
+        const QString t = line.trimmed();
+        if (t.isEmpty() || t.startsWith('#')) continue;
+        const QStringList parts = t.split(';');
+        if (parts.size() != 3) throw bad("esperado \"código; nome; filiais\" (três campos separados por ;).");
+        NewOperator o;
+        o.line = number;
+        o.code = parts[0].trimmed().toUpper();
+        o.name = parts[1].trimmed();
+        if (!validCode(o.code))
+            throw bad(QString("código de operador inválido: \"%1\" (letras, dígitos, _ . -; até %2).")
+                          .arg(o.code.left(40)).arg(Operators::kMaxCode));
+        if (o.name.isEmpty()) throw bad("falta o nome do operador.");
+        if (o.name.size() > 60) throw bad("nome com mais de 60 caracteres.");
+        try {
+            o.branches = parseBranchList(QString(parts[2]).replace(' ', ','));
+        } catch (const core::Error& e) {
+            throw bad(e.message());
+        }
+        if (o.branches.isEmpty()) throw bad("faltam as filiais do operador (códigos separados por vírgula, ou *).");
+        for (const NewOperator& prev : out)
+            if (prev.code == o.code) throw bad(QString("o operador %1 já aparece na linha %2.").arg(o.code).arg(prev.line));
+        o.password = randomPassword();
+        out << o;
+    }
+    if (out.isEmpty()) throw core::Error("O arquivo não tem nenhum operador.");
+    return out;
 }
 
 } // namespace server

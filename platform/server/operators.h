@@ -39,6 +39,17 @@ struct OperatorInfo {
     QString name;
     bool active = true;
     QStringList branches;  ///< "*" stands for every branch
+    bool mustChange = false;  ///< a first password, to be changed at the next log-in
+};
+
+/// One operator of a bulk import: code, name and branches as the import
+/// file gives them, and the first password made for them.
+struct NewOperator {
+    int line = 0;  ///< where the file names it, for messages
+    QString code;
+    QString name;
+    QStringList branches;
+    QString password;
 };
 
 /// Who is calling: the operator a session belongs to, what they may use and
@@ -49,6 +60,7 @@ struct Session {
     QSet<QString> branches;
     bool allBranches = false;
     QString address;  ///< the caller's IP address
+    bool mustChange = false;  ///< only a password change (or log-out) is allowed until it is cleared
     bool mayUse(const QString& branch) const { return allBranches || branches.contains(branch); }
 };
 
@@ -58,12 +70,14 @@ struct StoredLogin {
     bool active = false;
     QString name;
     QByteArray hash;  ///< the Argon2id hash string
+    bool mustChange = false;  ///< a first password, to be changed before anything else
 };
 
 struct LoginResult {
     QString token;
     QString operatorName;
     qint64 expiresAt = 0;  ///< seconds since the epoch, UTC
+    bool mustChange = false;  ///< "trocarSenha" in the log-in answer
 };
 
 class Operators {
@@ -73,7 +87,13 @@ public:
     /// Account management (the `exp_appserver operator` commands); each
     /// throws core::Error with a clear text (unknown code, weak password, ...).
     void add(const QString& code, const QString& name, const QString& password, const QStringList& branches);
+    /// Sets the password and clears the must-change flag; ends the operator's sessions.
     void setPassword(const QString& code, const QString& password);
+    /// Creates every operator of `list` with its first password, each marked
+    /// to change it at the first log-in, in one transaction: an invalid or
+    /// duplicate code (in the list or in the database) refuses the whole list
+    /// with a message naming its line.
+    void importMany(const QList<NewOperator>& list);
     void disable(const QString& code);
     void enable(const QString& code);
     void setBranches(const QString& code, const QStringList& branches);
@@ -90,7 +110,8 @@ public:
     /// session. verify() touches no database.
     StoredLogin stored(const QString& code);
     bool verify(const StoredLogin& account, const QString& password) const;
-    LoginResult openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs);
+    LoginResult openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs,
+                            bool mustChange = false);
     /// Whether `code` could name an operator at all (characters and length).
     static bool plausibleCode(const QString& code);
     static const QString& refusedText();
@@ -113,5 +134,17 @@ private:
 
 /// Branch codes from "0001,0002" or "*" (all), checked as 1 to 4 digits or "*".
 QStringList parseBranchList(const QString& text);
+
+/// The operators of an import file: one a line, "code; name; branches"
+/// (branches as parseBranchList reads them, also separated by spaces), UTF-8;
+/// blank lines and lines starting with '#' are skipped. Each gets a random
+/// first password. Throws core::Error naming the line of the first bad one
+/// (bad code, missing name or branches, a code twice).
+QList<NewOperator> parseOperatorFile(const QByteArray& content);
+/// A random password of `length` letters and digits (no look-alikes such as 0/O, 1/l).
+QString randomPassword(int length = 12);
+
+/// The text a call gets while its session's password must be changed.
+extern const QString kMustChangePassword;
 
 } // namespace server

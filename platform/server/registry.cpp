@@ -88,6 +88,12 @@ bool Registry::hasServer(const QString& server) const
     return servers_.count(server) > 0;
 }
 
+bool Registry::hasMethod(const QString& server, const QString& method) const
+{
+    const auto s = servers_.find(server);
+    return s != servers_.end() && s->second.count(method) > 0;
+}
+
 QStringList Registry::servers() const
 {
     QStringList out;

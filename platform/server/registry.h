@@ -109,6 +109,7 @@ public:
     void add(const QString& server, const QString& method, std::vector<ArgKind> args, Handler h);
     void addStreamed(const QString& server, const QString& method, std::vector<ArgKind> args, StreamHandler h);
     bool hasServer(const QString& server) const;
+    bool hasMethod(const QString& server, const QString& method) const;
     QStringList servers() const;
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
     /// or whatever the handler raises. The payload is complete.

@@ -115,6 +115,14 @@ const char* const kStepsV2[] = {
     "ALTER TABLE AUDITCANC ADD COLUMN DSENDERECO VARCHAR(64)",
 };
 
+// Version 4: an operator created with a first password (operator import)
+// must change it before anything else; the flag is cleared with the change.
+const char* const kStepsV4[] = {
+    "ALTER TABLE OPERADOR ADD COLUMN IDTROCARSENHA VARCHAR(1) NOT NULL DEFAULT 'N'",
+};
+
+constexpr int kLookupTableCount = 6;  ///< the first entries of kTablesV1
+
 void recordVersion(QSqlDatabase& conn, int version)
 {
     QSqlQuery q = prepare(conn, "INSERT INTO SCHEMA_VERSAO (NRVERSAO, DTHRAPLICADA) VALUES (?, ?)");
@@ -249,9 +257,29 @@ int migrateSchema(Database& db, int target)
         exactQuantities(db, conn);
         recordVersion(conn, 3);
     }
+    if (found < 4 && target >= 4) {
+        for (const char* ddl : kStepsV4)
+            execDirect(conn, ddl);
+        recordVersion(conn, 4);
+    }
     // Later versions add their steps here, each guarded by "found < N && target >= N".
     tx.commit();
     return found;
+}
+
+QStringList lookupTables()
+{
+    QStringList out;
+    for (int i = 0; i < kLookupTableCount; ++i)
+        out << QString::fromLatin1(kTablesV1[i]).section(' ', 2, 2);
+    return out;
+}
+
+QString lookupTableDdl(const QString& table)
+{
+    for (int i = 0; i < kLookupTableCount; ++i)
+        if (QString::fromLatin1(kTablesV1[i]).section(' ', 2, 2) == table) return QString::fromLatin1(kTablesV1[i]);
+    return {};
 }
 
 } // namespace server

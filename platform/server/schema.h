@@ -6,10 +6,12 @@
 
 #include "database.h"
 
+#include <QStringList>
+
 namespace server {
 
 /// Current schema version written in SCHEMA_VERSAO.
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 
 /// Creates the tables that are missing and applies pending migrations up to
 /// `target` in one transaction; returns the version found before (0 for an
@@ -18,5 +20,11 @@ constexpr int kSchemaVersion = 3;
 /// (nothing is changed then). Tests pass an older `target` to build a
 /// database as an earlier release left it.
 int migrateSchema(Database& db, int target = kSchemaVersion);
+
+/// The host tables the screen's lookups read (branch, company, route, state
+/// registration, city, state), in the order they can be created.
+QStringList lookupTables();
+/// The CREATE TABLE statement of one of lookupTables(), as the server's schema has it.
+QString lookupTableDdl(const QString& table);
 
 } // namespace server

@@ -104,16 +104,16 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     EXPECT_TRUE(log.contains("encerrado")) << log.toStdString();
     qsizetype at = log.indexOf("Exp01800.rdmCancelNota.GetExp");
     for (int i = 0; i < kNamed; ++i) {
-        const QByteArray line = QString("Exp01800.rdmCancelNota.Nada\\n\\u001b%1 op=TESTE de=127.0.0.1 ").arg(i, 2, 10, QChar('0')).toUtf8();
+        const QByteArray line = QString("call=Exp01800.rdmCancelNota.Nada\\n\\u001b%1 op=TESTE addr=127.0.0.1 ").arg(i, 2, 10, QChar('0')).toUtf8();
         const qsizetype next = log.indexOf(line, at);
         EXPECT_GT(next, at) << "line " << i << " missing or out of order:\n" << log.toStdString();
         if (next > at) at = next;
     }
     EXPECT_GT(log.indexOf("exp_appserver encerrado", at), at) << "the log was not written out before the end";
-    EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.Nada%5%6%1 op=TESTE de=127.0.0.1 ")) << log.toStdString();
-    // time, call, operator, address, duration, outcome
-    EXPECT_TRUE(QRegularExpression(R"(\n\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z Exp01800\.rdmCancelNota\.GetExp op=TESTE )"
-                                   R"(de=127\.0\.0\.1 \d+\.\d ms ok\n)")
+    EXPECT_TRUE(log.contains("call=Exp01800.rdmCancelNota.Nada%5%6%1 op=TESTE addr=127.0.0.1 ")) << log.toStdString();
+    // time, call, operator, address, duration, outcome (key=value)
+    EXPECT_TRUE(QRegularExpression(R"(\nts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z call=Exp01800\.rdmCancelNota\.GetExp op=TESTE )"
+                                   R"(addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
                     .match(QString::fromUtf8(log))
                     .hasMatch())
         << log.toStdString();
