@@ -426,7 +426,8 @@ FrontReply AppServer::login(const FrontRequest& r)
                                                    {"token", lr.token},
                                                    {"operador", code},
                                                    {"nome", lr.operatorName},
-                                                   {"expira", lr.expiresAt}})
+                                                   {"expira", lr.expiresAt},
+                                                   {"filiais", QJsonArray::fromStringList(lr.branches)}})
                              .toJson(QJsonDocument::Compact)
                              .toStdString());
     } catch (const Unauthorized& e) {

@@ -56,6 +56,7 @@ struct LoginResult {
     QString token;
     QString operatorName;
     qint64 expiresAt = 0;  ///< seconds since the epoch, UTC
+    QStringList branches;  ///< the operator's branches in code order; "*" alone: every branch
 };
 
 class Operators {
