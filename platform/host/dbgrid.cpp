@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QScopedValueRollback>
 #include <QStyle>
+#include <QStyleOptionHeader>
 
 #include <cmath>
 #include <QKeyEvent>
@@ -346,9 +347,17 @@ int DBGrid::shownWidth(const Column& col) const
     const QVariant title = model_->headerData(section, Qt::Horizontal, Qt::DisplayRole);
     const bool symbol = col.titleFont && isDingbatFont(*col.titleFont);
     if (!symbol && section < model_->columnCount()) {
-        const QFont tf = col.titleFont ? *col.titleFont : horizontalHeader()->font();
-        const int margin = style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, horizontalHeader());
-        w = std::max(w, QFontMetrics(tf).horizontalAdvance(title.toString()) + 2 * margin + 2);
+        QHeaderView* h = horizontalHeader();
+        // A header without a font of its own writes in the grid's (which it
+        // may not have received yet while the grid's font changes).
+        const QFont tf = col.titleFont ? *col.titleFont : h->testAttribute(Qt::WA_SetFont) ? h->font() : font();
+        // The style's label margins, measured on a wide section; the header
+        // elides 4 pixels before the label's edge.
+        QStyleOptionHeader opt;
+        opt.initFrom(h);
+        opt.rect = QRect(0, 0, 1000, h->height());
+        const int margins = 1000 - h->style()->subElementRect(QStyle::SE_HeaderLabel, &opt, h).width() + 4;
+        w = std::max(w, QFontMetrics(tf).horizontalAdvance(title.toString()) + margins + 1);
     }
     return w;
 }

@@ -9,6 +9,7 @@
 #include <QHBoxLayout>
 #include <QMdiArea>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSettings>
 #include <QVBoxLayout>
 
@@ -209,7 +210,17 @@ QObject* TfrmPadrao::component(const QString& name) const
 
 QSize TfrmPadrao::sizeHint() const
 {
-    return designSize_;
+    // Wide enough for the widest grid's columns as the font in use shows
+    // them (they are scaled from the design font), never below the design.
+    QSize s = designSize_;
+    for (const DBGrid* g : findChildren<DBGrid*>()) {
+        int need = 2 * g->frameWidth() + g->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            if (!g->isColumnHidden(c))
+                need += g->columnWidth(c);
+        s.setWidth(std::max(s.width(), need));
+    }
+    return s;
 }
 
 void TfrmPadrao::setDesignSize(int width96, int height96)
@@ -239,7 +250,12 @@ void TfrmPadrao::show()
         sub_->setAttribute(Qt::WA_DeleteOnClose);
         sub_->setWidget(this);
         area->addSubWindow(sub_);
-        sub_->resize(sub_->sizeHint());
+        // Wider than the design only as far as the area shows.
+        QSize want = sub_->sizeHint();
+        const int atDesign = want.width() - (sizeHint().width() - designSize_.width());
+        if (want.width() > atDesign)
+            want.setWidth(std::max(atDesign, std::min(want.width(), area->viewport()->width())));
+        sub_->resize(want);
         connect(area, &QMdiArea::subWindowActivated, this, &TfrmPadrao::onSubWindowActivated);
     }
     if (sub_) {

@@ -53,15 +53,20 @@ void scheduleScreenshot(ShellWindow& window, const QString& file, int timeoutMs,
         if (!modal)
             *modalSince = -1;
         *quiet = window.idle() ? *quiet + 1 : 0;
-        const bool settled = now > 500 && *quiet >= 5;
+        // Logging in may take longer than the first quiet moment (the
+        // password check is slow by design): the screen opens after it.
+        const bool settled = now > 500 && *quiet >= 5 && window.loggedIn();
         const bool boxWaiting = modal && now - *modalSince > 1000;
         if (!settled && !boxWaiting && now < timeoutMs)
             return;
         if (settled && !*pageShown) {
-            // The page's tab chosen as a click would, then settled again.
-            *pageShown = true;
+            // The page's tab chosen as a click would, once the screen is
+            // open, then settled again.
             QMdiSubWindow* sub = window.area()->activeSubWindow();
             QTabWidget* pages = sub ? sub->findChild<QTabWidget*>() : nullptr;
+            if (!pages && now < timeoutMs)
+                return;
+            *pageShown = true;
             if (pages && page <= pages->count()) {
                 pages->tabBar()->setCurrentIndex(page - 1);
                 *quiet = 0;

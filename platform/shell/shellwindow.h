@@ -41,6 +41,8 @@ public:
     bool login();
     /// The status bar's text: branch, the operator once logged in, server.
     QString sessionText() const;
+    /// An operator logged in through login().
+    bool loggedIn() const { return loggedIn_; }
     /// Connection name of the host database.
     static QString databaseConnection();
     /// The shell's log: the technical detail of every failure shown to the
