@@ -4,6 +4,7 @@
 
 #include <QDateTime>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QPageLayout>
@@ -92,7 +93,14 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
         fields.push_back(f);
     }
 
-    QPdfWriter writer(path);
+    // Created readable by its owner alone before anything is written into it.
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
+        || !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner))
+        throw core::Error(QStringLiteral("Não foi possível gravar o relatório em %1: %2. Verifique se a pasta existe e "
+                                         "se há espaço em disco.")
+                              .arg(path, file.errorString()));
+    QPdfWriter writer(&file);
     writer.setResolution(kDpi);
     writer.setTitle(header.title);
     writer.setCreator(QStringLiteral("EXP03600"));
@@ -183,7 +191,9 @@ QString reportFolder()
     const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     if (!docs.isEmpty() && QFileInfo(docs).isDir())
         return docs;
-    return QDir::tempPath();
+    // Never a shared temporary folder: the list names customers.
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(QStringLiteral("relatorios"));
 }
 
 QString newReportPath(const QString& folder)

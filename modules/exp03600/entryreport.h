@@ -32,7 +32,8 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
                      const ReportHeader& header, const QString& path);
 
 /// Folder the module writes to: $EXP_REPORT_DIR when set, else the user's
-/// documents folder when it exists, else the temporary folder.
+/// documents folder when it exists, else "relatorios" in the user's own
+/// application data folder (never a shared temporary folder).
 QString reportFolder();
 
 /// A new file name in `folder`: EXP03600_<yyyyMMdd_HHmmss>.pdf, with a

@@ -10,6 +10,7 @@
 #include <QCoreApplication>
 #include <algorithm>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLibrary>
 
@@ -86,8 +87,14 @@ void printEntryList()
                       (nome.isEmpty() ? QString() : QStringLiteral(" - ") + nome);
 
     const QString folder = exp03600::reportFolder();
+    const bool existed = QFileInfo(folder).isDir();
     if (!QDir().mkpath(folder))
-        MensErro(QStringLiteral("Não foi possível criar a pasta do relatório %1.").arg(folder), true);
+        MensErro(QStringLiteral("Não foi possível criar a pasta do relatório %1. Verifique se a sua pasta pessoal "
+                                "pode ser gravada.")
+                     .arg(folder),
+                 true);
+    if (!existed) // a folder made here is the user's alone
+        QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString path = exp03600::newReportPath(folder);
 
     int pages = 0;
@@ -97,10 +104,14 @@ void printEntryList()
         pages = exp03600::writeEntryReport(*form->cdsLanctoNF, entryColumns(*form), header, path);
     }
 
-    MensInfo(QStringLiteral("Relatório gravado em %1 (%2 %3).")
+    const bool shown = core::host().openDocument(path);
+    MensInfo(QStringLiteral("Relatório gravado em %1 (%2 %3).%4")
                  .arg(QDir::toNativeSeparators(path))
                  .arg(pages)
-                 .arg(pages == 1 ? QStringLiteral("página") : QStringLiteral("páginas")));
+                 .arg(pages == 1 ? QStringLiteral("página") : QStringLiteral("páginas"))
+                 .arg(shown ? QString()
+                            : QStringLiteral(" Não há visualizador de PDF configurado nesta área de trabalho; "
+                                             "abra o arquivo com um leitor de PDF.")));
 }
 
 } // namespace

@@ -329,10 +329,30 @@ void TADOIBQuery::Open()
     const QString label = objectName().isEmpty() ? QStringLiteral("SQL") : objectName();
     const QString connName = connection_.isEmpty() ? TDtmDBGeral::connectionName() : connection_;
     QSqlDatabase db = QSqlDatabase::database(connName, false);
+    // People are told what happened and what to do; the query, connection
+    // and driver texts go to the log.
+    const QString noDatabase = QStringLiteral(
+        "O sistema não está ligado ao seu banco de dados, e a consulta não pôde ser feita. Verifique a configuração "
+        "do banco de dados (seção [Banco] do arquivo de configuração) e abra o sistema de novo; se continuar, avise o "
+        "suporte.");
     if (!db.isValid())
-        throw Error(QStringLiteral("Consulta %1: conexão \"%2\" com o banco de dados não existe").arg(label, connName));
+        throw Error(QStringLiteral("Consulta %1: conexão \"%2\" com o banco de dados não existe").arg(label, connName),
+                    noDatabase);
     if (!db.isOpen())
-        throw Error(QStringLiteral("Consulta %1: banco de dados \"%2\" não está aberto").arg(label, connName));
+        throw Error(QStringLiteral("Consulta %1: banco de dados \"%2\" não está aberto").arg(label, connName),
+                    noDatabase);
+    try {
+        openOn(db, label);
+    } catch (const Error& e) {
+        if (e.hasDetail())
+            throw;
+        throw Error(e.message(), QStringLiteral("Não foi possível ler o banco de dados do sistema. Tente de novo; se "
+                                                "continuar, avise o suporte."));
+    }
+}
+
+void TADOIBQuery::openOn(QSqlDatabase& db, const QString& label)
+{
 
     const SqlDialect dialect = TDtmDBGeral::dialectOf(db.driverName());
     // Firebird's driver pads CHAR values to their length in bytes (four per

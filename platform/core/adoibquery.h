@@ -6,6 +6,7 @@
 #include "clientdataset.h"
 
 #include <QMap>
+#include <QSqlDatabase>
 #include <QString>
 #include <QStringList>
 
@@ -62,7 +63,8 @@ public:
     Variant param(const QString& name) const;
 
     /// Runs the text for the database in use and loads every row; throws
-    /// core::Error with the driver's message on failure (the query stays closed).
+    /// core::Error on failure (the query stays closed), with the driver's
+    /// message as its detail and a text for people (core::Error::forPeople).
     void Open();
     void Close() { close(); }
     bool IsEmpty() const { return isEmpty(); }
@@ -71,6 +73,7 @@ public:
     void setConnectionName(const QString& c) { connection_ = c; }
 
 private:
+    void openOn(QSqlDatabase& db, const QString& label);
     QMap<QString, Variant> params_;
     QString connection_;
 };

@@ -2,7 +2,10 @@
 // The two exceptions that carry failures through a handler.
 //
 // core::Error is a failure with a message for the user (a refused packet, a
-// server error, a database error). core::Abort is the silent abort: the
+// server error, a database error). A failure whose message is technical (it
+// names queries, connections, servers, methods) also carries a text for
+// people, saying in Portuguese what happened and what to do: that is what a
+// box shows, and the technical message goes to the log (core::shownText). core::Abort is the silent abort: the
 // message, if any, was already shown, and the dispatcher swallows it. Clean-up
 // runs through RAII guards while either travels up the stack.
 
@@ -16,11 +19,21 @@ namespace core {
 class Error : public std::exception {
 public:
     explicit Error(QString message) : message_(std::move(message)), utf8_(message_.toStdString()) {}
+    Error(QString message, QString forPeople)
+        : message_(std::move(message)), people_(std::move(forPeople)), utf8_(message_.toStdString())
+    {
+    }
+    /// The failure as it happened (technical detail included).
     const QString& message() const { return message_; }
+    /// What a person is shown: the text for people, else the message.
+    const QString& forPeople() const { return people_.isEmpty() ? message_ : people_; }
+    /// The message is a technical detail kept for the log.
+    bool hasDetail() const { return !people_.isEmpty(); }
     const char* what() const noexcept override { return utf8_.c_str(); }
 
 private:
     QString message_;
+    QString people_;
     std::string utf8_;
 };
 

@@ -1,5 +1,6 @@
 #include "hostapi.h"
 
+#include <cstdio>
 #include <exception>
 #include <optional>
 
@@ -41,6 +42,39 @@ void showSafely(const QString& text) noexcept
 }
 } // namespace
 
+namespace {
+std::function<void(const QString&)>& logSink()
+{
+    static std::function<void(const QString&)> sink;
+    return sink;
+}
+} // namespace
+
+void setLogSink(std::function<void(const QString& line)> sink)
+{
+    logSink() = std::move(sink);
+}
+
+void logDetail(const QString& line)
+{
+    if (logSink())
+        logSink()(line);
+    else
+        std::fprintf(stderr, "%s\n", qPrintable(line));
+}
+
+QString shownText(const std::exception& e)
+{
+    if (const auto* err = dynamic_cast<const Error*>(&e)) {
+        if (err->hasDetail())
+            logDetail(err->message());
+        return err->forPeople();
+    }
+    logDetail(QStringLiteral("Falha inesperada: %1").arg(QString::fromUtf8(e.what())));
+    return QStringLiteral("Ocorreu uma falha inesperada. Tente de novo; se continuar, avise o suporte (o detalhe "
+                          "está no registro do sistema).");
+}
+
 bool dispatch(const std::function<void()>& handler) noexcept
 {
     try {
@@ -49,10 +83,14 @@ bool dispatch(const std::function<void()>& handler) noexcept
         return true;
     } catch (const Abort&) {
         // Silent: its message, if any, was already shown.
-    } catch (const Error& e) {
-        showSafely(e.message());
     } catch (const std::exception& e) {
-        showSafely(QString::fromUtf8(e.what()));
+        QString text;
+        try {
+            text = shownText(e);
+        } catch (...) {
+            text = QStringLiteral("Erro desconhecido.");
+        }
+        showSafely(text);
     } catch (...) {
         showSafely(QStringLiteral("Erro desconhecido."));
     }

@@ -84,6 +84,7 @@ struct HostContext {
     bool moduFili = false;             ///< screens bound to that branch
     QString operador = "ADMIN";        ///< operator code (the logged-in operator once a session is open)
     QString nomeOperador;              ///< the logged-in operator's name
+    QStringList filiaisOperador;       ///< the logged-in operator's branches ("*": all; empty: not told)
     QString sessionToken;              ///< the session server calls carry (empty: none)
     QString webUrl = "127.0.0.1";      ///< application-server address
     int webPort = 8211;
@@ -93,6 +94,18 @@ struct HostContext {
 };
 
 HostContext& context();
+
+// --- log --------------------------------------------------------------------------
+
+/// Where the technical detail of failures shown to people goes: the shell
+/// installs its log file; without a sink the detail is written to stderr.
+void setLogSink(std::function<void(const QString& line)> sink);
+/// Writes one line to the log.
+void logDetail(const QString& line);
+/// The text to show a person for a failure: core::Error::forPeople (its
+/// technical message logged when it has one); anything else that escaped
+/// is logged and told as an unexpected failure.
+QString shownText(const std::exception& e);
 
 QString FiliProc();
 QString NomeFiliProc();

@@ -13,6 +13,7 @@ class QWidget;
 namespace core {
 
 class ClientDataset;
+struct FindSearch;
 
 enum class MsgKind { Information, Warning, Question, Error };
 enum class MsgButton { None, OK, Yes, No, Cancel };
@@ -42,6 +43,11 @@ public:
     /// Find dialog: the user searches a value in a column; the dataset moves
     /// to the match. Does nothing for a closed dataset.
     virtual void find(ClientDataset& ds) = 0;
+    /// The same over the columns `search` offers (a grid's, by their titles),
+    /// opening with its last search filled in; `search` leaves holding the
+    /// search made, for "find next" (findsearch.h). The default offers
+    /// nothing more than find(ds).
+    virtual void find(ClientDataset& ds, FindSearch& search) { find(ds); }
 
     /// Progress animation over `owner` (kinds 1 and 6 are used); stopping one
     /// that does not show is harmless.
@@ -61,6 +67,10 @@ public:
     /// Freezes a window's painting, nesting; unfreeze repaints once.
     virtual void freezePainting(QWidget* window) = 0;
     virtual void unfreezePainting(QWidget* window) = 0;
+
+    /// Opens a file the user asked for (a printed report) in the desktop's
+    /// viewer for its kind; false when there is none to open it.
+    virtual bool openDocument(const QString& path) { return false; }
 
     /// The login dialog: asks operator and password, showing `reason` (an
     /// earlier refusal, or why a new login is needed) when not empty.

@@ -4,6 +4,7 @@
 #include "datapacket.h"
 #include "errors.h"
 
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
@@ -23,6 +24,23 @@
 #include <thread>
 
 namespace core {
+
+namespace {
+// What people are told when the application server cannot be used; the
+// technical text (server, method, address, transport error) goes to the log.
+QString unreachableText(const QString& where)
+{
+    return QStringLiteral("O servidor de aplicação (%1) não respondeu. Verifique a rede e se o servidor está no ar, e "
+                          "tente de novo; se continuar, avise o suporte.")
+        .arg(where);
+}
+QString notUnderstoodText()
+{
+    return QStringLiteral("O servidor de aplicação deu uma resposta que o sistema não entende. Tente de novo; se "
+                          "continuar, avise o suporte.");
+}
+} // namespace
+
 
 namespace {
 
@@ -268,15 +286,20 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
     });
     if (err != httplib::Error::Success)
         throw ConnectionError(QStringLiteral("Não foi possível conectar ao servidor de aplicação %1 em %2: %3")
-                                  .arg(server, endpoint(host, port), errorText(err)));
+                                  .arg(server, endpoint(host, port), errorText(err)),
+                              unreachableText(endpoint(host, port)));
     if (status == 404)
         throw ConnectionError(QStringLiteral("O servidor de aplicação %1 não é atendido em %2")
-                                  .arg(server, endpoint(host, port)));
+                                  .arg(server, endpoint(host, port)),
+                              QStringLiteral("O servidor em %1 não atende esta tela. Verifique o endereço do servidor "
+                                             "de aplicação na configuração; se estiver certo, avise o suporte.")
+                                  .arg(endpoint(host, port)));
     if (status != 200)
         throw ConnectionError(QStringLiteral("O servidor em %1 respondeu HTTP %2 à verificação de %3")
                                   .arg(endpoint(host, port))
                                   .arg(status)
-                                  .arg(server));
+                                  .arg(server),
+                              unreachableText(endpoint(host, port)));
 }
 
 namespace {
@@ -356,7 +379,8 @@ CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequ
         return answer.finish(post.status); // refused while reading: says why
     if (post.failed())
         throw ConnectionError(QStringLiteral("Sem resposta do servidor de aplicação %1 em %2 (método %3): %4")
-                                  .arg(req.server, endpoint(host, port), req.method, post.why(deadline, cap)));
+                                  .arg(req.server, endpoint(host, port), req.method, post.why(deadline, cap)),
+                              unreachableText(endpoint(host, port)));
     return answer.finish(post.status);
 }
 
@@ -402,7 +426,8 @@ LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString&
     });
     if (post.failed())
         throw ConnectionError(QStringLiteral("Não foi possível entrar no servidor de aplicação em %1: %2")
-                                  .arg(endpoint(host, port), post.why(deadline, 64 << 10)));
+                                  .arg(endpoint(host, port), post.why(deadline, 64 << 10)),
+                              unreachableText(endpoint(host, port)));
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(post.body)).object();
     if (post.status == 401)
         throw SessionError(o.value(QStringLiteral("message")).toString(QStringLiteral("Operador ou senha inválidos.")));
@@ -410,12 +435,16 @@ LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString&
         || o.value(QStringLiteral("token")).toString().isEmpty())
         throw ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação ao entrar (HTTP %1): %2")
                                   .arg(post.status)
-                                  .arg(o.value(QStringLiteral("message")).toString()));
+                                  .arg(o.value(QStringLiteral("message")).toString()),
+                              notUnderstoodText());
     LoginAnswer a;
     a.token = o.value(QStringLiteral("token")).toString();
     a.operador = o.value(QStringLiteral("operador")).toString(operador);
     a.nome = o.value(QStringLiteral("nome")).toString();
     a.expira = qint64(o.value(QStringLiteral("expira")).toDouble());
+    for (const QJsonValue& v : o.value(QStringLiteral("filiais")).toArray())
+        if (v.isString())
+            a.filiais << v.toString();
     return a;
 }
 
@@ -481,7 +510,8 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
         return ConnectionError(QStringLiteral("Resposta inválida do servidor de aplicação (%1, HTTP %2): %3")
                                    .arg(where)
                                    .arg(httpStatus)
-                                   .arg(why));
+                                   .arg(why),
+                               notUnderstoodText());
     };
 
     // The envelope is split first and each member decoded once afterwards,
@@ -531,12 +561,28 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
         // server gave the answer, so it is a connection failure with the
         // proxy's text.
         if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504)
-            throw ConnectionError(QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus));
+            throw ConnectionError(QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus),
+                                  QStringLiteral("Nenhum servidor de aplicação está atendendo agora. Tente de novo em "
+                                                 "alguns instantes; se continuar, avise o suporte."));
         const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 403 || httpStatus == 404
                                || httpStatus == 411 || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
         if (!knownHttp)
             throw malformed(QStringLiteral("erro com código HTTP inesperado"));
-        throw ServerError(text(QStringLiteral("message")));
+        const QString message = text(QStringLiteral("message"));
+        // The server names the method that refused ("GetParExpedicao: o
+        // operador ANA não tem acesso à filial 0001."): people are told the
+        // refusal and what to do, the method goes to the log.
+        if (httpStatus == 403) {
+            const QString prefix = req.method + QStringLiteral(": ");
+            QString refusal = (message.startsWith(prefix) ? message.mid(prefix.size()) : message).trimmed();
+            if (!refusal.isEmpty())
+                refusal[0] = refusal[0].toUpper();
+            refusal += refusal.contains(QStringLiteral("acesso à filial"))
+                           ? QStringLiteral(" Peça acesso a ela, ou entre no sistema com uma das suas filiais.")
+                           : QStringLiteral(" Entre no sistema de novo; se continuar, avise o suporte.");
+            throw ServerError(QStringLiteral("%1 (%2, HTTP 403)").arg(message, where), refusal);
+        }
+        throw ServerError(message);
     }
     if (httpStatus != 200)
         throw malformed(QStringLiteral("código HTTP inesperado para \"%1\"").arg(status));

@@ -52,6 +52,11 @@ void TNetConnection::Connect()
     if (Host.trimmed().isEmpty() || Port <= 0 || Port > 65535)
         throw ConnectionError(QStringLiteral("Endereço inválido do servidor de aplicação %1: \"%2:%3\"")
                                   .arg(ServerName, Host)
+                                  .arg(Port),
+                              QStringLiteral("O endereço do servidor de aplicação na configuração (\"%1:%2\") não é "
+                                             "válido. Corrija a seção [Servidor] do arquivo de configuração e abra o "
+                                             "sistema de novo.")
+                                  .arg(Host)
                                   .arg(Port));
     transport().connect(Host, Port, ServerName);
     connected_ = true;
@@ -66,7 +71,9 @@ ServerResult TNetConnection::call(const QString& method, std::vector<Arg> args)
 {
     if (!connected_)
         throw ConnectionError(QStringLiteral("Servidor de aplicação %1 não está conectado (chamada de %2)")
-                                  .arg(ServerName.isEmpty() ? objectName() : ServerName, method));
+                                  .arg(ServerName.isEmpty() ? objectName() : ServerName, method),
+                              QStringLiteral("A tela não está ligada ao servidor de aplicação. Feche-a e abra de novo; "
+                                             "se continuar, avise o suporte."));
 
     CallRequest req;
     req.server = ServerName;

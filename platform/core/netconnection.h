@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
@@ -48,6 +49,7 @@ struct LoginAnswer {
     QString operador;  ///< the operator code as the server knows it
     QString nome;      ///< the operator's name
     qint64 expira = 0; ///< end of the session, seconds since the epoch (UTC)
+    QStringList filiais; ///< the operator's branches; "*" alone: every branch; empty: not told
 };
 
 /// A method's answer: the result (payload or failed result) and the

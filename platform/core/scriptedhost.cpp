@@ -130,7 +130,7 @@ ScriptedHost& ScriptedHost::cancelLogin()
 
 bool ScriptedHost::askLogin(const QString& reason, QString& operador, QString& senha)
 {
-    shown_.append({QStringLiteral("login"), MsgKind::Information, reason, {}, {}});
+    shown_.append({QStringLiteral("login"), MsgKind::Information, reason, {}, operador}); // title: the code suggested
     if (logins_.empty())
         fail(QStringLiteral("login"), reason);
     const LoginAnswer a = logins_.front();

@@ -100,7 +100,15 @@ public:
     MsgButton message(MsgKind kind, const QString& text, const QList<MsgButton>& buttons) override;
     bool pickRow(ClientDataset& ds, const QString& title, const QString& emptyText) override;
     bool pickRows(ClientDataset& ds, const QString& keyField, const QString& title, QString& result) override;
+    using HostServices::find;
     void find(ClientDataset& ds) override;
+    /// Records the path (documentsOpened) and answers true.
+    bool openDocument(const QString& path) override
+    {
+        documents_ << path;
+        return true;
+    }
+    const QStringList& documentsOpened() const { return documents_; }
     void runModal(QObject& form) override;
     void startAnimation(QObject* owner, int kind, const QString& caption) override;
     void stopAnimation(QObject* owner) override;
@@ -122,6 +130,7 @@ private:
     std::deque<MsgButton> answers_;
     std::deque<Pick> picks_;
     std::deque<int> finds_;
+    QStringList documents_;
     std::deque<QString> forms_; ///< button objectName, or kCloseBox / kEscape
     struct LoginAnswer {
         bool cancel = false;

@@ -13,6 +13,7 @@ LoginAnswer login(Transport& t, const QString& host, int port, const QString& op
     LoginAnswer a = t.login(host, port, operador.trimmed().toUpper(), senha);
     context().operador = a.operador;
     context().nomeOperador = a.nome;
+    context().filiaisOperador = a.filiais;
     context().sessionToken = a.token;
     return a;
 }

@@ -4,7 +4,13 @@
 
 #include "core/hostapi.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QScopedValueRollback>
+#include <QStyle>
+#include <QStyleOptionHeader>
+
+#include <cmath>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -187,6 +193,12 @@ DBGrid::DBGrid(const QString& objectName, QWidget* parent)
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setStretchLastSection(false);
 
+    connect(horizontalHeader(), &QHeaderView::sectionResized, this, [this](int section, int, int size) {
+        const auto& cols = effectiveColumns();
+        if (applyingWidths_ || section < 0 || section >= int(cols.size()))
+            return;
+        userWidths_[cols[size_t(section)].fieldName.toUpper()] = size;
+    });
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         const auto& cols = effectiveColumns();
         if (section < 0 || section >= int(cols.size()) || !onTitleClick)
@@ -315,10 +327,82 @@ void DBGrid::refreshColumns()
 {
     refreshFields();
     const auto& cols = effectiveColumns();
-    for (size_t i = 0; i < cols.size(); ++i)
-        horizontalHeader()->resizeSection(int(i), Px(cols[i].width < 0 ? 64 : cols[i].width));
+    {
+        const QScopedValueRollback<bool> own(applyingWidths_, true);
+        for (size_t i = 0; i < cols.size(); ++i)
+            horizontalHeader()->resizeSection(int(i), shownWidth(cols[i]));
+    }
     model_->headerDataChanged(Qt::Horizontal, 0, std::max(0, int(cols.size()) - 1));
     viewport()->update();
+}
+
+int DBGrid::shownWidth(const Column& col) const
+{
+    const auto dragged = userWidths_.constFind(col.fieldName.toUpper());
+    if (dragged != userWidths_.constEnd() && *dragged > 0)
+        return *dragged;
+    int w = scaledDesignWidth(col.width < 0 ? 64 : col.width, font(), this);
+    // The title shows whole too, unless it is a symbol (the check mark).
+    const int section = col.index >= 0 ? col.index : 0;
+    const QVariant title = model_->headerData(section, Qt::Horizontal, Qt::DisplayRole);
+    const bool symbol = col.titleFont && isDingbatFont(*col.titleFont);
+    if (!symbol && section < model_->columnCount()) {
+        QHeaderView* h = horizontalHeader();
+        // A header without a font of its own writes in the grid's (which it
+        // may not have received yet while the grid's font changes).
+        const QFont tf = col.titleFont ? *col.titleFont : h->testAttribute(Qt::WA_SetFont) ? h->font() : font();
+        // The style's label margins, measured on a wide section; the header
+        // elides 4 pixels before the label's edge.
+        QStyleOptionHeader opt;
+        opt.initFrom(h);
+        opt.rect = QRect(0, 0, 1000, h->height());
+        const int margins = 1000 - h->style()->subElementRect(QStyle::SE_HeaderLabel, &opt, h).width() + 4;
+        w = std::max(w, QFontMetrics(tf).horizontalAdvance(title.toString()) + margins + 1);
+    }
+    return w;
+}
+
+QList<core::FindColumn> DBGrid::findColumns() const
+{
+    QList<core::FindColumn> out;
+    const auto& cols = effectiveColumns();
+    for (size_t i = 0; i < cols.size(); ++i) {
+        const Column& c = cols[i];
+        if (isColumnHidden(int(i)) || (c.titleFont && isDingbatFont(*c.titleFont)))
+            continue;
+        const QString title = model_->headerData(int(i), Qt::Horizontal, Qt::DisplayRole).toString();
+        out.append({c.fieldName, title.isEmpty() ? c.fieldName : title});
+    }
+    return out;
+}
+
+void DBGrid::setUserWidths(const QMap<QString, int>& widths)
+{
+    userWidths_.clear();
+    for (auto it = widths.begin(); it != widths.end(); ++it)
+        if (it.value() > 0)
+            userWidths_.insert(it.key().toUpper(), it.value());
+    refreshColumns();
+}
+
+double designScale(const QFont& font)
+{
+    const QFontMetricsF fm(font);
+    const double digits = fm.horizontalAdvance(QStringLiteral("0123456789")) / 60.0;
+    const double letters
+        = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 312.0;
+    return std::max(digits, letters);
+}
+
+int scaledDesignWidth(int designWidth, const QFont& font, const QWidget* widget)
+{
+    // The design drew a cell's text 2 pixels in from either edge; this
+    // style's item views draw it (focus frame margin + 1) in, and the grid
+    // line takes one more pixel.
+    QStyle* st = widget ? widget->style() : QApplication::style();
+    const int textMargin = st->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    const int room = std::max(0, designWidth - 4);
+    return int(std::ceil(room * designScale(font))) + 2 * textMargin + 1;
 }
 
 void DBGrid::refreshFields()
@@ -439,6 +523,16 @@ void DBGrid::paintEvent(QPaintEvent* e)
     QTableView::paintEvent(e);
     if (!capturing_)
         frameTimer_->start();
+}
+
+void DBGrid::changeEvent(QEvent* e)
+{
+    QTableView::changeEvent(e);
+    // Widths follow the font (and the style's margins) they are shown in.
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) {
+        verticalHeader()->setDefaultSectionSize(fontMetrics().height() + Px(5));
+        refreshColumns();
+    }
 }
 
 void DBGrid::captureFrame()

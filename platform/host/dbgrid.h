@@ -23,9 +23,11 @@
 //    keeps its one selected row.
 
 #include "core/clientdataset.h"
+#include "core/findsearch.h"
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QMap>
 #include <QPointer>
 #include <QPixmap>
 #include <QTableView>
@@ -49,7 +51,7 @@ class DBGrid;
 struct Column {
     QString fieldName;
     QString title;                     ///< empty: the field's display label
-    int width = -1;                    ///< pixels at 96 dpi; -1: the grid's default (64)
+    int width = -1;                    ///< design pixels (8-point MS Sans Serif, 96 dpi); -1: the grid's default (64)
     std::optional<QFont> titleFont;    ///< empty: the grid's header font
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
     int index = -1;                    ///< position in the grid, set by the grid
@@ -99,6 +101,16 @@ public:
     /// Re-reads column widths, titles and fonts after changing a Column.
     void refreshColumns();
 
+    /// The width a column is shown at: its design width scaled from the font
+    /// the screens were laid out for to the grid's font (designScale), at
+    /// least wide enough for its title; a width the user dragged wins.
+    int shownWidth(const Column& column) const;
+    /// Widths the user dragged, by field name (upper case), in pixels.
+    QMap<QString, int> userWidths() const { return userWidths_; }
+    /// Puts back widths the user dragged earlier (unknown fields are kept for
+    /// later column sets); an empty map gives the scaled design widths back.
+    void setUserWidths(const QMap<QString, int>& widths);
+
     /// Background brush of a data cell in a given state.
     QBrush cellBrush(GridDrawStates state) const;
 
@@ -108,6 +120,12 @@ public:
     std::function<void(const Column& column)> onTitleClick;
     std::function<void(int& key, Qt::KeyboardModifiers shift)> onKeyDown;
 
+    /// The columns the find dialog offers for this grid: the shown columns
+    /// (not hidden, not a symbol-titled check mark) under their titles.
+    QList<core::FindColumn> findColumns() const;
+    /// The last search made in this grid (for "find next").
+    core::FindSearch& lastSearch() { return lastSearch_; }
+
     /// Number of times data cells were painted (the hook or not): lets tests
     /// check that a disabled dataset causes no painting.
     qint64 cellPaintCount() const { return cellPaints_; }
@@ -115,6 +133,7 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* e) override;
     void paintEvent(QPaintEvent* e) override;
+    void changeEvent(QEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
@@ -142,8 +161,23 @@ private:
     bool syncing_ = false;
     qint64 cellPaints_ = 0;
     int rows_ = 0;                       ///< rows the model shows (changes only with its signals)
+    QMap<QString, int> userWidths_;      ///< dragged widths by field name
+    core::FindSearch lastSearch_;
+    bool applyingWidths_ = false;        ///< resizing sections ourselves, not the user
     std::vector<core::Field*> fields_;   ///< bound field per column
 };
+
+/// How much wider `font` writes than the font the screens' pixel sizes were
+/// laid out for (8-point MS Sans Serif at 96 dpi: digits 6 pixels wide, the
+/// 52 letters A-Z a-z 312 pixels), measured with the font's metrics: the
+/// larger of the digits' and the letters' ratio. High-DPI scaling that Qt
+/// applies to every size alike does not change it; a larger font or a
+/// logical dpi above 96 does.
+double designScale(const QFont& font);
+
+/// A design width (pixels for that font, text drawn 2 pixels in from either
+/// edge) brought to `font`, with the cell margins of the widget's style.
+int scaledDesignWidth(int designWidth, const QFont& font, const QWidget* widget);
 
 /// Index of the grid column bound to `fieldName` (letter case ignored), -1
 /// when none is.

@@ -8,6 +8,9 @@
 #include <QCloseEvent>
 #include <QHBoxLayout>
 #include <QMdiArea>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
 #include <QVBoxLayout>
 
 namespace host {
@@ -207,7 +210,17 @@ QObject* TfrmPadrao::component(const QString& name) const
 
 QSize TfrmPadrao::sizeHint() const
 {
-    return designSize_;
+    // Wide enough for the widest grid's columns as the font in use shows
+    // them (they are scaled from the design font), never below the design.
+    QSize s = designSize_;
+    for (const DBGrid* g : findChildren<DBGrid*>()) {
+        int need = 2 * g->frameWidth() + g->verticalScrollBar()->sizeHint().width();
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            if (!g->isColumnHidden(c))
+                need += g->columnWidth(c);
+        s.setWidth(std::max(s.width(), need));
+    }
+    return s;
 }
 
 void TfrmPadrao::setDesignSize(int width96, int height96)
@@ -237,7 +250,12 @@ void TfrmPadrao::show()
         sub_->setAttribute(Qt::WA_DeleteOnClose);
         sub_->setWidget(this);
         area->addSubWindow(sub_);
-        sub_->resize(sub_->sizeHint());
+        // Wider than the design only as far as the area shows.
+        QSize want = sub_->sizeHint();
+        const int atDesign = want.width() - (sizeHint().width() - designSize_.width());
+        if (want.width() > atDesign)
+            want.setWidth(std::max(atDesign, std::min(want.width(), area->viewport()->width())));
+        sub_->resize(want);
         connect(area, &QMdiArea::subWindowActivated, this, &TfrmPadrao::onSubWindowActivated);
     }
     if (sub_) {
@@ -249,9 +267,70 @@ void TfrmPadrao::show()
         bringToFront();
     }
     if (!activatedOnce_) {
+        restoreLayout();
         activeChild_ = true;
         activate();
     }
+}
+
+QString TfrmPadrao::layoutKey() const
+{
+    QString code = lblCodTela->text().trimmed();
+    if (code.isEmpty())
+        code = objectName();
+    QString op = core::Operador().trimmed();
+    if (op.isEmpty())
+        op = QStringLiteral("_");
+    return code + u'/' + op;
+}
+
+void TfrmPadrao::saveLayout() const
+{
+    if (layoutFile().isEmpty())
+        return;
+    QSettings s(layoutFile(), QSettings::IniFormat);
+    s.beginGroup(layoutKey());
+    s.setValue(QStringLiteral("janela"), frameWindow()->geometry());
+    for (const DBGrid* g : findChildren<DBGrid*>()) {
+        s.remove(g->objectName());
+        const QMap<QString, int> widths = g->userWidths();
+        for (auto it = widths.begin(); it != widths.end(); ++it)
+            s.setValue(g->objectName() + u'/' + it.key(), it.value());
+    }
+    s.endGroup();
+    s.sync();
+}
+
+void TfrmPadrao::restoreLayout()
+{
+    if (layoutFile().isEmpty())
+        return;
+    QSettings s(layoutFile(), QSettings::IniFormat);
+    s.beginGroup(layoutKey());
+    for (DBGrid* g : findChildren<DBGrid*>()) {
+        s.beginGroup(g->objectName());
+        QMap<QString, int> widths;
+        for (const QString& field : s.childKeys())
+            widths.insert(field, s.value(field).toInt());
+        s.endGroup();
+        if (!widths.isEmpty())
+            g->setUserWidths(widths);
+    }
+    QRect r = s.value(QStringLiteral("janela")).toRect();
+    s.endGroup();
+    if (!r.isValid())
+        return;
+    QWidget* w = frameWindow();
+    // A position that the area (or the desktop) no longer shows is dropped;
+    // the size is kept.
+    QRect room;
+    if (sub_ && sub_->mdiArea())
+        room = sub_->mdiArea()->viewport()->rect();
+    else if (QScreen* sc = w->screen())
+        room = sc->availableGeometry();
+    if (room.isValid() && !room.intersects(r))
+        r.moveTopLeft(room.topLeft());
+    w->setGeometry(r);
 }
 
 void TfrmPadrao::setWindowStateNormal()
@@ -333,6 +412,7 @@ void TfrmPadrao::closeEvent(QCloseEvent* e)
         return;
     }
     closing_ = true;
+    saveLayout();
     emit formClosed();
     e->accept();
     if (sub_)
@@ -365,7 +445,17 @@ void TfrmPadrao::sbtVerificarClick() {}
 
 void TfrmPadrao::sbtProcurarClick()
 {
-    Procura(dtsPadrao->dataSet());
+    Procura(searchGrid());
+}
+
+DBGrid* TfrmPadrao::searchGrid() const
+{
+    return dbgPadrao;
+}
+
+void TfrmPadrao::procurarProximo()
+{
+    core::dispatch([this] { ProcuraProximo(searchGrid()); });
 }
 
 void TfrmPadrao::sbtImprimirClick() {}

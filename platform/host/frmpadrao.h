@@ -126,6 +126,14 @@ public:
     /// The design size (scaled); what the MDI child and the window open at.
     QSize sizeHint() const override;
 
+    /// The operator's layout of this screen in layoutFile() (group
+    /// "<screen code>/<operator>"): the window's size and position and the
+    /// widths dragged in each grid. Saved when the screen closes, put back
+    /// when it first shows; nothing happens without a layout file.
+    void saveLayout() const;
+    void restoreLayout();
+    QString layoutKey() const;
+
     // --- handlers (override under the same names) ---------------------------
     virtual void FormCreate();
     virtual void FormActivate();
@@ -136,8 +144,14 @@ public:
     virtual void dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift);
     /// Base: reopens nothing; derived screens load their data.
     virtual void sbtVerificarClick();
-    /// Base: the find dialog over dtsPadrao's dataset when open.
+    /// Base: the find dialog over searchGrid() when its dataset is open.
     virtual void sbtProcurarClick();
+    /// The grid "Procurar" and "find next" search: base dbgPadrao; screens
+    /// with several pages answer the grid of the page shown.
+    virtual DBGrid* searchGrid() const;
+    /// "Find next" in searchGrid(): its last search again from the row after
+    /// the current one (the dialog when there was none). Bind keys to it.
+    void procurarProximo();
     virtual void sbtImprimirClick();
     virtual void sbtAjudaClick();
     /// State changes of dtsPadrao's dataset, called directly (not through

@@ -13,7 +13,11 @@ namespace host {
 namespace {
 QPointer<QMainWindow> g_main;
 QPointer<QMdiArea> g_area;
+QString g_layoutFile;
 } // namespace
+
+void setLayoutFile(const QString& path) { g_layoutFile = path; }
+QString layoutFile() { return g_layoutFile; }
 
 QMainWindow* mainWindow() { return g_main; }
 QMdiArea* mdiArea() { return g_area; }

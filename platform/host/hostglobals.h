@@ -20,6 +20,12 @@ void setMainWindow(QMainWindow* w, QMdiArea* area);
 /// A size given in pixels at 96 dpi, scaled for the screen's logical dpi.
 int Px(int pixelsAt96Dpi);
 
+/// INI file where screens keep each operator's layout (window size and
+/// position, the column widths they dragged) from one run to the next;
+/// empty (the default) keeps none. The shell sets it.
+void setLayoutFile(const QString& path);
+QString layoutFile();
+
 /// Platform key codes as the key handlers receive them. Letters and digits
 /// are their upper-case ASCII codes ('A' = 65, '0' = 48).
 enum VirtualKey : int {

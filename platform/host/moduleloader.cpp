@@ -53,7 +53,10 @@ void* ModuleLoader::resolve(const QString& code, const char* entry)
     QLibrary lib(path);
     lib.setLoadHints(QLibrary::ExportExternalSymbolsHint);
     if (!lib.load())
-        throw core::Error(QStringLiteral("Não foi possível carregar o módulo %1: %2").arg(code.trimmed(), lib.errorString()));
+        throw core::Error(QStringLiteral("Não foi possível carregar o módulo %1: %2").arg(code.trimmed(), lib.errorString()),
+                          QStringLiteral("O módulo %1 não pôde ser aberto: a instalação dele está incompleta ou "
+                                         "danificada. Avise o suporte.")
+                              .arg(code.trimmed()));
     QFunctionPointer fn = lib.resolve(entry);
     if (!fn)
         throw core::Error(QStringLiteral("O módulo %1 não exporta a entrada %2.").arg(code.trimmed(), QString::fromLatin1(entry)));

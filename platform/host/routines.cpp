@@ -1,8 +1,11 @@
 #include "routines.h"
 
+#include "dbgrid.h"
+
 #include "core/adoibquery.h"
 #include "core/clientdataset.h"
 #include "core/errors.h"
+#include "core/hostapi.h"
 #include "core/hostservices.h"
 
 #include <QRegularExpression>
@@ -46,6 +49,36 @@ void Procura(core::ClientDataset* ds)
     if (!ds || !ds->active())
         return;
     core::host().find(*ds);
+}
+
+void Procura(DBGrid* grid)
+{
+    core::ClientDataset* ds = grid ? grid->dataSet() : nullptr;
+    if (!ds || !ds->active())
+        return;
+    core::FindSearch& search = grid->lastSearch();
+    search.columns = grid->findColumns();
+    core::host().find(*ds, search);
+}
+
+bool ProcuraProximo(DBGrid* grid)
+{
+    core::ClientDataset* ds = grid ? grid->dataSet() : nullptr;
+    if (!ds || !ds->active())
+        return false;
+    core::FindSearch& search = grid->lastSearch();
+    if (!search.isSet()) {
+        const int before = ds->recNo();
+        Procura(grid);
+        return ds->recNo() != before;
+    }
+    const int row = core::findRow(*ds, search.fieldName, search.text, ds->recNo() + 1);
+    if (row < 0) {
+        core::MensInfo(QStringLiteral("\"%1\" não foi encontrado.").arg(search.text));
+        return false;
+    }
+    ds->moveTo(row);
+    return true;
 }
 
 QString joinListString(const QStringList& keys)

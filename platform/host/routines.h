@@ -11,6 +11,8 @@ class DataSource;
 
 namespace host {
 
+class DBGrid;
+
 /// Pick dialog over the data source's dataset. `titleAndEmpty` is
 /// "title|text shown when the list is empty" (no bar: the whole text is the
 /// title and a default empty text is used). A closed query is opened first.
@@ -27,6 +29,15 @@ bool PesquisaLista(core::DataSource* ds, const QString& keyField, const QString&
 
 /// Find dialog over an open dataset (nothing for a closed one).
 void Procura(core::ClientDataset* ds);
+
+/// Find dialog over a grid's open dataset: its shown columns by their
+/// titles, opening with the grid's last search; the search made is kept in
+/// the grid.
+void Procura(DBGrid* grid);
+/// "Find next": repeats the grid's last search from the row after the
+/// current one, wrapping past the end; without a last search it opens the
+/// dialog. Says so when nothing matches. True when the cursor moved to a match.
+bool ProcuraProximo(DBGrid* grid);
 
 /// Opens `ds` when it is a closed host-database query (TADOIBQuery); other
 /// datasets are left as they are.

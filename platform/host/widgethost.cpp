@@ -5,11 +5,13 @@
 
 #include "core/clientdataset.h"
 #include "core/errors.h"
+#include "core/findsearch.h"
 #include "core/hostapi.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
@@ -25,6 +27,7 @@
 #include <QSortFilterProxyModel>
 #include <QTableView>
 #include <QTimer>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace host {
@@ -526,6 +529,15 @@ bool WidgetHost::askLogin(const QString& reason, QString& operador, QString& sen
 
 void WidgetHost::find(core::ClientDataset& ds)
 {
+    core::FindSearch search;
+    for (int i = 0; i < ds.fieldCount(); ++i)
+        if (ds.field(i).visible())
+            search.columns.append({ds.field(i).fieldName(), ds.field(i).displayLabel()});
+    find(ds, search);
+}
+
+void WidgetHost::find(core::ClientDataset& ds, core::FindSearch& search)
+{
     if (!ds.active())
         return;
     ArrowCursorScope arrow;
@@ -536,14 +548,21 @@ void WidgetHost::find(core::ClientDataset& ds)
     auto* form = new QHBoxLayout;
     auto* combo = new QComboBox(&dlg);
     combo->setObjectName(QStringLiteral("cbxCampo"));
-    for (int i = 0; i < ds.fieldCount(); ++i)
-        if (ds.field(i).visible())
-            combo->addItem(ds.field(i).displayLabel(), i);
-    auto* value = new QLineEdit(&dlg);
+    for (const core::FindColumn& c : search.columns)
+        combo->addItem(c.title, c.fieldName);
+    const int last = combo->findData(search.fieldName);
+    if (last >= 0)
+        combo->setCurrentIndex(last);
+    auto* value = new QLineEdit(search.text, &dlg);
     value->setObjectName(QStringLiteral("edtValor"));
-    form->addWidget(new QLabel(QStringLiteral("Campo:"), &dlg));
+    value->selectAll();
+    auto* campo = new QLabel(QStringLiteral("&Campo:"), &dlg);
+    campo->setBuddy(combo);
+    auto* valor = new QLabel(QStringLiteral("&Valor:"), &dlg);
+    valor->setBuddy(value);
+    form->addWidget(campo);
     form->addWidget(combo);
-    form->addWidget(new QLabel(QStringLiteral("Valor:"), &dlg));
+    form->addWidget(valor);
     form->addWidget(value, 1);
     lay->addLayout(form);
     auto* status = new QLabel(&dlg);
@@ -559,30 +578,37 @@ void WidgetHost::find(core::ClientDataset& ds)
     close->setObjectName(QStringLiteral("btnFechar"));
     lay->addWidget(box);
     QObject::connect(box, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
-    auto search = [&](bool fromNext) {
-        const int f = combo->currentData().toInt();
-        const QString needle = value->text().trimmed();
-        if (needle.isEmpty() || f < 0 || f >= ds.fieldCount())
+    // The same search again goes on from the row after the current one; a
+    // new one starts at the top. Either wraps around the end of the list.
+    auto search1 = [&](bool forceNext) {
+        const QString field = combo->currentData().toString();
+        const QString typed = value->text().trimmed();
+        if (typed.isEmpty() || field.isEmpty())
             return;
-        const int start = fromNext ? ds.recNo() + 1 : 0;
-        for (int r = std::max(0, start); r < ds.recordCount(); ++r) {
-            QString text;
-            {
-                core::ClientDataset::DisplayRow shown(ds, r);
-                text = ds.field(f).displayText();
-            }
-            if (text.trimmed().startsWith(needle, Qt::CaseInsensitive)) {
-                core::dispatch([&] { ds.moveTo(r); });
-                status->setText(QStringLiteral("Registro %1 de %2.").arg(r + 1).arg(ds.recordCount()));
-                return;
-            }
+        const bool again = forceNext || (field == search.fieldName && typed == search.text);
+        search.fieldName = field;
+        search.text = typed;
+        const int row = core::findRow(ds, field, typed, again ? ds.recNo() + 1 : 0);
+        if (row < 0) {
+            status->setText(QStringLiteral("\"%1\" não foi encontrado em %2.").arg(typed, combo->currentText()));
+            return;
         }
-        status->setText(QStringLiteral("Não encontrado."));
+        const bool wrapped = again && row <= ds.recNo();
+        core::dispatch([&] { ds.moveTo(row); });
+        status->setText(QStringLiteral("Registro %1 de %2%3.")
+                            .arg(row + 1)
+                            .arg(ds.recordCount())
+                            .arg(wrapped ? QStringLiteral(" (voltou ao início)") : QString()));
     };
-    QObject::connect(first, &QPushButton::clicked, &dlg, [&] { search(false); });
-    QObject::connect(next, &QPushButton::clicked, &dlg, [&] { search(true); });
+    QObject::connect(first, &QPushButton::clicked, &dlg, [&] { search1(false); });
+    QObject::connect(next, &QPushButton::clicked, &dlg, [&] { search1(true); });
     dlg.resize(Px(460), dlg.sizeHint().height());
     dlg.exec();
+}
+
+bool WidgetHost::openDocument(const QString& path)
+{
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(path));
 }
 
 void WidgetHost::runModal(QObject& form)

@@ -8,8 +8,9 @@
 // Pick dialog: grid of the visible fields, Enter chooses, Escape cancels,
 // typing filters the rows by the text typed (any visible column contains it).
 // Multi-row picker: a mark column; Space or a click toggles the row; Enter
-// confirms. Find dialog: choose a column, type a value, "Localizar" moves
-// the dataset to the first row whose text starts with it.
+// confirms. Find dialog: choose a column by its title, type a value,
+// "Localizar" moves the dataset to a row whose text holds it (findsearch.h);
+// pressing it again goes to the next such row.
 // Animation: a small frameless overlay centred on the owner's window with a
 // moving indicator and an optional caption; nesting per owner is counted,
 // stopping one that does not show does nothing.
@@ -36,6 +37,7 @@ public:
     bool pickRow(core::ClientDataset& ds, const QString& title, const QString& emptyText) override;
     bool pickRows(core::ClientDataset& ds, const QString& keyField, const QString& title, QString& result) override;
     void find(core::ClientDataset& ds) override;
+    void find(core::ClientDataset& ds, core::FindSearch& search) override;
     void runModal(QObject& form) override;
     void startAnimation(QObject* owner, int kind, const QString& caption) override;
     void stopAnimation(QObject* owner) override;
@@ -44,6 +46,8 @@ public:
     void freezePainting(QWidget* window) override;
     void unfreezePainting(QWidget* window) override;
     bool askLogin(const QString& reason, QString& operador, QString& senha) override;
+    /// Through QDesktopServices (the desktop's viewer for the file's kind).
+    bool openDocument(const QString& path) override;
 
     /// Animations showing now (for the shell's wait-until-idle).
     int animationsShowing() const;

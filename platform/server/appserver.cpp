@@ -561,7 +561,7 @@ FrontReply AppServer::login(const FrontRequest& r)
         logLine(what, nullptr, address, ms(), lr.mustChange ? "ok, troca de senha pendente" : "ok");
         metrics_->call("login", "ok", ms() / 1000);
         QJsonObject answer{{"status", "ok"}, {"token", lr.token}, {"operador", code}, {"nome", lr.operatorName},
-                           {"expira", lr.expiresAt}};
+                           {"expira", lr.expiresAt}, {"filiais", QJsonArray::fromStringList(lr.branches)}};
         if (lr.mustChange) answer.insert("trocarSenha", true);
         return json(200, QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString());
     } catch (const Unauthorized& e) {

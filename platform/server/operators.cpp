@@ -339,6 +339,11 @@ LoginResult Operators::openSession(const QString& code, const QString& name, con
     s.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     s.addBindValue(address.left(64));
     exec(s);
+    QSqlQuery b = prepare(conn, "SELECT CDFILIAL FROM OPERFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL");
+    b.addBindValue(code);
+    exec(b);
+    while (b.next()) r.branches << b.value(0).toString();
+    if (r.branches.contains("*")) r.branches = QStringList{"*"};
     tx.commit();
     return r;
 }

@@ -78,6 +78,7 @@ struct LoginResult {
     QString operatorName;
     qint64 expiresAt = 0;  ///< seconds since the epoch, UTC
     bool mustChange = false;  ///< "trocarSenha" in the log-in answer
+    QStringList branches;  ///< the operator's branches in code order; "*" alone: every branch
 };
 
 class Operators {

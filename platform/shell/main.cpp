@@ -97,12 +97,13 @@ int main(int argc, char** argv)
         // Scheduled first: a box shown while opening runs its own event loop,
         // and the capture must still happen then.
         if (!config.screenshot.isEmpty())
-            shell::scheduleScreenshot(window, config.screenshot, config.screenshotTimeoutMs);
+            shell::scheduleScreenshot(window, config.screenshot, config.screenshotTimeoutMs, config.screenshotPage);
+        // The host database first: the login names the operator's branches from it.
+        window.openHostDatabase();
         if (!window.login()) {
             QApplication::exit(1);
             return;
         }
-        window.openHostDatabase();
         if (!config.module.isEmpty())
             window.openModule(config.module);
     });

@@ -4,6 +4,10 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QPainter>
 #include <QPixmap>
 #include <QTimer>
@@ -31,15 +35,17 @@ bool saveWindowImage(ShellWindow& window, const QString& file)
     return shot.save(file, "PNG");
 }
 
-void scheduleScreenshot(ShellWindow& window, const QString& file, int timeoutMs)
+void scheduleScreenshot(ShellWindow& window, const QString& file, int timeoutMs, int page)
 {
+    auto pageShown = std::make_shared<bool>(page < 1);
     auto* timer = new QTimer(&window);
     auto* clock = new QElapsedTimer;
     clock->start();
     auto quiet = std::make_shared<int>(0);
     auto modalSince = std::make_shared<qint64>(-1);
     timer->setInterval(100);
-    QObject::connect(timer, &QTimer::timeout, &window, [&window, file, timeoutMs, timer, clock, quiet, modalSince] {
+    QObject::connect(timer, &QTimer::timeout, &window, [&window, file, timeoutMs, timer, clock, quiet, modalSince, page,
+                                                        pageShown] {
         const qint64 now = clock->elapsed();
         const bool modal = QApplication::activeModalWidget() != nullptr;
         if (modal && *modalSince < 0)
@@ -47,10 +53,26 @@ void scheduleScreenshot(ShellWindow& window, const QString& file, int timeoutMs)
         if (!modal)
             *modalSince = -1;
         *quiet = window.idle() ? *quiet + 1 : 0;
-        const bool settled = now > 500 && *quiet >= 5;
+        // Logging in may take longer than the first quiet moment (the
+        // password check is slow by design): the screen opens after it.
+        const bool settled = now > 500 && *quiet >= 5 && window.loggedIn();
         const bool boxWaiting = modal && now - *modalSince > 1000;
         if (!settled && !boxWaiting && now < timeoutMs)
             return;
+        if (settled && !*pageShown) {
+            // The page's tab chosen as a click would, once the screen is
+            // open, then settled again.
+            QMdiSubWindow* sub = window.area()->activeSubWindow();
+            QTabWidget* pages = sub ? sub->findChild<QTabWidget*>() : nullptr;
+            if (!pages && now < timeoutMs)
+                return;
+            *pageShown = true;
+            if (pages && page <= pages->count()) {
+                pages->tabBar()->setCurrentIndex(page - 1);
+                *quiet = 0;
+                return;
+            }
+        }
         timer->stop();
         delete clock;
         const bool ok = saveWindowImage(window, file);

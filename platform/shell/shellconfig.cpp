@@ -145,6 +145,9 @@ QString ShellConfig::applyArguments(const QStringList& args)
             if (!value(optionsFile)) return QStringLiteral("--options-file pede um arquivo.");
         } else if (a == QLatin1String("--screenshot")) {
             if (!value(screenshot)) return QStringLiteral("--screenshot pede um arquivo PNG.");
+        } else if (a == QLatin1String("--screenshot-page")) {
+            if (!value(v) || v.toInt() < 1) return QStringLiteral("--screenshot-page pede o número da página (1, 2, ...).");
+            screenshotPage = v.toInt();
         } else if (a == QLatin1String("--screenshot-timeout")) {
             if (!value(v) || v.toInt() <= 0) return QStringLiteral("--screenshot-timeout pede segundos.");
             screenshotTimeoutMs = v.toInt() * 1000;
@@ -189,6 +192,7 @@ QString usage()
         "  --module COD           módulo aberto ao iniciar\n"
         "  --options-file ARQ     onde os filtros gravam suas opções\n"
         "  --screenshot ARQ.png   abre o módulo, espera a carga, grava a imagem e sai\n"
+        "  --screenshot-page N    antes da imagem, mostra a página N da tela (1: a primeira)\n"
         "  --screenshot-timeout S espera máxima da imagem (padrão 20)\n");
 }
 

@@ -13,7 +13,7 @@ struct ShellConfig {
     QString filial = QStringLiteral("0001");
     QString nomeFilial;
     bool moduFili = false;
-    QString operador = QStringLiteral("ADMIN");
+    QString operador;         ///< suggested in the login dialog; empty: none
     QString serverHost = QStringLiteral("127.0.0.1");
     int serverPort = 8211;
     QString serverCa;         ///< PEM authority for an "https://" server, empty: the system's
@@ -29,6 +29,7 @@ struct ShellConfig {
     QString optionsFile;      ///< filter options file, empty: user settings
     QString screenshot;       ///< PNG to write, then exit
     int screenshotTimeoutMs = 20000;
+    int screenshotPage = 0;   ///< page of the screen shown before the picture (1-based), 0: as it opens
     QString styleName = QStringLiteral("Fusion");
 
     /// Reads the INI file; a missing file is an error, unknown keys are ignored.

@@ -4,6 +4,8 @@
 #include "host/hostglobals.h"
 
 #include "core/adoibquery.h"
+#include "core/clientdataset.h"
+#include "core/datapacket.h"
 #include "core/hostapi.h"
 #include "core/netconnection.h"
 #include "core/session.h"
@@ -17,7 +19,16 @@
 #include <QMenuBar>
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
+#include <QSettings>
+#include <QStandardPaths>
 #include <QStatusBar>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdio>
 
 namespace shell {
 
@@ -25,10 +36,6 @@ ShellWindow::ShellWindow(const ShellConfig& config, QWidget* parent) : QMainWind
 {
     setObjectName(QStringLiteral("frmPrincipal"));
     config_.applyToContext();
-    QString title = QStringLiteral("Expedição - Filial %1").arg(config_.filial);
-    if (!config_.nomeFilial.isEmpty())
-        title += QStringLiteral(" - ") + config_.nomeFilial;
-    setWindowTitle(title);
 
     area_ = new QMdiArea(this);
     area_->setObjectName(QStringLiteral("mdiArea"));
@@ -45,16 +52,31 @@ ShellWindow::ShellWindow(const ShellConfig& config, QWidget* parent) : QMainWind
     win->addAction(QStringLiteral("&Fechar todas"), area_, &QMdiArea::closeAllSubWindows);
 
     status_ = new QLabel(this);
-    status_->setText(QStringLiteral("Filial %1   Operador %2   Servidor %3:%4")
-                         .arg(config_.filial, config_.operador, config_.serverHost)
-                         .arg(config_.serverPort));
+    status_->setObjectName(QStringLiteral("lblSessao"));
     statusBar()->addWidget(status_);
+    showSession();
 
     loader_.setFolder(config_.moduleDir.isEmpty() ? QCoreApplication::applicationDirPath() : config_.moduleDir);
     loader_.install();
     if (!config_.optionsFile.isEmpty())
         host::TfrmFiltroPadrao::setOptionsFile(config_.optionsFile);
+    // Screen layouts go with the filter options, each under its operator.
+    host::setLayoutFile(config_.optionsFile.isEmpty()
+                            ? QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Exp01800"),
+                                        QStringLiteral("opcoes"))
+                                  .fileName()
+                            : config_.optionsFile);
     core::setHost(&host_);
+    core::setLogSink([](const QString& line) {
+        const QString path = logFile();
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        if (!f.open(QIODevice::Append | QIODevice::Text, QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
+            std::fprintf(stderr, "%s\n", qPrintable(line));
+            return;
+        }
+        f.write((QDateTime::currentDateTime().toString(Qt::ISODate) + u' ' + line + u'\n').toUtf8());
+    });
     host::setMainWindow(this, area_);
     resize(host::Px(1024), host::Px(700));
 }
@@ -66,8 +88,16 @@ ShellWindow::~ShellWindow()
     for (QMdiSubWindow* w : area_->subWindowList())
         delete w;
     host::setMainWindow(nullptr, nullptr);
+    host::setLayoutFile(QString());
+    core::setLogSink(nullptr);
     core::setHost(nullptr);
     core::context().loadModule = nullptr;
+}
+
+QString ShellWindow::logFile()
+{
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
+        .filePath(QStringLiteral("exp_shell.log"));
 }
 
 QString ShellWindow::databaseConnection()
@@ -101,7 +131,10 @@ bool ShellWindow::openHostDatabase()
         if (!db.open()) {
             const QString why = db.lastError().text();
             core::dispatch([&] {
-                throw core::Error(QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(config_.dbName, why));
+                throw core::Error(QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(config_.dbName, why),
+                                  QStringLiteral("Não foi possível abrir o banco de dados do sistema; as consultas "
+                                                 "de filiais e rotas não vão funcionar. Verifique a seção [Banco] da "
+                                                 "configuração e se o banco está no ar, e abra o sistema de novo."));
             });
             return false;
         }
@@ -122,18 +155,88 @@ bool ShellWindow::login()
         } else {
             ok = core::loginInteractively(t, config_.serverHost, config_.serverPort, QString());
         }
+        loggedIn_ = ok;
+        if (ok)
+            ok = chooseOwnBranch();
     });
-    status_->setText(QStringLiteral("Filial %1   Operador %2%3   Servidor %4:%5")
-                         .arg(config_.filial, core::Operador(),
-                              core::context().nomeOperador.isEmpty() ? QString() : " - " + core::context().nomeOperador,
-                              config_.serverHost)
-                         .arg(config_.serverPort));
+    showSession();
     return ok;
+}
+
+bool ShellWindow::chooseOwnBranch()
+{
+    const QStringList own = core::context().filiaisOperador;
+    if (own.isEmpty() || own.contains(QStringLiteral("*")) || own.contains(config_.filial))
+        return true;
+    const QString op = core::Operador();
+    core::MensAviso(QStringLiteral("A filial %1, em uso neste terminal, não é uma das filiais do operador %2 (%3). "
+                                   "Escolha a seguir a filial com que vai trabalhar.")
+                        .arg(config_.filial, op, own.join(QStringLiteral(", "))));
+    core::ClientDataset branches;
+    branches.addString(QStringLiteral("CDFILIAL"), 4, QStringLiteral("Filial"));
+    branches.addString(QStringLiteral("NMFILIAL"), 30, QStringLiteral("Nome"));
+    QList<core::FieldDef> defs;
+    for (int i = 0; i < branches.fieldCount(); ++i)
+        defs.append(branches.field(i).def());
+    core::DataPacket rows(defs);
+    for (const QString& code : own)
+        rows.appendRow({core::Variant(code), core::Variant(branchName(code))});
+    branches.loadFromPacket(rows);
+    if (!core::host().pickRow(branches, QStringLiteral("Filiais do operador %1").arg(op),
+                              QStringLiteral("O operador %1 não tem filiais.").arg(op))) {
+        core::MensErro(QStringLiteral("Sem uma das filiais do operador %1 o sistema não pode ser usado. "
+                                      "Entre de novo e escolha uma delas, ou peça acesso à filial %2.")
+                           .arg(op, config_.filial),
+                       false);
+        return false;
+    }
+    config_.filial = branches.fieldByName(QStringLiteral("CDFILIAL")).asString();
+    config_.nomeFilial = branches.fieldByName(QStringLiteral("NMFILIAL")).asString();
+    core::context().filial = config_.filial;
+    core::context().nomeFilial = config_.nomeFilial;
+    return true;
+}
+
+QString ShellWindow::branchName(const QString& code) const
+{
+    if (code == config_.filial)
+        return config_.nomeFilial;
+    if (!QSqlDatabase::contains(databaseConnection()))
+        return {};
+    QSqlDatabase db = QSqlDatabase::database(databaseConnection(), false);
+    if (!db.isOpen())
+        return {};
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral("SELECT NMFILIAL FROM FILIAL WHERE CDFILIAL = ?"));
+    q.addBindValue(code);
+    return q.exec() && q.next() ? q.value(0).toString().trimmed() : QString();
+}
+
+void ShellWindow::showSession()
+{
+    QString title = QStringLiteral("Expedição - Filial %1").arg(config_.filial);
+    if (!config_.nomeFilial.isEmpty())
+        title += QStringLiteral(" - ") + config_.nomeFilial;
+    setWindowTitle(title);
+    // The operator shows once logged in: before that nobody is.
+    QString text = QStringLiteral("Filial %1").arg(config_.filial);
+    if (loggedIn_) {
+        text += QStringLiteral("   Operador %1").arg(core::Operador());
+        if (!core::context().nomeOperador.isEmpty())
+            text += QStringLiteral(" - ") + core::context().nomeOperador;
+    }
+    text += QStringLiteral("   Servidor %1:%2").arg(config_.serverHost).arg(config_.serverPort);
+    status_->setText(text);
 }
 
 bool ShellWindow::openModule(const QString& code)
 {
     return core::dispatch([&] { loader_.open(code); });
+}
+
+QString ShellWindow::sessionText() const
+{
+    return status_->text();
 }
 
 bool ShellWindow::idle() const

@@ -35,15 +35,31 @@ public:
     /// Logs the operator in at the application server: from the credentials
     /// file when the configuration names one, else through the login dialog
     /// (three tries). Failures are shown; false when no session was opened.
+    /// When the branch in use is not one of the operator's (the login answer
+    /// lists them), says so and offers theirs: the one picked becomes the
+    /// branch in use; false when none is picked.
     bool login();
+    /// The status bar's text: branch, the operator once logged in, server.
+    QString sessionText() const;
+    /// An operator logged in through login().
+    bool loggedIn() const { return loggedIn_; }
     /// Connection name of the host database.
     static QString databaseConnection();
+    /// The shell's log: the technical detail of every failure shown to the
+    /// operator, one timestamped line each, in a file only its owner reads
+    /// (QStandardPaths::AppLocalDataLocation, "exp_shell.log"). Installed
+    /// for the window's life.
+    static QString logFile();
 
     /// Nothing is running: no progress animation, no busy cursor.
     bool idle() const;
 
 private:
     void askModule();
+    bool chooseOwnBranch();
+    QString branchName(const QString& code) const;
+    void showSession();
+    bool loggedIn_ = false;
     ShellConfig config_;
     QMdiArea* area_;
     host::WidgetHost host_;

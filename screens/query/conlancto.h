@@ -118,6 +118,7 @@ public:
     // --- loading -----------------------------------------------------------
     void sbtVerificarClick() override;
     void sbtProcurarClick() override;
+    host::DBGrid* searchGrid() const override;
     void pgcPadraoChange() override;
     void cdsLanctoNFAfterScroll(core::ClientDataset& ds);
     void sbtImprimirClick() override;

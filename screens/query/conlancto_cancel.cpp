@@ -29,12 +29,11 @@ QString refusalText(const TMessages& msg, const QString& error)
     return msg.contains(error) ? msg.Msg(error) : error;
 }
 
-/// The text of any failure that is not a silent abort.
+/// The text of any failure that is not a silent abort, as people are told
+/// it (a refusal key comes through as it is; technical detail is logged).
 QString failureText(const std::exception& e)
 {
-    if (const auto* err = dynamic_cast<const Error*>(&e))
-        return err->message();
-    return QString::fromUtf8(e.what());
+    return shownText(e);
 }
 
 /// The order grade last picked in the filter dialog; empty when none.

@@ -2,6 +2,8 @@
 // screen's search and print commands.
 
 #include "conlancto.h"
+
+#include <host/routines.h>
 #include "conlancto_guards.h"
 
 #include <screens/filter/filtrocanc.h>
@@ -206,15 +208,17 @@ void TfrmConLancto::mnuRetiEstClick()
 
 void TfrmConLancto::sbtProcurarClick()
 {
+    host::Procura(searchGrid());
+}
+
+host::DBGrid* TfrmConLancto::searchGrid() const
+{
     host::TabSheet* page = pgcPadrao->activePage();
-    if (page == tshFolhaDados) {
-        if (dtsLanctoNF->dataSet() && dtsLanctoNF->dataSet()->active())
-            core::host().find(*cdsLanctoNF);
-    } else if (page == tshFormulario) {
-        core::host().find(*cdsItensLanctoNF);
-    } else if (page == tshItemEst) {
-        core::host().find(*cdsItLanctoEst);
-    }
+    if (page == tshFormulario)
+        return dbgItensNf;
+    if (page == tshItemEst)
+        return dbgItemEst;
+    return dbgPadrao;
 }
 
 void TfrmConLancto::sbtImprimirClick()

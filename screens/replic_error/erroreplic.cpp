@@ -16,6 +16,9 @@
 #include <QPainterPath>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
+
+#include <algorithm>
 #include <QVBoxLayout>
 
 using host::Px;
@@ -175,6 +178,22 @@ void TfrmErroReplic::mostraOrigem(bool on)
     btnSim->move(Px(on ? 220 : 170), Px(8));
     btnCancela->move(Px(on ? 308 : 258), Px(8));
     dbgMensagem->setColumnHidden(1, !on);
+    ajustaTexto();
+}
+
+void TfrmErroReplic::ajustaTexto()
+{
+    // The explanation takes the width beside the icon and as many lines as
+    // the font in use needs (the strip grows, the list gives way), so no
+    // line is cut off whatever the font's size.
+    const int left = Px(55);
+    const int width = std::max(Px(339), this->width() - left - Px(8));
+    const qreal margin = memInforma->document()->documentMargin();
+    const QRect need = memInforma->fontMetrics().boundingRect(
+        QRect(0, 0, width - int(2 * margin) - 2, 100000), Qt::TextWordWrap, memInforma->toPlainText());
+    const int height = std::max(Px(48), need.height() + int(2 * margin) + 2);
+    memInforma->setGeometry(left, Px(8), width, height);
+    panTopo->setFixedHeight(std::max(Px(kTopoAltura), height + Px(14)));
 }
 
 void TfrmErroReplic::FormCreate()

@@ -72,6 +72,8 @@ public:
 
     /// Applies the widths, button positions and the origin column.
     void mostraOrigem(bool on);
+    /// Sizes the explanation to show all its lines in the font in use.
+    void ajustaTexto();
 
     void FormCreate();
     void FormClose();

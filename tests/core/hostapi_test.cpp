@@ -49,16 +49,29 @@ TEST(HostApiTest, MensErroWithAbortShowsOnceAndAbandonsTheHandler)
     EXPECT_EQ(h.messageTexts(), QStringList({"Filial inválida."}));
 }
 
-TEST(HostApiTest, DispatchShowsOtherErrorsOnceAndNeverThrows)
+TEST(HostApiTest, DispatchShowsOtherErrorsOnceToPeopleAndLogsTheDetail)
 {
     ScriptedHost h;
+    QStringList logged;
+    setLogSink([&](const QString& line) { logged << line; });
     EXPECT_TRUE(dispatch([] {}));
     EXPECT_FALSE(dispatch([] { throw Error("Falha de conexão"); }));
     EXPECT_FALSE(dispatch([] { throw ServerError("NOTA_ALT"); }));
+    EXPECT_FALSE(dispatch([] {
+        throw ConnectionError("Consulta qryFilial: conexão \"dtmDBGeral\" com o banco de dados não existe",
+                              "O sistema não está ligado ao seu banco de dados.");
+    }));
     EXPECT_FALSE(dispatch([] { throw std::runtime_error("boom"); }));
     EXPECT_FALSE(dispatch([] { throw 42; }));
     EXPECT_FALSE(dispatch([] { throw Abort("já mostrado"); }));
-    EXPECT_EQ(h.messageTexts(), QStringList({"Falha de conexão", "NOTA_ALT", "boom", "Erro desconhecido."}));
+    setLogSink(nullptr);
+    const QStringList shown = h.messageTexts();
+    ASSERT_EQ(shown.size(), 5);
+    EXPECT_EQ(shown.mid(0, 3), QStringList({"Falha de conexão", "NOTA_ALT", "O sistema não está ligado ao seu banco de dados."}));
+    EXPECT_TRUE(shown.at(3).startsWith("Ocorreu uma falha inesperada. Tente de novo")) << shown.at(3).toStdString();
+    EXPECT_EQ(shown.at(4), "Erro desconhecido.");
+    EXPECT_EQ(logged, QStringList({"Consulta qryFilial: conexão \"dtmDBGeral\" com o banco de dados não existe",
+                                   "Falha inesperada: boom"}));
     for (const auto& s : h.shown())
         EXPECT_EQ(s.msgKind, MsgKind::Error);
 }

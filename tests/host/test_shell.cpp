@@ -294,3 +294,55 @@ TEST(Shell, LogsInFromItsCredentialsFileOrThroughTheDialog)
     srv.stop();
     runner.join();
 }
+
+TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
+{
+    QTemporaryDir dir;
+    server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")));
+    server::migrateSchema(db);
+    testsupport::ensureOperator(db, "ANA", testsupport::kPassword, {"0004", "0003"});
+    server::ServerOptions o;
+    o.port = 0;
+    o.threads = 2;
+    o.log = false;
+    server::AppServer srv(db, o);
+    srv.bind();
+    std::thread runner([&] { srv.run(); });
+
+    shell::ShellConfig c;  // as the demo starts it: branch 0001, nobody suggested
+    c.moduleDir = QStringLiteral(EXP_MODULE_DIR);
+    c.serverPort = srv.port();
+    {
+        shell::ShellWindow w(c);
+        core::ScriptedHost h;
+        h.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
+        EXPECT_FALSE(w.sessionText().contains("Operador"));  // nobody is logged in yet
+        h.login("ana", testsupport::kPassword).pickRow(1);
+        EXPECT_TRUE(w.login());
+        ASSERT_GE(h.shown().size(), 3);
+        EXPECT_EQ(h.shown().at(0).title, "");  // the dialog suggested no operator
+        EXPECT_EQ(h.shown().at(1).text,
+                  "A filial 0001, em uso neste terminal, não é uma das filiais do operador ANA (0003, 0004). "
+                  "Escolha a seguir a filial com que vai trabalhar.");
+        EXPECT_EQ(h.shown().at(2).kind, "pick");
+        EXPECT_EQ(core::FiliProc(), "0004");
+        EXPECT_TRUE(w.sessionText().startsWith("Filial 0004   Operador ANA")) << w.sessionText().toStdString();
+        EXPECT_TRUE(w.windowTitle().contains("0004"));
+
+        h.clearShown();
+        h.login("ana", testsupport::kPassword);
+        EXPECT_TRUE(w.login());  // 0004 is in use now: nothing to pick
+        EXPECT_EQ(h.shown().size(), 1);
+    }
+    {
+        shell::ShellWindow w(c);  // branch 0001 again; the operator picks none
+        core::ScriptedHost h;
+        h.login("ana", testsupport::kPassword).pickNothing();
+        EXPECT_FALSE(w.login());
+        EXPECT_TRUE(h.messageTexts().last().startsWith("Sem uma das filiais do operador ANA"));
+    }
+    core::logout(core::HttpTransport::shared(), "127.0.0.1", srv.port());
+    srv.stop();
+    runner.join();
+}
+

@@ -211,7 +211,7 @@ TEST_F(WidgetHostFixture, FindDialogMovesTheDataset)
     EXPECT_EQ(ds.recNo(), 3);
     ds.close();
     Procura(&ds); // a closed dataset: no dialog, nothing happens
-    Procura(nullptr);
+    Procura(static_cast<core::ClientDataset*>(nullptr));
 }
 
 TEST_F(WidgetHostFixture, AnimationNestsPerOwnerAndStoppingTwiceIsHarmless)

@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QRegularExpression>
 #include <QTableWidget>
@@ -91,6 +92,27 @@ TEST_F(CompanionTest, PrintingWritesAPdfOfTheEntryListAndSaysWhere)
     EXPECT_TRUE(host.messageTexts().at(0).startsWith("Relatório gravado em " + out.path()));
     EXPECT_TRUE(host.messageTexts().at(0).endsWith("(1 página)."));
     EXPECT_EQ(frm->cdsLanctoNF->recNo(), 0);  // the cursor never moved
+}
+
+TEST_F(CompanionTest, WithoutADocumentsFolderTheReportGoesToTheUsersOwnFolderForTheirEyesOnly)
+{
+    // A home without a Documents folder, as on a fresh terminal-server account.
+    const QByteArray home = qgetenv("HOME");
+    qunsetenv("EXP_REPORT_DIR");
+    qputenv("HOME", out.path().toLocal8Bit());
+    frm->cdsLanctoNF->loadFromPacket(lanctoPacket(entries(2)));
+    const bool printed = dispatch([this] { frm->sbtImprimirClick(); });
+    qputenv("HOME", home);
+    ASSERT_TRUE(printed) << host.messageTexts().join(" / ").toStdString();
+
+    ASSERT_EQ(host.documentsOpened().size(), 1);  // opened in the desktop's viewer
+    const QFileInfo pdf(host.documentsOpened().first());
+    EXPECT_TRUE(pdf.absoluteFilePath().startsWith(out.path() + "/")) << pdf.absoluteFilePath().toStdString();
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
+                        | QFile::ExeOther;
+    EXPECT_EQ(pdf.permissions() & others, 0);
+    EXPECT_EQ(QFileInfo(pdf.absolutePath()).permissions() & others, 0);
+    EXPECT_TRUE(host.messageTexts().at(0).startsWith("Relatório gravado em " + pdf.absoluteFilePath()));
 }
 
 TEST_F(CompanionTest, ALongListIsPagedAndTheMessageCountsThePages)

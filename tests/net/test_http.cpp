@@ -333,6 +333,29 @@ TEST_F(HttpCallTest, AProxysOwnErrorIsAConnectionErrorWithItsText)
     }
 }
 
+TEST_F(HttpCallTest, PeopleAreToldWhatHappenedWhileTheMessageKeepsTheDetail)
+{
+    net.Connect();
+    server.answerRaw(403, R"({"status":"raised","message":"GetParExpedicao: o operador ANA não tem acesso à filial 0001."})");
+    try {
+        net.call(QStringLiteral("GetParExpedicao"), {"0001"});
+        ADD_FAILURE() << "a 403 is a refusal";
+    } catch (const core::ServerError& e) {
+        EXPECT_EQ(e.forPeople(), QStringLiteral("O operador ANA não tem acesso à filial 0001. Peça acesso a ela, ou "
+                                                "entre no sistema com uma das suas filiais."));
+        EXPECT_TRUE(e.message().startsWith("GetParExpedicao: o operador ANA")) << e.message().toStdString();
+    }
+    server.answerRaw(200, "not json at all");
+    try {
+        net.call(QStringLiteral("GetItem"), {"0001"});
+        ADD_FAILURE() << "a malformed answer is an error";
+    } catch (const core::ConnectionError& e) {
+        EXPECT_FALSE(e.forPeople().contains("GetItem")) << e.forPeople().toStdString();
+        EXPECT_TRUE(e.forPeople().contains("avise o suporte"));
+        EXPECT_TRUE(e.message().contains("GetItem"));
+    }
+}
+
 TEST_F(HttpCallTest, ServerThatNeverAnswersTimesOut)
 {
     // Shared with the handler: it may still be sleeping when this test ends.
