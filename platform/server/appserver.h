@@ -22,7 +22,9 @@
 
 #include <chrono>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace server {
@@ -32,6 +34,11 @@ namespace server {
 /// room for the call's other arguments. See docs/security.md.
 constexpr std::size_t kMaxEntryRowBytes = 448;
 std::size_t defaultMaxBody();
+/// The default in-flight budget: an eighth of the machine's memory, and
+/// room for at least two bodies of the largest size.
+std::size_t defaultMaxInflight(std::size_t maxBody = defaultMaxBody());
+/// Large bodies (see kLargeBody) one session may have read or served at once.
+constexpr int kLargeBodiesPerSession = 2;
 
 struct ServerOptions {
     QString listen = "127.0.0.1";
@@ -39,6 +46,7 @@ struct ServerOptions {
     int threads = 64;         ///< worker pool: calls running at once
     int dbConnections = 8;    ///< database connections (and database worker threads) of this process
     size_t maxBody = defaultMaxBody();
+    size_t maxInflight = 0;   ///< bytes of large bodies at once; 0: defaultMaxInflight(maxBody)
     int headerTimeoutMs = 10000;
     int bodyTimeoutMs = 60000;
     int perAddress = 32;      ///< connections open at once from one address (a proxy is one address)
@@ -117,10 +125,11 @@ public:
     int openConnections(const std::string& address) const { return front_->openConnections(address); }
 
 private:
-    FrontReply route(const FrontRequest& r);
+    FrontReply route(FrontRequest& r);
     /// handleCall's answer as the front sends it: a list answer is given in
     /// parts (written while its rows are read), its log line written at its end.
-    FrontReply answerCall(const std::string& body, const Session* session);
+    /// The body is let go once it is decoded.
+    FrontReply answerCall(std::string body, const Session* session);
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
@@ -133,6 +142,8 @@ private:
     DbPool pool_;  ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;
+    std::mutex largeMutex_;
+    std::map<QString, int> largeBySession_;  ///< large bodies under way, by session token
 };
 
 /// A caller's text made safe for one log line: control characters (and the
