@@ -83,8 +83,212 @@ QString rowFieldError(int row, const QString& field, const QString& why)
 }
 } // namespace
 
+// --- compact rows --------------------------------------------------------------
+//
+// Each value is a tag byte and its bytes: texts of Latin-1 characters as one
+// byte a character, others as UTF-16; integers as zigzag varints; doubles and
+// dates as their 8 bytes. Rows lie whole in blocks of about 1 MB, so the
+// storage grows without ever copying what it holds.
+
+struct DataPacket::CompactRows {
+    enum Tag : char { Null, Latin1, Utf16, Int, Double, False, True, Date };
+    static constexpr size_t kBlock = 1u << 20;
+    std::vector<std::unique_ptr<char[]>> blocks;
+    size_t used = 0;   // of the last block
+    size_t room = 0;   // size of the last block
+    std::vector<const char*> starts;  // row r starts here
+    std::string scratch;
+
+    int count() const { return int(starts.size()); }
+
+    static void varint(std::string& out, quint64 v)
+    {
+        while (v >= 0x80) {
+            out += char(v | 0x80);
+            v >>= 7;
+        }
+        out += char(v);
+    }
+    static quint64 readVarint(const char*& p)
+    {
+        quint64 v = 0;
+        for (int shift = 0;; shift += 7) {
+            const unsigned char b = static_cast<unsigned char>(*p++);
+            v |= quint64(b & 0x7f) << shift;
+            if (!(b & 0x80))
+                return v;
+        }
+    }
+    static void put8(std::string& out, double d)
+    {
+        char b[8];
+        std::memcpy(b, &d, 8);
+        out.append(b, 8);
+    }
+
+    void append(const PacketRow& row)
+    {
+        scratch.clear();
+        for (const Variant& v : row) {
+            switch (v.type()) {
+            case Variant::Type::Null: scratch += char(Null); break;
+            case Variant::Type::String: {
+                const QString& t = *v.stringPtr();
+                bool latin1 = true;
+                for (QChar c : t)
+                    if (c.unicode() > 0xff) {
+                        latin1 = false;
+                        break;
+                    }
+                scratch += char(latin1 ? Latin1 : Utf16);
+                varint(scratch, quint64(t.size()));
+                if (latin1)
+                    for (QChar c : t) scratch += char(c.unicode());
+                else
+                    scratch.append(reinterpret_cast<const char*>(t.utf16()), size_t(t.size()) * 2);
+                break;
+            }
+            case Variant::Type::Integer: {
+                const qint64 i = v.toInt();
+                scratch += char(Int);
+                varint(scratch, (quint64(i) << 1) ^ quint64(i >> 63));
+                break;
+            }
+            case Variant::Type::Double: scratch += char(Double); put8(scratch, v.toDouble()); break;
+            case Variant::Type::Boolean: scratch += char(v.toBool() ? True : False); break;
+            case Variant::Type::Date: scratch += char(Date); put8(scratch, v.toDate().days); break;
+            default: throw Error(QStringLiteral("Dados recebidos inválidos: valor composto dentro de uma linha"));
+            }
+        }
+        if (used + scratch.size() > room) {
+            room = std::max(kBlock, scratch.size());
+            blocks.push_back(std::make_unique<char[]>(room));
+            used = 0;
+        }
+        char* at = blocks.back().get() + used;
+        std::memcpy(at, scratch.data(), scratch.size());
+        used += scratch.size();
+        starts.push_back(at);
+    }
+
+    static const char* read(const char* p, Variant& out)
+    {
+        const char tag = *p++;
+        switch (tag) {
+        case Null: out = Variant(); return p;
+        case Latin1: {
+            const qsizetype n = qsizetype(readVarint(p));
+            out = Variant(QString::fromLatin1(p, n));
+            return p + n;
+        }
+        case Utf16: {
+            const qsizetype n = qsizetype(readVarint(p));
+            QString t(n, Qt::Uninitialized);
+            std::memcpy(t.data(), p, size_t(n) * 2);
+            out = Variant(std::move(t));
+            return p + 2 * n;
+        }
+        case Int: {
+            const quint64 z = readVarint(p);
+            out = Variant(qint64((z >> 1) ^ (~(z & 1) + 1)));
+            return p;
+        }
+        case Double:
+        case Date: {
+            double d = 0;
+            std::memcpy(&d, p, 8);
+            out = tag == Double ? Variant(d) : Variant(core::Date{d});
+            return p + 8;
+        }
+        case False: out = Variant(false); return p;
+        default: out = Variant(true); return p;
+        }
+    }
+    static const char* skip(const char* p)
+    {
+        const char tag = *p++;
+        switch (tag) {
+        case Latin1: { const qsizetype n = qsizetype(readVarint(p)); return p + n; }
+        case Utf16: { const qsizetype n = qsizetype(readVarint(p)); return p + 2 * n; }
+        case Int: readVarint(p); return p;
+        case Double:
+        case Date: return p + 8;
+        default: return p;
+        }
+    }
+};
+
+DataPacket::DataPacket(QList<FieldDef> fields, std::shared_ptr<const CompactRows> rows)
+    : fields_(std::move(fields)), compact_(std::move(rows))
+{
+}
+
+int DataPacket::rowCount() const
+{
+    return compact_ ? compact_->count() : int(rows_.size());
+}
+
+void DataPacket::readRow(int r, PacketRow& out) const
+{
+    if (!compact_) {
+        out = rows_.at(size_t(r));
+        return;
+    }
+    const size_t nf = size_t(fields_.size());
+    out.resize(nf);
+    const char* p = compact_->starts.at(size_t(r));
+    for (size_t f = 0; f < nf; ++f)
+        p = CompactRows::read(p, out[f]);
+    for (const auto& [col, values] : written_)
+        out[size_t(col)] = values[size_t(r)];
+}
+
+Variant DataPacket::cell(int r, int f) const
+{
+    if (!compact_)
+        return rows_.at(size_t(r)).at(size_t(f));
+    if (f < 0 || f >= fields_.size())
+        throw Error(QStringLiteral("Campo %1 fora do pacote de dados").arg(f));
+    if (auto w = written_.find(f); w != written_.end())
+        return w->second.at(size_t(r));
+    const char* p = compact_->starts.at(size_t(r));
+    for (int i = 0; i < f; ++i)
+        p = CompactRows::skip(p);
+    Variant v;
+    CompactRows::read(p, v);
+    return v;
+}
+
+void DataPacket::setCell(int r, int f, Variant v)
+{
+    if (!compact_) {
+        rows_.at(size_t(r)).at(size_t(f)) = std::move(v);
+        return;
+    }
+    auto w = written_.find(f);
+    if (w == written_.end()) {
+        std::vector<Variant> column;
+        column.reserve(size_t(rowCount()));
+        for (int i = 0; i < rowCount(); ++i) column.push_back(cell(i, f));
+        w = written_.emplace(f, std::move(column)).first;
+    }
+    w->second.at(size_t(r)) = std::move(v);
+}
+
+void DataPacket::materialize() const
+{
+    std::vector<PacketRow> rows(size_t(compact_->count()));
+    for (int r = 0; r < compact_->count(); ++r)
+        readRow(r, rows[size_t(r)]);
+    rows_ = std::move(rows);
+    compact_.reset();
+    written_.clear();
+}
+
 void DataPacket::appendRow(PacketRow row)
 {
+    if (compact_)
+        materialize();
     if (int(row.size()) != fields_.size())
         throw Error(QStringLiteral("Pacote de dados recusado: linha %1 com %2 valores para %3 campos")
                         .arg(rowCount() + 1)
@@ -109,11 +313,13 @@ const Variant& DataPacket::value(int row, const QString& field) const
         throw Error(QStringLiteral("Campo \"%1\" não existe no pacote de dados").arg(field));
     if (row < 0 || row >= rowCount())
         throw Error(QStringLiteral("Linha %1 fora do pacote de dados (%2 linhas)").arg(row).arg(rowCount()));
-    return rows_[size_t(row)][size_t(f)];
+    return rows()[size_t(row)][size_t(f)];
 }
 
 void DataPacket::validate() const
 {
+    if (compact_)
+        materialize();
     for (int r = 0; r < rowCount(); ++r) {
         const PacketRow& row = rows_[size_t(r)];
         if (int(row.size()) != fields_.size())
@@ -131,7 +337,7 @@ void DataPacket::validate() const
 
 bool DataPacket::operator==(const DataPacket& o) const
 {
-    return fields_ == o.fields_ && rows_ == o.rows_;
+    return fields_ == o.fields_ && rows() == o.rows();
 }
 
 // --- codec -------------------------------------------------------------------------------
@@ -428,6 +634,9 @@ public:
     }
     Reader() : begin_(nullptr), p_(nullptr), end_(nullptr) {}
 
+    /// Longest text value (bytes as written) read before it is refused.
+    void setMaxText(qint64 n) { maxText_ = n; }
+
     /// Reads from [b, e) next; positions in messages count from `base`.
     void reset(const char* b, const char* e, qint64 base)
     {
@@ -490,13 +699,17 @@ public:
         return out;
     }
 
-    std::vector<QByteArray> arrayDocument()
+    std::vector<QByteArray> arrayDocument(qint64 maxElements)
     {
         if (peek() != '[')
             fail(QStringLiteral("esperado uma lista JSON"));
         ++p_;
         std::vector<QByteArray> out;
-        elements([&] { out.push_back(rawValue()); });
+        elements([&] {
+            if (qint64(out.size()) >= maxElements)
+                fail(QStringLiteral("lista com mais de %1 elementos").arg(maxElements));
+            out.push_back(rawValue());
+        });
         finish();
         return out;
     }
@@ -697,6 +910,8 @@ private:
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 const qsizetype n = p_ - s;
+                if (n > maxText_)
+                    fail(QStringLiteral("texto com mais de %1 caracteres").arg(maxText_));
                 ++p_;
                 if (n <= 7)
                     return shortString(s, n);
@@ -714,6 +929,8 @@ private:
         for (;;) {
             if (p_ >= end_)
                 fail(QStringLiteral("texto sem aspas de fechamento"));
+            if (qint64(buf_.size()) > maxText_)
+                fail(QStringLiteral("texto com mais de %1 caracteres").arg(maxText_));
             const unsigned char c = static_cast<unsigned char>(*p_);
             if (c == '"') {
                 ++p_;
@@ -980,7 +1197,7 @@ private:
                 const Number n = number();
                 if (!toInt(n, i))
                     failRow(row, f, QStringLiteral("número não inteiro ou fora do intervalo: %1")
-                                        .arg(QString::fromLatin1(n.begin, n.end - n.begin)));
+                                        .arg(QString::fromLatin1(n.begin, std::min<qsizetype>(n.end - n.begin, 30))));
                 return Variant(i);
             }
             break;
@@ -1150,6 +1367,7 @@ private:
     const char* p_;
     const char* end_;
     qint64 base_ = 0;
+    qint64 maxText_ = DecodeLimits::kNone;
     std::u16string buf_;
     struct ShortEntry {
         quint64 key = 0;
@@ -1239,9 +1457,9 @@ RawObject splitObject(const QByteArray& json)
     return Reader(json).objectDocument();
 }
 
-std::vector<QByteArray> splitArray(const QByteArray& json)
+std::vector<QByteArray> splitArray(const QByteArray& json, qint64 maxElements)
 {
-    return Reader(json).arrayDocument();
+    return Reader(json).arrayDocument(maxElements);
 }
 
 // --- streaming ---------------------------------------------------------------
@@ -1333,6 +1551,18 @@ struct EnvelopeReader::Impl {
     int slot = -2;
     std::shared_ptr<const QList<FieldDef>> rowFields;
     std::vector<PacketRow>* target = nullptr;
+    bool compact = false;
+    std::map<int, std::shared_ptr<DataPacket::CompactRows>> compactStreamed;
+    DataPacket::CompactRows* compactTarget = nullptr;
+
+    int rowsHere() const { return compact ? compactTarget->count() : int(target->size()); }
+    void keep(PacketRow&& row)
+    {
+        if (compact)
+            compactTarget->append(row);
+        else
+            target->push_back(std::move(row));
+    }
     int rowDepth = 0;
     bool rowString = false, rowEscape = false;
     std::string rowPart;
@@ -1340,6 +1570,18 @@ struct EnvelopeReader::Impl {
     Reader rowReader;
     std::map<int, std::vector<PacketRow>> streamed;
     std::string held;  // bytes fed and not read yet
+    DecodeLimits limits;
+    qint64 cells = 0;  // values of the rows streamed so far
+
+    // Before a row is read: the bounds on rows and values.
+    void countRow(qint64 at)
+    {
+        if (qint64(rowsHere()) >= limits.maxRows)
+            fail(at, QStringLiteral("pacote com mais de %1 linhas").arg(limits.maxRows));
+        cells += rowFields->size();
+        if (cells > limits.maxCells)
+            fail(at, QStringLiteral("linhas com mais de %1 valores ao todo").arg(limits.maxCells));
+    }
 
     [[noreturn]] void fail(qint64 at, const QString& what) const
     {
@@ -1383,8 +1625,9 @@ struct EnvelopeReader::Impl {
 
     void decodeRow(const char* b, const char* e)
     {
+        countRow(rowAt);
         rowReader.reset(b, e, rowAt);
-        target->push_back(rowReader.rowDocument(*rowFields, int(target->size())));
+        keep(rowReader.rowDocument(*rowFields, rowsHere()));
     }
 
     // Bytes inside a streamed row list; returns where the list ended (just
@@ -1438,9 +1681,10 @@ struct EnvelopeReader::Impl {
             if (c == '[' && (rows == Rows::FirstOrEnd || rows == Rows::Next)) {
                 rowAt = fed + (p - chunkStart);
                 // Most rows are whole in the bytes at hand: read at once.
+                countRow(rowAt);
                 rowReader.reset(p, end, rowAt);
                 try {
-                    target->push_back(rowReader.rowPrefix(*rowFields, int(target->size())));
+                    keep(rowReader.rowPrefix(*rowFields, rowsHere()));
                     p = rowReader.position();
                     rows = Rows::After;
                     continue;
@@ -1448,7 +1692,9 @@ struct EnvelopeReader::Impl {
                     if (rowEnds(p, end))
                         throw;  // whole, and malformed
                 }
-                // Cut off by the end of these bytes: kept until its end arrives.
+                // Cut off by the end of these bytes: kept until its end
+                // arrives (and counted again then).
+                cells -= rowFields->size();
                 rows = Rows::In;
                 rowDepth = 1;
                 rowString = rowEscape = false;
@@ -1469,8 +1715,11 @@ struct EnvelopeReader::Impl {
             fail(fed + (p - chunkStart), rows == Rows::After ? QStringLiteral("esperado ',' ou ']' na lista de linhas")
                                                              : QStringLiteral("esperado '[' em linha"));
         }
-        if (rows == Rows::In)
+        if (rows == Rows::In) {
+            if (qint64(rowPart.size()) + (end - rowStart) > limits.maxKept)
+                fail(rowAt, QStringLiteral("linha com mais de %1 bytes").arg(limits.maxKept));
             rowPart.append(rowStart, size_t(end - rowStart));
+        }
         return end;
     }
 
@@ -1483,8 +1732,11 @@ struct EnvelopeReader::Impl {
         const char* end = data + n;
         const char* keepFrom = rows == Rows::Off ? p : nullptr;
         auto flush = [&](const char* upTo) {
-            if (keepFrom && upTo > keepFrom)
+            if (keepFrom && upTo > keepFrom) {
+                if (kept.size() + (upTo - keepFrom) > limits.maxKept)
+                    fail(fed + (upTo - data), QStringLiteral("mais de %1 bytes fora das linhas").arg(limits.maxKept));
                 kept.append(keepFrom, upTo - keepFrom);
+            }
             keepFrom = upTo;
         };
         while (p < end) {
@@ -1513,7 +1765,9 @@ struct EnvelopeReader::Impl {
                         }
                         break;
                     } else if (keyString) {
-                        keyBuf.append(c);
+                        // Only short names matter here ("args", "packet", ...).
+                        if (keyBuf.size() < 64) keyBuf.append(c);
+                        else keyPlain = false;
                     }
                 }
                 continue;
@@ -1554,6 +1808,12 @@ struct EnvelopeReader::Impl {
                     rowFields = stack.back().fields;
                     slot = slotOf(d - 1);
                     target = &streamed[slot];
+                    if (compact) {
+                        auto& c = compactStreamed[slot];
+                        if (!c)
+                            c = std::make_shared<DataPacket::CompactRows>();
+                        compactTarget = c.get();
+                    }
                     rows = Rows::FirstOrEnd;
                     break;
                 }
@@ -1606,6 +1866,12 @@ EnvelopeReader::~EnvelopeReader() = default;
 // at the end of a piece costs a second look, so fewer ends are cheaper.
 constexpr qsizetype kGather = 32 * 1024;
 
+void EnvelopeReader::setLimits(const DecodeLimits& limits)
+{
+    d->limits = limits;
+    d->rowReader.setMaxText(limits.maxText);
+}
+
 void EnvelopeReader::feed(const char* data, qsizetype size)
 {
     if (size <= 0)
@@ -1626,6 +1892,25 @@ void EnvelopeReader::end()
     std::string piece;
     piece.swap(d->held);
     d->feed(piece.data(), qsizetype(piece.size()));
+}
+
+void EnvelopeReader::setCompactRows(bool compact)
+{
+    d->compact = compact;
+}
+
+Variant EnvelopeReader::packetWithRows(int slot, const Variant& packet)
+{
+    end();
+    auto it = d->compactStreamed.find(slot);
+    if (it == d->compactStreamed.end())
+        return withRows(packet, takeRows(slot));
+    if (!packet.isPacket() || !packet.packet().isEmpty())
+        throw Error(QStringLiteral("Dados recebidos inválidos: linhas lidas fora de um pacote"));
+    Variant out(DataPacket(packet.packet().fields(), std::move(it->second)));
+    d->compactStreamed.erase(it);
+    d->streamed.erase(slot);
+    return out;
 }
 
 qint64 EnvelopeReader::size() const

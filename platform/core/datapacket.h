@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringView>
 
+#include <limits>
 #include <map>
 #include <memory>
 #include <vector>
@@ -41,18 +42,42 @@ using PacketRow = std::vector<Variant>;
 
 class DataPacket {
 public:
+    /// Rows kept as compact bytes (a few bytes a value, as written on the
+    /// wire) rather than as values: how a server holds a large list it was
+    /// sent. Made by the codec; immutable and shared by copies of a packet.
+    struct CompactRows;
+
     DataPacket() = default;
     explicit DataPacket(QList<FieldDef> fields) : fields_(std::move(fields)) {}
+    DataPacket(QList<FieldDef> fields, std::shared_ptr<const CompactRows> rows);
 
     const QList<FieldDef>& fields() const { return fields_; }
     /// Index of a field by name (letter case ignored), -1 when absent.
     int fieldIndex(const QString& name) const;
     const FieldDef& field(int i) const { return fields_.at(i); }
 
-    const std::vector<PacketRow>& rows() const { return rows_; }
-    std::vector<PacketRow>& rows() { return rows_; }
-    int rowCount() const { return int(rows_.size()); }
-    bool isEmpty() const { return rows_.empty(); }
+    /// The rows as values. A compact packet turns into values here, all of
+    /// them at once: code that reads a large list uses readRow() and cell().
+    const std::vector<PacketRow>& rows() const
+    {
+        if (compact_) materialize();
+        return rows_;
+    }
+    std::vector<PacketRow>& rows()
+    {
+        if (compact_) materialize();
+        return rows_;
+    }
+    int rowCount() const;
+    bool isEmpty() const { return rowCount() == 0; }
+    bool isCompact() const { return bool(compact_); }
+    /// Row `r`'s values into `out`, compact or not.
+    void readRow(int r, PacketRow& out) const;
+    /// One value, compact or not.
+    Variant cell(int r, int f) const;
+    /// Sets one value (unchecked, as a write through rows()); a compact
+    /// packet keeps a column written this way beside its bytes.
+    void setCell(int r, int f, Variant v);
 
     /// Appends a row; throws core::Error when it does not fit the fields
     /// (count, types, required, string size).
@@ -70,8 +95,11 @@ public:
     bool operator==(const DataPacket& o) const;
 
 private:
+    void materialize() const;
     QList<FieldDef> fields_;
-    std::vector<PacketRow> rows_;
+    mutable std::vector<PacketRow> rows_;
+    mutable std::shared_ptr<const CompactRows> compact_;
+    mutable std::map<int, std::vector<Variant>> written_;  ///< compact only: columns set by setCell
 };
 
 /// Wire codec for packets and variants. Decoding is strict: malformed JSON,
@@ -107,6 +135,18 @@ struct RawObject {
     const QByteArray* find(QStringView name) const;
 };
 
+/// Bounds a decoder applies while it reads, so that a hostile text is
+/// refused before it is held decoded, at a cost in memory bounded by these
+/// figures rather than by the text's size. The defaults bound nothing (what
+/// a client reads from its own server).
+struct DecodeLimits {
+    static constexpr qint64 kNone = std::numeric_limits<qint64>::max() / 4;
+    qint64 maxText = kNone;   ///< bytes of one text value as written (quotes left out)
+    qint64 maxRows = kNone;   ///< rows of one streamed packet
+    qint64 maxCells = kNone;  ///< values of all streamed rows together
+    qint64 maxKept = kNone;   ///< bytes of the envelope outside streamed rows
+};
+
 /// Split a call envelope into its parts without decoding them, so that each
 /// value (possibly a large packet) is read once, by the code that knows what
 /// it must be. The whole text is checked as strict JSON, with the same rules
@@ -119,7 +159,9 @@ struct RawObject {
 /// alive and unchanged; copy one to keep it longer.
 RawObject splitObject(const QByteArray& json);
 /// The elements of one JSON array, as texts (views, as above), in order.
-std::vector<QByteArray> splitArray(const QByteArray& json);
+/// More than `maxElements` elements are refused as soon as the one past the
+/// bound starts (the rest is not read).
+std::vector<QByteArray> splitArray(const QByteArray& json, qint64 maxElements = DecodeLimits::kNone);
 
 /// Writes a packet while its rows are produced: the field list first, then
 /// one row at a time, then the end. Each row is checked as
@@ -175,10 +217,20 @@ public:
     EnvelopeReader(const EnvelopeReader&) = delete;
     EnvelopeReader& operator=(const EnvelopeReader&) = delete;
 
+    /// Set before the first feed(); feed() and end() throw core::Error once
+    /// a bound is passed, before the bytes past it are kept.
+    void setLimits(const DecodeLimits& limits);
     void feed(const char* data, qsizetype size);
     /// Reads what feed() still holds (small pieces are gathered first);
     /// throws as feed() does. The getters below call it.
     void end();
+    /// Streamed rows are kept compact (see DataPacket::CompactRows); take
+    /// them with packetWithRows().
+    void setCompactRows(bool compact);
+    /// `packet` (decoded from the envelope) with the rows streamed for
+    /// `slot` in place, compact or not; throws core::Error when it is not a
+    /// packet without rows.
+    Variant packetWithRows(int slot, const Variant& packet);
     /// Bytes fed so far.
     qint64 size() const;
     /// The envelope text without the streamed rows.

@@ -13,4 +13,9 @@ void tuneAllocator()
     mallopt(M_ARENA_MAX, 8);
 }
 
+void giveBackFreedMemory()
+{
+    malloc_trim(0);
+}
+
 } // namespace server

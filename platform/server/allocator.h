@@ -13,4 +13,9 @@ namespace server {
 /// starts, by the server's entry point (and by benchmarks that measure it).
 void tuneAllocator();
 
+/// Hands the memory freed so far back to the system (all arenas, free pages
+/// within them too). Called after a call with a large body, whose decoded
+/// rows would otherwise stay with the process, kept for the next such call.
+void giveBackFreedMemory();
+
 } // namespace server

@@ -12,6 +12,8 @@
 #include <QSqlQuery>
 #include <QUrlQuery>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -24,12 +26,38 @@ namespace server {
 
 namespace {
 
+// Messages quote a caller's values cut short (see quoted()); this bound
+// holds for any message, so an answer never grows with the request.
+constexpr int kMaxMessage = 2000;
+
 std::string raisedBody(const QString& message)
 {
-    return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", message}}).toJson(QJsonDocument::Compact).toStdString();
+    const QString m = message.size() > kMaxMessage ? message.left(kMaxMessage) + "..." : message;
+    return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", m}}).toJson(QJsonDocument::Compact).toStdString();
 }
 
-CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label)
+// Bounds on one call's body, applied while it is decoded: a body of any
+// shape is refused at a memory cost bounded by them, never by its size.
+// Rows: the longest list a method takes; values: that many rows of the
+// widest entry row; texts: a picked list of every key a screen may send, with
+// room; the envelope outside packet rows (names, plain arguments, field
+// lists): a few KB in practice.
+constexpr qint64 kMaxCallRows = kMaxListEntries;
+constexpr qint64 kMaxCallCells = qint64(kMaxListEntries) * kMaxEntryFields;
+constexpr qint64 kMaxCallText = 256 * 1024;
+constexpr qint64 kMaxCallKept = 4 << 20;
+
+core::codec::DecodeLimits callLimits()
+{
+    core::codec::DecodeLimits l;
+    l.maxRows = kMaxCallRows;
+    l.maxCells = kMaxCallCells;
+    l.maxText = kMaxCallText;
+    l.maxKept = kMaxCallKept;
+    return l;
+}
+
+CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label, const Registry& registry)
 {
     // Split the envelope first, then decode each value once with the packet
     // codec: the arguments may hold a large packet, whose rows were already
@@ -58,26 +86,29 @@ CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label)
     r.server = text(u"server");
     r.method = text(u"method");
     label = r.server + "." + r.method;
+    // The method's own argument count bounds the list before it is split.
+    const int expected = registry.argCount(r.server, r.method);
     // Other members are ignored; splitObject has already checked that they are well-formed JSON.
     const QByteArray* args = m.find(u"args");
     if (!args || !args->startsWith('['))
         throw BadRequest("Chamada sem \"args\" (lista).");
     // Every failure below is the caller's: a core::Error must not reach
     // handleCall, which would answer it as an error raised by the method.
-    auto elements = [](const QByteArray& list, const QString& why) {
+    auto elements = [](const QByteArray& list, const QString& why, qint64 most) {
         try {
-            return core::codec::splitArray(list);
+            return core::codec::splitArray(list, most);
         } catch (const core::Error& e) {
             throw BadRequest(why + " " + e.message());
         }
     };
-    const std::vector<QByteArray> items = elements(*args, "Argumentos malformados:");
+    const std::vector<QByteArray> items =
+        elements(*args, QString("%1: esperados %2 argumentos.").arg(quoted(r.method)).arg(expected), expected);
     r.args.reserve(qsizetype(items.size()));
     for (size_t i = 0; i < items.size(); ++i) {
         try {
             core::Variant v = core::codec::decodeVariant(items[i]);
             if (body.streamed(int(i)))
-                v = core::codec::withRows(v, body.takeRows(int(i)));
+                v = body.packetWithRows(int(i), v);
             r.args.append(std::move(v));
         } catch (const core::Error& e) {
             throw BadRequest(QString("Argumento %1 malformado: %2").arg(i + 1).arg(e.message()));
@@ -86,7 +117,7 @@ CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label)
     if (const QByteArray* byRef = m.find(u"byRef")) {
         const QString wrong = "\"byRef\" deve ser uma lista de valores lógicos.";
         if (!byRef->startsWith('[')) throw BadRequest(wrong);
-        for (const QByteArray& b : elements(*byRef, wrong)) {
+        for (const QByteArray& b : elements(*byRef, wrong, expected)) {
             if (b == "true") r.byRef << true;
             else if (b == "false") r.byRef << false;
             else throw BadRequest(wrong);
@@ -132,6 +163,9 @@ QString newReference()
 }
 
 const QString kSessionRefused = QStringLiteral("Sessão inválida ou expirada. Entre novamente.");
+const QString kBusy = QStringLiteral("Servidor ocupado com outras chamadas grandes; nada foi feito. Tente de novo em alguns segundos.");
+const QString kSessionBusy = QStringLiteral("Esta sessão já tem duas chamadas grandes em andamento; nada foi feito. "
+                                            "Tente de novo quando terminarem.");
 constexpr std::size_t kMaxLoginBody = 4096;
 
 FrontReply json(int status, std::string body)
@@ -220,8 +254,13 @@ bool StreamedAnswer::next(std::string& out)
                 core::PacketRow row;
                 while (writer_->pending() < kStreamPart && (more = seg.source->next(row))) writer_->row(row);
             } else {
-                const auto& rows = seg.packet->rows();
-                while (writer_->pending() < kStreamPart && (more = size_t(rowAt_) < rows.size())) writer_->row(rows[size_t(rowAt_++)]);
+                // A compact packet (a list the caller sent, sent back) is read row by row.
+                core::PacketRow row;
+                const int count = seg.packet->rowCount();
+                while (writer_->pending() < kStreamPart && (more = rowAt_ < count)) {
+                    seg.packet->readRow(rowAt_++, row);
+                    writer_->row(row);
+                }
             }
             if (!more) {
                 writer_->end();
@@ -256,6 +295,13 @@ bool StreamedAnswer::next(std::string& out)
 std::size_t defaultMaxBody()
 {
     return std::size_t(kMaxListEntries) * kMaxEntryRowBytes + (1u << 20);
+}
+
+std::size_t defaultMaxInflight(std::size_t maxBody)
+{
+    const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+    const std::size_t memory = pages > 0 && size > 0 ? std::size_t(pages) * std::size_t(size) : std::size_t(4) << 30;
+    return std::max(memory / 8, 2 * maxBody);
 }
 
 QString logSafe(const QString& text, int max)
@@ -317,8 +363,9 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
     lim.perAddress = opt_.perAddress;
     lim.maxConnections = opt_.maxConnections;
     lim.workers = opt_.threads;
+    lim.maxInflight = opt_.maxInflight ? opt_.maxInflight : defaultMaxInflight(opt_.maxBody);
     front_ = std::make_unique<HttpFront>(
-        lim, [this](const FrontRequest& r) { return route(r); },
+        lim, [this](FrontRequest& r) { return route(r); },
         [this](int status) {
             QString msg;
             switch (status) {
@@ -326,6 +373,7 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
             case 415: msg = "Corpo codificado não é aceito: envie o JSON sem compactação."; break;
             case 431: msg = "Cabeçalhos HTTP grandes demais."; break;
             case 400: msg = "Requisição HTTP malformada."; break;
+            case 503: msg = kBusy; break;
             default: {
                 const QString ref = newReference();
                 msg = QString("Falha interna do servidor (referência %1).").arg(ref);
@@ -376,6 +424,22 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
             return json(403, raisedBody(kMustChangePassword));
         }
         r.state = std::make_shared<Session>(std::move(*s));
+        if (r.large()) {
+            std::lock_guard lock(largeMutex_);
+            int& n = largeBySession_[token];
+            if (n >= kLargeBodiesPerSession) {
+                logLine("call", static_cast<const Session*>(r.state.get()), address, 0, "refused: sessão com chamadas grandes em andamento");
+                FrontReply busy = json(503, raisedBody(kSessionBusy));
+                busy.headers.emplace_back("Retry-After", "2");
+                return busy;
+            }
+            ++n;
+            r.hold = std::shared_ptr<void>(static_cast<void*>(this), [this, token](void*) {
+                std::lock_guard lock(largeMutex_);
+                auto it = largeBySession_.find(token);
+                if (it != largeBySession_.end() && --it->second <= 0) largeBySession_.erase(it);
+            });
+        }
     } catch (const std::exception& e) {
         const QString ref = newReference();
         logLine("call", nullptr, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
@@ -471,7 +535,7 @@ void AppServer::stop()
     if (front_) front_->stop();
 }
 
-FrontReply AppServer::route(const FrontRequest& r)
+FrontReply AppServer::route(FrontRequest& r)
 {
     const QString address = QString::fromStdString(r.address);
     if (r.path == "/health") {
@@ -505,7 +569,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
-    return answerCall(r.body, &*session);
+    return answerCall(std::move(r.body), &*session);
 }
 
 FrontReply AppServer::login(const FrontRequest& r)
@@ -705,14 +769,14 @@ HttpAnswer AppServer::handleCall(const std::string& body, const Session* session
     return {rep.status, std::move(rep.body)};
 }
 
-FrontReply AppServer::answerCall(const std::string& body, const Session* session)
+FrontReply AppServer::answerCall(std::string body, const Session* session)
 {
     if (!pool_.onWorker()) {
         // Off the database threads (in-process callers): the whole call runs
         // on one of them, a list joined there.
         FrontReply rep;
         pool_.run([&] {
-            rep = answerCall(body, session);
+            rep = answerCall(std::move(body), session);
             joinParts(rep);
         });
         return rep;
@@ -734,13 +798,18 @@ FrontReply AppServer::answerCall(const std::string& body, const Session* session
         // One pass over the body: a packet argument's rows are decoded while
         // the envelope is scanned, the rest once it is split.
         core::codec::EnvelopeReader reader;
+        reader.setLimits(callLimits());
+        reader.setCompactRows(true);
         try {
             reader.feed(body.data(), qsizetype(body.size()));
             reader.end();
         } catch (const core::Error& e) {
+            std::string().swap(body);
             throw BadRequest(bodyFault(reader, e));
         }
-        const CallRequest req = parseRequest(reader, label);
+        // Read whole: the rows are held compact, the rest in the reader.
+        std::string().swap(body);
+        const CallRequest req = parseRequest(reader, label, registry_);
         if (registry_.hasMethod(req.server, req.method)) metricLabel = label.toStdString();
         // Here on a database thread: the call, and the reading of a list
         // while its parts are written, run on this thread's connection. A

@@ -29,6 +29,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -42,6 +43,11 @@ namespace server {
 /// room for the call's other arguments. See docs/security.md.
 constexpr std::size_t kMaxEntryRowBytes = 448;
 std::size_t defaultMaxBody();
+/// The default in-flight budget: an eighth of the machine's memory, and
+/// room for at least two bodies of the largest size.
+std::size_t defaultMaxInflight(std::size_t maxBody = defaultMaxBody());
+/// Large bodies (see kLargeBody) one session may have read or served at once.
+constexpr int kLargeBodiesPerSession = 2;
 
 struct ServerOptions {
     QString listen = "127.0.0.1";
@@ -49,6 +55,7 @@ struct ServerOptions {
     int threads = 64;         ///< worker pool: calls running at once
     int dbConnections = 8;    ///< database connections (and database worker threads) of this process
     size_t maxBody = defaultMaxBody();
+    size_t maxInflight = 0;   ///< bytes of large bodies at once; 0: defaultMaxInflight(maxBody)
     int headerTimeoutMs = 10000;
     int bodyTimeoutMs = 60000;
     int shortBodyTimeoutMs = 3000;  ///< bodies read before the session is known, and log-in bodies
@@ -137,10 +144,11 @@ public:
     int openConnections(const std::string& address) const { return front_->openConnections(address); }
 
 private:
-    FrontReply route(const FrontRequest& r);
+    FrontReply route(FrontRequest& r);
     /// handleCall's answer as the front sends it: a list answer is given in
     /// parts (written while its rows are read), its log line written at its end.
-    FrontReply answerCall(const std::string& body, const Session* session);
+    /// The body is let go once it is decoded.
+    FrontReply answerCall(std::string body, const Session* session);
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
@@ -175,6 +183,8 @@ private:
     DbPool pool_;  ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;
+    std::mutex largeMutex_;
+    std::map<QString, int> largeBySession_;  ///< large bodies under way, by session token
 };
 
 /// A caller's text made safe for one log line: control characters (and the

@@ -529,29 +529,35 @@ Variant verReplic(CallContext& c)
     // Whole list: tick every entry that may be ticked.
     checkListSize(*list);
     c.requireBranches(*list, "CDFILIAL");
+    // The list goes back as it came, its tick column written anew (a
+    // compact list shares its rows with the copy).
     core::DataPacket out = *list;
     const int iCheck = requiredField(out, "IDCHECK", kEntries);
     const int iBranch = requiredField(out, "CDFILIAL", kEntries);
     const int iNr = requiredField(out, "NRLANCTONF", kEntries);
     const int iStatus = out.fieldIndex("IDSTATUS"), iNfe = out.fieldIndex("IDSTATUSNFE");
     std::vector<EntryKey> keys;
-    keys.reserve(out.rows().size());
-    for (const auto& row : out.rows()) keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
+    keys.reserve(size_t(out.rowCount()));
+    // The row as the caller sent it may already show the entry blocked.
+    std::vector<bool> blocked(size_t(out.rowCount()), false);
+    core::PacketRow row;
+    for (int r = 0; r < out.rowCount(); ++r) {
+        out.readRow(r, row);
+        keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
+        blocked[size_t(r)] = iStatus >= 0 && iNfe >= 0 && isBlockedEntry(cellText(row, iStatus), cellText(row, iNfe));
+    }
     const auto tickable = tickableEntries(conn, keys);
     std::vector<EntryKey> ticked;
     qint64 count = 0;
     const Variant yes("S"), no("N");  // one text each, shared by every row
-    for (size_t r = 0; r < out.rows().size(); ++r) {
-        auto& row = out.rows()[r];
-        const auto b = tickable.find(keys[r].first);
-        bool ok = b != tickable.end() && b->second.contains(keys[r].second);
-        // The row as the caller sent it may already show the entry blocked.
-        if (ok && iStatus >= 0 && iNfe >= 0 && isBlockedEntry(cellText(row, iStatus), cellText(row, iNfe)))
-            ok = false;
-        row[size_t(iCheck)] = ok ? yes : no;
+    for (int r = 0; r < out.rowCount(); ++r) {
+        const auto b = tickable.find(keys[size_t(r)].first);
+        bool ok = b != tickable.end() && b->second.contains(keys[size_t(r)].second);
+        ok = ok && !blocked[size_t(r)];
+        out.setCell(r, iCheck, ok ? yes : no);
         if (ok) {
             ++count;
-            ticked.push_back(keys[r]);
+            ticked.push_back(keys[size_t(r)]);
         }
     }
     core::DataPacket docs = replicatedDocs(c.db, conn, ticked);
@@ -569,11 +575,16 @@ Variant getVdCancela(CallContext& c)
     const int iVersion = list.fieldIndex("NRVERSAO");
     QSqlDatabase conn = c.db.connection();
     std::vector<EntryKey> keys;
-    for (const auto& row : list.rows()) keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
+    keys.reserve(size_t(list.rowCount()));
+    core::PacketRow row;
+    for (int r = 0; r < list.rowCount(); ++r) {
+        list.readRow(r, row);
+        keys.emplace_back(cellText(row, iBranch), cellText(row, iNr));
+    }
     const auto stored = loadEntries(c.db, conn, keys, false);
     qint64 changed = 0;
     for (size_t r = 0; r < keys.size(); ++r) {
-        const auto& row = list.rows()[r];
+        list.readRow(int(r), row);
         auto s = stored.find(keys[r]);
         if (s == stored.end()) { ++changed; continue; }
         bool differs = false;
@@ -598,11 +609,13 @@ Variant cancelaNota(CallContext& c)
 
     std::vector<EntryKey> ticked;
     std::set<EntryKey> seen;
-    for (const auto& row : list.rows()) {
+    core::PacketRow row;
+    for (int r = 0; r < list.rowCount(); ++r) {
+        list.readRow(r, row);
         if (cellText(row, iCheck) != "S") continue;
         EntryKey k{cellText(row, iBranch), cellText(row, iNr)};
         if (k.first != branch)
-            throw BadRequest(QString("O lançamento %1 marcado é da filial %2, não da filial %3.").arg(k.second, k.first, branch));
+            throw BadRequest(QString("O lançamento %1 marcado é da filial %2, não da filial %3.").arg(quoted(k.second), quoted(k.first), quoted(branch)));
         if (seen.insert(k).second) ticked.push_back(k);
     }
     if (ticked.empty())

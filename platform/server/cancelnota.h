@@ -20,6 +20,8 @@ bool isBlockedEntry(const QString& status, const QString& statusNfe);
 /// `CancelaNota` refuse a longer list before any work. The server's default
 /// body limit follows from it (kDefaultMaxBody in appserver.h).
 constexpr int kMaxListEntries = 250000;
+/// Fields of the widest entry row (the list `GetLanctoNF` returns).
+constexpr int kMaxEntryFields = 20;
 /// Most item rows `CancelaItemNf` takes: an NF-e holds at most 990 items.
 constexpr int kMaxItemRows = 2000;
 

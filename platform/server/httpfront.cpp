@@ -1,5 +1,7 @@
 #include "httpfront.h"
 
+#include "allocator.h"
+
 #include <utility>
 
 #include <boost/asio.hpp>
@@ -29,7 +31,10 @@ constexpr std::size_t kMaxDrain = 8u << 20;  ///< read and dropped after a refus
 constexpr auto kDrainTime = std::chrono::seconds(1);
 /// Bodies up to this size (announced by Content-Length) are read before the
 /// admission check: at most this much is read for a caller without a session.
-constexpr std::size_t kAdmitWithBody = 64u << 10;
+constexpr std::size_t kAdmitWithBody = kLargeBody;
+/// After serving a body at least this large, the memory freed is handed back
+/// to the system (a large call's blocks would otherwise stay with the process).
+constexpr std::size_t kGiveBackAfter = 8u << 20;
 // The most a connection's read buffer holds: a header up to its limit, and
 // chunked or small bodies in reads of up to 64 KB (a large body announced by
 // its length bypasses it, see readBodyDirect). Between calls a grown buffer
@@ -100,6 +105,22 @@ struct HttpFront::Impl {
     }
     void accept();
     void closeIdle();
+
+    std::size_t inflight = 0;  ///< under `mutex`
+    /// A share of the in-flight budget, given back when the last copy goes;
+    /// null when it would pass the bound.
+    std::shared_ptr<void> reserve(std::size_t bytes)
+    {
+        {
+            std::lock_guard lock(mutex);
+            if (lim.maxInflight && inflight + bytes > lim.maxInflight) return nullptr;
+            inflight += bytes;
+        }
+        return std::shared_ptr<void>(static_cast<void*>(this), [this, bytes](void*) {
+            std::lock_guard lock(mutex);
+            inflight -= bytes;
+        });
+    }
 };
 
 class Connection : public std::enable_shared_from_this<Connection> {
@@ -175,6 +196,8 @@ private:
         if (q != std::string_view::npos) request_.query = std::string(target.substr(q + 1));
         request_.authorization = std::string(req[http::field::authorization]);
         request_.address = callerAddress(req);
+        request_.chunked = parser_->chunked();
+        if (const auto n = parser_->content_length()) request_.contentLength = std::size_t(*n);
         const bool expectContinue = beast::iequals(req[http::field::expect], "100-continue");
         // A small body announced by its length is read first and admitted on
         // the worker that then runs the call (one hand-off less); a large or
@@ -228,6 +251,17 @@ private:
             if (const auto len = parser_->content_length(); len && *len > request_.maxBody) return refuse(413);
             parser_->body_limit(std::uint64_t(request_.maxBody));
         }
+        if (request_.large()) {
+            // Counted before a byte of it is read: at its announced length,
+            // or a chunked one at the most it may grow to.
+            const std::size_t limit = request_.maxBody && request_.maxBody < srv_.lim.maxBody ? request_.maxBody : srv_.lim.maxBody;
+            budget_ = srv_.reserve(request_.chunked ? limit : request_.contentLength);
+            if (!budget_) {
+                FrontReply busy = srv_.refusal(503);
+                busy.headers.emplace_back("Retry-After", std::to_string(srv_.lim.retryAfterSecs));
+                return write(std::move(busy), false);
+            }
+        }
         if (expectContinue) {
             auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_, parser_->get().version());
             stream_.expires_after(srv_.lim.writeTimeout);
@@ -260,6 +294,10 @@ private:
         // what arrives, so an announced length costs no memory before its bytes.
         const std::size_t have = std::min(len, buffer_.size());
         direct_ = std::string(std::min(len, std::max<std::size_t>(have, 256u << 10)), '\0');
+        // Room for all of it at once, so growing never copies (a copy would
+        // hold the old and the new string together); its pages are taken
+        // only as the bytes arrive.
+        direct_.reserve(len);
         directGot_ = have;
         net::buffer_copy(net::buffer(direct_.data(), have), buffer_.data());
         buffer_.consume(have);
@@ -320,6 +358,7 @@ private:
         auto& req = parser_->get();
         auto r = std::make_shared<FrontRequest>(std::move(request_));
         r->body = std::move(body);
+        r->budget = std::move(budget_);
         const bool keep = req.keep_alive();
         const bool chunked = req.version() >= 11;
         // The work guard keeps the I/O loop running until the answer is back.
@@ -335,6 +374,7 @@ private:
     void serve(FrontRequest r, bool keep, bool chunked, bool admit)
     {
         FrontReply rep;
+        const bool giveBack = r.body.size() >= kGiveBackAfter;
         try {
             std::optional<FrontReply> refused;
             if (admit) refused = srv_.admission(r);
@@ -343,7 +383,16 @@ private:
         } catch (...) {
             rep = srv_.refusal(500);
         }
-        if (rep.parts && chunked) return writeParts(std::move(rep), keep);
+        // The body and what was decoded from it are gone once the handler
+        // has returned: their shares are given back before the answer is written.
+        std::string().swap(r.body);
+        r.hold.reset();
+        r.budget.reset();
+        if (rep.parts && chunked) {
+            writeParts(std::move(rep), keep);
+            if (giveBack) giveBackFreedMemory();
+            return;
+        }
         if (rep.parts) {  // HTTP/1.0 has no chunks: the parts are joined
             std::string part;
             while (rep.parts->next(part)) rep.body += part;
@@ -353,6 +402,7 @@ private:
         net::post(stream_.get_executor(), [self = shared_from_this(), rep = std::move(rep), keep]() mutable {
             self->write(std::move(rep), keep);
         });
+        if (giveBack) giveBackFreedMemory();
     }
 
     void refuse(int status)
@@ -489,6 +539,7 @@ private:
 
     void close()
     {
+        budget_.reset();
         beast::error_code ec;
         stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
         stream_.close();
@@ -498,6 +549,7 @@ private:
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_{std::max(kReadBuffer, srv_.lim.maxHeader + 1024)};
     std::optional<http::request_parser<http::string_body>> parser_;
+    std::shared_ptr<void> budget_;  ///< the in-flight share of the body being read
     std::string direct_;         ///< a large body being read straight from the socket
     std::size_t directLen_ = 0;  ///< its announced length while it is read, else 0
     std::size_t directGot_ = 0;  ///< the bytes of it read so far (the string may be larger)

@@ -36,6 +36,11 @@
 
 namespace server {
 
+/// A body larger than this (announced by its length), or any chunked body,
+/// is a large one: admitted before a byte of it is read, and counted against
+/// the in-flight budget while it is read and served.
+constexpr std::size_t kLargeBody = 64u << 10;
+
 struct FrontLimits {
     std::size_t maxBody = 64u << 20;
     std::size_t maxHeader = 16u << 10;
@@ -49,6 +54,11 @@ struct FrontLimits {
     int maxConnections = 1024;
     int workers = 64;
     int ioThreads = 2;
+    /// Bytes of large bodies being read or served at once (a chunked body
+    /// counts as its limit); a large body beyond it is answered 503 with
+    /// Retry-After before it is read. 0: no bound.
+    std::size_t maxInflight = 0;
+    int retryAfterSecs = 2;
 };
 
 struct FrontRequest {
@@ -61,6 +71,13 @@ struct FrontRequest {
     std::shared_ptr<void> state;  ///< set by the admission check, read by the handler
     std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
     bool shortBody = false;       ///< set by the admission check: the body gets the short deadline
+    std::size_t contentLength = 0;  ///< as announced; 0 when chunked or absent
+    bool chunked = false;
+    /// Set by the admission check: what it holds for this request (released
+    /// once the handler has returned, with the body).
+    std::shared_ptr<void> hold;
+    std::shared_ptr<void> budget;  ///< the front's share of the in-flight budget
+    bool large() const { return chunked || contentLength > kLargeBody; }
 };
 
 /// The body of a reply given in parts: the front sends each part as a chunk
@@ -90,7 +107,8 @@ struct FrontReply {
 
 class HttpFront {
 public:
-    using Handler = std::function<FrontReply(const FrontRequest&)>;
+    /// May take the request's body (to let it go once read).
+    using Handler = std::function<FrontReply(FrontRequest&)>;
     /// `refusal` builds the answer the front itself gives (400, 413, 415, 431).
     using Refusal = std::function<FrontReply(int status)>;
     /// Runs on a worker once the headers are in, before a byte of the body is

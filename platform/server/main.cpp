@@ -36,7 +36,7 @@ int usage(const char* why = nullptr)
                  "Uso:\n"
                  "  exp_appserver serve [--config ARQUIVO] [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
-                 "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
+                 "                      [--max-body BYTES] [--max-inflight BYTES] [--per-address N] [--max-connections N]\n"
                  "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
                  "                      [--short-body-timeout S] [--stall-timeout S] [--session-workers N]\n"
                  "                      [--hash-queue N] [--login-free-failures N] [--login-free-per-address N]\n"
@@ -365,6 +365,12 @@ int main(int argc, char** argv)
             const qulonglong n = v.toULongLong(&ok);
             if (!ok || n < 1024 || n > (qulonglong(1) << 32)) return usage("--max-body inválido (1024 a 4294967296 bytes)");
             opt.maxBody = size_t(n);
+        }
+        else if (cmd == "serve" && a == "--max-inflight" && value(v)) {
+            bool ok = false;
+            const qulonglong n = v.toULongLong(&ok);
+            if (!ok || n < (qulonglong(1) << 20) || n > (qulonglong(1) << 40)) return usage("--max-inflight inválido (1048576 a 1099511627776 bytes)");
+            opt.maxInflight = size_t(n);
         }
         else if (cmd == "serve" && a == "--per-address" && value(v)) { if (!toInt(v, 1, 100000, opt.perAddress)) return usage("--per-address inválido"); }
         else if (cmd == "serve" && a == "--max-connections" && value(v)) { if (!toInt(v, 1, 1000000, opt.maxConnections)) return usage("--max-connections inválido"); }

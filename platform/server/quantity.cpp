@@ -7,7 +7,7 @@ namespace server {
 namespace {
 [[noreturn]] void outOfRange(const QString& what)
 {
-    throw InternalError(QString("Quantidade fora do intervalo: %1.").arg(what));
+    throw InternalError(QString("Quantidade fora do intervalo: %1.").arg(what.size() > 40 ? what.left(40) + "..." : what));
 }
 } // namespace
 

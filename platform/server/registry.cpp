@@ -26,6 +26,11 @@ QString kindName(ArgKind k)
 }
 } // namespace
 
+QString quoted(const QString& value, int max)
+{
+    return value.size() <= max ? value : value.left(max) + "...";
+}
+
 core::Date checkedDate(const core::Variant& v, const QString& what)
 {
     double d = 0;
@@ -50,7 +55,7 @@ core::Date CallContext::date(int i) const
 void CallContext::requireBranch(const QString& branch) const
 {
     if (session && !session->mayUse(branch))
-        throw Forbidden(QString("O operador %1 não tem acesso à filial %2.").arg(session->operatorCode, branch));
+        throw Forbidden(QString("O operador %1 não tem acesso à filial %2.").arg(session->operatorCode, quoted(branch)));
 }
 
 void CallContext::requireBranches(const core::DataPacket& p, const char* field) const
@@ -59,8 +64,8 @@ void CallContext::requireBranches(const core::DataPacket& p, const char* field) 
     const int f = p.fieldIndex(QString::fromLatin1(field));
     if (f < 0) return;
     QSet<QString> checked;
-    for (const auto& row : p.rows()) {
-        const core::Variant& v = row[size_t(f)];
+    for (int r = 0; r < p.rowCount(); ++r) {
+        const core::Variant v = p.cell(r, f);
         const QString b = v.isNull() ? QString() : v.toString();
         if (checked.contains(b)) continue;
         requireBranch(b);
@@ -115,27 +120,38 @@ CallResult Registry::call(Database& db, const CallRequest& req, const Session* s
     return r;
 }
 
+int Registry::argCount(const QString& server, const QString& method) const
+{
+    return int(entry(server, method).args.size());
+}
+
+const Registry::Entry& Registry::entry(const QString& server, const QString& method) const
+{
+    auto s = servers_.find(server);
+    if (s == servers_.end())
+        throw NotFound(QString("Servidor desconhecido: \"%1\".").arg(quoted(server)));
+    auto m = s->second.find(method);
+    if (m == s->second.end())
+        throw NotFound(QString("Método desconhecido: \"%1.%2\".").arg(quoted(server), quoted(method)));
+    return m->second;
+}
+
 CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Session* session) const
 {
-    auto s = servers_.find(req.server);
-    if (s == servers_.end())
-        throw NotFound(QString("Servidor desconhecido: \"%1\".").arg(req.server));
-    auto m = s->second.find(req.method);
-    if (m == s->second.end())
-        throw NotFound(QString("Método desconhecido: \"%1.%2\".").arg(req.server, req.method));
-    const Entry& e = m->second;
+    const Entry& e = entry(req.server, req.method);
+    const QString method = quoted(req.method);
     if (req.args.size() != int(e.args.size()))
         throw BadRequest(QString("%1: esperados %2 argumentos, recebidos %3.")
-                             .arg(req.method).arg(e.args.size()).arg(req.args.size()));
+                             .arg(method).arg(e.args.size()).arg(req.args.size()));
     if (!req.byRef.isEmpty() && req.byRef.size() != req.args.size())
-        throw BadRequest(QString("%1: byRef deve ter um valor por argumento.").arg(req.method));
+        throw BadRequest(QString("%1: byRef deve ter um valor por argumento.").arg(method));
     for (int i = 0; i < req.args.size(); ++i) {
         const core::Variant& a = req.args[i];
         const auto t = a.type();
         bool ok = true;
         switch (e.args[i]) {
         case ArgKind::String: ok = t == core::Variant::Type::String; break;
-        case ArgKind::Date: checkedDate(a, QString("%1, argumento %2").arg(req.method).arg(i + 1)); break;
+        case ArgKind::Date: checkedDate(a, QString("%1, argumento %2").arg(method).arg(i + 1)); break;
         case ArgKind::Packet: ok = t == core::Variant::Type::Packet; break;
         case ArgKind::PacketOrNull: ok = t == core::Variant::Type::Packet || t == core::Variant::Type::Null; break;
         case ArgKind::Any: break;
@@ -144,17 +160,17 @@ CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Se
         }
         if (!ok)
             throw BadRequest(QString("%1, argumento %2: esperado %3, recebido %4.")
-                                 .arg(req.method).arg(i + 1).arg(kindName(e.args[i]), core::Variant::typeName(t)));
+                                 .arg(method).arg(i + 1).arg(kindName(e.args[i]), core::Variant::typeName(t)));
     }
     if (session) {
         for (int i = 0; i < req.args.size(); ++i) {
             if (e.args[i] != ArgKind::Branch && e.args[i] != ArgKind::Operator) continue;
             const QString v = req.args[i].toString();
             if (e.args[i] == ArgKind::Branch && !session->mayUse(v))
-                throw Forbidden(QString("%1: o operador %2 não tem acesso à filial %3.").arg(req.method, session->operatorCode, v));
+                throw Forbidden(QString("%1: o operador %2 não tem acesso à filial %3.").arg(method, session->operatorCode, quoted(v)));
             if (e.args[i] == ArgKind::Operator && v != session->operatorCode)
                 throw Forbidden(QString("%1: o operador informado (%2) não é o da sessão (%3).")
-                                    .arg(req.method, v, session->operatorCode));
+                                    .arg(method, quoted(v), session->operatorCode));
         }
     }
     thread_local std::minstd_rand jitter{std::random_device{}()};
@@ -175,10 +191,10 @@ CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Se
             // The failed run's transaction has rolled back on the way here.
             if (Transaction::committedOnThisThread() != commitsBefore)
                 throw InternalError(QString("%1: o banco de dados falhou depois de gravar parte da chamada; "
-                                            "consulte os dados antes de repetir.").arg(req.method), t.detail());
+                                            "consulte os dados antes de repetir.").arg(method), t.detail());
             if (run >= retry_.attempts)
                 throw BusyError(QString("%1: o banco de dados está ocupado com outras operações; a chamada não foi "
-                                        "feita (%2 tentativas). Tente de novo.").arg(req.method).arg(run),
+                                        "feita (%2 tentativas). Tente de novo.").arg(method).arg(run),
                                 t.detail());
             const int cap = retry_.baseDelayMs << std::min(run - 1, 10);
             if (cap > 0) QThread::msleep(std::uniform_int_distribution<int>(0, cap)(jitter));

@@ -110,6 +110,9 @@ public:
     void addStreamed(const QString& server, const QString& method, std::vector<ArgKind> args, StreamHandler h);
     bool hasServer(const QString& server) const;
     bool hasMethod(const QString& server, const QString& method) const;
+    /// The number of arguments a method takes; throws NotFound for an
+    /// unknown server or method (before its arguments are read).
+    int argCount(const QString& server, const QString& method) const;
     QStringList servers() const;
     /// Checks the arguments and runs the handler. Throws NotFound, BadRequest,
     /// or whatever the handler raises. The payload is complete.
@@ -132,8 +135,14 @@ private:
         Handler handler;
         StreamHandler streamed;
     };
+    const Entry& entry(const QString& server, const QString& method) const;
     std::map<QString, std::map<QString, Entry>> servers_;
 };
+
+/// A caller's value as a message quotes it: at most `max` characters, the
+/// rest cut off and marked with "...", so an answer never grows with what
+/// the caller sent.
+QString quoted(const QString& value, int max = 40);
 
 /// Validates a date argument: a Date or a number of days, a whole or
 /// fractional day count between 1 (31/12/1899) and 31/12/9999. Throws

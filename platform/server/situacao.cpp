@@ -58,7 +58,7 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
         const QString newStatus = nv.type() == Variant::Type::String ? nv.toString() : QString();
         const QString accessKey = c.str(7);
         if (newStatus != "A" && newStatus != "D" && newStatus != "X")
-            return answer("N", QString("Situação de NF-e inválida: \"%1\" (esperado A, D ou X).").arg(newStatus));
+            return answer("N", QString("Situação de NF-e inválida: \"%1\" (esperado A, D ou X).").arg(quoted(newStatus)));
         QSqlDatabase conn = c.db.connection();
         QString storedKey;
         {
@@ -67,25 +67,25 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
             k.addBindValue(entry);
             exec(k);
             if (!k.next())
-                return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(entry, branch));
+                return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(quoted(entry), quoted(branch)));
             storedKey = k.value(0).toString();
         }
         if (!accessKey.isEmpty() && storedKey != accessKey)
-            return answer("N", QString("A chave de acesso não confere com a do lançamento %1.").arg(entry));
+            return answer("N", QString("A chave de acesso não confere com a do lançamento %1.").arg(quoted(entry)));
         if (storedKey.trimmed().isEmpty())
-            return answer("N", QString("O lançamento %1 não tem chave de acesso de NF-e.").arg(entry));
+            return answer("N", QString("O lançamento %1 não tem chave de acesso de NF-e.").arg(quoted(entry)));
         // The authority is asked here, with the entry's own key and outside the
         // transaction; the status is stored only when its answer gives the one
         // the client sent.
         const SefazQuery q{c.str(5), c.str(6), storedKey, c.str(8), c.str(11), c.str(9), c.str(10), c.str(12)};
         const SefazAnswer a = port->query(c.db, q);
         if (!a.answered)
-            return answer("N", QString("A SEFAZ não confirmou a situação da NF-e do lançamento %1: %2").arg(entry, a.message));
+            return answer("N", QString("A SEFAZ não confirmou a situação da NF-e do lançamento %1: %2").arg(quoted(entry), a.message));
         const QString given = statusForCode(a.code);
         if (given != newStatus)
             return answer("N", QString("A situação %1 não confere com a resposta da SEFAZ para o lançamento %2 "
                                        "(código %3, situação %4). Nada foi alterado.")
-                                   .arg(newStatus, entry).arg(a.code).arg(given));
+                                   .arg(quoted(newStatus), quoted(entry)).arg(a.code).arg(quoted(given)));
         Transaction tx(c.db, conn);
         QSqlQuery s = prepare(conn, QString("SELECT IDSTATUSNFE, NRACESSONFE FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ?%1")
                                         .arg(c.db.isSqlite() ? "" : " FOR UPDATE"));
@@ -93,7 +93,7 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
         s.addBindValue(entry);
         exec(s);
         if (!s.next())
-            return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(entry, branch));
+            return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(quoted(entry), quoted(branch)));
         if (s.value(0).toString() != current)
             return answer("N", QString("A situação da NF-e do lançamento %1 foi alterada por outro usuário.").arg(entry));
         if (s.value(1).toString() != storedKey)

@@ -8,14 +8,20 @@
 #include <support/rawsocket.h>
 #include <support/testsession.h>
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
 
 #include <httplib.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 using namespace servertest;
@@ -303,3 +309,310 @@ TEST_P(Hostile, ConnectionsFromOneAddressAreCapped)
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Hostile, ::testing::Values("sqlite"), servertest::backendName);
+
+// ---- memory of one request, against the real server process -----------------
+// Each memory case starts its own exp_appserver, so the peak it reads from
+// /proc (VmHWM) is that case's alone.
+
+namespace {
+
+const char* const kMethodHead = R"({"server":"Exp01800.rdmCancelNota","method":)";
+
+long procStatusKb(qint64 pid, const char* key)
+{
+    QFile f(QString("/proc/%1/status").arg(pid));
+    if (!f.open(QIODevice::ReadOnly)) return -1;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith(key)) return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').first().toLong();
+    return -1;
+}
+
+struct Answer {
+    int status = 0;
+    std::string head, body;
+};
+
+Answer parseAnswer(const std::string& raw)
+{
+    Answer a;
+    const size_t sp = raw.find(' ');
+    if (sp != std::string::npos) a.status = std::atoi(raw.c_str() + sp + 1);
+    const size_t end = raw.find("\r\n\r\n");
+    a.head = raw.substr(0, end);
+    if (end != std::string::npos) a.body = raw.substr(end + 4);
+    return a;
+}
+
+/// A demo database with one operator, shared by the cases below.
+class ServerProcessDb {
+public:
+    static ServerProcessDb& get()
+    {
+        static ServerProcessDb db;
+        return db;
+    }
+    QString spec() const { return "sqlite:" + dir.filePath("demo.db"); }
+    bool ready = false;
+
+private:
+    ServerProcessDb()
+    {
+        QProcess demo;
+        demo.start(EXP_APPSERVER_BIN, {"demo", "--db", spec(), "--entries", "20", "--seed", "5"});
+        if (!demo.waitForFinished(60000) || demo.exitCode() != 0) return;
+        QProcess op;
+        op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", spec(), "--branches", "0001"});
+        op.write((testsupport::kPassword + "\n").toUtf8());
+        op.closeWriteChannel();
+        ready = op.waitForFinished(60000) && op.exitCode() == 0;
+    }
+    QTemporaryDir dir;
+};
+
+/// One exp_appserver serving the demo database on a free port.
+class ServerProcess {
+public:
+    explicit ServerProcess(const QStringList& extra = {})
+    {
+        if (!ServerProcessDb::get().ready) return;
+        proc_.start(EXP_APPSERVER_BIN, QStringList{"serve", "--db", ServerProcessDb::get().spec(), "--port", "0", "--threads", "8"} + extra);
+        const QRegularExpression re("escutando em 127\\.0\\.0\\.1:(\\d+)");
+        QByteArray log;
+        for (int i = 0; i < 100 && !port_; ++i) {
+            proc_.waitForReadyRead(100);
+            log += proc_.readAllStandardError();
+            const auto m = re.match(QString::fromUtf8(log));
+            if (m.hasMatch()) port_ = m.captured(1).toInt();
+        }
+    }
+    ~ServerProcess()
+    {
+        proc_.terminate();
+        if (!proc_.waitForFinished(10000)) proc_.kill();
+    }
+    int port() const { return port_; }
+    QString login() const
+    {
+        return core::HttpTransport::shared().login("127.0.0.1", port_, "TESTE", testsupport::kPassword).token;
+    }
+    long peakMb() const { return procStatusKb(proc_.processId(), "VmHWM:") / 1024; }
+    std::string log()
+    {
+        proc_.waitForReadyRead(500);
+        return proc_.readAllStandardError().right(2000).toStdString();
+    }
+    long residentMb() const { return procStatusKb(proc_.processId(), "VmRSS:") / 1024; }
+
+    /// Sends one call and reads its answer (the reply head and a bounded body).
+    Answer call(const QString& token, const std::string& body) const
+    {
+        RawSocket s(port_);
+        s.send(callHeaders(token, "Content-Length: " + std::to_string(body.size()) + "\r\nConnection: close\r\n"));
+        s.send(body);
+        return parseAnswer(s.readAll(120s, size_t(256) << 20));
+    }
+
+private:
+    QProcess proc_;
+    int port_ = 0;
+};
+
+constexpr size_t kMb = size_t(1) << 20;
+
+// The realistic list the screen sends back: 250,000 entries of the list's 20 fields.
+std::string entryList(int entries)
+{
+    static const char* const fields =
+        R"([{"name":"IDCHECK","type":"string","size":1},{"name":"CDFILIAL","type":"string","size":4},)"
+        R"({"name":"DTENTRSAID","type":"datetime"},{"name":"NRLANCTONF","type":"string","size":10},)"
+        R"({"name":"NREXPEDICAO","type":"string","size":10},{"name":"NRLANCESTQ","type":"string","size":10},)"
+        R"({"name":"CDCLIENTE","type":"string","size":21},{"name":"NMRAZSOCCLIE","type":"string","size":50},)"
+        R"({"name":"NRNOTAFISC","type":"string","size":20},{"name":"DTEMISSAO","type":"datetime"},)"
+        R"({"name":"IDSISTEMA","type":"string","size":3},{"name":"NMFANTCLIE","type":"string","size":50},)"
+        R"({"name":"IDSTATUS","type":"string","size":1},{"name":"IDSTATUSNFE","type":"string","size":1},)"
+        R"({"name":"CDFILIEMIT","type":"string","size":4},{"name":"NRACESSONFE","type":"string","size":50},)"
+        R"({"name":"CDEMPRESA","type":"string","size":2},{"name":"IDTIPOEMISNFE","type":"string","size":1},)"
+        R"({"name":"CDINSCESTA","type":"string","size":16},{"name":"NRVERSAO","type":"integer"}])";
+    std::string out = std::string(kMethodHead) + R"("VerReplic","args":[{"packet":{"fields":)" + fields + R"(,"rows":[)";
+    out.reserve(size_t(entries) * 360 + 4096);
+    char row[512];
+    for (int i = 0; i < entries; ++i) {
+        const int client = i % 4000;
+        std::snprintf(row, sizeof row,
+                      R"(%s["N","0001",%d,"%010d","%010d","%010d","CLI%018d","COMERCIAL DE ALIMENTOS E BEBIDA CLIENTE %05d LTDA",)"
+                      R"("%020d",%d.%010d,"EXP","SUPERMERCADO BOM PRECO DA ESQUINA DO CLIENTE %05d","P","A","0001","35%042d",)"
+                      R"("01","1","%016d",%d])",
+                      i ? "," : "", 46000 + i % 300, i + 1, i / 40 + 1, i + 1, client, client, i + 1, 46000 + i % 300,
+                      (i * 7919) % 1000000000, client, i + 1, client, 1 + i % 5);
+        out += row;
+    }
+    return out + R"(]}},"0001","0000000001"]})";
+}
+
+} // namespace
+
+// One hostile body of about 100 MB from a logged-in caller, in each shape the
+// decoder meets: refused with the server's peak memory below twice the body.
+TEST(HostileMemory, HundredMegabyteBodiesOfAnyShapeAreRefusedWithinTwiceTheirSize)
+{
+    struct Shape {
+        const char* name;
+        std::function<std::string()> body;
+        const char* refusal;
+    };
+    const size_t n = 100 * kMb;
+    const std::vector<Shape> shapes = {
+        {"rows like [1], to VerReplic", [&] {
+             std::string b = std::string(kMethodHead) + R"("VerReplic","args":[{"packet":{"fields":[{"name":"X","type":"integer"}],"rows":[[1])";
+             b.reserve(n + 100);
+             while (b.size() < n) b += ",[1]";
+             return b + R"(]}},"0001","1"]})";
+         }, "linhas"},
+        {"33 million empty arguments", [&] {
+             std::string b = std::string(kMethodHead) + R"("GetExp","args":["")";
+             b.reserve(n + 100);
+             while (b.size() < n) b += ",\"\"";
+             return b + "]}";
+         }, "bytes"},
+        {"one 100 MB text", [&] {
+             std::string b = std::string(kMethodHead) + R"("GetExp","args":[")";
+             b.append(n, 'A');
+             return b + "\"]}";
+         }, "bytes"},
+    };
+    for (const Shape& shape : shapes) {
+        ServerProcess srv;
+        ASSERT_NE(srv.port(), 0);
+        const QString token = srv.login();
+        const long before = srv.peakMb();
+        std::string body = shape.body();
+        const long bodyMb = long(body.size() / kMb);
+        const Answer a = srv.call(token, body);
+        body = {};
+        EXPECT_EQ(a.status, 400) << shape.name << ": " << a.body.substr(0, 300);
+        EXPECT_NE(a.body.find(shape.refusal), std::string::npos) << shape.name << ": " << a.body.substr(0, 300);
+        EXPECT_LT(a.body.size(), 1000u) << shape.name;
+        const long peak = srv.peakMb();
+        std::printf("[ figures  ] %s: body %ld MB, server peak %ld MB (%ld MB before it)\n", shape.name, bodyMb, peak, before);
+        EXPECT_LT(peak, 2 * bodyMb) << shape.name;
+    }
+}
+
+// The largest list the screen sends (a tick-all of 250,000 entries) is
+// answered with the server's peak below 2.5 times the body, and the memory
+// it freed is given back.
+TEST(HostileMemory, TheLargestRealListStaysWithinTwoAndAHalfTimesItsSize)
+{
+    ServerProcess srv;
+    ASSERT_NE(srv.port(), 0);
+    const QString token = srv.login();
+    std::string body = entryList(250000);
+    const auto t0 = Clock::now();
+    const long bodyMb = long(body.size() / kMb);
+    const Answer a = srv.call(token, body);
+    body = {};
+    EXPECT_EQ(a.status, 200) << a.body.substr(0, 300) << srv.log();
+    EXPECT_NE(a.body.find("\"status\":\"ok\""), std::string::npos) << a.body.substr(a.body.size() > 300 ? a.body.size() - 300 : 0);
+    const long peak = srv.peakMb();
+    std::this_thread::sleep_for(200ms);
+    const long after = srv.residentMb();
+    std::printf("[ figures  ] 250,000-entry list: body %ld MB, answered in %.1f s, server peak %ld MB, resident after %ld MB\n", bodyMb,
+                std::chrono::duration<double>(Clock::now() - t0).count(), peak, after);
+    EXPECT_LT(double(peak), 2.5 * double(bodyMb));
+    EXPECT_LT(after, 100) << "the memory of the call was kept";
+}
+
+// Four 100 MB bodies at once from four sessions, with room for two in the
+// in-flight budget: two are read, two answered 503 with Retry-After before
+// a byte of them is read; the peak stays within the budget plus a fixed
+// overhead, and the memory is given back afterwards.
+TEST(HostileMemory, BodiesBeyondTheInFlightBudgetWaitTheirTurn)
+{
+    const size_t budget = 220 * kMb;
+    ServerProcess srv({"--max-inflight", QString::number(budget)});
+    ASSERT_NE(srv.port(), 0);
+    std::string body = std::string(kMethodHead) + R"("GetExp","args":[")";
+    body.append(100 * kMb, 'A');
+    body += "\"]}";
+    std::vector<std::unique_ptr<RawSocket>> sockets;
+    for (int i = 0; i < 4; ++i) {
+        sockets.push_back(std::make_unique<RawSocket>(srv.port(), kAttacker));
+        ASSERT_TRUE(sockets.back()->send(callHeaders(srv.login(), "Content-Length: " + std::to_string(body.size()) + "\r\n")));
+    }
+    std::this_thread::sleep_for(500ms);  // every header admitted or refused
+    std::vector<std::thread> senders;
+    std::vector<Answer> answers(4);
+    int busy = 0;
+    for (int i = 0; i < 4; ++i) {
+        const std::string early = sockets[size_t(i)]->readAll(50ms);
+        if (!early.empty()) {
+            answers[size_t(i)] = parseAnswer(early);
+            ++busy;
+            continue;
+        }
+        senders.emplace_back([&, i] {
+            sockets[size_t(i)]->send(body);
+            answers[size_t(i)] = parseAnswer(sockets[size_t(i)]->readAll(60s, 1 << 16));
+        });
+    }
+    for (auto& t : senders) t.join();
+    EXPECT_EQ(busy, 2);
+    int refusedAsHostile = 0;
+    for (const Answer& a : answers) {
+        if (a.status == 503) {
+            EXPECT_NE(a.head.find("Retry-After: 2"), std::string::npos) << a.head;
+            EXPECT_NE(a.body.find("ocupado"), std::string::npos) << a.body;
+        } else {
+            EXPECT_EQ(a.status, 400) << a.body.substr(0, 300);
+            ++refusedAsHostile;
+        }
+    }
+    EXPECT_EQ(refusedAsHostile, 2);
+    const long peak = srv.peakMb();
+    std::this_thread::sleep_for(200ms);
+    const long after = srv.residentMb();
+    std::printf("[ figures  ] four 100 MB bodies, budget %zu MB: server peak %ld MB, resident after %ld MB\n", budget / kMb, peak, after);
+    EXPECT_LT(peak, long(budget / kMb) + 100);
+    EXPECT_LT(after, 100) << "the memory of the calls was kept";
+}
+
+// One session may have two large bodies under way at once; a third waits
+// (503 with Retry-After) however much room the server has. And an answer
+// quotes only a few dozen characters of a forged value, whatever its size.
+TEST(HostileMemory, ASessionHasTwoLargeBodiesAtOnceAndMessagesQuoteValuesShort)
+{
+    ServerProcess srv;
+    ASSERT_NE(srv.port(), 0);
+    const QString token = srv.login();
+    std::vector<std::unique_ptr<RawSocket>> sockets;
+    for (int i = 0; i < 3; ++i) {
+        sockets.push_back(std::make_unique<RawSocket>(srv.port()));
+        ASSERT_TRUE(sockets.back()->send(callHeaders(token, "Content-Length: 1000000\r\n")));
+    }
+    std::this_thread::sleep_for(500ms);
+    int busy = 0;
+    for (auto& s : sockets) {
+        const Answer a = parseAnswer(s->readAll(100ms));
+        if (a.status == 0) continue;
+        EXPECT_EQ(a.status, 503);
+        EXPECT_NE(a.head.find("Retry-After:"), std::string::npos) << a.head;
+        EXPECT_NE(a.body.find("duas chamadas grandes"), std::string::npos) << a.body;
+        ++busy;
+    }
+    EXPECT_EQ(busy, 1);
+    sockets.clear();  // the bodies never come: their places are freed with the connections
+    std::this_thread::sleep_for(200ms);
+
+    // A forged branch of 200,000 characters (under the text bound) and one
+    // method name as long: the refusals quote a few dozen characters.
+    const std::string forged(200000, 'F');
+    Answer a = srv.call(token, std::string(kMethodHead) + R"("GetExp","args":[")" + forged + "\"]}");
+    EXPECT_EQ(a.status, 403) << a.body.substr(0, 300);
+    EXPECT_LT(a.body.size(), 300u) << a.body.substr(0, 300);
+    a = srv.call(token, R"({"server":"Exp01800.rdmCancelNota","method":")" + forged + R"(","args":[]})");
+    EXPECT_EQ(a.status, 404) << a.body.substr(0, 300);
+    EXPECT_LT(a.body.size(), 300u) << a.body.substr(0, 300);
+    // The large bodies' places were given back: a large call is served again.
+    a = srv.call(token, std::string(kMethodHead) + R"("GetExp",)" + std::string(200000, ' ') + R"("args":["0001"]})");
+    EXPECT_EQ(a.status, 200) << a.body.substr(0, 300);
+}
