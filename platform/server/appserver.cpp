@@ -313,7 +313,7 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
         // session check to its answer: the thread hand-offs of a small call
         // are the socket's to that thread and back.
         [this](const FrontRequest& r, std::function<void()>& job) {
-            if (r.path != "/call" && r.path != "/logout") return false;
+            if (r.path != "/call" && r.path != "/logout" && r.path != "/senha") return false;
             pool_.post(std::move(job));
             return true;
         });
@@ -324,7 +324,7 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
 // can thus make the server read at most kMaxLoginBody bytes.
 std::optional<FrontReply> AppServer::admit(FrontRequest& r)
 {
-    if (r.path != "/call" && r.path != "/logout") {
+    if (r.path != "/call" && r.path != "/logout" && r.path != "/senha") {
         r.maxBody = kMaxLoginBody;
         return std::nullopt;
     }
@@ -335,7 +335,8 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         std::optional<Session> s;
         if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
         if (!s) {
-            logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
+            logLine(r.path == "/call" ? "call" : QString::fromStdString(r.path.substr(1)), nullptr, address, 0,
+                    "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
         }
         r.state = std::make_shared<Session>(std::move(*s));
@@ -344,7 +345,7 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         logLine("call", nullptr, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
         return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
     }
-    if (r.path == "/logout") r.maxBody = kMaxLoginBody;
+    if (r.path == "/logout" || r.path == "/senha") r.maxBody = kMaxLoginBody;
     return std::nullopt;
 }
 
@@ -387,7 +388,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         for (const QString& n : registry_.servers()) names << n;
         return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString());
     }
-    if (r.path != "/call" && r.path != "/login" && r.path != "/logout")
+    if (r.path != "/call" && r.path != "/login" && r.path != "/logout" && r.path != "/senha")
         return json(404, raisedBody(QString("Caminho desconhecido: %1").arg(logSafe(QString::fromUtf8(r.path.data(), qsizetype(std::min<std::size_t>(r.path.size(), 200))), 100))));
     if (r.method != "POST") return json(405, raisedBody("Use POST."));
     if (r.path == "/login") return login(r);
@@ -406,6 +407,7 @@ FrontReply AppServer::route(const FrontRequest& r)
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
+    if (r.path == "/senha") return changePassword(r, *session, token);
     return answerCall(r.body, &*session);
 }
 
@@ -435,6 +437,38 @@ FrontReply AppServer::login(const FrontRequest& r)
     } catch (const std::exception& e) {
         const QString ref = newReference();
         logLine("login " + logSafe(code, 20), nullptr, address, ms(), QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    }
+}
+
+// The operator changes their own password: {"atual": ..., "nova": ...}.
+FrontReply AppServer::changePassword(const FrontRequest& r, const Session& session, const QString& token)
+{
+    const QString address = QString::fromStdString(r.address);
+    if (r.body.size() > kMaxLoginBody) return json(413, raisedBody("Corpo da chamada grande demais."));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+    if (!o.value("atual").isString() || !o.value("nova").isString())
+        return json(400, raisedBody("Informe a senha atual (\"atual\") e a nova (\"nova\")."));
+    try {
+        int ended = 0;
+        pool_.run([&] { ended = operators_.changeOwnPassword(token, o.value("atual").toString(), o.value("nova").toString()); });
+        logLine("senha", &session, address, 0, QString("ok, %1 outra(s) sessão(ões) encerrada(s)").arg(ended));
+        return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"sessoesEncerradas", ended}})
+                             .toJson(QJsonDocument::Compact)
+                             .toStdString());
+    } catch (const Unauthorized& e) {
+        logLine("senha", &session, address, 0, "refused");
+        return json(401, raisedBody(e.message()));
+    } catch (const InternalError& e) {
+        const QString ref = newReference();
+        logLine("senha", &session, address, 0, QString("internal error %1: %2").arg(ref, e.message()));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    } catch (const core::Error& e) {
+        logLine("senha", &session, address, 0, "refused: " + e.message());
+        return json(422, raisedBody(e.message()));
+    } catch (const std::exception& e) {
+        const QString ref = newReference();
+        logLine("senha", &session, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
         return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
     }
 }

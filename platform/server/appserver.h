@@ -123,6 +123,7 @@ private:
     FrontReply answerCall(const std::string& body, const Session* session);
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
+    FrontReply changePassword(const FrontRequest& r, const Session& session, const QString& token);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
 
     Database& db_;

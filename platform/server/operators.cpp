@@ -1,5 +1,7 @@
 #include "operators.h"
 
+#include <QSqlRecord>
+
 #include <QDateTime>
 #include <QSqlQuery>
 
@@ -273,6 +275,53 @@ void Operators::logout(const QString& token)
     QSqlQuery q = prepare(conn, "DELETE FROM SESSAO WHERE CDSESSAO = ?");
     q.addBindValue(tokenDigest(token));
     exec(q);
+}
+
+int Operators::changeOwnPassword(const QString& token, const QString& current, const QString& next)
+{
+    const std::optional<Session> own = session(token, QString());
+    if (!own) throw Unauthorized(QStringLiteral("Sessão inválida ou expirada. Entre novamente."));
+    const QString code = own->operatorCode;
+    if (current.isEmpty() || current.size() > kMaxPassword) throw Unauthorized(kRefused);
+    QSqlDatabase conn = db_.connection();
+    QString stored;
+    {
+        QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = ?");
+        q.addBindValue(code);
+        exec(q);
+        if (q.next()) stored = q.value(0).toString();
+    }
+    const QByteArray cur = current.toUtf8();
+    const QByteArray h = stored.toLatin1();
+    bool ok = false;
+    if (!h.isEmpty() && h.size() < crypto_pwhash_STRBYTES) {
+        HashSlot slot;
+        ok = crypto_pwhash_str_verify(h.constData(), cur.constData(), size_t(cur.size())) == 0;
+    }
+    if (!ok) throw Unauthorized(QStringLiteral("A senha atual não confere."));
+    if (next == current) throw core::Error(QStringLiteral("A nova senha deve ser diferente da atual."));
+    const QString newHash = hash(next);  // the rules of every password
+
+    Transaction tx(db_, conn);
+    QSqlQuery u = prepare(conn, "UPDATE OPERADOR SET DSSENHAHASH = ? WHERE CDOPERADOR = ?");
+    u.addBindValue(newHash);
+    u.addBindValue(code);
+    exec(u);
+    // A database whose operators carry a must-change flag has it cleared.
+    const QSqlRecord columns = conn.record(QStringLiteral("OPERADOR"));
+    for (const char* flag : {"IDTROCARSENHA", "IDTROCASENHA"}) {
+        if (columns.indexOf(QLatin1String(flag)) < 0) continue;
+        QSqlQuery f = prepare(conn, QString("UPDATE OPERADOR SET %1 = 'N' WHERE CDOPERADOR = ?").arg(QLatin1String(flag)));
+        f.addBindValue(code);
+        exec(f);
+    }
+    QSqlQuery d = prepare(conn, "DELETE FROM SESSAO WHERE CDOPERADOR = ? AND CDSESSAO <> ?");
+    d.addBindValue(code);
+    d.addBindValue(tokenDigest(token));
+    exec(d);
+    const int ended = d.numRowsAffected();
+    tx.commit();
+    return std::max(0, ended);
 }
 
 } // namespace server

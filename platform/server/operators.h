@@ -80,6 +80,14 @@ public:
     std::optional<Session> session(const QString& token, const QString& address);
     /// Ends the token's session; an unknown token is no error.
     void logout(const QString& token);
+    /// The operator of the session `token` changes their own password: the
+    /// current one must match (Unauthorized otherwise, with the login's
+    /// one text), the new one passes the same rules as any password and
+    /// differs from the current one (core::Error with the reason). In one
+    /// transaction: the new hash is stored, the must-change flag (where the
+    /// database has it) is cleared, and every other session of the operator
+    /// ends; the caller's own session goes on. Returns the sessions ended.
+    int changeOwnPassword(const QString& token, const QString& current, const QString& next);
 
     static constexpr int kMinPassword = 8;
     static constexpr int kMaxPassword = 256;
