@@ -36,6 +36,18 @@ public:
     /// file when the configuration names one, else through the login dialog
     /// (three tries). Failures are shown; false when no session was opened.
     bool login();
+    /// The operator's own account (menu "Conta"): change the password
+    /// (current, new, confirmation; the server ends the operator's other
+    /// sessions); end the session; log in as another operator. The screens
+    /// open close first; a screen that refuses to close keeps the session.
+    /// `forced` (the server asked for a new password at login) offers no way
+    /// around the change but leaving: cancelling ends the session. True when
+    /// the password was changed.
+    bool changePassword(bool forced = false);
+    /// Ends the session after closing every screen; false when a screen stayed open.
+    bool endSession();
+    /// Ends the session and logs in again (another operator or the same).
+    bool switchOperator();
     /// Connection name of the host database.
     static QString databaseConnection();
 
@@ -44,6 +56,7 @@ public:
 
 private:
     void askModule();
+    void showSession();
     ShellConfig config_;
     QMdiArea* area_;
     host::WidgetHost host_;
