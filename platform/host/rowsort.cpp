@@ -2,20 +2,71 @@
 
 #include "core/clientdataset.h"
 
-#include <QCollator>
 #include <QHash>
 #include <QLocale>
 
 #include <algorithm>
+#include <array>
 #include <numeric>
 
 namespace host {
 
 namespace {
 
-/// Rank of every row's text: distinct texts are collated once (through ICU
-/// sort keys) and each row gets its text's rank, so the row sort compares
-/// integers.
+/// A character as the order sees it: accents dropped and letter case folded
+/// (Latin-1 through a table built once, others through Qt's case folding).
+char16_t foldChar(char16_t u)
+{
+    static const std::array<char16_t, 256> table = [] {
+        std::array<char16_t, 256> t{};
+        for (int i = 0; i < 256; ++i) {
+            const QString d = QString(QChar(char16_t(i))).normalized(QString::NormalizationForm_D);
+            t[size_t(i)] = d.isEmpty() ? char16_t(i) : d.at(0).toCaseFolded().unicode();
+        }
+        return t;
+    }();
+    return u < 256 ? table[u] : QChar(u).toCaseFolded().unicode();
+}
+
+/// Brazilian list order without a collator per comparison: accents and case
+/// folded, runs of digits compared by value ("NF2" before "NF10"); what is
+/// still equal is ordered by the texts' code units, so the order is total.
+int naturalCompare(const QString& a, const QString& b)
+{
+    const qsizetype na = a.size(), nb = b.size();
+    qsizetype i = 0, j = 0;
+    while (i < na && j < nb) {
+        const char16_t x = a.at(i).unicode(), y = b.at(j).unicode();
+        const bool dx = x >= '0' && x <= '9', dy = y >= '0' && y <= '9';
+        if (dx && dy) {
+            qsizetype si = i, sj = j;
+            while (si < na && a.at(si) == u'0') ++si;
+            while (sj < nb && b.at(sj) == u'0') ++sj;
+            qsizetype ei = si, ej = sj;
+            while (ei < na && a.at(ei).isDigit() && a.at(ei).unicode() <= '9') ++ei;
+            while (ej < nb && b.at(ej).isDigit() && b.at(ej).unicode() <= '9') ++ej;
+            if (ei - si != ej - sj)
+                return ei - si < ej - sj ? -1 : 1;
+            for (qsizetype k = 0; k < ei - si; ++k)
+                if (a.at(si + k) != b.at(sj + k))
+                    return a.at(si + k) < b.at(sj + k) ? -1 : 1;
+            i = ei;
+            j = ej;
+            continue;
+        }
+        const char16_t fx = foldChar(x), fy = foldChar(y);
+        if (fx != fy)
+            return fx < fy ? -1 : 1;
+        ++i;
+        ++j;
+    }
+    if (i < na || j < nb)
+        return i < na ? 1 : -1;
+    return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+/// Rank of every row's text: distinct texts are ordered once and each row
+/// gets its text's rank, so the row sort compares integers.
 std::vector<int> textRanks(const std::vector<QString>& texts)
 {
     QHash<QString, int> distinct;
@@ -30,19 +81,10 @@ std::vector<int> textRanks(const std::vector<QString>& texts)
         }
         rowText[r] = it.value();
     }
-    QCollator coll(QLocale(QLocale::Portuguese, QLocale::Brazil));
-    coll.setNumericMode(true);
-    coll.setCaseSensitivity(Qt::CaseInsensitive);
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(unique.size());
-    for (const QString* t : unique)
-        keys.push_back(coll.sortKey(*t));
     std::vector<int> byKey(unique.size());
     std::iota(byKey.begin(), byKey.end(), 0);
-    std::sort(byKey.begin(), byKey.end(), [&](int a, int b) {
-        const int c = keys[size_t(a)].compare(keys[size_t(b)]);
-        return c != 0 ? c < 0 : *unique[size_t(a)] < *unique[size_t(b)];
-    });
+    std::sort(byKey.begin(), byKey.end(),
+              [&](int a, int b) { return naturalCompare(*unique[size_t(a)], *unique[size_t(b)]) < 0; });
     std::vector<int> rank(unique.size());
     for (size_t i = 0; i < byKey.size(); ++i)
         rank[size_t(byKey[i])] = int(i);

@@ -16,8 +16,8 @@ class ClientDataset;
 namespace host {
 
 /// Dataset positions (0 .. recordCount-1) in the order of field `field`:
-/// numbers and dates by value, texts by the Brazilian collation (letter case
-/// and accents secondary, digits by numeric value); a field with a text
+/// numbers and dates by value, texts in Brazilian list order (accents and
+/// letter case ignored, then code units; runs of digits by numeric value); a field with a text
 /// handler (a status shown as a word) by the word shown. Nulls and empty texts
 /// come first ascending, last descending. Equal keys keep the dataset's order
 /// in both directions, so a second sort key is the dataset's own index.
