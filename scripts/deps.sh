@@ -10,10 +10,11 @@
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite
   libcpp-httplib-dev libsodium-dev libsqlite3-dev libboost-dev prometheus-cpp-dev
-  fontconfig fonts-dejavu-core fonts-dejavu-extra curl)
+  fontconfig fonts-dejavu-core fonts-dejavu-extra curl
+  libxlsxwriter-dev qt6-translations-l10n)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libqt6sql6-psql libqt6sql6-ibase
   xvfb xauth postgresql-15 firebird3.0-server-core firebird3.0-utils
-  rapidjson-dev openssl haproxy logrotate)
+  rapidjson-dev openssl haproxy logrotate unzip)
 # System services that packages above may bring and start.
 SYSTEM_SERVICES=(postgresql haproxy firebird3.0)
 # Where Debian's invoke-rc.d and deb-systemd-invoke look for a policy.

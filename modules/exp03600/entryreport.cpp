@@ -33,13 +33,13 @@ struct Layout {
 };
 
 Layout computeLayout(const QRect& page, const QFontMetrics& fm, const QFontMetrics& bm, const QFontMetrics& tm,
-                     const std::vector<ReportColumn>& columns)
+                     const std::vector<ReportColumn>& columns, int details)
 {
     Layout l;
     l.page = page;
     l.lineHeight = int(std::ceil(fm.height() * 1.3));
-    // Title, subtitle, a gap, then the column headings.
-    l.headerHeight = tm.height() + l.lineHeight + l.lineHeight / 2 + l.lineHeight;
+    // Title, subtitle, detail lines, a gap, then the column headings.
+    l.headerHeight = tm.height() + l.lineHeight * (1 + details) + l.lineHeight / 2 + l.lineHeight;
     l.footerHeight = 2 * l.lineHeight;
     const int bodyHeight = page.height() - l.headerHeight - l.footerHeight;
     // One line more than the rows: the closing total shares the body.
@@ -81,18 +81,19 @@ void drawCell(QPainter& p, const QFontMetrics& fm, int x, int y, int w, int h, c
 
 } // namespace
 
-int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColumn>& columns,
-                     const ReportHeader& header, const QString& path)
+void setReportPage(QPagedPaintDevice& device)
 {
-    std::vector<const core::Field*> fields;
-    for (const ReportColumn& c : columns) {
-        const core::Field* f = ds.findField(c.fieldName);
-        if (!f)
+    device.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(12, 12, 12, 12),
+                                     QPageLayout::Millimeter));
+}
+
+int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColumn>& columns,
+                     const ReportHeader& header, const QString& path, const RowOrder& order)
+{
+    for (const ReportColumn& c : columns)
+        if (!ds.findField(c.fieldName))
             throw core::Error(QStringLiteral("Relatório: o conjunto de dados %1 não tem o campo %2.")
                                   .arg(ds.objectName(), c.fieldName));
-        fields.push_back(f);
-    }
-
     // Created readable by its owner alone before anything is written into it.
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly, QFileDevice::ReadOwner | QFileDevice::WriteOwner)
@@ -104,11 +105,28 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
     writer.setResolution(kDpi);
     writer.setTitle(header.title);
     writer.setCreator(QStringLiteral("EXP03600"));
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(12, 12, 12, 12),
-                                     QPageLayout::Millimeter));
-    QPainter p;
-    if (!p.begin(&writer))
+    setReportPage(writer);
+    try {
+        return paintEntryReport(writer, kDpi, ds, columns, header, order);
+    } catch (const core::Error&) {
         throw core::Error(QStringLiteral("Não foi possível gravar o relatório em %1.").arg(path));
+    }
+}
+
+int paintEntryReport(QPagedPaintDevice& device, int dpi, const core::ClientDataset& ds,
+                     const std::vector<ReportColumn>& columns, const ReportHeader& header, const RowOrder& order)
+{
+    std::vector<const core::Field*> fields;
+    for (const ReportColumn& c : columns) {
+        const core::Field* f = ds.findField(c.fieldName);
+        if (!f)
+            throw core::Error(QStringLiteral("Relatório: o conjunto de dados %1 não tem o campo %2.")
+                                  .arg(ds.objectName(), c.fieldName));
+        fields.push_back(f);
+    }
+    QPainter p;
+    if (!p.begin(&device))
+        throw core::Error(QStringLiteral("Não foi possível iniciar a impressão do relatório."));
 
     QFont body(QStringLiteral("DejaVu Sans"));
     body.setPointSize(8);
@@ -119,22 +137,26 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
     title.setBold(true);
 
     // The painter's origin is the top left corner inside the margins; fonts
-    // are measured on the writer, not on the screen.
-    const QRect area(QPoint(0, 0), writer.pageLayout().paintRectPixels(kDpi).size());
-    const QFontMetrics fm(body, &writer);
-    const QFontMetrics bm(bold, &writer);
-    const QFontMetrics tm(title, &writer);
-    const Layout l = computeLayout(area, fm, bm, tm, columns);
+    // are measured on the device, not on the screen.
+    const QRect area(QPoint(0, 0), device.pageLayout().paintRectPixels(dpi).size());
+    const QFontMetrics fm(body, &device);
+    const QFontMetrics bm(bold, &device);
+    const QFontMetrics tm(title, &device);
+    const Layout l = computeLayout(area, fm, bm, tm, columns, int(header.details.size()));
     const int rows = ds.active() ? ds.recordCount() : 0;
     // The closing line "Total de lançamentos" needs one more line after the rows.
     const int pages = std::max(1, int(std::ceil(double(rows + 1) / l.rowsPerPage)));
-    const QString issued = QStringLiteral("Emitido em %1")
-                               .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
+    QString issued = QStringLiteral("Emitido em %1")
+                         .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
+    if (!header.issuedBy.isEmpty())
+        issued += QStringLiteral(" por %1").arg(header.issuedBy);
+    const int pen = std::max(1, dpi / 72);
+    p.setPen(QPen(Qt::black, pen));
 
     int row = 0;
     for (int page = 1; page <= pages; ++page) {
-        if (page > 1 && !writer.newPage())
-            throw core::Error(QStringLiteral("Não foi possível gravar o relatório em %1.").arg(path));
+        if (page > 1 && !device.newPage())
+            throw core::Error(QStringLiteral("Não foi possível gravar a página %1 do relatório.").arg(page));
 
         // Title block.
         int y = l.page.top();
@@ -146,7 +168,13 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
         p.drawText(QRect(l.page.left(), y, l.page.width(), l.lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
                    header.subtitle);
         p.drawText(QRect(l.page.left(), y, l.page.width(), l.lineHeight), Qt::AlignRight | Qt::AlignVCenter, issued);
-        y += l.lineHeight + l.lineHeight / 2;
+        y += l.lineHeight;
+        for (const QString& d : header.details) {
+            p.drawText(QRect(l.page.left(), y, l.page.width(), l.lineHeight), Qt::AlignLeft | Qt::AlignVCenter,
+                       fm.elidedText(d, Qt::ElideRight, l.page.width()));
+            y += l.lineHeight;
+        }
+        y += l.lineHeight / 2;
 
         // Column headings.
         p.setFont(bold);
@@ -159,7 +187,7 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
         p.setFont(body);
         int onPage = 0;
         for (; row < rows && onPage < l.rowsPerPage; ++row, ++onPage) {
-            const core::ClientDataset::DisplayRow at(ds, row);
+            const core::ClientDataset::DisplayRow at(ds, order ? order(row) : row);
             for (size_t c = 0; c < columns.size(); ++c)
                 drawCell(p, fm, l.x[c], y, l.widths[c], l.lineHeight, fields[c]->displayText(),
                          columns[c].alignment);
@@ -179,7 +207,7 @@ int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColu
                    QStringLiteral("Página %1 de %2").arg(page).arg(pages));
     }
     if (!p.end())
-        throw core::Error(QStringLiteral("Não foi possível gravar o relatório em %1.").arg(path));
+        throw core::Error(QStringLiteral("Não foi possível concluir a impressão do relatório."));
     return pages;
 }
 

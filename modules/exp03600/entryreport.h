@@ -8,8 +8,12 @@
 #include <core/clientdataset.h>
 
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <vector>
+
+class QPagedPaintDevice;
 
 namespace exp03600 {
 
@@ -21,15 +25,31 @@ struct ReportColumn {
 };
 
 struct ReportHeader {
-    QString title;     ///< first line, bold
-    QString subtitle;  ///< second line (branch)
+    QString title;        ///< first line, bold
+    QString subtitle;     ///< second line (branch)
+    QStringList details;  ///< further lines under it (period and filter in force)
+    QString issuedBy;     ///< operator named after the time of printing; empty names nobody
 };
+
+/// Which dataset position is printed as the n-th line (the order the grid
+/// shows); empty prints the dataset's order.
+using RowOrder = std::function<int(int line)>;
+
+/// Paints the report on a paged device (a printer, a preview, a PDF writer)
+/// whose page layout is already set, and returns the number of pages.
+/// Throws core::Error as writeEntryReport does.
+int paintEntryReport(QPagedPaintDevice& device, int dpi, const core::ClientDataset& ds,
+                     const std::vector<ReportColumn>& columns, const ReportHeader& header,
+                     const RowOrder& order = {});
+
+/// A4 landscape with 12 mm margins, the report's page.
+void setReportPage(QPagedPaintDevice& device);
 
 /// Writes the report of `ds` to `path` (A4 landscape) and returns the number
 /// of pages. A closed dataset prints no rows. Throws core::Error when the
 /// file cannot be written or a column names a field the dataset lacks.
 int writeEntryReport(const core::ClientDataset& ds, const std::vector<ReportColumn>& columns,
-                     const ReportHeader& header, const QString& path);
+                     const ReportHeader& header, const QString& path, const RowOrder& order = {});
 
 /// Folder the module writes to: $EXP_REPORT_DIR when set, else the user's
 /// documents folder when it exists, else "relatorios" in the user's own

@@ -415,6 +415,7 @@ void ClientDataset::createDataSet()
         c.clear();
     rowCount_ = 0;
     order_.clear();
+    ++rowsVersion_;
     cur_ = -1;
     bof_ = eof_ = true;
     // Like a load, a (re)creation always tells the data sources.
@@ -434,6 +435,7 @@ void ClientDataset::close()
     rowCount_ = 0;
     order_.clear();
     order_.shrink_to_fit();
+    ++rowsVersion_;
     cur_ = -1;
     bof_ = eof_ = true;
     notifyData();
@@ -449,6 +451,7 @@ void ClientDataset::emptyDataSet()
         c.clear();
     rowCount_ = 0;
     order_.clear();
+    ++rowsVersion_;
     cur_ = -1;
     bof_ = eof_ = true;
     notifyData();
@@ -576,6 +579,7 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
     rowCount_ = int(n);
     order_.clear();
     sortRows();
+    ++rowsVersion_;
     cur_ = rowCount_ == 0 ? -1 : 0;
     bof_ = true;
     eof_ = rowCount_ == 0;
@@ -636,6 +640,7 @@ void ClientDataset::setIndexFieldNames(const QString& names)
     if (!active())
         return;
     sortRows();
+    ++rowsVersion_;
     const int newCur = physCur >= 0 ? positionOf(physCur) : -1;
     const bool moved = newCur != cur_;
     cur_ = newCur;
@@ -936,6 +941,7 @@ void ClientDataset::post()
         order_.erase(order_.begin() + cur_);
         const int pos = positionOf(phys);
         order_.insert(order_.begin() + pos, phys);
+        ++rowsVersion_;
         moved = pos != cur_;
         cur_ = pos;
     }

@@ -136,6 +136,11 @@ public:
     /// "A; B; C": rows kept ordered by these fields (stable); empty keeps load order.
     void setIndexFieldNames(const QString& names);
     const QString& indexFieldNames() const { return indexFieldNames_; }
+    /// Changes whenever the rows are replaced, emptied or reordered (load,
+    /// create, close, empty, index, a posted index key); a posted edit that
+    /// keeps every row in place leaves it. Views that keep their own row
+    /// order rebuild it when this changes.
+    quint64 rowsVersion() const { return rowsVersion_; }
 
     // --- cursor ------------------------------------------------------------
     void first();
@@ -254,6 +259,7 @@ private:
     bool bof_ = true;
     QString indexFieldNames_;
     std::vector<int> indexFields_;
+    quint64 rowsVersion_ = 0;
     int disableCount_ = 0;
     bool pendingDataChange_ = false;
     bool pendingMove_ = false;

@@ -1,4 +1,5 @@
 #include "httptransport.h"
+#include "session.h"
 
 #include "callguard.h"
 #include "datapacket.h"
@@ -445,6 +446,7 @@ LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString&
     for (const QJsonValue& v : o.value(QStringLiteral("filiais")).toArray())
         if (v.isString())
             a.filiais << v.toString();
+    mustChangePassword() = o.value(QStringLiteral("trocarSenha")).toBool();
     return a;
 }
 
@@ -461,6 +463,42 @@ void HttpTransport::logout(const QString& hostIn, int port, const QString& token
         c.set_read_timeout(deadline);
         post.run(c, "/logout", QByteArray("{}"), token, deadline, 64 << 10);
     });
+}
+
+// The session's operator changes their own password (declared in session.h):
+// POST /senha with the session's token, over TLS for an https host.
+int httpChangePassword(const QString& hostIn, int port, const QString& token, const QString& atual,
+                       const QString& nova)
+{
+    HttpTransport& t = HttpTransport::shared();
+    const QString host = bareHost(hostIn);
+    const QByteArray body = QJsonDocument(QJsonObject{{"atual", atual}, {"nova", nova}}).toJson(QJsonDocument::Compact);
+    const auto deadline = std::chrono::milliseconds(std::min<qint64>(t.readTimeout().count(), 30000));
+    const std::string ca = t.caFile().toStdString();
+    BoundedPost post;
+    runBlocking([&] {
+        auto client = makeClient(host, port, ca);
+        httplib::Client& c = *client;
+        c.set_tcp_nodelay(true);
+        c.set_decompress(false);
+        c.set_connection_timeout(std::chrono::milliseconds(3000));
+        c.set_read_timeout(deadline);
+        post.run(c, "/senha", body, token, deadline, 64 << 10);
+    });
+    if (post.failed())
+        throw ConnectionError(QStringLiteral("Não foi possível trocar a senha no servidor de aplicação em %1: %2")
+                                  .arg(endpoint(host, port), post.why(deadline, 64 << 10)));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(post.body)).object();
+    const QString message = o.value(QStringLiteral("message")).toString();
+    if (post.status == 401)
+        throw SessionError(message.isEmpty() ? QStringLiteral("Senha atual não confere.") : message);
+    if (post.status == 422 || post.status == 400)
+        throw Error(message);
+    if (post.status != 200)
+        throw ConnectionError(QStringLiteral("Resposta inválida do servidor ao trocar a senha (HTTP %1): %2")
+                                  .arg(post.status)
+                                  .arg(message));
+    return o.value(QStringLiteral("sessoesEncerradas")).toInt();
 }
 
 QByteArray HttpTransport::encodeRequest(const CallRequest& req)

@@ -2,6 +2,7 @@
 
 #include "errors.h"
 #include "hostapi.h"
+#include "httptransport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -18,12 +19,29 @@ LoginAnswer login(Transport& t, const QString& host, int port, const QString& op
     return a;
 }
 
+bool& mustChangePassword()
+{
+    static bool flag = false;
+    return flag;
+}
+
 void logout(Transport& t, const QString& host, int port)
 {
     const QString token = context().sessionToken;
     context().sessionToken.clear();
     if (!token.isEmpty())
         t.logout(host, port, token);
+}
+
+int changePassword(Transport& t, const QString& host, int port, const QString& atual, const QString& nova)
+{
+    if (context().sessionToken.isEmpty())
+        throw SessionError(QStringLiteral("Não há sessão aberta. Entre no sistema antes de trocar a senha."));
+    if (!dynamic_cast<HttpTransport*>(&t))
+        throw SessionError(QStringLiteral("Este meio de chamada não troca senhas."));
+    const int ended = httpChangePassword(host, port, context().sessionToken, atual, nova);
+    mustChangePassword() = false;
+    return ended;
 }
 
 bool loginInteractively(Transport& t, const QString& host, int port, const QString& reason, int tries)

@@ -17,6 +17,18 @@ namespace core {
 LoginAnswer login(Transport& t, const QString& host, int port, const QString& operador, const QString& senha);
 /// Ends the process's session, if any, and forgets its token.
 void logout(Transport& t, const QString& host, int port);
+/// The last login's answer asked for a new password ("trocarSenha"); a
+/// successful changePassword clears it.
+bool& mustChangePassword();
+/// The logged-in operator changes their own password (POST /senha, over the
+/// HTTP transport only); returns how many of their other sessions the server
+/// ended; the session stays open. Throws SessionError when the current
+/// password or the session is refused, core::Error with the server's reason
+/// when the new one breaks a rule.
+int changePassword(Transport& t, const QString& host, int port, const QString& atual, const QString& nova);
+/// The HTTP exchange of changePassword, with an explicit token.
+int httpChangePassword(const QString& host, int port, const QString& token, const QString& atual,
+                       const QString& nova);
 
 /// Asks for operator and password through host().askLogin, up to `tries`
 /// times, showing the previous refusal each time. True when logged in;

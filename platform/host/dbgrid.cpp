@@ -1,6 +1,7 @@
 #include "dbgrid.h"
 
 #include "hostglobals.h"
+#include "rowsort.h"
 
 #include "core/hostapi.h"
 
@@ -70,14 +71,21 @@ QVariant DBGridModel::data(const QModelIndex& index, int role) const
     const Column& col = cols[size_t(index.column())];
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(col.alignment);
-    if (role != Qt::DisplayRole)
+    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
         return {};
     core::ClientDataset* ds = grid_->dataSet();
     core::Field* f = size_t(index.column()) < grid_->fields_.size() ? grid_->fields_[size_t(index.column())] : nullptr;
-    if (!ds || !f || !ds->active() || ds->controlsDisabled() || index.row() >= ds->recordCount())
+    const int row = grid_->dataRow(index.row());
+    if (!ds || !f || !ds->active() || ds->controlsDisabled() || row >= ds->recordCount())
         return {};
     try {
-        core::ClientDataset::DisplayRow shown(*ds, index.row());
+        core::ClientDataset::DisplayRow shown(*ds, row);
+        if (role == Qt::ToolTipRole) {
+            if (!grid_->onCellHint)
+                return {};
+            const QString hint = grid_->onCellHint(col);
+            return hint.isEmpty() ? QVariant() : QVariant(hint);
+        }
         return f->displayText();
     } catch (...) {
         return QStringLiteral("?"); // a text handler failed: the cell shows it, painting goes on
@@ -104,6 +112,8 @@ QVariant DBGridModel::headerData(int section, Qt::Orientation o, int role) const
         if (col.titleFont && !dingbat)
             return *col.titleFont;
         return {};
+    case Qt::InitialSortOrderRole:
+        return int(Qt::AscendingOrder);
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(dingbat ? Qt::Alignment(Qt::AlignCenter)
                                            : Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
@@ -136,7 +146,8 @@ public:
             return;
         ++grid_->cellPaints_;
         QStyledItemDelegate::paint(p, opt, index);
-        if (!grid_->onDrawColumnCell || !ds || !ds->active() || index.row() >= ds->recordCount())
+        const int row = grid_->dataRow(index.row());
+        if (!grid_->onDrawColumnCell || !ds || !ds->active() || row >= ds->recordCount())
             return;
         const auto& cols = grid_->effectiveColumns();
         if (index.column() >= int(cols.size()))
@@ -150,7 +161,7 @@ public:
         p->setBrush(grid_->cellBrush(state));
         p->setPen(Qt::NoPen);
         {
-            core::ClientDataset::DisplayRow shown(*ds, index.row());
+            core::ClientDataset::DisplayRow shown(*ds, row);
             const Column& col = cols[size_t(index.column())];
             core::dispatch([&] { grid_->onDrawColumnCell(*p, opt.rect, index.column(), col, state); });
         }
@@ -201,10 +212,18 @@ DBGrid::DBGrid(const QString& objectName, QWidget* parent)
     });
     connect(horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int section) {
         const auto& cols = effectiveColumns();
-        if (section < 0 || section >= int(cols.size()) || !onTitleClick)
+        if (section < 0 || section >= int(cols.size()))
             return;
         const Column col = cols[size_t(section)];
-        core::dispatch([&] { onTitleClick(col); });
+        if (onTitleClick)
+            core::dispatch([&] { onTitleClick(col); });
+        // The title hook may have reloaded or rebuilt the columns.
+        const auto& now = effectiveColumns();
+        if (sortable_ && section < int(now.size()) && !unsortable_.contains(now[size_t(section)].fieldName, Qt::CaseInsensitive))
+            sortByColumn(section, section == sortColumn_ && sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                                              : Qt::AscendingOrder);
+        else
+            showSortIndicator(); // the header flips its arrow on any click: put the real one back
     });
     connect(this, &QAbstractItemView::clicked, this, [this](const QModelIndex& index) {
         const auto& cols = effectiveColumns();
@@ -310,6 +329,10 @@ Column& DBGrid::addColumn(const QString& fieldName, int width, const QString& ti
 
 void DBGrid::clearColumns()
 {
+    sortColumn_ = -1;
+    viewToData_.clear();
+    dataToView_.clear();
+    showSortIndicator();
     model_->beginResetModel();
     columns_.clear();
     autoColumns_.clear();
@@ -430,6 +453,8 @@ void DBGrid::onDataChanged()
         return;
     const int now = (bound_ && bound_->active()) ? bound_->recordCount() : 0;
     refreshFields();
+    if (sortColumn_ >= 0 && bound_ && (bound_->rowsVersion() != sortedVersion_ || int(viewToData_.size()) != now))
+        applySort(); // new rows: shown in the chosen order again
     if (now > rows_) {
         model_->beginInsertRows({}, rows_, now - 1);
         rows_ = now;
@@ -456,7 +481,7 @@ void DBGrid::followCursor(int row)
         selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
     } else {
         const int col = std::max(0, currentIndex().column());
-        const QModelIndex idx = model_->index(row, std::min(col, std::max(0, model_->columnCount() - 1)));
+        const QModelIndex idx = model_->index(viewRow(row), std::min(col, std::max(0, model_->columnCount() - 1)));
         selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
         scrollTo(idx);
     }
@@ -468,9 +493,9 @@ void DBGrid::currentChanged(const QModelIndex& current, const QModelIndex& previ
     QTableView::currentChanged(current, previous);
     if (syncing_ || !current.isValid() || !bound_ || !bound_->active())
         return;
-    if (current.row() == bound_->recNo())
+    const int row = dataRow(current.row());
+    if (row == bound_->recNo())
         return;
-    const int row = current.row();
     core::dispatch([&] { bound_->moveTo(row); });
     // The after-scroll event may have moved elsewhere or failed: show where
     // the dataset really is.
@@ -549,6 +574,74 @@ void DBGrid::captureFrame()
 void DBGrid::mouseReleaseEvent(QMouseEvent* e)
 {
     QTableView::mouseReleaseEvent(e);
+}
+
+// --- sorting -----------------------------------------------------------------------
+
+void DBGrid::setSortable(bool on, const QStringList& exceptFields)
+{
+    sortable_ = on;
+    unsortable_ = exceptFields;
+    horizontalHeader()->setSortIndicatorShown(on);
+    if (!on)
+        sortByColumn(-1, Qt::AscendingOrder);
+    showSortIndicator();
+}
+
+void DBGrid::sortByColumn(int column, Qt::SortOrder order)
+{
+    sortColumn_ = column >= 0 && column < int(effectiveColumns().size()) ? column : -1;
+    sortOrder_ = order;
+    if (!bound_ || bound_->controlsDisabled()) {
+        // Applied when the rows are shown again.
+        sortedVersion_ = ~quint64(0);
+        viewToData_.clear();
+        dataToView_.clear();
+        showSortIndicator();
+        return;
+    }
+    applySort();
+    showSortIndicator();
+    if (rows_ > 0)
+        emit model_->dataChanged(model_->index(0, 0),
+                                 model_->index(rows_ - 1, std::max(0, model_->columnCount() - 1)));
+    viewport()->update();
+    followCursor(bound_->recNo());
+}
+
+void DBGrid::applySort()
+{
+    viewToData_.clear();
+    dataToView_.clear();
+    if (!bound_ || sortColumn_ < 0)
+        return;
+    sortedVersion_ = bound_->rowsVersion();
+    core::Field* f = columns().at(size_t(sortColumn_)).field(*this);
+    if (!f || !bound_->active())
+        return;
+    viewToData_ = sortedPositions(*bound_, f->index(), sortOrder_);
+    dataToView_.assign(viewToData_.size(), 0);
+    for (size_t v = 0; v < viewToData_.size(); ++v)
+        dataToView_[size_t(viewToData_[v])] = int(v);
+}
+
+void DBGrid::showSortIndicator()
+{
+    horizontalHeader()->setSortIndicator(sortColumn_, sortOrder_);
+}
+
+int DBGrid::dataRow(int viewRow) const
+{
+    return viewRow >= 0 && size_t(viewRow) < viewToData_.size() && int(viewToData_.size()) == rows_
+               ? viewToData_[size_t(viewRow)]
+               : viewRow;
+}
+
+int DBGrid::viewRow(int dataRow) const
+{
+    return dataRow >= 0 && size_t(dataRow) < dataToView_.size() && int(dataToView_.size()) == rows_
+               ? dataToView_[size_t(dataRow)]
+               : dataRow;
 }
 
 int IndiceCol(const DBGrid* grid, const QString& fieldName)

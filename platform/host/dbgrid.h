@@ -1,7 +1,12 @@
 #pragma once
 // Data-aware grid over a core::DataSource.
 //
-// Read-only, no sorting, no row indicator, one row selected. The model reads
+// Read-only, no row indicator, one row selected. Sorting is off unless the
+// screen turns it on (setSortable): then a title click, after the title-click
+// hook ran, orders the rows the grid shows by that column, a second click
+// reverses, and the title shows an arrow. The order is the grid's own (a
+// permutation of the dataset's positions): the dataset's rows, cursor and
+// index stay as they are; the grid's selected row still follows the cursor. The model reads
 // only the rows the view asks for (ClientDataset::rawValue / DisplayRow and
 // Field::displayText), so 100,000 rows scroll like 100. The selected row
 // follows the dataset's cursor and clicking a row moves the cursor
@@ -16,7 +21,9 @@
 //    brush set to the cell's background (selection colour on the selected
 //    row, the grid's colour elsewhere);
 //  - onCellClick: a click on a data cell (after the cursor moved to its row);
-//  - onTitleClick: a click on a column title;
+//  - onTitleClick: a click on a column title (every column, sortable or not);
+//  - onCellHint: the tooltip of a data cell, with the dataset positioned on
+//    the cell's row (DisplayRow); empty for none;
 //  - onKeyDown: every key pressed in the grid, as a platform key code
 //    (VK_SPACE 32, VK_DELETE 46...); setting it to 0 swallows the key.
 //    Space (with or without Ctrl) goes no further than this hook: the grid
@@ -119,6 +126,22 @@ public:
     std::function<void(const Column& column)> onCellClick;
     std::function<void(const Column& column)> onTitleClick;
     std::function<void(int& key, Qt::KeyboardModifiers shift)> onKeyDown;
+    std::function<QString(const Column& column)> onCellHint;
+
+    // --- sorting by a title click ---------------------------------------------
+    /// Turns sorting by title clicks on or off; columns bound to a field in
+    /// `exceptFields` (letter case ignored) never sort (their title click is
+    /// the hook's alone). Turning it off shows the dataset's order again.
+    void setSortable(bool on, const QStringList& exceptFields = {});
+    bool sortable() const { return sortable_; }
+    /// Orders the shown rows by a column (-1: the dataset's order).
+    void sortByColumn(int column, Qt::SortOrder order);
+    int sortColumn() const { return sortColumn_; }
+    Qt::SortOrder sortOrder() const { return sortOrder_; }
+    /// Dataset position shown on a grid row, and the grid row of a dataset
+    /// position (identity while unsorted).
+    int dataRow(int viewRow) const;
+    int viewRow(int dataRow) const;
 
     /// The columns the find dialog offers for this grid: the shown columns
     /// (not hidden, not a symbol-titled check mark) under their titles.
@@ -148,6 +171,8 @@ private:
     std::vector<Column>& effectiveColumns() const;
 
     void captureFrame();
+    void applySort();
+    void showSortIndicator();
 
     QPointer<core::DataSource> source_;
     QPointer<core::ClientDataset> bound_;
@@ -165,6 +190,13 @@ private:
     core::FindSearch lastSearch_;
     bool applyingWidths_ = false;        ///< resizing sections ourselves, not the user
     std::vector<core::Field*> fields_;   ///< bound field per column
+    bool sortable_ = false;
+    QStringList unsortable_;
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
+    std::vector<int> viewToData_;        ///< grid row -> dataset position; empty while unsorted
+    std::vector<int> dataToView_;
+    quint64 sortedVersion_ = 0;          ///< the dataset's rowsVersion the order was built for
 };
 
 /// How much wider `font` writes than the font the screens' pixel sizes were

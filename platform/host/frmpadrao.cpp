@@ -133,6 +133,28 @@ TfrmPadrao::TfrmPadrao(QWidget* owner) : QWidget(owner)
     auto menuRuns = [this](QAction* a, std::function<void()> f) {
         connect(a, &QAction::triggered, this, [f = std::move(f)] { core::dispatch(f); });
     };
+    // Keyboard: every shortcut is the menu entry's, shown beside it and in
+    // the tool button's tooltip; they work wherever the focus is inside the
+    // screen, and follow the entry's enabled state.
+    mnuAjuda = mnuMenu->addMenu(QStringLiteral("Aj&uda"));
+    mnuAjuda->setObjectName(QStringLiteral("mnuAjuda"));
+    mnuGuia = makeAction(this, mnuAjuda, "mnuGuia", QStringLiteral("&Guia do operador"));
+    auto keys = [this](QAction* a, QList<QKeySequence> seq, TSpeedButton* button) {
+        a->setShortcuts(seq);
+        a->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+        addAction(a);
+        QStringList shown;
+        for (const QKeySequence& k : seq)
+            shown << k.toString(QKeySequence::NativeText);
+        const QString tip = QStringLiteral("%1 (%2)").arg(button->toolTip(), shown.join(QStringLiteral(", ")));
+        button->setToolTip(tip);
+        a->setToolTip(tip);
+    };
+    keys(mnuProcurar, {QKeySequence(Qt::CTRL | Qt::Key_F), QKeySequence(Qt::Key_F3)}, sbtProcurar);
+    keys(mnuVerificar, {QKeySequence(Qt::Key_F5)}, sbtVerificar);
+    keys(mnuListagem, {QKeySequence(Qt::CTRL | Qt::Key_P)}, sbtImprimir);
+    keys(mnuGuia, {QKeySequence(Qt::Key_F1)}, sbtAjuda);
+    menuRuns(mnuGuia, [this] { sbtAjudaClick(); });
     menuRuns(mnuProcurar, [this] { sbtProcurarClick(); });
     menuRuns(mnuVerificar, [this] { sbtVerificarClick(); });
     menuRuns(mnuListagem, [this] { sbtImprimirClick(); });

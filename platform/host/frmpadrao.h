@@ -81,6 +81,8 @@ public:
     QAction* mnuVerificar;           ///< runs sbtVerificar
     QAction* mnuCancelar;
     QAction* mnuConfirmar;
+    QMenu* mnuAjuda;
+    QAction* mnuGuia;                ///< runs sbtAjuda (F1)
 
     TPageControl* pgcPadrao;
     TabSheet* tshFolhaDados;

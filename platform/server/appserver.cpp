@@ -403,7 +403,7 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
 // can thus make the server read at most kMaxLoginBody bytes.
 std::optional<FrontReply> AppServer::admit(FrontRequest& r)
 {
-    if (r.path != "/call" && r.path != "/logout") {
+    if (r.path != "/call" && r.path != "/logout" && r.path != "/senha") {
         r.maxBody = kMaxLoginBody;
         r.shortBody = true;
         return std::nullopt;
@@ -415,7 +415,8 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         std::optional<Session> s;
         if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
         if (!s) {
-            refusal(r.path == "/logout" ? "logout" : "call", address, 0, "refused: sem sessão válida");
+            refusal(r.path == "/call" ? QStringLiteral("call") : QString::fromStdString(r.path.substr(1)), address, 0,
+                    "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
         }
         // A first password: nothing but the change (its own route) or a log-out until it is changed.
@@ -445,7 +446,7 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         logLine("call", nullptr, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
         return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
     }
-    if (r.path == "/logout") r.maxBody = kMaxLoginBody;
+    if (r.path == "/logout" || r.path == "/senha") r.maxBody = kMaxLoginBody;
     return std::nullopt;
 }
 
@@ -550,7 +551,7 @@ FrontReply AppServer::route(FrontRequest& r)
         return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString());
     }
     if (r.path == "/metrics") return metricsPage(r);
-    if (r.path != "/call" && r.path != "/login" && r.path != "/logout")
+    if (r.path != "/call" && r.path != "/login" && r.path != "/logout" && r.path != "/senha")
         return json(404, raisedBody(QString("Caminho desconhecido: %1").arg(logSafe(QString::fromUtf8(r.path.data(), qsizetype(std::min<std::size_t>(r.path.size(), 200))), 100))));
     if (r.method != "POST") return json(405, raisedBody("Use POST."));
     if (r.path == "/login") return login(r);
@@ -569,6 +570,7 @@ FrontReply AppServer::route(FrontRequest& r)
         logLine("logout", &*session, address, 0, "ok");
         return json(200, R"({"status":"ok"})");
     }
+    if (r.path == "/senha") return changePassword(r, *session, token);
     return answerCall(std::move(r.body), &*session);
 }
 
@@ -684,6 +686,59 @@ FrontReply AppServer::metricsPage(const FrontRequest& r)
         s.sessions = -1;  // the database is unreachable: the figure says so rather than failing the scrape
     }
     return FrontReply{200, metrics_->scrape(s), ServerMetrics::kContentType, nullptr};
+}
+
+// The operator changes their own password: {"atual": ..., "nova": ...}. The
+// check of the current password and the hash of the new one run on the
+// password threads, like a log-in's, never on a database worker.
+FrontReply AppServer::changePassword(const FrontRequest& r, const Session& session, const QString& token)
+{
+    const QString address = QString::fromStdString(r.address);
+    if (r.body.size() > kMaxLoginBody) return json(413, raisedBody("Corpo da chamada grande demais."));
+    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
+    if (!o.value("atual").isString() || !o.value("nova").isString())
+        return json(400, raisedBody("Informe a senha atual (\"atual\") e a nova (\"nova\")."));
+    const QString current = o.value("atual").toString();
+    const QString next = o.value("nova").toString();
+    try {
+        const std::optional<HashPool::Place> place = hashPool_.reserve();
+        if (!place) {
+            logLine("senha", &session, address, 0, "busy: fila de verificação de senhas cheia");
+            FrontReply a = json(503, raisedBody("Muitas verificações de senha ao mesmo tempo; tente de novo em alguns segundos."));
+            a.headers.emplace_back("Retry-After", "2");
+            return a;
+        }
+        StoredLogin account;
+        pool_.run([&] { account = operators_.stored(session.operatorCode); });
+        if (!hashPool_.run(*place, [&] { return operators_.verify(account, current); }))
+            throw Unauthorized(QStringLiteral("A senha atual não confere."));
+        if (next == current) throw core::Error(QStringLiteral("A nova senha deve ser diferente da atual."));
+        QString newHash;
+        hashPool_.run(*place, [&] {
+            newHash = operators_.hash(next);  // the rules of every password
+            return true;
+        });
+        int ended = 0;
+        pool_.run([&] { ended = operators_.changeOwnPassword(token, session.operatorCode, newHash); });
+        logLine("senha", &session, address, 0, QString("ok, %1 outra(s) sessão(ões) encerrada(s)").arg(ended));
+        return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"sessoesEncerradas", ended}})
+                             .toJson(QJsonDocument::Compact)
+                             .toStdString());
+    } catch (const Unauthorized& e) {
+        logLine("senha", &session, address, 0, "refused");
+        return json(401, raisedBody(e.message()));
+    } catch (const InternalError& e) {
+        const QString ref = newReference();
+        logLine("senha", &session, address, 0, QString("internal error %1: %2").arg(ref, e.message()));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    } catch (const core::Error& e) {
+        logLine("senha", &session, address, 0, "refused: " + e.message());
+        return json(422, raisedBody(e.message()));
+    } catch (const std::exception& e) {
+        const QString ref = newReference();
+        logLine("senha", &session, address, 0, QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
+        return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
+    }
 }
 
 void AppServer::logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const

@@ -151,6 +151,7 @@ private:
     FrontReply answerCall(std::string body, const Session* session);
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
+    FrontReply changePassword(const FrontRequest& r, const Session& session, const QString& token);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
     /// A refusal's log line, written in full for the first few of an address
     /// and counted for the rest (see RefusalLog).

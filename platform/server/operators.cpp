@@ -447,4 +447,22 @@ QList<NewOperator> parseOperatorFile(const QByteArray& content)
     return out;
 }
 
+int Operators::changeOwnPassword(const QString& token, const QString& code, const QString& newHash)
+{
+    QSqlDatabase conn = db_.connection();
+    Transaction tx(db_, conn);
+    // The new hash, the first-password flag cleared, the operator's other sessions ended: all or nothing.
+    QSqlQuery u = prepare(conn, "UPDATE OPERADOR SET DSSENHAHASH = ?, IDTROCARSENHA = 'N' WHERE CDOPERADOR = ?");
+    u.addBindValue(newHash);
+    u.addBindValue(code);
+    exec(u);
+    QSqlQuery d = prepare(conn, "DELETE FROM SESSAO WHERE CDOPERADOR = ? AND CDSESSAO <> ?");
+    d.addBindValue(code);
+    d.addBindValue(tokenDigest(token));
+    exec(d);
+    const int ended = d.numRowsAffected();
+    tx.commit();
+    return std::max(0, ended);
+}
+
 } // namespace server

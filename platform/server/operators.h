@@ -122,13 +122,27 @@ public:
     std::optional<Session> session(const QString& token, const QString& address);
     /// Ends the token's session; an unknown token is no error.
     void logout(const QString& token);
+    /// The operator of the session `token` changes their own password: the
+    /// current one must match (Unauthorized otherwise, with the login's
+    /// one text), the new one passes the same rules as any password and
+    /// differs from the current one (core::Error with the reason). In one
+    /// transaction: the new hash is stored, the must-change flag (where the
+    /// database has it) is cleared, and every other session of the operator
+    /// ends; the caller's own session goes on. Returns the sessions ended.
+    /// Stores the operator's new password hash (checked and made by the caller,
+    /// off the database workers), clears the first-password flag and ends the
+    /// operator's other sessions in one transaction; returns how many ended.
+    int changeOwnPassword(const QString& token, const QString& code, const QString& newHash);
 
     static constexpr int kMinPassword = 8;
     static constexpr int kMaxPassword = 256;
     static constexpr int kMaxCode = 20;
 
-private:
+    /// The Argon2id hash of a new password, after the rules of every password
+    /// (throws core::Error naming the rule broken).
     QString hash(const QString& password) const;
+
+private:
     Database& db_;
     PasswordCost cost_;
 };

@@ -5,6 +5,7 @@
 #include "shellwindow.h"
 
 #include "host/glyphs.h"
+#include "host/qttranslations.h"
 
 #include "core/netconnection.h"
 #include "core/session.h"
@@ -65,6 +66,7 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     QApplication::setApplicationName(QStringLiteral("exp_shell"));
+    host::installQtTranslations(app);
 
     QStringList args = QApplication::arguments();
     args.removeFirst();

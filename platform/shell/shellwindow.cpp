@@ -12,7 +12,12 @@
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QInputDialog>
+#include <QLineEdit>
+#include <QPushButton>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -46,6 +51,14 @@ ShellWindow::ShellWindow(const ShellConfig& config, QWidget* parent) : QMainWind
     file->addAction(QStringLiteral("&Abrir módulo..."), QKeySequence(Qt::CTRL | Qt::Key_M), this, &ShellWindow::askModule);
     file->addSeparator();
     file->addAction(QStringLiteral("&Sair"), this, &QWidget::close);
+    auto* account = menuBar()->addMenu(QStringLiteral("&Conta"));
+    account->setObjectName(QStringLiteral("mnuConta"));
+    account->addAction(QStringLiteral("&Trocar senha..."), this, [this] { changePassword(); })
+        ->setObjectName(QStringLiteral("mnuTrocarSenha"));
+    account->addAction(QStringLiteral("Entrar como &outro operador..."), this, [this] { switchOperator(); })
+        ->setObjectName(QStringLiteral("mnuOutroOperador"));
+    account->addAction(QStringLiteral("&Encerrar sessão"), this, [this] { endSession(); })
+        ->setObjectName(QStringLiteral("mnuEncerrarSessao"));
     auto* win = menuBar()->addMenu(QStringLiteral("&Janela"));
     win->addAction(QStringLiteral("&Cascata"), area_, &QMdiArea::cascadeSubWindows);
     win->addAction(QStringLiteral("&Lado a lado"), area_, &QMdiArea::tileSubWindows);
@@ -159,6 +172,94 @@ bool ShellWindow::login()
         if (ok)
             ok = chooseOwnBranch();
     });
+    // The server may ask for a new password before anything else.
+    if (ok && core::mustChangePassword())
+        ok = changePassword(true);
+    showSession();
+    return ok;
+}
+
+bool ShellWindow::changePassword(bool forced)
+{
+    QDialog dlg(this);
+    dlg.setObjectName(QStringLiteral("frmTrocaSenha"));
+    dlg.setWindowTitle(QStringLiteral("Trocar senha - %1").arg(core::Operador()));
+    auto* lay = new QFormLayout(&dlg);
+    if (forced)
+        lay->addRow(new QLabel(QStringLiteral("O servidor pede uma nova senha antes de continuar."), &dlg));
+    auto field = [&](const char* name, const QString& label) {
+        auto* e = new QLineEdit(&dlg);
+        e->setObjectName(QString::fromLatin1(name));
+        e->setEchoMode(QLineEdit::Password);
+        e->setMaxLength(256);
+        lay->addRow(label, e);
+        return e;
+    };
+    QLineEdit* atual = field("edtSenhaAtual", QStringLiteral("Senha atual:"));
+    QLineEdit* nova = field("edtNovaSenha", QStringLiteral("Nova senha:"));
+    QLineEdit* confirma = field("edtConfirmaSenha", QStringLiteral("Repita a nova senha:"));
+    auto* why = new QLabel(&dlg);
+    why->setObjectName(QStringLiteral("lblMotivo"));
+    why->setStyleSheet(QStringLiteral("color: #b00000"));
+    why->setWordWrap(true);
+    lay->addRow(why);
+    auto* box = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dlg);
+    box->button(QDialogButtonBox::Ok)->setObjectName(QStringLiteral("btnOk"));
+    box->button(QDialogButtonBox::Cancel)->setObjectName(QStringLiteral("btnCancelar"));
+    lay->addRow(box);
+    int ended = -1;
+    QObject::connect(box, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
+    QObject::connect(box, &QDialogButtonBox::accepted, &dlg, [&] {
+        if (nova->text() != confirma->text()) {
+            why->setText(QStringLiteral("A confirmação não confere com a nova senha."));
+            return;
+        }
+        try {
+            ended = core::changePassword(core::defaultTransport(), config_.serverHost, config_.serverPort,
+                                         atual->text(), nova->text());
+            dlg.accept();
+        } catch (const core::Error& e) {
+            why->setText(e.message()); // the server's rule or refusal; the dialog stays for another try
+        }
+    });
+    core::host().runModal(dlg);
+    if (ended < 0) {
+        if (forced)
+            endSession();
+        return false;
+    }
+    core::MensInfo(ended > 0 ? QStringLiteral("Senha trocada. %1 outra(s) sessão(ões) sua(s) foi(ram) encerrada(s).")
+                                   .arg(ended)
+                             : QStringLiteral("Senha trocada."));
+    return true;
+}
+
+bool ShellWindow::endSession()
+{
+    area_->closeAllSubWindows();
+    if (!area_->subWindowList().isEmpty())
+        return false;
+    core::dispatch([&] { core::logout(core::defaultTransport(), config_.serverHost, config_.serverPort); });
+    core::context().sessionToken.clear();
+    loggedIn_ = false;
+    showSession();
+    return true;
+}
+
+bool ShellWindow::switchOperator()
+{
+    if (!endSession())
+        return false;
+    bool ok = false;
+    core::dispatch([&] {
+        ok = core::loginInteractively(core::defaultTransport(), config_.serverHost, config_.serverPort,
+                                      QStringLiteral("Entrar como outro operador."));
+        loggedIn_ = ok;
+        if (ok)
+            ok = chooseOwnBranch();
+    });
+    if (ok && core::mustChangePassword())
+        ok = changePassword(true);
     showSession();
     return ok;
 }

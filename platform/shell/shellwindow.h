@@ -43,6 +43,18 @@ public:
     QString sessionText() const;
     /// An operator logged in through login().
     bool loggedIn() const { return loggedIn_; }
+    /// The operator's own account (menu "Conta"): change the password
+    /// (current, new, confirmation; the server ends the operator's other
+    /// sessions); end the session; log in as another operator. The screens
+    /// open close first; a screen that refuses to close keeps the session.
+    /// `forced` (the server asked for a new password at login) offers no way
+    /// around the change but leaving: cancelling ends the session. True when
+    /// the password was changed.
+    bool changePassword(bool forced = false);
+    /// Ends the session after closing every screen; false when a screen stayed open.
+    bool endSession();
+    /// Ends the session and logs in again (another operator or the same).
+    bool switchOperator();
     /// Connection name of the host database.
     static QString databaseConnection();
     /// The shell's log: the technical detail of every failure shown to the

@@ -129,6 +129,7 @@ TfrmConLancto::TfrmConLancto(QWidget* owner)
     buildBranchPanel();
     buildPages();
     buildMenus();
+    buildListTools();
 }
 
 TfrmConLancto::~TfrmConLancto()

@@ -13,6 +13,7 @@
 //   conlancto_tick.cpp    ticking entries and items
 //   conlancto_cancel.cpp  cancelling the ticked entries or items
 //   conlancto_nfe.cpp     NF-e status refresh before a cancellation
+//   conlancto_tools.cpp   sorting, counts, blocked-cell hints, export
 
 #include <host/frmpadrao.h>
 
@@ -21,6 +22,7 @@
 #include <core/netconnection.h>
 
 #include <QLabel>
+#include <QTimer>
 
 class QScrollArea;
 
@@ -75,6 +77,10 @@ public:
     QAction* N1;
     QAction* mnuCancelaNota;
     QAction* mnuFiltrar;
+    QAction* mnuExportar = nullptr;  ///< exports the grid of the page shown (Ctrl+E)
+
+    // --- status line ---------------------------------------------------------
+    QLabel* lblContagem = nullptr;   ///< entries listed and ticked (items on the items page)
 
     // --- data --------------------------------------------------------------
     core::ClientDataset* cdsLanctoNF;
@@ -162,12 +168,27 @@ public:
     void mnuRetiEstClick();
     void AtualizaStatusNF();
 
+    // --- list tools (conlancto_tools.cpp) -----------------------------------
+    void mnuExportarClick();
+    /// The text of the status line's counts, in Brazilian number format.
+    QString countsText() const;
+    void updateCounts();
+    /// Why the entry on the current (or drawn) row cannot be ticked, in
+    /// words; empty when it can.
+    QString blockedReason() const;
+    host::DBGrid* visibleGrid() const;
+    /// Help (F1): the operator's guide, in its own window.
+    void sbtAjudaClick() override;
+
 private:
     void drawCheckCell(QPainter& canvas, const QRect& rect, const QString& idcheck);
     void buildToolBar();
     void buildBranchPanel();
     void buildPages();
     void buildMenus();
+    void buildListTools();
+    void scheduleCounts();
+    QTimer* countTimer_ = nullptr;
     void buildData();
     void loadItems();
     void closeItems();

@@ -7,6 +7,8 @@
 #include <server/appserver.h>
 #include <support/testsession.h>
 
+#include <core/session.h>
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -229,4 +231,43 @@ TEST_P(Sessions, InternalFailuresShowOnlyAReference)
     EXPECT_TRUE(message.startsWith("Falha interna do servidor (referência ")) << qPrintable(message);
     EXPECT_FALSE(message.contains("senha")) << qPrintable(message);
     EXPECT_FALSE(message.contains("SELECT")) << qPrintable(message);
+}
+
+// An operator changes their own password: the current one is checked, the
+// password rules apply, the other sessions end, this one goes on.
+TEST_P(Sessions, ChangingOwnPasswordEndsTheOtherSessionsOnly)
+{
+    const QString mine = testsupport::tokenFor(*db, srv->port(), "CAIO");
+    const QString other = testsupport::tokenFor(*db, srv->port(), "CAIO");
+    const QString beto = testsupport::tokenFor(*db, srv->port(), "BETO");
+    auto senha = [&](const QString& token, const QJsonObject& body) {
+        httplib::Client c("127.0.0.1", srv->port());
+        const std::string b = QJsonDocument(body).toJson(QJsonDocument::Compact).toStdString();
+        auto r = token.isEmpty() ? c.Post("/senha", b, "application/json")
+                                 : c.Post("/senha", testsupport::bearer(token), b, "application/json");
+        const QJsonObject o = r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject();
+        return std::make_pair(r ? r->status : 0, o.contains("message") ? o.value("message").toString()
+                                                                        : QString::number(o.value("sessoesEncerradas").toInt()));
+    };
+    const QString nova = "outra-senha-42";
+    using R = std::pair<int, QString>;
+    EXPECT_EQ(senha("", {{"atual", testsupport::kPassword}, {"nova", nova}}).first, 401);
+    EXPECT_EQ(senha(mine, {{"atual", "errada-123"}, {"nova", nova}}), R(401, "A senha atual não confere."));
+    EXPECT_EQ(senha(mine, {{"atual", testsupport::kPassword}, {"nova", "curta"}}),
+              R(422, "A senha deve ter ao menos 8 caracteres."));
+    EXPECT_EQ(senha(mine, {{"atual", testsupport::kPassword}, {"nova", testsupport::kPassword}}),
+              R(422, "A nova senha deve ser diferente da atual."));
+    EXPECT_EQ(senha(mine, {{"atual", testsupport::kPassword}}).first, 400);
+    EXPECT_EQ(post("{}", other).first == 401, false) << "refusals end no session";
+
+    // The shell's client: refusals as the errors it shows, then the change.
+    EXPECT_THROW(core::httpChangePassword("127.0.0.1", srv->port(), mine, "errada-123", nova), core::SessionError);
+    EXPECT_THROW(core::httpChangePassword("127.0.0.1", srv->port(), mine, testsupport::kPassword, "curta"), core::Error);
+    EXPECT_EQ(core::httpChangePassword("127.0.0.1", srv->port(), mine, testsupport::kPassword, nova), 1);
+    EXPECT_EQ(post("{}", other).first, 401) << "the operator's other session ended";
+    EXPECT_NE(post("{}", mine).first, 401) << "the session that changed it goes on";
+    EXPECT_NE(post("{}", beto).first, 401) << "other operators' sessions go on";
+    EXPECT_THROW(core::HttpTransport::shared().login("127.0.0.1", srv->port(), "CAIO", testsupport::kPassword),
+                 core::SessionError);
+    EXPECT_FALSE(core::HttpTransport::shared().login("127.0.0.1", srv->port(), "CAIO", nova).token.isEmpty());
 }
