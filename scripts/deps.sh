@@ -3,7 +3,7 @@
 PACKAGES=(build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
   qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-ibase
   libcpp-httplib-dev libsodium-dev libsqlite3-dev libboost-dev xvfb xauth fontconfig fonts-dejavu-core fonts-dejavu-extra
-  postgresql-15 firebird3.0-server-core firebird3.0-utils curl rapidjson-dev openssl haproxy)
+  postgresql-15 firebird3.0-server-core firebird3.0-utils curl rapidjson-dev openssl libssl-dev libpugixml-dev haproxy)
 
 install_missing() {
   local missing=() p

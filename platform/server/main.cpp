@@ -7,6 +7,7 @@
 #include "appserver.h"
 #include "demodata.h"
 #include "schema.h"
+#include "sefaznacional.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -30,6 +31,8 @@ int usage(const char* why = nullptr)
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
                  "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
                  "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
+                 "                      [--sefaz simulador | --sefaz nacional --sefaz-config ARQUIVO]\n"
+                 "  exp_appserver sefaz-url UF AMBIENTE --sefaz-config ARQUIVO   (endereço da consulta de NF-e; 1 produção, 2 homologação)\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S]\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
                  "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
@@ -82,6 +85,30 @@ bool readPassword(bool confirm, QString& out)
         }
     }
     return true;
+}
+
+/// Prints the status-query address the national port would use for a state
+/// and environment, as the configuration (and its contingency option) gives it.
+int sefazUrlCommand(QStringList args)
+{
+    QString config;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == "--sefaz-config" && i + 1 < args.size()) config = args[++i];
+        else if (args[i].startsWith("--")) return usage(qPrintable("opção inválida: " + args[i]));
+        else positional << args[i];
+    }
+    if (positional.size() != 2 || config.isEmpty()) return usage("sefaz-url pede UF, AMBIENTE e --sefaz-config");
+    try {
+        const server::sefaz::NationalConfig cfg = server::sefaz::NationalConfig::load(config);
+        const server::sefaz::Endpoint e =
+            server::sefaz::EndpointTable::load(cfg.endpointsFile).resolve(positional[0].toUpper(), positional[1], cfg.contingency);
+        std::printf("%s\t%s\n", qPrintable(e.authoriser), qPrintable(e.url));
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "exp_appserver: %s\n", e.what());
+        return 1;
+    }
 }
 
 int operatorCommand(QStringList args)
@@ -165,6 +192,7 @@ int main(int argc, char** argv)
     if (args.isEmpty()) return usage();
     const QString cmd = args.takeFirst();
     if (cmd == "operator") return operatorCommand(args);
+    if (cmd == "sefaz-url") return sefazUrlCommand(args);
     if (cmd != "serve" && cmd != "demo") return usage("comando desconhecido");
 
     server::ServerOptions opt;
@@ -172,6 +200,7 @@ int main(int argc, char** argv)
     bool dbGiven = false;
     server::DemoOptions demo;
     int seed = 1;
+    QString sefazKind = "simulador", sefazConfig;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
         auto value = [&](QString& out) {
@@ -196,11 +225,15 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--body-timeout inválido"); opt.bodyTimeoutMs = s * 1000; }
         else if (cmd == "serve" && a == "--session-hours" && value(v)) { int h = 0; if (!toInt(v, 1, 24 * 30, h)) return usage("--session-hours inválido"); opt.sessionSecs = qint64(h) * 3600; }
         else if (cmd == "serve" && a == "--db-connections" && value(v)) { if (!toInt(v, 1, 256, opt.dbConnections)) return usage("--db-connections inválido"); }
+        else if (cmd == "serve" && a == "--sefaz" && value(v)) sefazKind = v;
+        else if (cmd == "serve" && a == "--sefaz-config" && value(v)) sefazConfig = v;
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
     }
     if (cmd == "demo" && !dbGiven) return usage("demo precisa de --db");
+    if (sefazKind != "simulador" && sefazKind != "nacional") return usage("--sefaz deve ser simulador ou nacional");
+    if (sefazKind == "nacional" && sefazConfig.isEmpty()) return usage("--sefaz nacional precisa de --sefaz-config ARQUIVO");
     demo.seed = quint64(seed);
 
     try {
@@ -217,12 +250,13 @@ int main(int argc, char** argv)
             return 0;
         }
         db.closeThreadConnection();  // from here on only the server's database workers hold connections
-        server::AppServer srv(db, opt);
+        const std::shared_ptr<server::SefazPort> sefazPort = server::makeSefazPort(sefazKind, sefazConfig);
+        server::AppServer srv(db, opt, sefazPort);
         srv.bind();
         std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, %d conexões ao banco, corpo até %zu bytes, "
-                             "%d conexões por endereço)\n",
+                             "%d conexões por endereço, SEFAZ %s)\n",
                      qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections,
-                     opt.maxBody, opt.perAddress);
+                     opt.maxBody, opt.perAddress, qPrintable(sefazKind));
         std::thread waiter([&srv, sigs] {
             int sig = 0;
             sigwait(&sigs, &sig);
