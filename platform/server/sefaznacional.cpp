@@ -417,6 +417,9 @@ struct NationalSefazPort::Impl {
             parser.header_limit(16 * 1024);
             parser.body_limit(std::uint64_t(config.maxAnswerBytes));
             beast::error_code ec = runFor(*c, left(), [&](auto done) { http::async_write(c->stream, req, done); });
+            // The header first: Boost 1.74's async_read applies the body limit
+            // to a Content-Length only when the header was read on its own.
+            if (!ec) ec = runFor(*c, left(), [&](auto done) { http::async_read_header(c->stream, c->buffer, parser, done); });
             if (!ec) ec = runFor(*c, left(), [&](auto done) { http::async_read(c->stream, c->buffer, parser, done); });
             if (ec && reused && !staleRetried && ec != beast::error::timeout && !parser.got_some()) {
                 staleRetried = true;  // the authority closed the kept connection meanwhile
