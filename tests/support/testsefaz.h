@@ -23,6 +23,7 @@
 
 #include <pugixml.hpp>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <list>
@@ -101,6 +102,12 @@ public:
         for (auto& t : threads) t.join();
     }
     unsigned short port() const { return port_; }
+    /// Closes every open connection, as an authority does with idle ones.
+    void dropConnections()
+    {
+        std::lock_guard l(m_);
+        for (int fd : fds_) ::shutdown(fd, SHUT_RDWR);
+    }
     QString url() const { return QString("https://127.0.0.1:%1/ws/NFeConsultaProtocolo4.asmx").arg(port_); }
 
 private:
@@ -124,7 +131,18 @@ private:
     {
         namespace beast = boost::beast;
         namespace http = beast::http;
+        const int fd = sock.native_handle();
         boost::asio::ssl::stream<tcp::socket> stream(std::move(sock), ctx_);
+        // Forgotten before the stream closes the descriptor, which may then be reused.
+        struct Forget {
+            TestAuthority* a;
+            int fd;
+            ~Forget()
+            {
+                std::lock_guard l(a->m_);
+                a->fds_.erase(std::remove(a->fds_.begin(), a->fds_.end(), fd), a->fds_.end());
+            }
+        } forget{this, fd};
         boost::system::error_code ec;
         stream.handshake(boost::asio::ssl::stream_base::server, ec);
         if (ec) {
