@@ -2,8 +2,9 @@
 # EXP_TEST_PG (a QtSql-style "host=... port=... user=... dbname=..." string).
 # Sourced by test.sh; pg_temp_stop removes it again.
 PG_TEMP_PORT=${PG_TEMP_PORT:-55432}
+PG_BIN=${PG_BIN:-/usr/lib/postgresql/15/bin}
 pg_temp_start() {
-  local bin=/usr/lib/postgresql/15/bin
+  local bin=$PG_BIN
   if [ ! -x "$bin/initdb" ]; then
     echo "PostgreSQL 15 not installed: PostgreSQL tests will be skipped" >&2
     return 0
@@ -13,7 +14,7 @@ pg_temp_start() {
   while (exec 3<>"/dev/tcp/127.0.0.1/$PG_TEMP_PORT") 2>/dev/null; do
     PG_TEMP_PORT=$((PG_TEMP_PORT + 1))
   done
-  PG_TEMP_DIR=$(mktemp -d /tmp/exp-pg.XXXXXX)
+  PG_TEMP_DIR=$(mktemp -d "${TMPDIR:-/tmp}/exp-pg.XXXXXX")
   chmod 755 "$PG_TEMP_DIR"
   local run=""
   if [ "$(id -u)" -eq 0 ]; then
@@ -28,7 +29,7 @@ pg_temp_start() {
 }
 pg_temp_stop() {
   [ -n "${PG_TEMP_DIR:-}" ] || return 0
-  local bin=/usr/lib/postgresql/15/bin run=""
+  local bin=$PG_BIN run=""
   [ "$(id -u)" -eq 0 ] && run="runuser -u postgres --"
   $run "$bin/pg_ctl" -D "$PG_TEMP_DIR/data" -m fast -w stop >/dev/null 2>&1 || true
   rm -rf "$PG_TEMP_DIR"

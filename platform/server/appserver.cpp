@@ -277,10 +277,31 @@ QString logSafe(const QString& text, int max)
     return out;
 }
 
-AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
-    : db_(db), opt_(std::move(options)), operators_(db), pool_(opt_.dbConnections)
+namespace {
+LoginThrottle::Options throttleOptions(const ServerOptions& o)
 {
-    if (opt_.log) log_ = std::make_unique<LogWriter>(2);
+    LoginThrottle::Options t;
+    t.freePerPair = o.loginFreePerPair;
+    t.freePerAddress = o.loginFreePerAddress;
+    return t;
+}
+} // namespace
+
+AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
+    : db_(db), opt_(std::move(options)), operators_(db), throttle_(throttleOptions(opt_)),
+      hashPool_(2, opt_.hashQueue), pool_(opt_.dbConnections)
+{
+    if (opt_.log) {
+        log_ = std::make_unique<LogWriter>(2);
+        summaries_ = std::thread([this] {
+            std::unique_lock lock(summaryMutex_);
+            while (!summaryWake_.wait_for(lock, std::chrono::seconds(1), [this] { return summaryStop_; })) {
+                lock.unlock();
+                summarizeRefusals(false);
+                lock.lock();
+            }
+        });
+    }
     registerCancelNota(registry_);
     registerSituacao(registry_, port ? port : std::make_shared<StoredAnswerSimulator>());
 
@@ -288,6 +309,9 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
     lim.maxBody = opt_.maxBody;
     lim.headerTimeout = std::chrono::milliseconds(opt_.headerTimeoutMs);
     lim.bodyTimeout = std::chrono::milliseconds(opt_.bodyTimeoutMs);
+    lim.shortBodyTimeout = std::chrono::milliseconds(opt_.shortBodyTimeoutMs);
+    lim.stallTimeout = std::chrono::milliseconds(opt_.stallTimeoutMs);
+    for (const QString& a : opt_.trustedProxies) lim.trustedProxies.push_back(a.toStdString());
     lim.perAddress = opt_.perAddress;
     lim.maxConnections = opt_.maxConnections;
     lim.workers = opt_.threads;
@@ -314,7 +338,7 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
         // are the socket's to that thread and back.
         [this](const FrontRequest& r, std::function<void()>& job) {
             if (r.path != "/call" && r.path != "/logout") return false;
-            pool_.post(std::move(job));
+            postForSession(r.authorization.substr(0, 200), std::move(job));
             return true;
         });
 }
@@ -326,6 +350,7 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
 {
     if (r.path != "/call" && r.path != "/logout") {
         r.maxBody = kMaxLoginBody;
+        r.shortBody = true;
         return std::nullopt;
     }
     if (r.method != "POST") return json(405, raisedBody("Use POST."));
@@ -335,7 +360,7 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         std::optional<Session> s;
         if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
         if (!s) {
-            logLine(r.path == "/logout" ? "logout" : "call", nullptr, address, 0, "refused: sem sessão válida");
+            refusal(r.path == "/logout" ? "logout" : "call", address, 0, "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
         }
         r.state = std::make_shared<Session>(std::move(*s));
@@ -351,6 +376,67 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
 AppServer::~AppServer()
 {
     stop();
+    if (summaries_.joinable()) {
+        {
+            std::lock_guard lock(summaryMutex_);
+            summaryStop_ = true;
+        }
+        summaryWake_.notify_all();
+        summaries_.join();
+        summarizeRefusals(true);
+        log_->flush();
+    }
+}
+
+void AppServer::postForSession(const std::string& token, std::function<void()> job)
+{
+    {
+        std::lock_guard lock(sessionMutex_);
+        SessionJobs& s = sessionJobs_[token];
+        if (s.running >= opt_.sessionWorkers) {
+            s.waiting.push_back(std::move(job));  // no worker held while it waits
+            return;
+        }
+        ++s.running;
+    }
+    pool_.post([this, token, job = std::move(job)] {
+        job();
+        sessionJobDone(token);
+    });
+}
+
+void AppServer::sessionJobDone(const std::string& token)
+{
+    std::function<void()> next;
+    {
+        std::lock_guard lock(sessionMutex_);
+        auto it = sessionJobs_.find(token);
+        if (it == sessionJobs_.end()) return;
+        if (it->second.waiting.empty()) {
+            if (--it->second.running <= 0) sessionJobs_.erase(it);
+            return;
+        }
+        next = std::move(it->second.waiting.front());
+        it->second.waiting.pop_front();
+    }
+    pool_.post([this, token, next = std::move(next)] {
+        next();
+        sessionJobDone(token);
+    });
+}
+
+void AppServer::refusal(const QString& what, const QString& address, double ms, const QString& outcome)
+{
+    if (!opt_.log) return;
+    if (refusals_.note(address, outcome)) logLine(what, nullptr, address, ms, outcome);
+}
+
+void AppServer::summarizeRefusals(bool all)
+{
+    for (const RefusalLog::Summary& s : refusals_.due(RefusalLog::Clock::now(), all))
+        logLine("refusals", nullptr, s.address, 0,
+                QString("refused %1 more in %2 s, not written one by one (last: %3)")
+                    .arg(s.unwritten).arg(s.seconds, 0, 'f', 1).arg(s.last));
 }
 
 void AppServer::bind()
@@ -418,10 +504,46 @@ FrontReply AppServer::login(const FrontRequest& r)
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r.body)).object();
     const QString code = o.value("operador").toString().trimmed().toUpper();
     const QString password = o.value("senha").toString();
+    const QString what = "login " + logSafe(code, 20);
+    auto refused = [&](const QString& outcome) {
+        refusal(what, address, ms(), outcome);
+        return json(401, raisedBody(Operators::refusedText()));
+    };
     try {
+        // Tries during an address's wait are refused before anything is looked up.
+        if (const auto wait = throttle_.wait(code.left(Operators::kMaxCode), address); wait.count() > 0) {
+            const qint64 secs = (wait.count() + 999) / 1000;
+            refusal(what, address, ms(), QString("throttled: tentativa %1 s antes da hora").arg(secs));
+            FrontReply a = json(429, raisedBody(QString("Tentativas de entrada demais; tente de novo em %1 s.").arg(secs)));
+            a.headers.emplace_back("Retry-After", std::to_string(secs));
+            return a;
+        }
+        if (!Operators::plausibleCode(code) || password.isEmpty() || password.size() > Operators::kMaxPassword) {
+            throttle_.failed(code.left(Operators::kMaxCode), address);
+            return refused("refused");
+        }
+        // The check runs on the password threads; this worker waits for it
+        // holding no database connection, or answers at once when too many
+        // checks wait (before any other work for this log-in).
+        const std::optional<HashPool::Place> place = hashPool_.reserve();
+        if (!place) {
+            refusal(what, address, ms(), "busy: fila de verificação de senhas cheia");
+            FrontReply a = json(503, raisedBody("Muitas entradas ao mesmo tempo; tente de novo em alguns segundos."));
+            a.headers.emplace_back("Retry-After", "2");
+            return a;
+        }
+        StoredLogin account;
+        pool_.run([&] { account = operators_.stored(code); });
+        const bool ok = hashPool_.run(*place, [&] { return operators_.verify(account, password); });
+        if (!ok) {
+            const auto wait = throttle_.failed(code, address);
+            return refused(wait.count() > 0 ? QString("refused; next try from this address in %1 s").arg((wait.count() + 999) / 1000)
+                                            : QString("refused"));
+        }
+        throttle_.succeeded(code, address);
         LoginResult lr;
-        pool_.run([&] { lr = operators_.login(code, password, address, opt_.sessionSecs); });
-        logLine("login " + logSafe(code, 20), nullptr, address, ms(), "ok");
+        pool_.run([&] { lr = operators_.openSession(code, account.name, address, opt_.sessionSecs); });
+        logLine(what, nullptr, address, ms(), "ok");
         return json(200, QJsonDocument(QJsonObject{{"status", "ok"},
                                                    {"token", lr.token},
                                                    {"operador", code},
@@ -430,11 +552,11 @@ FrontReply AppServer::login(const FrontRequest& r)
                              .toJson(QJsonDocument::Compact)
                              .toStdString());
     } catch (const Unauthorized& e) {
-        logLine("login " + logSafe(code, 20), nullptr, address, ms(), "refused");
+        refusal(what, address, ms(), "refused");
         return json(401, raisedBody(e.message()));
     } catch (const std::exception& e) {
         const QString ref = newReference();
-        logLine("login " + logSafe(code, 20), nullptr, address, ms(), QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
+        logLine(what, nullptr, address, ms(), QString("internal error %1: %2").arg(ref, QString::fromUtf8(e.what())));
         return json(500, raisedBody(QString("Falha interna do servidor (referência %1).").arg(ref)));
     }
 }

@@ -10,20 +10,29 @@
 
 #include "database.h"
 #include "dbpool.h"
+#include "hashpool.h"
 #include "httpfront.h"
+#include "loginthrottle.h"
 #include "logwriter.h"
 #include "operators.h"
+#include "refusallog.h"
 #include "registry.h"
 #include "situacao.h"
 
 #include <core/datapacket.h>
 
 #include <QString>
+#include <QStringList>
 
 #include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <unordered_map>
 
 namespace server {
 
@@ -41,6 +50,13 @@ struct ServerOptions {
     size_t maxBody = defaultMaxBody();
     int headerTimeoutMs = 10000;
     int bodyTimeoutMs = 60000;
+    int shortBodyTimeoutMs = 3000;  ///< bodies read before the session is known, and log-in bodies
+    int stallTimeoutMs = 5000;      ///< each part of a list answer must be taken within this
+    int sessionWorkers = 2;   ///< database workers one session holds at once; its further calls wait their turn
+    int hashQueue = 16;       ///< password checks waiting for the two checking threads; beyond, 503
+    int loginFreePerPair = 3;       ///< failed log-ins of one code from one address before waits begin
+    int loginFreePerAddress = 10;   ///< failed log-ins from one address (any code) before waits begin
+    QStringList trustedProxies;     ///< addresses whose X-Forwarded-For names the caller
     int perAddress = 32;      ///< connections open at once from one address (a proxy is one address)
     int maxConnections = 1024;
     qint64 sessionSecs = 12 * 3600;
@@ -124,12 +140,32 @@ private:
     std::optional<FrontReply> admit(FrontRequest& r);
     FrontReply login(const FrontRequest& r);
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
+    /// A refusal's log line, written in full for the first few of an address
+    /// and counted for the rest (see RefusalLog).
+    void refusal(const QString& what, const QString& address, double ms, const QString& outcome);
+    void summarizeRefusals(bool all);
+    /// Queues a job on the database workers, at most `sessionWorkers` at once per token.
+    void postForSession(const std::string& token, std::function<void()> job);
+    void sessionJobDone(const std::string& token);
 
     Database& db_;
     ServerOptions opt_;
     Registry registry_;
     Operators operators_;
     std::unique_ptr<LogWriter> log_;  ///< the call log on standard error, when logging
+    LoginThrottle throttle_;
+    RefusalLog refusals_;
+    std::mutex summaryMutex_;
+    std::condition_variable summaryWake_;
+    bool summaryStop_ = false;
+    std::thread summaries_;  ///< writes the refusal summaries once their window ends
+    struct SessionJobs {
+        int running = 0;
+        std::deque<std::function<void()>> waiting;
+    };
+    std::mutex sessionMutex_;
+    std::unordered_map<std::string, SessionJobs> sessionJobs_;  ///< by the caller's Authorization text
+    HashPool hashPool_;  ///< password checks, apart from the database workers
     DbPool pool_;  ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;

@@ -518,6 +518,10 @@ Variant verReplic(CallContext& c)
 {
     QSqlDatabase conn = c.db.connection();
     const core::DataPacket* list = c.packet(0);
+    // The one-entry form names its branch; the whole-list form sends it
+    // empty, and the rows' own branches are what is checked.
+    if (!list || !c.str(1).isEmpty())
+        c.requireBranch(c.str(1));
     if (!list) {
         core::DataPacket docs = replicatedDocs(c.db, conn, {{c.str(1), c.str(2)}});
         return Variant(core::VariantArray{Variant(), docs.isEmpty() ? Variant() : Variant(std::move(docs)), qint64(0)});
@@ -607,6 +611,10 @@ Variant cancelaNota(CallContext& c)
     QSqlDatabase conn = c.db.connection();
     Transaction tx(c.db, conn);
     const auto stored = loadEntries(c.db, conn, ticked, true);
+    // Every ticked entry is checked before the answer is chosen: entries
+    // someone else took meanwhile outrank any other refusal, so the caller
+    // learns of them whatever else was refused.
+    bool takenByOthers = false;
     QString firstRefusal;
     std::vector<std::pair<EntryKey, StoredEntry>> toCancel;
     for (const EntryKey& k : ticked) {
@@ -627,15 +635,25 @@ Variant cancelaNota(CallContext& c)
             if (map) refusal = "ERRO_EXC_COMISMAPA";
             else if (paid) refusal = "ERRO_EXC_COMIS";
         }
+        if (refusal == "NOTAS_N_CANC") {
+            takenByOthers = true;
+            continue;
+        }
         if (!refusal.isEmpty()) {
             if (firstRefusal.isEmpty()) firstRefusal = refusal;
             continue;
         }
         toCancel.emplace_back(k, s->second);
     }
+    if (takenByOthers) firstRefusal = "NOTAS_N_CANC";
     StockDeltas deltas;
     for (const auto& [k, e] : toCancel) addEntryStock(c.db, conn, k.first, k.second, e.nrLancEstq, nullptr, deltas);
-    lockAndCheckStock(c.db, conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
+    try {
+        lockAndCheckStock(c.db, conn, deltas, "REPLIC_N_CANC");  // blocks the whole call: the transaction rolls back
+    } catch (const core::ServerError&) {
+        if (takenByOthers) throw core::ServerError("NOTAS_N_CANC");
+        throw;
+    }
     for (const auto& [k, e] : toCancel) {
         setEntryCancelled(conn, k.first, k.second, e.version, true);
         cancelEntryParts(conn, k.first, k.second, e.nrLancEstq);
@@ -850,7 +868,8 @@ void registerCancelNota(Registry& r)
     r.add(s, "GetItem", {K::Branch, K::String}, getItem);
     r.add(s, "GetItLanctoEst", {K::Branch, K::String}, getItLanctoEst);
     r.add(s, "GetReplicAprov", {K::Branch, K::String}, getReplicAprov);
-    r.add(s, "VerReplic", {K::PacketOrNull, K::Branch, K::String}, verReplic);
+    // Its branch is checked by the handler: the whole-list form sends it empty.
+    r.add(s, "VerReplic", {K::PacketOrNull, K::String, K::String}, verReplic);
     r.add(s, "GetVdCancela", {K::Packet, K::Branch}, getVdCancela);
     r.add(s, "CancelaNota", {K::Branch, K::Packet, K::Branch, K::Operator, K::String}, cancelaNota);
     r.add(s, "CancelaItemNf", {K::Branch, K::Packet, K::String, K::String, K::String, K::Date, K::String, K::Operator},

@@ -5,7 +5,9 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/range/iterator_range.hpp>
 
+#include <algorithm>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
@@ -172,7 +174,7 @@ private:
         request_.path = std::string(target.substr(0, q));
         if (q != std::string_view::npos) request_.query = std::string(target.substr(q + 1));
         request_.authorization = std::string(req[http::field::authorization]);
-        request_.address = address_;
+        request_.address = callerAddress(req);
         const bool expectContinue = beast::iequals(req[http::field::expect], "100-continue");
         // A small body announced by its length is read first and admitted on
         // the worker that then runs the call (one hand-off less); a large or
@@ -191,6 +193,32 @@ private:
                 self->afterAdmission(std::move(refusal), expectContinue);
             });
         });
+    }
+
+    /// The peer's address; behind a trusted proxy, the address the proxy
+    /// appended last to X-Forwarded-For (earlier entries are the client's
+    /// own text). A missing or malformed header leaves the peer's.
+    template <class Request>
+    std::string callerAddress(const Request& req) const
+    {
+        const auto& trusted = srv_.lim.trustedProxies;
+        if (std::find(trusted.begin(), trusted.end(), address_) == trusted.end()) return address_;
+        std::string_view last;
+        for (const auto& f : boost::make_iterator_range(req.equal_range("X-Forwarded-For")))
+            last = std::string_view(f.value().data(), f.value().size());
+        if (const auto comma = last.rfind(','); comma != std::string_view::npos) last = last.substr(comma + 1);
+        while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.remove_prefix(1);
+        while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.remove_suffix(1);
+        beast::error_code ec;
+        const auto a = net::ip::make_address(std::string(last.substr(0, 64)), ec);
+        return ec ? address_ : a.to_string();
+    }
+
+    /// Bodies read before the session is known, and those the admission
+    /// marks (log-ins, routes without a session), get the short deadline.
+    std::chrono::milliseconds bodyDeadline() const
+    {
+        return admitLater_ || request_.shortBody ? srv_.lim.shortBodyTimeout : srv_.lim.bodyTimeout;
     }
 
     void afterAdmission(std::optional<FrontReply> refusal, bool expectContinue)
@@ -220,7 +248,7 @@ private:
         // of its own (a 12 MB list took about 0.1 s that way).
         const auto len = parser_->content_length();
         if (len && !parser_->chunked() && *len > kAdmitWithBody) return readBodyDirect(std::size_t(*len));
-        stream_.expires_after(srv_.lim.bodyTimeout);
+        stream_.expires_after(bodyDeadline());
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onBody(ec); });
     }
@@ -236,7 +264,7 @@ private:
         net::buffer_copy(net::buffer(direct_.data(), have), buffer_.data());
         buffer_.consume(have);
         stream_.expires_never();
-        bodyTimer_.expires_after(srv_.lim.bodyTimeout);
+        bodyTimer_.expires_after(bodyDeadline());
         bodyTimer_.async_wait(net::bind_executor(stream_.get_executor(), [self = shared_from_this()](beast::error_code ec) {
             if (!ec && self->directLen_) self->close();  // the body's deadline: the pending wait fails
         }));
@@ -339,6 +367,7 @@ private:
         res_.version(11);
         res_.result(unsigned(rep.status));
         res_.set(http::field::content_type, rep.contentType);
+        for (const auto& [name, value] : rep.headers) res_.set(name, value);
         res_.body() = std::move(rep.body);
         res_.keep_alive(keep);
         res_.prepare_payload();
@@ -362,17 +391,26 @@ private:
         auto flight = std::make_shared<Flight>();
         auto head = std::make_shared<http::response<http::empty_body>>(http::status(unsigned(rep.status)), 11);
         head->set(http::field::content_type, rep.contentType);
+        for (const auto& [name, value] : rep.headers) head->set(name, value);
         head->keep_alive(keep);
         head->chunked(true);
         auto body = std::make_shared<std::string>(std::move(rep.body));
-        hand(flight, [this, head](auto done) {
-            stream_.expires_after(srv_.lim.writeTimeout);
+        // Each write must end within the stall limit, all of them within the
+        // whole answer's deadline.
+        const auto deadline = std::chrono::steady_clock::now() + srv_.lim.writeTimeout;
+        auto expiry = [this, deadline] {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            stream_.expires_after(std::max(std::chrono::milliseconds(0), std::min(srv_.lim.stallTimeout, left)));
+        };
+        hand(flight, [this, head, expiry](auto done) {
+            expiry();
             auto sr = std::make_shared<http::response_serializer<http::empty_body>>(*head);
             http::async_write_header(stream_, *sr, [sr, head, done](beast::error_code ec, std::size_t n) { done(ec, n); });
         });
-        auto chunk = [this, &flight](std::shared_ptr<std::string> part) {
+        auto chunk = [this, &flight, &expiry](std::shared_ptr<std::string> part) {
             if (part->empty()) return true;  // an empty chunk would end the body
-            return hand(flight, [this, part](auto done) {
+            return hand(flight, [this, part, expiry](auto done) {
+                expiry();
                 net::async_write(stream_, http::make_chunk(net::buffer(*part)),
                                  [part, done](beast::error_code ec, std::size_t n) { done(ec, n); });
             });
@@ -385,7 +423,10 @@ private:
             whole = false;  // the parts must not throw; if they do, the reply stays cut off
         }
         if (whole)
-            hand(flight, [this](auto done) { net::async_write(stream_, http::make_chunk_last(), done); });
+            hand(flight, [this, expiry](auto done) {
+                expiry();
+                net::async_write(stream_, http::make_chunk_last(), done);
+            });
         {
             std::unique_lock lock(flight->mutex);
             flight->cv.wait(lock, [&] { return !flight->busy; });

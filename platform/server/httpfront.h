@@ -5,14 +5,20 @@
 // - headers: at most `maxHeader` bytes, all of them within `headerTimeout`
 //   (the wait for a kept-alive connection's next request included);
 // - body: at most `maxBody` bytes, chunked or not, counted while it is read,
-//   all of it within `bodyTimeout`; a body announced larger is refused before
+//   all of it within `bodyTimeout`, or within `shortBodyTimeout` when it is
+//   read before the caller's session is known (small bodies) or the
+//   admission marks it short (log-ins); a body announced larger is refused before
 //   a byte of it is read; encoded bodies (Content-Encoding other than
 //   identity, Transfer-Encoding other than chunked) are refused unread;
 // - connections: at most `perAddress` open at once from one client address
 //   and `maxConnections` in all; a connection over either cap is closed at
 //   once, without reading from it;
 // - answers are written within `writeTimeout`, a reply sent in parts
-//   included (all its parts, from the first byte to the last).
+//   included (all its parts, from the first byte to the last), and each
+//   part of such a reply within `stallTimeout` (a caller that stops reading
+//   frees the worker writing it after that long);
+// - the caller's address is the peer's, or, when the peer is one of
+//   `trustedProxies`, the last address of its X-Forwarded-For header.
 // Sockets are served by a few I/O threads; requests run on a pool of
 // `workers` threads, so a slow call holds a worker, never a socket loop.
 // The owner may take requests whose body is in onto threads of its own (see
@@ -25,6 +31,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace server {
 
@@ -33,7 +41,10 @@ struct FrontLimits {
     std::size_t maxHeader = 16u << 10;
     std::chrono::milliseconds headerTimeout{10000};
     std::chrono::milliseconds bodyTimeout{60000};
+    std::chrono::milliseconds shortBodyTimeout{3000};
     std::chrono::milliseconds writeTimeout{60000};
+    std::chrono::milliseconds stallTimeout{5000};
+    std::vector<std::string> trustedProxies;  ///< peer addresses whose X-Forwarded-For is believed
     int perAddress = 32;
     int maxConnections = 1024;
     int workers = 64;
@@ -46,9 +57,10 @@ struct FrontRequest {
     std::string query;          ///< after '?', undecoded
     std::string authorization;  ///< the Authorization header
     std::string body;
-    std::string address;        ///< the caller's IP address
+    std::string address;        ///< the caller's IP address (the proxy's client behind a trusted proxy)
     std::shared_ptr<void> state;  ///< set by the admission check, read by the handler
     std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
+    bool shortBody = false;       ///< set by the admission check: the body gets the short deadline
 };
 
 /// The body of a reply given in parts: the front sends each part as a chunk
@@ -72,6 +84,8 @@ struct FrontReply {
     std::string contentType = "application/json";
     /// When set, the body is these parts (after `body`, usually empty).
     std::shared_ptr<ReplyParts> parts;
+    /// Further header fields of the answer (Retry-After, ...).
+    std::vector<std::pair<std::string, std::string>> headers;
 };
 
 class HttpFront {

@@ -5,17 +5,21 @@
 
 #include "allocator.h"
 #include "appserver.h"
+#include "backup.h"
 #include "demodata.h"
 #include "schema.h"
 #include "sefaznacional.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QHostAddress>
 #include <QStringList>
 
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -27,19 +31,47 @@ int usage(const char* why = nullptr)
     if (why) std::fprintf(stderr, "exp_appserver: %s\n\n", why);
     std::fprintf(stderr,
                  "Uso:\n"
-                 "  exp_appserver serve [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
+                 "  exp_appserver serve [--config ARQUIVO] [--listen 127.0.0.1] [--port 8211] [--db sqlite:/caminho/arquivo.db |\n"
                  "                      --db \"postgres:host=... port=... user=... dbname=... [schema=...]\"] [--threads N]\n"
                  "                      [--max-body BYTES] [--per-address N] [--max-connections N]\n"
                  "                      [--header-timeout S] [--body-timeout S] [--session-hours H] [--db-connections N]\n"
+                 "                      [--short-body-timeout S] [--stall-timeout S] [--session-workers N]\n"
+                 "                      [--hash-queue N] [--login-free-failures N] [--login-free-per-address N]\n"
+                 "                      [--trusted-proxy ENDEREÇO[,ENDEREÇO...]]\n"
                  "                      [--sefaz simulador | --sefaz nacional --sefaz-config ARQUIVO]\n"
                  "  exp_appserver sefaz-url UF AMBIENTE --sefaz-config ARQUIVO   (endereço da consulta de NF-e; 1 produção, 2 homologação)\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S]\n"
+                 "  exp_appserver backup --db sqlite:/caminho/arquivo.db --to COPIA.db   (com o servidor no ar)\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
                  "  exp_appserver operator passwd|disable|enable|show CODIGO --db ...\n"
                  "  exp_appserver operator branches CODIGO LISTA --db ...\n"
+                 "--config lê as opções de um arquivo, uma por linha como chave=valor (port=8211, db=sqlite:/...);\n"
+                 "as opções depois dele na linha de comando prevalecem.\n"
                  "A senha do operador vem do terminal (sem eco) ou da entrada padrão, nunca da linha de comando.\n"
                  "A senha do PostgreSQL vem de PGPASSWORD ou do arquivo de senhas do libpq (~/.pgpass, PGPASSFILE).\n");
     return 2;
+}
+
+/// An SQLite database made before the program set its own file modes may be
+/// readable by others: its file and its -wal and -shm files, when this user
+/// owns them, are made the owner's only.
+void ownerOnly(const QString& path)
+{
+    for (const QString& f : {path, path + "-wal", path + "-shm"}) {
+        struct stat st{};
+        const QByteArray name = QFile::encodeName(f);
+        if (::stat(name.constData(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 077) == 0) continue;
+        if (::chmod(name.constData(), S_IRUSR | S_IWUSR) == 0)
+            std::fprintf(stderr, "arquivo %s era legível por outros usuários; agora só pelo dono (0600)\n", name.constData());
+    }
+}
+
+/// The log (standard error) redirected to a file others may read is made the owner's only.
+void logOwnerOnly()
+{
+    struct stat st{};
+    if (::fstat(STDERR_FILENO, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) != 0)
+        ::fchmod(STDERR_FILENO, S_IRUSR | S_IWUSR);
 }
 
 bool toInt(const QString& s, int lo, int hi, int& out)
@@ -48,6 +80,33 @@ bool toInt(const QString& s, int lo, int hi, int& out)
     const qlonglong v = s.toLongLong(&ok);
     if (!ok || v < lo || v > hi) return false;
     out = int(v);
+    return true;
+}
+
+/// `--config FILE`: one option a line as `key=value`, the key being the long
+/// option without its dashes ("port=8211" stands for "--port 8211"); blank
+/// lines and lines starting with '#' are skipped. The options are read where
+/// `--config` stands, so options after it on the command line win.
+bool readConfigFile(const QString& path, QStringList& out, QString& error)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        error = QString("--config %1: não foi possível ler o arquivo (%2)").arg(path, f.errorString());
+        return false;
+    }
+    int number = 0;
+    while (!f.atEnd()) {
+        ++number;
+        const QString line = QString::fromUtf8(f.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith('#')) continue;
+        const qsizetype eq = line.indexOf('=');
+        const QString key = line.left(eq).trimmed();
+        if (eq <= 0 || key == "config" || key.startsWith('-')) {
+            error = QString("%1, linha %2: esperado chave=valor, como port=8211").arg(path).arg(number);
+            return false;
+        }
+        out << "--" + key << line.mid(eq + 1).trimmed();
+    }
     return true;
 }
 
@@ -138,6 +197,7 @@ int operatorCommand(QStringList args)
     try {
         server::DbConfig cfg = server::DbConfig::parse(dbText);
         if (!cfg.password.isEmpty()) return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        if (cfg.dialect == server::Dialect::Sqlite) ownerOnly(cfg.sqlitePath);
         server::Database db(cfg);
         server::migrateSchema(db);
         server::Operators ops(db);
@@ -186,6 +246,10 @@ int main(int argc, char** argv)
     sigaddset(&sigs, SIGINT);
     pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
+    // Everything the program creates (the SQLite database and its -wal and
+    // -shm files, which hold every operator's password hash) is for its
+    // owner only.
+    ::umask(077);
     server::tuneAllocator();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
@@ -193,7 +257,7 @@ int main(int argc, char** argv)
     const QString cmd = args.takeFirst();
     if (cmd == "operator") return operatorCommand(args);
     if (cmd == "sefaz-url") return sefazUrlCommand(args);
-    if (cmd != "serve" && cmd != "demo") return usage("comando desconhecido");
+    if (cmd != "serve" && cmd != "demo" && cmd != "backup") return usage("comando desconhecido");
 
     server::ServerOptions opt;
     QString dbText = "sqlite:exp01800.db";
@@ -201,6 +265,7 @@ int main(int argc, char** argv)
     server::DemoOptions demo;
     int seed = 1;
     QString sefazKind = "simulador", sefazConfig;
+    QString backupTo;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
         auto value = [&](QString& out) {
@@ -209,7 +274,13 @@ int main(int argc, char** argv)
             return true;
         };
         QString v;
-        if (a == "--db" && value(v)) { dbText = v; dbGiven = true; }
+        if (a == "--config" && value(v)) {
+            QStringList fromFile;
+            QString error;
+            if (!readConfigFile(v, fromFile, error)) return usage(qPrintable(error));
+            for (qsizetype k = 0; k < fromFile.size(); ++k) args.insert(i + 1 + k, fromFile[k]);
+        }
+        else if (a == "--db" && value(v)) { dbText = v; dbGiven = true; }
         else if (cmd == "serve" && a == "--listen" && value(v)) opt.listen = v;
         else if (cmd == "serve" && a == "--port" && value(v)) { if (!toInt(v, 0, 65535, opt.port)) return usage("porta inválida"); }
         else if (cmd == "serve" && a == "--threads" && value(v)) { if (!toInt(v, 1, 1024, opt.threads)) return usage("--threads inválido"); }
@@ -225,21 +296,51 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--body-timeout inválido"); opt.bodyTimeoutMs = s * 1000; }
         else if (cmd == "serve" && a == "--session-hours" && value(v)) { int h = 0; if (!toInt(v, 1, 24 * 30, h)) return usage("--session-hours inválido"); opt.sessionSecs = qint64(h) * 3600; }
         else if (cmd == "serve" && a == "--db-connections" && value(v)) { if (!toInt(v, 1, 256, opt.dbConnections)) return usage("--db-connections inválido"); }
+        else if (cmd == "serve" && a == "--short-body-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--short-body-timeout inválido"); opt.shortBodyTimeoutMs = s * 1000; }
+        else if (cmd == "serve" && a == "--stall-timeout" && value(v)) { int s = 0; if (!toInt(v, 1, 3600, s)) return usage("--stall-timeout inválido"); opt.stallTimeoutMs = s * 1000; }
+        else if (cmd == "serve" && a == "--session-workers" && value(v)) { if (!toInt(v, 1, 256, opt.sessionWorkers)) return usage("--session-workers inválido"); }
+        else if (cmd == "serve" && a == "--hash-queue" && value(v)) { if (!toInt(v, 1, 10000, opt.hashQueue)) return usage("--hash-queue inválido"); }
+        else if (cmd == "serve" && a == "--login-free-failures" && value(v)) { if (!toInt(v, 0, 1000, opt.loginFreePerPair)) return usage("--login-free-failures inválido"); }
+        else if (cmd == "serve" && a == "--login-free-per-address" && value(v)) { if (!toInt(v, 0, 100000, opt.loginFreePerAddress)) return usage("--login-free-per-address inválido"); }
+        else if (cmd == "serve" && a == "--trusted-proxy" && value(v)) {
+            for (const QString& part : v.split(',', Qt::SkipEmptyParts)) {
+                const QHostAddress host(part.trimmed());
+                if (host.isNull()) return usage(qPrintable("--trusted-proxy inválido: " + part));
+                opt.trustedProxies << host.toString();
+            }
+        }
         else if (cmd == "serve" && a == "--sefaz" && value(v)) sefazKind = v;
         else if (cmd == "serve" && a == "--sefaz-config" && value(v)) sefazConfig = v;
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
+        else if (cmd == "backup" && a == "--to" && value(v)) backupTo = v;
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
         else return usage(qPrintable("opção inválida: " + a));
     }
     if (cmd == "demo" && !dbGiven) return usage("demo precisa de --db");
     if (sefazKind != "simulador" && sefazKind != "nacional") return usage("--sefaz deve ser simulador ou nacional");
     if (sefazKind == "nacional" && sefazConfig.isEmpty()) return usage("--sefaz nacional precisa de --sefaz-config ARQUIVO");
+    if (cmd == "backup") {
+        if (!dbGiven || backupTo.isEmpty()) return usage("backup precisa de --db sqlite:ARQUIVO e --to ARQUIVO");
+        try {
+            const server::DbConfig cfg = server::DbConfig::parse(dbText);
+            if (cfg.dialect != server::Dialect::Sqlite)
+                return usage("backup copia bancos SQLite; o PostgreSQL se copia com pg_dump (docs/deploy.md)");
+            server::backupSqlite(cfg.sqlitePath, backupTo);
+            std::fprintf(stderr, "cópia de segurança gravada em %s\n", qPrintable(backupTo));
+            return 0;
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "exp_appserver: %s\n", e.what());
+            return 1;
+        }
+    }
     demo.seed = quint64(seed);
 
     try {
         server::DbConfig cfg = server::DbConfig::parse(dbText);
         if (!cfg.password.isEmpty())
             return usage("a senha do banco não vai na linha de comando: use PGPASSWORD ou ~/.pgpass");
+        if (cfg.dialect == server::Dialect::Sqlite) ownerOnly(cfg.sqlitePath);
+        if (cmd == "serve") logOwnerOnly();
         server::Database db(cfg);
         const int before = server::migrateSchema(db);
         if (before < server::kSchemaVersion)

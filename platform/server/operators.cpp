@@ -191,31 +191,69 @@ std::optional<OperatorInfo> Operators::find(const QString& code)
     return o;
 }
 
-LoginResult Operators::login(const QString& code, const QString& password, const QString& address, qint64 lifetimeSecs)
+bool Operators::plausibleCode(const QString& code)
 {
-    if (!validCode(code) || password.isEmpty() || password.size() > kMaxPassword) throw Unauthorized(kRefused);
-    QSqlDatabase conn = db_.connection();
-    QString stored, name;
-    bool active = false;
-    {
-        QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?");
-        q.addBindValue(code);
-        exec(q);
-        if (q.next()) {
-            stored = q.value(0).toString();
-            name = q.value(1).toString();
-            active = q.value(2).toString() == "S";
-        }
-    }
-    const QByteArray pw = password.toUtf8();
-    const QByteArray h = stored.toLatin1();
-    bool ok = false;
-    if (!h.isEmpty() && h.size() < crypto_pwhash_STRBYTES) {
-        HashSlot slot;
-        ok = crypto_pwhash_str_verify(h.constData(), pw.constData(), size_t(pw.size())) == 0;
-    }
-    if (!ok || !active) throw Unauthorized(kRefused);
+    return validCode(code);
+}
 
+const QString& Operators::refusedText()
+{
+    return kRefused;
+}
+
+StoredLogin Operators::stored(const QString& code)
+{
+    StoredLogin a;
+    if (!validCode(code)) return a;
+    QSqlDatabase conn = db_.connection();
+    QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO FROM OPERADOR WHERE CDOPERADOR = ?");
+    q.addBindValue(code);
+    exec(q);
+    if (q.next()) {
+        a.found = true;
+        a.hash = q.value(0).toString().toLatin1();
+        a.name = q.value(1).toString();
+        a.active = q.value(2).toString() == "S";
+    }
+    return a;
+}
+
+namespace {
+// The hash an unknown code is checked against: made once, at the cost of
+// real ones, from a random password nobody knows.
+const QByteArray& dummyHash(bool minimal)
+{
+    static std::once_flag once[2];
+    static QByteArray hash[2];
+    std::call_once(once[minimal], [minimal] {
+        unsigned char pw[24];
+        randombytes_buf(pw, sizeof pw);
+        char out[crypto_pwhash_STRBYTES];
+        if (crypto_pwhash_str_alg(out, reinterpret_cast<const char*>(pw), sizeof pw,
+                                  minimal ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                                  minimal ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE,
+                                  crypto_pwhash_ALG_ARGON2ID13) != 0)
+            throw InternalError("Memória insuficiente para calcular o hash da senha.");
+        hash[minimal] = QByteArray(out);
+    });
+    return hash[minimal];
+}
+} // namespace
+
+bool Operators::verify(const StoredLogin& account, const QString& password) const
+{
+    if (password.isEmpty() || password.size() > kMaxPassword) return false;
+    const bool usable = account.found && !account.hash.isEmpty() && account.hash.size() < crypto_pwhash_STRBYTES;
+    const QByteArray& h = usable ? account.hash : dummyHash(cost_ == PasswordCost::Minimal);
+    const QByteArray pw = password.toUtf8();
+    HashSlot slot;
+    const bool ok = crypto_pwhash_str_verify(h.constData(), pw.constData(), size_t(pw.size())) == 0;
+    return ok && usable && account.active;
+}
+
+LoginResult Operators::openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs)
+{
+    QSqlDatabase conn = db_.connection();
     unsigned char raw[32];
     randombytes_buf(raw, sizeof raw);
     LoginResult r;
@@ -236,6 +274,14 @@ LoginResult Operators::login(const QString& code, const QString& password, const
     exec(s);
     tx.commit();
     return r;
+}
+
+LoginResult Operators::login(const QString& code, const QString& password, const QString& address, qint64 lifetimeSecs)
+{
+    if (!validCode(code) || password.isEmpty() || password.size() > kMaxPassword) throw Unauthorized(kRefused);
+    const StoredLogin account = stored(code);
+    if (!verify(account, password)) throw Unauthorized(kRefused);
+    return openSession(code, account.name, address, lifetimeSecs);
 }
 
 std::optional<Session> Operators::session(const QString& token, const QString& address)

@@ -52,6 +52,14 @@ struct Session {
     bool mayUse(const QString& branch) const { return allBranches || branches.contains(branch); }
 };
 
+/// What the database holds for a log-in: the account's hash, name and state.
+struct StoredLogin {
+    bool found = false;
+    bool active = false;
+    QString name;
+    QByteArray hash;  ///< the Argon2id hash string
+};
+
 struct LoginResult {
     QString token;
     QString operatorName;
@@ -75,6 +83,18 @@ public:
     /// `lifetimeSecs`. Throws Unauthorized with one text for every refusal, so
     /// the answer does not tell which operators exist.
     LoginResult login(const QString& code, const QString& password, const QString& address, qint64 lifetimeSecs);
+    /// The three steps of login(), for a server that runs the password check
+    /// apart from the database: the account (nothing for an unknown or
+    /// malformed code), the check (against a fixed dummy hash of the same
+    /// cost when the code is unknown, so that it costs the same), and the
+    /// session. verify() touches no database.
+    StoredLogin stored(const QString& code);
+    bool verify(const StoredLogin& account, const QString& password) const;
+    LoginResult openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs);
+    /// Whether `code` could name an operator at all (characters and length).
+    static bool plausibleCode(const QString& code);
+    static const QString& refusedText();
+
     /// The live session of a token, or nothing (unknown, expired, or the
     /// operator disabled).
     std::optional<Session> session(const QString& token, const QString& address);

@@ -16,19 +16,58 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <cstring>
+
+namespace {
+
+bool hasArgument(int argc, char** argv, const char* name)
+{
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], name) == 0)
+            return true;
+    return false;
+}
+
+// Whether the window would need a display that is not there: Qt would end
+// with its own English message, so the shell says it first, in Portuguese.
+bool displayMissing(int argc, char** argv)
+{
+    if (hasArgument(argc, argv, "-platform"))
+        return false;
+    const QByteArray platform = qgetenv("QT_QPA_PLATFORM");
+    const bool windowed = platform.isEmpty() || platform.startsWith("xcb") || platform.startsWith("wayland");
+    return windowed && qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
+    // Answered before any window system is touched: works without a display.
+    if (hasArgument(argc, argv, "--help") || hasArgument(argc, argv, "-h")) {
+        std::fputs(shell::usage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (displayMissing(argc, argv)) {
+        if (hasArgument(argc, argv, "--screenshot")) {
+            // A screenshot needs no screen: draw off-screen.
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        } else {
+            std::fputs("exp_shell: não há tela (as variáveis DISPLAY e WAYLAND_DISPLAY estão vazias).\n"
+                       "A janela do sistema precisa de uma: rode numa sessão gráfica (ou por ssh -X).\n"
+                       "Para gravar uma imagem da tela sem ela: ./run.sh --screenshot ARQUIVO.png\n"
+                       "(ou exp_shell com a opção --screenshot ARQUIVO.png).\n",
+                       stderr);
+            return 1;
+        }
+    }
+
     QApplication app(argc, argv);
     QLocale::setDefault(QLocale(QLocale::Portuguese, QLocale::Brazil));
     QApplication::setApplicationName(QStringLiteral("exp_shell"));
 
     QStringList args = QApplication::arguments();
     args.removeFirst();
-    if (args.contains(QStringLiteral("--help")) || args.contains(QStringLiteral("-h"))) {
-        std::fputs(qPrintable(shell::usage()), stdout);
-        return 0;
-    }
     shell::ShellConfig config;
     const QString error = config.applyArguments(args);
     if (!error.isEmpty()) {

@@ -146,8 +146,14 @@ public:
     /// ticked.
     QWidget* itemTickControl() const;
     /// Enables itemTickControl exactly when no item of the current entry is
-    /// ticked (after item clicks and after every item load).
+    /// ticked: run by Habilita (so after every change of ticks or data), when
+    /// the current entry changes, and after item clicks with the painting
+    /// frozen (refreshItemTickControl).
+    void syncItemTickControl();
     void refreshItemTickControl();
+    /// The item datasets hold the current entry's items (not those of an
+    /// entry left before, nor those shown before the list was reloaded).
+    bool itemsOfCurrentEntry() const;
 
     // --- cancellation ------------------------------------------------------
     void sbtCancelNotaClick();
@@ -181,6 +187,8 @@ public:
     void detachAfterScroll();
 
     /// Branch and entry number whose items the item datasets hold; empty
-    /// while they hold none.
+    /// while they hold none, or none of the list now loaded.
     QString itemsEntry_;
+    /// "branch/entry number" of the current entry; empty without one.
+    QString currentEntry() const;
 };

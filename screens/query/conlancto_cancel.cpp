@@ -21,26 +21,12 @@ using conlancto::Animacao;
 
 namespace {
 
-/// Catalogue key of the message shown for a server refusal; any other text
-/// is shown as it came.
-QString refusalText(const TMessages& msg, const QString& error, std::initializer_list<const char*> keys)
+/// The text shown for a failure: a refusal whose text is a key of the
+/// screen's catalogue (letter case ignored) shows the catalogue's text,
+/// whichever cancellation raised it; any other text is shown as it came.
+QString refusalText(const TMessages& msg, const QString& error)
 {
-    for (const char* key : keys)
-        if (error.compare(QLatin1String(key), Qt::CaseInsensitive) == 0)
-            return msg.Msg(QLatin1String(key));
-    return error;
-}
-
-/// Refusals of a whole-entry cancellation.
-QString entryRefusal(const TMessages& msg, const QString& error)
-{
-    return refusalText(msg, error, {"ERRO_EXC_COMIS", "ERRO_EXC_COMISMAPA", "NOTAS_N_CANC", "REPLIC_N_CANC"});
-}
-
-/// Refusals of an item cancellation.
-QString itemRefusal(const TMessages& msg, const QString& error)
-{
-    return refusalText(msg, error, {"NOTA_ALT", "REPLIC_N_CANC", "ITEM_N_CANC"});
+    return msg.contains(error) ? msg.Msg(error) : error;
 }
 
 /// The text of any failure that is not a silent abort.
@@ -127,7 +113,7 @@ void TfrmConLancto::cancelEntries()
         // Its message, if any, was shown already: passed on, not shown twice.
         throw;
     } catch (const std::exception& e) {
-        MensErro(entryRefusal(msgPadrao, failureText(e)), true);
+        MensErro(refusalText(msgPadrao, failureText(e)), true);
     }
 }
 
@@ -178,6 +164,15 @@ void TfrmConLancto::cancelItems()
             boContaComissao = !cdsContaGerada->isEmpty();
         }
         transitorio.reset();
+        // This cancellation changed the entry, so its listed version no
+        // longer tells whether anyone else changed it since: without one the
+        // staleness check of a later whole-entry cancellation compares its
+        // statuses, instead of calling the operator's own change another's.
+        if (!cdsLanctoNF->isEmpty()) {
+            cdsLanctoNF->edit();
+            cdsLanctoNF->fieldByName(QStringLiteral("NRVERSAO")).setValue(Variant());
+            cdsLanctoNF->post();
+        }
         inNotasMarcadas = 0;
         inItensMarcados = 0;
         Habilita();
@@ -186,7 +181,7 @@ void TfrmConLancto::cancelItems()
         throw;
     } catch (const std::exception& e) {
         transitorio.reset();
-        MensErro(itemRefusal(msgPadrao, failureText(e)), true);
+        MensErro(refusalText(msgPadrao, failureText(e)), true);
     }
 }
 

@@ -84,6 +84,9 @@ void TfrmConLancto::sbtVerificarClick()
                 r = cancelnota::GetLanctoNF(*netCancelExp, a);
             }
             cdsLanctoNF->setData(CheckResultServ(r, true, 0));
+            // The items held belong to the list that was replaced: whatever
+            // they show ticked, no entry of this list has ticked items.
+            itemsEntry_.clear();
         } else if (page == tshFormulario) {
             loadItems();
         } else if (page == tshItemEst) {
@@ -106,7 +109,7 @@ void TfrmConLancto::loadItems()
     }
     const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
-    const QString entry = filial + u'/' + lancto;
+    const QString entry = currentEntry();
     try {
         const Variant payload = CheckResultServ(cancelnota::GetItem(*netCancelExp, filial, lancto), true, 0);
         if (!payload.isArray() || payload.count() < 2)
@@ -137,6 +140,7 @@ void TfrmConLancto::closeItems()
         inItensMarcados = 0;
         Habilita();
     }
+    syncItemTickControl();
 }
 
 void TfrmConLancto::loadStockItems()
@@ -162,6 +166,9 @@ void TfrmConLancto::cdsLanctoNFAfterScroll(ClientDataset& /*ds*/)
         Animacao avi(this);
         loadStockItems();
     }
+    // Another current entry: the navigator follows its items (a load above
+    // has set it already).
+    syncItemTickControl();
     // The entry page needs no call and shows no animation. Each handler
     // removes only the animation it showed, so a load that moves the cursor
     // keeps its own animation until it ends.

@@ -137,4 +137,7 @@ void TfrmConLancto::Habilita()
     mnuFolhaDados->setEnabled(tshFolhaDados->pageEnabled());
     mnuFormulario->setEnabled(tshFormulario->pageEnabled());
     mnuRetiEst->setEnabled(tshItemEst->pageEnabled());
+
+    // The navigator follows the current entry's item ticks.
+    syncItemTickControl();
 }

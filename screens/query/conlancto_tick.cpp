@@ -5,7 +5,9 @@
 // Each handler sets up its state through a scope guard (after-scroll handler
 // detached, controls disabled, the row in edit state, painting frozen, busy
 // cursor), so a server call that fails midway (CheckResultServ abandons the
-// handler with an exception) leaves the screen as it was before the handler.
+// handler with an exception) leaves the screen as it was before the handler;
+// and each ends with Habilita however it ends, so the controls always match
+// the ticks it leaves.
 
 #include "conlancto.h"
 #include "conlancto_guards.h"
@@ -81,6 +83,29 @@ private:
     QWidget* w_;
 };
 
+/// Habilita when the scope ends, however it ends: a handler that a failure
+/// abandons midway may already have changed ticks or counters (a tick-all
+/// whose list was replaced before its replication packet failed to load).
+/// Declared first in a handler, so it runs after the other guards.
+class HabilitaNoFim {
+public:
+    explicit HabilitaNoFim(TfrmConLancto& f) : f_(f) {}
+    ~HabilitaNoFim()
+    {
+        try {
+            f_.Habilita();
+        } catch (...) {
+            // Only enabled states are set: nothing there fails, and a
+            // destructor must not throw while a failure unwinds.
+        }
+    }
+    HabilitaNoFim(const HabilitaNoFim&) = delete;
+    HabilitaNoFim& operator=(const HabilitaNoFim&) = delete;
+
+private:
+    TfrmConLancto& f_;
+};
+
 /// One server call under the progress animation, removed however it ends.
 template <class Call>
 Variant sobAnimacao(QObject* owner, Call call)
@@ -139,6 +164,7 @@ void TfrmConLancto::dbgPadraoCellClick(const host::Column& column)
     }
     if (cdsLanctoNF->isEmpty() || !isCheckColumn(column))
         return;
+    HabilitaNoFim habilita(*this);
     {
         SemAfterScroll semScroll(*this);
         ControlesDesligados desligados(*cdsLanctoNF);
@@ -154,7 +180,6 @@ void TfrmConLancto::dbgPadraoCellClick(const host::Column& column)
         }
         cdsLanctoNF->post();
     }
-    Habilita();
 }
 
 void TfrmConLancto::tickEntry()
@@ -193,6 +218,7 @@ void TfrmConLancto::tickEntry()
 
 void TfrmConLancto::dbgPadraoTitleClick(const host::Column& column)
 {
+    HabilitaNoFim habilita(*this);
     {
         PinturaCongelada congelada(this);
         SemAfterScroll semScroll(*this);
@@ -216,7 +242,6 @@ void TfrmConLancto::dbgPadraoTitleClick(const host::Column& column)
             cdsLanctoNF->locate(QStringLiteral("NRLANCTONF"), Variant(lembrado), true);
         }
     }
-    Habilita();
 }
 
 void TfrmConLancto::tickAllEntries()
@@ -271,9 +296,9 @@ void TfrmConLancto::dbgPadraoKeyDown(int& key, Qt::KeyboardModifiers shift)
                 dbgPadraoCellClick(column);
         }
     }
-    // The navigator follows the current item's tick.
-    const bool itemMarcado =
-        cdsItensLanctoNF->active() && cdsItensLanctoNF->fieldByName(kIdCheck).asString() == kS;
+    // The navigator follows the current item's tick, when the items shown
+    // are the current entry's.
+    const bool itemMarcado = itemsOfCurrentEntry() && cdsItensLanctoNF->fieldByName(kIdCheck).asString() == kS;
     itemTickControl()->setEnabled(!itemMarcado);
 }
 
@@ -298,17 +323,36 @@ bool TfrmConLancto::firstItemTickConfirmed()
     return cdsErroReplic->isEmpty() || confirmReplicated(false, QStringLiteral("I"));
 }
 
-void TfrmConLancto::refreshItemTickControl()
+QString TfrmConLancto::currentEntry() const
 {
-    // Reads the marks in place, so the current item never moves.
-    PinturaCongelada congelada(this);
+    if (cdsLanctoNF->isEmpty())
+        return QString();
+    return cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString() + u'/' +
+           cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
+}
+
+bool TfrmConLancto::itemsOfCurrentEntry() const
+{
+    return cdsItensLanctoNF->active() && !itemsEntry_.isEmpty() && itemsEntry_ == currentEntry();
+}
+
+void TfrmConLancto::syncItemTickControl()
+{
+    // Reads the marks in place, so the current item never moves. Items left
+    // from another entry (or from before the list was reloaded) tick nothing.
     bool algumMarcado = false;
-    if (cdsItensLanctoNF->active()) {
+    if (itemsOfCurrentEntry()) {
         const int f = cdsItensLanctoNF->fieldByName(kIdCheck).index();
         for (int r = 0; r < cdsItensLanctoNF->recordCount() && !algumMarcado; ++r)
             algumMarcado = cdsItensLanctoNF->rawValue(r, f).toString() == kS;
     }
     itemTickControl()->setEnabled(!algumMarcado);
+}
+
+void TfrmConLancto::refreshItemTickControl()
+{
+    PinturaCongelada congelada(this);
+    syncItemTickControl();
 }
 
 void TfrmConLancto::dbgItensNfCellClick(const host::Column& column)
@@ -319,6 +363,7 @@ void TfrmConLancto::dbgItensNfCellClick(const host::Column& column)
     }
     if (!cdsItensLanctoNF->isEmpty() && isCheckColumn(column)) {
         checkCommission();
+        HabilitaNoFim habilita(*this);
         {
             ControlesDesligados desligados(*cdsItensLanctoNF);
             const bool primeiro = inItensMarcados == 0;
@@ -336,7 +381,6 @@ void TfrmConLancto::dbgItensNfCellClick(const host::Column& column)
             }
             cdsItensLanctoNF->post();
         }
-        Habilita();
     }
     refreshItemTickControl();
 }
@@ -348,6 +392,7 @@ void TfrmConLancto::dbgItensNfTitleClick(const host::Column& column)
         checkCommission();
     Ampulheta ampulheta;
     if (!cdsLanctoNF->isEmpty()) {
+        HabilitaNoFim habilita(*this);
         {
             PinturaCongelada congelada(this);
             if (colunaCheck && cdsItensLanctoNF->active()) {
@@ -379,7 +424,6 @@ void TfrmConLancto::dbgItensNfTitleClick(const host::Column& column)
                 cdsItensLanctoNF->locate(QStringLiteral("NRSEQITPROD"), Variant(lembrado), true);
             }
         }
-        Habilita();
     }
     if (colunaCheck)
         refreshItemTickControl();

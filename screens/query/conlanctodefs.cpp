@@ -67,6 +67,9 @@ void declareLanctoNF(ClientDataset& ds)
     ds.addString("CDEMPRESA", 2);
     ds.addString("IDTIPOEMISNFE", 1);
     ds.addString("CDINSCESTA", 16);
+    // The entry's version as listed: sent back with the list, it lets the
+    // server tell an entry changed in any way since it was listed.
+    ds.addInteger("NRVERSAO", {}, false);
     ds.setIndexFieldNames(QString::fromLatin1(kLanctoNFIndex));
 }
 

@@ -245,7 +245,7 @@ TEST_F(CancelTest, EachRefusalOfAWholeEntryCancellationShowsItsTextAndKeepsTheTi
                                "apurados. "},
         {"NOTAS_N_CANC", "Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."},
         {"REPLIC_N_CANC", "Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."},
-        {"NOTA_ALT", "NOTA_ALT"},  // a key of the other table is shown as it came
+        {"NOTA_ALT", "Operação Bloqueada. A nota fiscal foi emitida por outro usuário."},  // any catalogue key
         {"Falha de disco no servidor", "Falha de disco no servidor"},
     };
     for (const auto& [key, text] : table) {
@@ -429,8 +429,12 @@ TEST_F(ItemCancelTest, EachRefusalOfAnItemCancellationShowsItsTextAndChangesNoth
         {"NOTA_ALT", "Operação Bloqueada. A nota fiscal foi emitida por outro usuário."},
         {"REPLIC_N_CANC", "Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."},
         {"ITEM_N_CANC", "Operação Bloqueada! A exclusão do item selecionado faria com que o estoque ficasse irregular."},
-        {"NOTAS_N_CANC", "NOTAS_N_CANC"},
-        {"CNTCOMIS", "CNTCOMIS"},
+        // Any key of the catalogue shows its text, whichever flow it belongs to.
+        {"NOTAS_N_CANC", "Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."},
+        {"CNTCOMIS", "Itens da nota fiscal não podem ser cancelados. Nota fiscal possui conta a pagar de comissão."},
+        {"CANCEL_EXP", "Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o "
+                       "sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."},
+        {"Falha de disco no servidor", "Falha de disco no servidor"},
     };
     tickItems("0000000002", 2, {1});
     for (const auto& [key, text] : table) {
@@ -445,6 +449,39 @@ TEST_F(ItemCancelTest, EachRefusalOfAnItemCancellationShowsItsTextAndChangesNoth
         EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"N", "S"})) << key;
         expectRestored();
     }
+}
+
+TEST_F(ItemCancelTest, TheNavigatorIsFreedWhenTheItemTicksGoByACancellationOrABlockedEntry)
+{
+    // Items ticked by a click hold the navigator; the cancellation leaves the
+    // refreshed items unticked.
+    fake.setDefault(kCancel, "VerReplic", FakeTransport::payload(Variant::array({Variant(), Variant(), Variant()})));
+    tickItems("0000000002", 3, {});
+    clickCell(frm->dbgItensNf, 1);
+    ASSERT_FALSE(frm->itemTickControl()->isEnabled());
+    fake.enqueue(kCancel, "CancelaItemNf",
+                 FakeTransport::payload(answer(itemsPacket("0000000002", 1), itemsPacket("0000000002", 2))));
+    host.answer(MsgButton::Yes);
+    cancel();
+    EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
+    EXPECT_TRUE(frm->itemTickControl()->isEnabled());
+
+    // The entry's NF-e was denied meanwhile: the list comes back with it and
+    // nothing is ticked, though the old items still hold their ticks.
+    load({{"0000000001", "P", "R", "N", 0, "0001", "0000000007", "0000000091"}});
+    tickItems("0000000001", 2, {});
+    clickCell(frm->dbgItensNf, 0);
+    ASSERT_FALSE(frm->itemTickControl()->isEnabled());
+    authority["350000000001"] = pair("S", "302");
+    fake.enqueue(kCancel, "GetLanctoNF",
+                 FakeTransport::payload(entries({{"0000000001", "P", "D", "N", 0, "0001", "0000000007", "0000000091"}})));
+    host.clearShown();
+    cancel();
+    EXPECT_EQ(host.messageTexts(), QStringList{kOpBloq});
+    EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFolhaDados);
+    EXPECT_EQ(frm->cdsLanctoNF->fieldByName("NRLANCTONF").asString(), "0000000001");
+    EXPECT_TRUE(frm->itemTickControl()->isEnabled());
+    expectRestored();
 }
 
 TEST_F(ItemCancelTest, AFollowUpModuleThatFailsIsShownAndItsDatasetFreed)

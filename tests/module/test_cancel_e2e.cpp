@@ -21,7 +21,9 @@
 #include <QTabBar>
 #include <QTest>
 
+#include <functional>
 #include <memory>
+#include <utility>
 
 inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
 
@@ -33,6 +35,54 @@ using cli_exp01800::inNotasMarcadas;
 namespace {
 
 const QString kConfirma = QStringLiteral("Confirma cancelamento das notas fiscais expedidas?");
+const QString kConfItem = QStringLiteral("Confirma o cancelamento dos itens da nota fiscal expedida?");
+const QString kVdAtualiza = QStringLiteral("Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada "
+                                           "por outro usuário. O processo deve ser repetido.");
+
+/// Lets someone else act at one moment of a flow: just before a box with
+/// `text`, or an animation with that caption, shows, `act` runs once. All
+/// else goes to the scripted host, which is back in force afterwards.
+class Meanwhile : public HostServices {
+public:
+    Meanwhile(ScriptedHost& scripted, QString text, std::function<void()> act)
+        : scripted_(scripted), text_(std::move(text)), act_(std::move(act))
+    {
+        setHost(this);
+    }
+    ~Meanwhile() override { setHost(&scripted_); }
+    MsgButton message(MsgKind k, const QString& t, const QList<MsgButton>& b) override
+    {
+        at(t);
+        return scripted_.message(k, t, b);
+    }
+    void startAnimation(QObject* o, int kind, const QString& caption) override
+    {
+        at(caption);
+        scripted_.startAnimation(o, kind, caption);
+    }
+    bool pickRow(ClientDataset& ds, const QString& t, const QString& e) override { return scripted_.pickRow(ds, t, e); }
+    bool pickRows(ClientDataset& ds, const QString& k, const QString& t, QString& r) override
+    {
+        return scripted_.pickRows(ds, k, t, r);
+    }
+    void find(ClientDataset& ds) override { scripted_.find(ds); }
+    void runModal(QObject& f) override { scripted_.runModal(f); }
+    void stopAnimation(QObject* o) override { scripted_.stopAnimation(o); }
+    void pushBusyCursor() override { scripted_.pushBusyCursor(); }
+    void popBusyCursor() override { scripted_.popBusyCursor(); }
+    void freezePainting(QWidget* w) override { scripted_.freezePainting(w); }
+    void unfreezePainting(QWidget* w) override { scripted_.unfreezePainting(w); }
+
+private:
+    void at(const QString& t)
+    {
+        if (act_ && t == text_)
+            std::exchange(act_, {})();
+    }
+    ScriptedHost& scripted_;
+    QString text_;
+    std::function<void()> act_;
+};
 
 
 class CancelEndToEnd : public ScreenFixture {
@@ -169,6 +219,46 @@ protected:
             .toLongLong();
     }
 
+    /// A second client: operator OUTRO in a session of its own.
+    std::unique_ptr<TNetConnection> otherClient()
+    {
+        QString token;
+        {
+            server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("host.db")));
+            token = testsupport::tokenFor(db, server->port(), "OUTRO");
+        }
+        auto other = std::make_unique<TNetConnection>("netOutroCliente");
+        other->ServerName = contracts::kRdmCancelNota;
+        other->Token = token;
+        other->BeforeConnect = [](TNetConnection& c) {
+            c.Host = WebURL();
+            c.Port = WebPort();
+        };
+        other->Connect();
+        return other;
+    }
+    /// The second client cancels the entries `nrs` of the list as the screen holds it.
+    void otherCancels(const QStringList& nrs)
+    {
+        ClientDataset theirs;
+        for (int i = 0; i < frm->cdsLanctoNF->fieldCount(); ++i)
+            theirs.addField(frm->cdsLanctoNF->field(i).def());
+        theirs.setData(frm->cdsLanctoNF->data());
+        for (theirs.first(); !theirs.eof(); theirs.next()) {
+            theirs.edit();
+            theirs.fieldByName("IDCHECK").setAsString(nrs.contains(theirs.fieldByName("NRLANCTONF").asString()) ? "S" : "N");
+            theirs.post();
+        }
+        CheckResultServ(contracts::cancelnota::CancelaNota(*otherClient(), "0001", theirs.data(), "0001", "OUTRO", ""),
+                        true, 0);
+    }
+    qint64 liveItems(const QString& nr)
+    {
+        return value("SELECT COUNT(*) FROM ITLANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ? AND IDCANCELADO = 'N'",
+                     {nr})
+            .toLongLong();
+    }
+
     std::unique_ptr<RealServerScope> server;
     TfrmConLancto* frm = nullptr;
     QStringList opened;
@@ -242,35 +332,11 @@ TEST_F(CancelEndToEnd, AListMadeStaleByASecondClientIsReloadedAndNothingIsCancel
 
     // A second client, another operator in a session of its own, cancels the
     // third entry meanwhile.
-    QString token;
-    {
-        server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("host.db")));
-        token = testsupport::tokenFor(db, server->port(), "OUTRO");
-    }
-    TNetConnection other("netOutroCliente");
-    other.ServerName = contracts::kRdmCancelNota;
-    other.Token = token;
-    other.BeforeConnect = [](TNetConnection& c) {
-        c.Host = WebURL();
-        c.Port = WebPort();
-    };
-    other.Connect();
-    ClientDataset theirs;
-    for (int i = 0; i < frm->cdsLanctoNF->fieldCount(); ++i)
-        theirs.addField(frm->cdsLanctoNF->field(i).def());
-    theirs.setData(frm->cdsLanctoNF->data());
-    for (theirs.first(); !theirs.eof(); theirs.next()) {
-        theirs.edit();
-        theirs.fieldByName("IDCHECK").setAsString(theirs.fieldByName("NRLANCTONF").asString() == nrs[2] ? "S" : "N");
-        theirs.post();
-    }
-    CheckResultServ(contracts::cancelnota::CancelaNota(other, "0001", theirs.data(), "0001", "OUTRO", ""), true, 0);
+    otherCancels({nrs[2]});
 
     host.answer(MsgButton::Yes);
     cancel();
-    EXPECT_EQ(host.messageTexts(),
-              (QStringList{kConfirma, "Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada por outro "
-                                      "usuário. O processo deve ser repetido."}));
+    EXPECT_EQ(host.messageTexts(), (QStringList{kConfirma, kVdAtualiza}));
     EXPECT_EQ(listed(nrs[0]), "P");
     EXPECT_EQ(listed(nrs[1]), "P");
     EXPECT_EQ(listed(nrs[2]), "C");
@@ -303,6 +369,112 @@ TEST_F(CancelEndToEnd, ARejectedInvoiceTheAuthorityNowAcceptsIsUntickedAndTheOth
     EXPECT_EQ(listed(nrs[1], "IDSTATUSNFE"), "A");
     EXPECT_EQ(listed(nrs[2]), "C");
     EXPECT_EQ(audits(nrs[1], "ATUALIZA_SITUACAO"), 1);
+    EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
+}
+
+TEST_F(CancelEndToEnd, EntriesAnotherOperatorCancelledFirstAreReportedOverAnyOtherRefusal)
+{
+    // The first entry in list order is refused for its settled commission;
+    // the other two are cancelled by a second operator while this one's
+    // cancellation is on its way.
+    const QStringList nrs = prepareEntries(3);
+    sql("INSERT INTO CONTAGERADA (CDFILIAL, NRLANCTONF, IDQUITADA) VALUES ('0001', ?, 'S')", {nrs[0]});
+    loadList();
+    tick(nrs);
+    Meanwhile outro(host, "Cancelando notas fiscais expedidas...", [&] { otherCancels({nrs[1], nrs[2]}); });
+    host.answer(MsgButton::Yes);
+    cancel();
+
+    EXPECT_EQ(host.messageTexts(),
+              (QStringList{kConfirma, "Algumas das notas selecionadas não foram canceladas porque foram emitidas por "
+                                      "outro usuário."}));
+    EXPECT_EQ(value("SELECT IDSTATUS FROM LANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nrs[0]}), "P");
+    for (const QString& nr : {nrs[1], nrs[2]}) {
+        EXPECT_EQ(audits(nr, "CANCELA_NOTA"), 1) << nr.toStdString();
+        EXPECT_EQ(value("SELECT CDOPERADOR FROM AUDITCANC WHERE NRLANCTONF = ?", {nr}), "OUTRO");
+    }
+    EXPECT_EQ(host.animationDepth(), 0);
+}
+
+TEST_F(CancelEndToEnd, ItemRefusalsOfTheServerShowTheCatalogueText)
+{
+    // What the screen checked before asking changes before the server is
+    // called: a commission account appears, the branch starts recording
+    // sub-products.
+    const QString nr = prepareEntries(1, 2).value(0);
+    const QString param = value("SELECT IDGERPRODEST FROM PARAMEXPED WHERE CDFILIAL = '0001'");
+    ASSERT_NE(param, "3");
+    const struct {
+        QString change, undo, text;
+    } cases[] = {
+        {"INSERT INTO CONTAGERADA (CDFILIAL, NRLANCTONF) VALUES ('0001', '" + nr + "')",
+         "DELETE FROM CONTAGERADA WHERE NRLANCTONF = '" + nr + "'",
+         "Itens da nota fiscal não podem ser cancelados. Nota fiscal possui conta a pagar de comissão."},
+        {"UPDATE PARAMEXPED SET IDGERPRODEST = '3' WHERE CDFILIAL = '0001'",
+         "UPDATE PARAMEXPED SET IDGERPRODEST = '" + param + "' WHERE CDFILIAL = '0001'",
+         "Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o sub-produtos "
+         "do produto principal na nota. Neste caso a nota inteira deve ser cancelada."},
+    };
+    loadList();
+    showItemsOf(nr);
+    const qint64 before = liveItems(nr);
+    tickItems({0});
+    for (const auto& c : cases) {
+        host.clearShown();
+        {
+            Meanwhile meanwhile(host, kConfItem, [&] { sql(c.change); });
+            host.answer(MsgButton::Yes);
+            cancel();
+        }
+        EXPECT_EQ(host.messageTexts(), (QStringList{kConfItem, c.text}));
+        EXPECT_EQ(liveItems(nr), before);
+        EXPECT_EQ(inItensMarcados, 1);  // the tick stays for another try
+        sql(c.undo);
+    }
+    EXPECT_EQ(audits(nr, "CANCELA_ITEM"), 0);
+}
+
+TEST_F(CancelEndToEnd, AnEntryAnotherOperatorChangedInAnyWayIsStaleButOnesOwnItemCancellationIsNot)
+{
+    const QStringList nrs = prepareEntries(2, 2);
+    loadList();
+
+    // This operator cancels an item of the first entry, then the entry whole.
+    showItemsOf(nrs[0]);
+    tickItems({0});
+    host.answer(MsgButton::Yes);
+    cancel();
+    ASSERT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
+    QTabBar* bar = frm->pgcPadrao->tabBar();
+    QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(frm->pgcPadrao->indexOf(frm->tshFolhaDados)).center());
+    settle();
+    tick({nrs[0]});
+    host.answer(MsgButton::Yes);
+    cancel();
+    EXPECT_EQ(host.messageTexts(), QStringList{kConfirma});
+    EXPECT_EQ(listed(nrs[0]), "C");
+
+    // Another operator cancels an item of the second: its statuses stay as
+    // listed, its version does not.
+    {
+        auto other = otherClient();
+        ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nrs[1])));
+        ClientDataset& e = *frm->cdsLanctoNF;
+        DataPacket items = CheckResultServ(contracts::cancelnota::GetItem(*other, "0001", nrs[1]), true, 0)[0].packet();
+        items.rows()[0][size_t(items.fieldIndex("IDCHECK"))] = Variant("S");
+        CheckResultServ(contracts::cancelnota::CancelaItemNf(
+                            *other, "0001", Variant(items), nrs[1], e.fieldByName("NREXPEDICAO").asString(),
+                            e.fieldByName("NRLANCESTQ").asString(), e.fieldByName("DTENTRSAID").value().toDate(),
+                            e.fieldByName("CDFILIEMIT").asString(), "OUTRO"),
+                        true, 0);
+    }
+    const qint64 left = liveItems(nrs[1]);
+    tick({nrs[1]});
+    host.answer(MsgButton::Yes);
+    cancel();
+    EXPECT_EQ(host.messageTexts(), (QStringList{kConfirma, kVdAtualiza}));
+    EXPECT_EQ(listed(nrs[1]), "P");
+    EXPECT_EQ(liveItems(nrs[1]), left);
     EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
 }
 

@@ -419,6 +419,23 @@ TEST_F(TickTest, AFailedCallInATickAllLeavesNothingSetUp)
     clickTitle(frm->dbgPadrao);
     EXPECT_EQ(checks(), QStringList({"S", "N", "N", "S"}));
     EXPECT_EQ(inNotasMarcadas, 2);
+    EXPECT_TRUE(frm->sbtCancelNota->isEnabled());
+    expectRestored(*frm->cdsLanctoNF);
+
+    // A replication packet that does not load, after the server's list and
+    // count replaced the screen's: the controls follow what is ticked.
+    clickTitle(frm->dbgPadrao);
+    ASSERT_EQ(inNotasMarcadas, 0);
+    host.clearShown();
+    DataPacket ticked = lanctoPacket({{"0000000001"}, {"0000000002", "P", "R", "S"}, {"0000000003", "C"}, {"0000000004"}});
+    fake.enqueue(kCancel, "VerReplic",
+                 FakeTransport::payload(Variant::array({Variant(ticked), Variant("sem pacote"), Variant(1)})));
+    clickTitle(frm->dbgPadrao);
+    EXPECT_EQ(host.messageTexts().size(), 1);
+    EXPECT_EQ(checks(), QStringList({"N", "S", "N", "N"}));
+    EXPECT_EQ(inNotasMarcadas, 1);
+    EXPECT_TRUE(frm->sbtCancelNota->isEnabled());
+    EXPECT_FALSE(frm->sbtFiltro->isEnabled());
     expectRestored(*frm->cdsLanctoNF);
 }
 

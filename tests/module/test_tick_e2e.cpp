@@ -5,6 +5,9 @@
 
 #include <screens/filter/filtrocanc.h>
 
+#include <server/database.h>
+#include <tests/support/testsession.h>
+
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
@@ -68,8 +71,14 @@ protected:
     TfrmConLancto* screen = nullptr;
 };
 
-TEST_F(TickEndToEnd, TickAllTicksWhatSqlSaysIsEligible)
+TEST_F(TickEndToEnd, AnOperatorWithSomeBranchesTicksAllWhatSqlSaysIsEligible)
 {
+    // The whole-list check names no branch of its own; the rows' branches
+    // are the operator's.
+    {
+        server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("host.db")));
+        testsupport::logIn(db, server->port(), "ANA", {"0001", "0003"});
+    }
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
     ASSERT_GT(screen->cdsLanctoNF->recordCount(), 0);
 

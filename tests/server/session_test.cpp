@@ -134,7 +134,7 @@ TEST_P(Sessions, OperatorAndBranchArgumentsMustFitTheSession)
         {"GetItLanctoEst", {"0002", "0000000002"}},
         {"GetReplicAprov", {"0002", "0000000002"}},
         {"VerReplic", {Variant(), "0002", "0000000002"}},
-        {"VerReplic", {listEntries("0002"), "0001", ""}},  // the list's rows name the branch
+        {"VerReplic", {listEntries("0002"), "", ""}},  // the whole-list form: the rows name the branch
         {"GetVdCancela", {listEntries("0002"), "0001"}},
         {"GetParExpedicao", {"0002"}},
         {"GetExp", {"0002"}},
