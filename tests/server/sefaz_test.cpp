@@ -153,12 +153,12 @@ TEST_P(NationalSefaz, ConnectionsAreKeptAndAFailingAuthoriserIsSkipped)
     for (int i = 0; i < 20; ++i) ASSERT_EQ(situacao(key), Variant::array({"S", "100"}));
     EXPECT_EQ(rig.authority->requests, 20);
     EXPECT_EQ(rig.authority->handshakes, 1);
-    // The authority closes the kept connection: the next query goes on a new
-    // one, resuming the TLS session.
+    // The authority closes the kept connection: the query is not lost, it
+    // goes once more on a new connection.
     rig.authority->dropConnections();
     EXPECT_EQ(situacao(key), Variant::array({"S", "100"}));
     EXPECT_EQ(rig.authority->handshakes, 2);
-    EXPECT_EQ(rig.authority->resumed, 1);
+    EXPECT_EQ(rig.authority->requests, 21);
 
     // The contingency authoriser of the test table listens nowhere.
     QFile f(rig.configFile);
