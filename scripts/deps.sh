@@ -9,7 +9,7 @@
 # and a development machine is left as it was.
 RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   qt6-base-dev libqt6sql6-sqlite
-  libcpp-httplib-dev libsodium-dev libsqlite3-dev libboost-dev prometheus-cpp-dev
+  libcpp-httplib-dev libsodium-dev libsqlite3-dev libboost-dev prometheus-cpp-dev libssl-dev libpugixml-dev
   fontconfig fonts-dejavu-core fonts-dejavu-extra curl
   libxlsxwriter-dev qt6-translations-l10n)
 TEST_PACKAGES=(libgtest-dev libgmock-dev libqt6sql6-psql libqt6sql6-ibase

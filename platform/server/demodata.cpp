@@ -2,6 +2,7 @@
 
 #include "quantity.h"
 #include "schema.h"
+#include "sefazconfig.h"
 
 #include <core/variant.h>
 
@@ -169,9 +170,12 @@ void generateDemo(Database& db, const DemoOptions& opt)
         else if (status == "A") nfe = QStringList{"", "P"}[rng.below(2)];
         else if (status == "C") nfe = "C";
         else nfe = QStringList{"", "A"}[rng.below(2)];
-        const QString key = QString("%1%2%3%4").arg(QString(b.state) == "SP" ? "35" : QString(b.state) == "MG" ? "31" : "33")
+        QString key = QString("%1%2%3%4").arg(QString(b.state) == "SP" ? "35" : QString(b.state) == "MG" ? "31" : "33")
                                 .arg(pad(day % 10000, 4)).arg(pad(qint64(br.toInt()) * 1000000000000ll + num, 28))
-                                .arg(pad(qint64(rng.next() % 10000000000ull), 10));
+                                .arg(pad(qint64(rng.next() % 10000000000ull), 10))
+                                .left(43);
+        // A valid check digit, so that the national port accepts demo keys too.
+        key += QString::number(sefaz::accessKeyCheckDigit(key));
         if (nfe == "R") {
             const auto& a = answers[rejected++ % answers.size()];
             if (a.second != "*") situ({key, a.first, a.second.isEmpty() ? kNull : QVariant(a.second)});

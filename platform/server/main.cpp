@@ -9,6 +9,7 @@
 #include "demodata.h"
 #include "lookupdb.h"
 #include "schema.h"
+#include "sefaznacional.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -42,6 +43,8 @@ int usage(const char* why = nullptr)
                  "                      [--hash-queue N] [--login-free-failures N] [--login-free-per-address N]\n"
                  "                      [--trusted-proxy ENDEREÇO[,ENDEREÇO...]]\n"
                  "                      [--metrics-allow ENDEREÇO[,ENDEREÇO...]] [--log-file ARQUIVO]\n"
+                 "                      [--sefaz simulador | --sefaz nacional --sefaz-config ARQUIVO]\n"
+                 "  exp_appserver sefaz-url UF AMBIENTE --sefaz-config ARQUIVO   (endereço da consulta de NF-e; 1 produção, 2 homologação)\n"
                  "  exp_appserver demo --db ... [--entries N] [--seed S] [--lookup-db ARQUIVO.db]\n"
                  "  exp_appserver backup --db sqlite:/caminho/arquivo.db --to COPIA.db   (com o servidor no ar)\n"
                  "  exp_appserver operator add CODIGO --db ... [--name NOME] [--branches 0001,0002 | --branches '*']\n"
@@ -221,6 +224,30 @@ int importCommand(QStringList args)
     }
 }
 
+/// Prints the status-query address the national port would use for a state
+/// and environment, as the configuration (and its contingency option) gives it.
+int sefazUrlCommand(QStringList args)
+{
+    QString config;
+    QStringList positional;
+    for (int i = 0; i < args.size(); ++i) {
+        if (args[i] == "--sefaz-config" && i + 1 < args.size()) config = args[++i];
+        else if (args[i].startsWith("--")) return usage(qPrintable("opção inválida: " + args[i]));
+        else positional << args[i];
+    }
+    if (positional.size() != 2 || config.isEmpty()) return usage("sefaz-url pede UF, AMBIENTE e --sefaz-config");
+    try {
+        const server::sefaz::NationalConfig cfg = server::sefaz::NationalConfig::load(config);
+        const server::sefaz::Endpoint e =
+            server::sefaz::EndpointTable::load(cfg.endpointsFile).resolve(positional[0].toUpper(), positional[1], cfg.contingency);
+        std::printf("%s\t%s\n", qPrintable(e.authoriser), qPrintable(e.url));
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "exp_appserver: %s\n", e.what());
+        return 1;
+    }
+}
+
 int operatorCommand(QStringList args)
 {
     if (!args.isEmpty() && args.first() == "import") return importCommand(args.mid(1));
@@ -333,6 +360,7 @@ int main(int argc, char** argv)
     if (args.isEmpty()) return usage();
     const QString cmd = args.takeFirst();
     if (cmd == "operator") return operatorCommand(args);
+    if (cmd == "sefaz-url") return sefazUrlCommand(args);
     if (cmd != "serve" && cmd != "demo" && cmd != "backup") return usage("comando desconhecido");
 
     server::ServerOptions opt;
@@ -341,6 +369,7 @@ int main(int argc, char** argv)
     server::DemoOptions demo;
     int seed = 1;
     QString logFile, lookupDb;
+    QString sefazKind = "simulador", sefazConfig;
     QString backupTo;
     for (int i = 0; i < args.size(); ++i) {
         const QString a = args[i];
@@ -396,6 +425,8 @@ int main(int argc, char** argv)
         }
         else if (cmd == "serve" && a == "--log-file" && value(v)) logFile = v;
         else if (cmd == "demo" && a == "--lookup-db" && value(v)) lookupDb = v;
+        else if (cmd == "serve" && a == "--sefaz" && value(v)) sefazKind = v;
+        else if (cmd == "serve" && a == "--sefaz-config" && value(v)) sefazConfig = v;
         else if (cmd == "demo" && a == "--entries" && value(v)) { if (!toInt(v, 0, 10000000, demo.entries)) return usage("--entries inválido"); }
         else if (cmd == "backup" && a == "--to" && value(v)) backupTo = v;
         else if (cmd == "demo" && a == "--seed" && value(v)) { if (!toInt(v, 0, 2147483647, seed)) return usage("--seed inválido"); }
@@ -410,6 +441,8 @@ int main(int argc, char** argv)
             return 1;
         }
     }
+    if (sefazKind != "simulador" && sefazKind != "nacional") return usage("--sefaz deve ser simulador ou nacional");
+    if (sefazKind == "nacional" && sefazConfig.isEmpty()) return usage("--sefaz nacional precisa de --sefaz-config ARQUIVO");
     if (cmd == "backup") {
         if (!dbGiven || backupTo.isEmpty()) return usage("backup precisa de --db sqlite:ARQUIVO e --to ARQUIVO");
         try {
@@ -446,12 +479,13 @@ int main(int argc, char** argv)
             return 0;
         }
         db.closeThreadConnection();  // from here on only the server's database workers hold connections
-        server::AppServer srv(db, opt);
+        const std::shared_ptr<server::SefazPort> sefazPort = server::makeSefazPort(sefazKind, sefazConfig);
+        server::AppServer srv(db, opt, sefazPort);
         srv.bind();
         std::fprintf(stderr, "exp_appserver escutando em %s:%d (%s, %d threads, %d conexões ao banco, corpo até %zu bytes, "
-                             "%d conexões por endereço)\n",
+                             "%d conexões por endereço, SEFAZ %s)\n",
                      qPrintable(opt.listen), srv.port(), qPrintable(db.config().describe()), opt.threads, opt.dbConnections,
-                     opt.maxBody, opt.perAddress);
+                     opt.maxBody, opt.perAddress, qPrintable(sefazKind));
         std::thread waiter([&srv, sigs, logFile] {
             int sig = 0;
             while (sigwait(&sigs, &sig) == 0 && sig == SIGHUP) {

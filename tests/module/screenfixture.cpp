@@ -245,7 +245,7 @@ void ScreenFixture::clickTitle(host::DBGrid* grid, int col)
     settle();
 }
 
-RealServerScope::RealServerScope(const QString& sqliteFile)
+RealServerScope::RealServerScope(const QString& sqliteFile, std::shared_ptr<server::SefazPort> sefaz)
 {
     db_ = std::make_unique<server::Database>(server::DbConfig::parse("sqlite:" + sqliteFile));
     server::ServerOptions opt;
@@ -253,7 +253,7 @@ RealServerScope::RealServerScope(const QString& sqliteFile)
     opt.port = 0;
     opt.threads = 4;
     opt.log = qEnvironmentVariableIsSet("EXP_TEST_SERVER_LOG");
-    srv_ = std::make_unique<server::AppServer>(*db_, opt);
+    srv_ = std::make_unique<server::AppServer>(*db_, opt, std::move(sefaz));
     srv_->bind();
     serving_ = std::thread([this] { srv_->run(); });
     http_ = std::make_unique<TransportInstall>(HttpTransport::shared());

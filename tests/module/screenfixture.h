@@ -20,6 +20,7 @@
 namespace server {
 class AppServer;
 class Database;
+class SefazPort;
 } // namespace server
 
 namespace testing_module {
@@ -95,7 +96,8 @@ protected:
 /// default for the scope's life) and set as the host's server address.
 class RealServerScope {
 public:
-    explicit RealServerScope(const QString& sqliteFile);
+    /// `sefaz` is the server's way to the tax authority (null: the simulator).
+    explicit RealServerScope(const QString& sqliteFile, std::shared_ptr<server::SefazPort> sefaz = nullptr);
     ~RealServerScope();
     int port() const;
 

@@ -11,6 +11,8 @@
 
 #include <core/hostapi.h>
 #include <server/database.h>
+#include <server/sefaznacional.h>
+#include <tests/support/testsefaz.h>
 #include <tests/support/testsession.h>
 #include <host/dbgrid.h>
 
@@ -90,7 +92,7 @@ protected:
         ScreenFixture::SetUp();
         delete frmFiltroCanc;
         cli_exp01801::Filtro = TFILTRO{};
-        server = std::make_unique<RealServerScope>(dir.filePath("host.db"));
+        server = std::make_unique<RealServerScope>(dir.filePath("host.db"), sefazPort());
         context().loadModule = [this](const QString& code, const Variant& params) {
             opened << code;
             const quintptr address = quintptr(params[0].toInt());
@@ -102,6 +104,8 @@ protected:
         ASSERT_NE(frm, nullptr);
         ASSERT_TRUE(frm->netCancelExp->Connected());
     }
+    /// The server's way to the tax authority; the simulator unless a suite says otherwise.
+    virtual std::shared_ptr<server::SefazPort> sefazPort() { return nullptr; }
     void TearDown() override
     {
         context().loadModule = {};
@@ -472,6 +476,53 @@ TEST_F(CancelEndToEnd, AnEntryAnotherOperatorChangedInAnyWayIsStaleButOnesOwnIte
     EXPECT_EQ(listed(nrs[1]), "P");
     EXPECT_EQ(liveItems(nrs[1]), left);
     EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
+}
+
+// The same refresh with the server asking a state authority itself (the
+// national port, as "serve --sefaz nacional" builds it) over mutual TLS: the
+// authority reports one ticked rejected invoice authorised.
+class CancelEndToEndNacional : public CancelEndToEnd {
+protected:
+    std::shared_ptr<server::SefazPort> sefazPort() override
+    {
+        EXPECT_TRUE(rig.make(dir.path())) << rig.error.toStdString();
+        return server::makeSefazPort("nacional", rig.configFile);
+    }
+    testsupport::SefazRig rig;
+};
+
+TEST_F(CancelEndToEndNacional, AnInvoiceTheAuthorityReportsAuthorisedIsUntickedAndTheOthersAreCancelled)
+{
+    const QStringList nrs = prepareEntries(4);
+    // Branch 0001's registration: SP (35), homologation, certificate serial 5A1F0C0001, as the rig's company 01.
+    ASSERT_EQ(value("SELECT NRSERIECERTIFIC FROM INSCRESTAD WHERE CDEMPRESA = '01' AND CDINSCESTA = "
+                    "(SELECT CDINSCESTA FROM FILIAL WHERE CDFILIAL = '0001')"),
+              testsupport::SefazRig::kSerial);
+    const QString authorised = testsupport::nfeKey("35", int(testsupport::AuthorityCase::Authorised));
+    const QString unknown = testsupport::nfeKey("35", int(testsupport::AuthorityCase::Unknown));
+    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R', NRACESSONFE = ? WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {authorised, nrs[1]});
+    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R', NRACESSONFE = ? WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {unknown, nrs[2]});
+    loadList();
+    ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nrs[1])));
+    const QString nf = frm->cdsLanctoNF->fieldByName("NRNOTAFISC").asString();
+    tick(nrs);
+    host.answer(MsgButton::Yes);
+    cancel();
+
+    EXPECT_EQ(host.messageTexts(),
+              (QStringList{kConfirma, "Não foi possível excluir a NF " + nf +
+                                          " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."}));
+    EXPECT_EQ(listed(nrs[0]), "C");
+    EXPECT_EQ(listed(nrs[1]), "P");
+    EXPECT_EQ(listed(nrs[1], "IDSTATUSNFE"), "A");
+    EXPECT_EQ(listed(nrs[2]), "C");  // the authority has no record of it (217): cancelled as with the simulator
+    EXPECT_EQ(listed(nrs[3]), "C");
+    EXPECT_EQ(audits(nrs[1], "ATUALIZA_SITUACAO"), 1);
+    EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);
+    // GetSituacao for both rejected entries and GetAtual_Situ's own question, on one TLS connection.
+    EXPECT_EQ(rig.authority->requests, 3);
+    EXPECT_EQ(rig.authority->handshakes, 1);
+    EXPECT_EQ(rig.authority->badRequests, 0) << rig.authority->lastProblem;
 }
 
 } // namespace

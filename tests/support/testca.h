@@ -27,7 +27,8 @@ struct TestCa {
     {
         const QString base = QDir(dir).filePath(tag);
         caFile = base + "-ca.pem";
-        const QString caKey = base + "-ca.key", csr = base + ".csr", ext = base + ".ext";
+        caKey = base + "-ca.key";
+        const QString csr = base + ".csr", ext = base + ".ext";
         certFile = base + "-server.pem";
         keyFile = base + "-server.key";
         combinedFile = base + "-server-combined.pem";
@@ -50,7 +51,34 @@ struct TestCa {
         return true;
     }
 
+    /// A client certificate this authority signs, with the serial number
+    /// `serialHex`, exported as PKCS#12 under `dir` with a password kept in a
+    /// file beside it; both files readable by their owner only.
+    bool makeClient(const QString& dir, const QString& name, const QString& serialHex, QString& p12File, QString& passwordFile)
+    {
+        const QString base = QDir(dir).filePath(name);
+        const QString key = base + ".key", csr = base + ".csr", pem = base + ".pem", ext = base + ".ext";
+        p12File = base + ".p12";
+        passwordFile = base + ".senha";
+        QFile e(ext), pw(passwordFile);
+        if (!e.open(QIODevice::WriteOnly) || !pw.open(QIODevice::WriteOnly)) return fail("cannot write " + ext);
+        e.write("basicConstraints=CA:FALSE\nkeyUsage=digitalSignature,keyEncipherment\nextendedKeyUsage=clientAuth\n");
+        e.close();
+        pw.write("senha de teste " + name.toUtf8() + "\n");
+        pw.close();
+        if (!run({"req", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1", "-nodes", "-keyout", key, "-out", csr,
+                  "-subj", "/CN=" + name}) ||
+            !run({"x509", "-req", "-in", csr, "-CA", caFile, "-CAkey", caKey, "-set_serial", "0x" + serialHex, "-out", pem,
+                  "-days", "2", "-extfile", ext}) ||
+            !run({"pkcs12", "-export", "-in", pem, "-inkey", key, "-out", p12File, "-passout", "file:" + passwordFile}))
+            return false;
+        for (const QString& f : {p12File, passwordFile})
+            QFile::setPermissions(f, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+        return true;
+    }
+
 private:
+    QString caKey;
     bool fail(const QString& why)
     {
         error = why;
