@@ -102,6 +102,7 @@ TEST_F(CompanionTest, WithoutADocumentsFolderTheReportGoesToTheUsersOwnFolderFor
     qunsetenv("EXP_REPORT_DIR");
     qputenv("HOME", out.path().toLocal8Bit());
     frm->cdsLanctoNF->loadFromPacket(lanctoPacket(entries(2)));
+    host.formClick("btnSalvarPdf"); // in the print preview
     const bool printed = dispatch([this] { frm->sbtImprimirClick(); });
     qputenv("HOME", home);
     ASSERT_TRUE(printed) << host.messageTexts().join(" / ").toStdString();
