@@ -136,13 +136,7 @@ void TfrmFiltroPadrao::setOpcValue(const QString& name, const QString& value)
 
 QString TfrmFiltroPadrao::optionsKey() const
 {
-    QString code = lblCodTela->text().trimmed();
-    if (code.isEmpty())
-        code = objectName();
-    QString op = core::Operador().trimmed();
-    if (op.isEmpty())
-        op = QStringLiteral("_");
-    return code + u'/' + op;
+    return operatorScreenKey(lblCodTela->text(), objectName());
 }
 
 void TfrmFiltroPadrao::setOptionsFile(const QString& path)

@@ -297,13 +297,7 @@ void TfrmPadrao::show()
 
 QString TfrmPadrao::layoutKey() const
 {
-    QString code = lblCodTela->text().trimmed();
-    if (code.isEmpty())
-        code = objectName();
-    QString op = core::Operador().trimmed();
-    if (op.isEmpty())
-        op = QStringLiteral("_");
-    return code + u'/' + op;
+    return operatorScreenKey(lblCodTela->text(), objectName());
 }
 
 void TfrmPadrao::saveLayout() const

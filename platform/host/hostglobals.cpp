@@ -1,5 +1,7 @@
 #include "hostglobals.h"
 
+#include "core/hostapi.h"
+
 #include <QApplication>
 #include <QMainWindow>
 #include <QMdiArea>
@@ -18,6 +20,17 @@ QString g_layoutFile;
 
 void setLayoutFile(const QString& path) { g_layoutFile = path; }
 QString layoutFile() { return g_layoutFile; }
+
+QString operatorScreenKey(const QString& screenCode, const QString& fallbackName)
+{
+    QString code = screenCode.trimmed();
+    if (code.isEmpty())
+        code = fallbackName;
+    QString op = core::Operador().trimmed();
+    if (op.isEmpty())
+        op = QStringLiteral("_");
+    return code + u'/' + op;
+}
 
 QMainWindow* mainWindow() { return g_main; }
 QMdiArea* mdiArea() { return g_area; }

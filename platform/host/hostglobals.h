@@ -25,6 +25,10 @@ int Px(int pixelsAt96Dpi);
 /// empty (the default) keeps none. The shell sets it.
 void setLayoutFile(const QString& path);
 QString layoutFile();
+/// The settings group of a screen's own state for the operator logged in:
+/// "CODE/OPERATOR", the screen code (or `fallbackName` when it has none)
+/// and "_" before anyone has logged in.
+QString operatorScreenKey(const QString& screenCode, const QString& fallbackName);
 
 /// Platform key codes as the key handlers receive them. Letters and digits
 /// are their upper-case ASCII codes ('A' = 65, '0' = 48).

@@ -158,16 +158,22 @@ bool ShellWindow::openHostDatabase()
 
 bool ShellWindow::login()
 {
-    bool ok = false;
-    core::dispatch([&] {
+    return startSession([&] {
         core::Transport& t = core::defaultTransport();
         if (!config_.credentialsFile.isEmpty()) {
             const core::Credentials c = core::readCredentialsFile(config_.credentialsFile);
             core::login(t, config_.serverHost, config_.serverPort, c.operador, c.senha);
-            ok = true;
-        } else {
-            ok = core::loginInteractively(t, config_.serverHost, config_.serverPort, QString());
+            return true;
         }
+        return core::loginInteractively(t, config_.serverHost, config_.serverPort, QString());
+    });
+}
+
+bool ShellWindow::startSession(const std::function<bool()>& logIn)
+{
+    bool ok = false;
+    core::dispatch([&] {
+        ok = logIn();
         loggedIn_ = ok;
         if (ok)
             ok = chooseOwnBranch();
@@ -250,18 +256,10 @@ bool ShellWindow::switchOperator()
 {
     if (!endSession())
         return false;
-    bool ok = false;
-    core::dispatch([&] {
-        ok = core::loginInteractively(core::defaultTransport(), config_.serverHost, config_.serverPort,
-                                      QStringLiteral("Entrar como outro operador."));
-        loggedIn_ = ok;
-        if (ok)
-            ok = chooseOwnBranch();
+    return startSession([&] {
+        return core::loginInteractively(core::defaultTransport(), config_.serverHost, config_.serverPort,
+                                        QStringLiteral("Entrar como outro operador."));
     });
-    if (ok && core::mustChangePassword())
-        ok = changePassword(true);
-    showSession();
-    return ok;
 }
 
 bool ShellWindow::chooseOwnBranch()

@@ -10,6 +10,8 @@
 
 #include <QMainWindow>
 
+#include <functional>
+
 class QLabel;
 class QMdiArea;
 
@@ -68,6 +70,9 @@ public:
 
 private:
     void askModule();
+    /// Runs `logIn` (true when a session was opened), then the branch choice
+    /// and, when the server asks for it, the password change; shows the session.
+    bool startSession(const std::function<bool()>& logIn);
     bool chooseOwnBranch();
     QString branchName(const QString& code) const;
     void showSession();

@@ -29,6 +29,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <optional>
 #include <thread>
 
 namespace {
@@ -242,19 +243,42 @@ TEST(ShellConfig, DatabasePasswordOnlyFromAnOwnerOnlyFile)
     EXPECT_EQ(c.credentialsFile, dir.filePath(QStringLiteral("cred")));
 }
 
+namespace {
+// An application server on a free port over a fresh SQLite database whose one
+// operator, ANA, may use `branches`; it serves on its own thread until the
+// test ends.
+struct LocalServer {
+    explicit LocalServer(const QStringList& branches)
+        : db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")))
+    {
+        server::migrateSchema(db);
+        testsupport::ensureOperator(db, "ANA", testsupport::kPassword, branches);
+        server::ServerOptions o;
+        o.port = 0;
+        o.threads = 2;
+        o.log = false;
+        srv.emplace(db, o);
+        srv->bind();
+        runner = std::thread([this] { srv->run(); });
+    }
+    ~LocalServer()
+    {
+        srv->stop();
+        runner.join();
+    }
+    int port() const { return srv->port(); }
+
+    QTemporaryDir dir;
+    server::Database db;
+    std::optional<server::AppServer> srv;
+    std::thread runner;
+};
+} // namespace
+
 TEST(Shell, LogsInFromItsCredentialsFileOrThroughTheDialog)
 {
-    QTemporaryDir dir;
-    server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")));
-    server::migrateSchema(db);
-    testsupport::ensureOperator(db, "ANA", testsupport::kPassword, {"0002"});
-    server::ServerOptions o;
-    o.port = 0;
-    o.threads = 2;
-    o.log = false;
-    server::AppServer srv(db, o);
-    srv.bind();
-    std::thread runner([&] { srv.run(); });
+    LocalServer srv({"0002"});
+    QTemporaryDir& dir = srv.dir;
 
     shell::ShellConfig c = sampleConfig();
     c.serverPort = srv.port();
@@ -291,23 +315,11 @@ TEST(Shell, LogsInFromItsCredentialsFileOrThroughTheDialog)
     }
     core::logout(core::HttpTransport::shared(), "127.0.0.1", srv.port());
     EXPECT_TRUE(core::context().sessionToken.isEmpty());
-    srv.stop();
-    runner.join();
 }
 
 TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
 {
-    QTemporaryDir dir;
-    server::Database db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")));
-    server::migrateSchema(db);
-    testsupport::ensureOperator(db, "ANA", testsupport::kPassword, {"0004", "0003"});
-    server::ServerOptions o;
-    o.port = 0;
-    o.threads = 2;
-    o.log = false;
-    server::AppServer srv(db, o);
-    srv.bind();
-    std::thread runner([&] { srv.run(); });
+    LocalServer srv({"0004", "0003"});
 
     shell::ShellConfig c;  // as the demo starts it: branch 0001, nobody suggested
     c.moduleDir = QStringLiteral(EXP_MODULE_DIR);
@@ -342,7 +354,5 @@ TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
         EXPECT_TRUE(h.messageTexts().last().startsWith("Sem uma das filiais do operador ANA"));
     }
     core::logout(core::HttpTransport::shared(), "127.0.0.1", srv.port());
-    srv.stop();
-    runner.join();
 }
 

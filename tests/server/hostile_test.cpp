@@ -351,17 +351,17 @@ public:
         static ServerProcessDb db;
         return db;
     }
-    QString spec() const { return "sqlite:" + dir.filePath("demo.db"); }
+    QString dbArgument() const { return "sqlite:" + dir.filePath("demo.db"); }
     bool ready = false;
 
 private:
     ServerProcessDb()
     {
         QProcess demo;
-        demo.start(EXP_APPSERVER_BIN, {"demo", "--db", spec(), "--entries", "20", "--seed", "5"});
+        demo.start(EXP_APPSERVER_BIN, {"demo", "--db", dbArgument(), "--entries", "20", "--seed", "5"});
         if (!demo.waitForFinished(60000) || demo.exitCode() != 0) return;
         QProcess op;
-        op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", spec(), "--branches", "0001"});
+        op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", dbArgument(), "--branches", "0001"});
         op.write((testsupport::kPassword + "\n").toUtf8());
         op.closeWriteChannel();
         ready = op.waitForFinished(60000) && op.exitCode() == 0;
@@ -375,7 +375,7 @@ public:
     explicit ServerProcess(const QStringList& extra = {})
     {
         if (!ServerProcessDb::get().ready) return;
-        proc_.start(EXP_APPSERVER_BIN, QStringList{"serve", "--db", ServerProcessDb::get().spec(), "--port", "0", "--threads", "8"} + extra);
+        proc_.start(EXP_APPSERVER_BIN, QStringList{"serve", "--db", ServerProcessDb::get().dbArgument(), "--port", "0", "--threads", "8"} + extra);
         const QRegularExpression re("escutando em 127\\.0\\.0\\.1:(\\d+)");
         QByteArray log;
         for (int i = 0; i < 100 && !port_; ++i) {

@@ -14,21 +14,28 @@
 
 namespace testsupport {
 
+/// Connects the TCP socket `fd` to 127.0.0.1:port from `source` (any
+/// 127.x.y.z address is loopback); true when connected.
+inline bool connectLoopback(int fd, int port, const char* source)
+{
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &from.sin_addr);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(uint16_t(port));
+    inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
+    return ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+}
+
 class RawSocket {
 public:
     /// Connects to 127.0.0.1:port from `source` (any 127.x.y.z address is loopback).
     RawSocket(int port, const char* source = "127.0.0.1")
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        inet_pton(AF_INET, source, &from.sin_addr);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(uint16_t(port));
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+        connected_ = connectLoopback(fd_, port, source);
     }
     ~RawSocket()
     {

@@ -11,6 +11,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "rawsocket.h"
+
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
@@ -48,15 +50,7 @@ public:
     {
         fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
         if (receiveBuffer > 0) ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-        sockaddr_in from{};
-        from.sin_family = AF_INET;
-        inet_pton(AF_INET, source, &from.sin_addr);
-        ::bind(fd_, reinterpret_cast<sockaddr*>(&from), sizeof from);
-        sockaddr_in to{};
-        to.sin_family = AF_INET;
-        to.sin_port = htons(uint16_t(port));
-        inet_pton(AF_INET, "127.0.0.1", &to.sin_addr);
-        ok_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+        ok_ = connectLoopback(fd_, port, source);
         const int one = 1;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         if (ok_ && tls) {
