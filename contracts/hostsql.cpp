@@ -1,6 +1,6 @@
 #include "hostsql.h"
 
-#include <core/adoibquery.h>
+#include <client/adoibquery.h>
 
 namespace contracts::sql {
 

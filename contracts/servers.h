@@ -5,8 +5,8 @@
 // as core::ServerError with its text unchanged (often a catalogue key).
 // Every wrapper refuses a connection bound to another server.
 
-#include <core/hostapi.h>
-#include <core/netconnection.h>
+#include <client/hostapi.h>
+#include <client/netconnection.h>
 #include <core/variant.h>
 
 #include <QString>

@@ -2,7 +2,7 @@
 
 #include <screens/query/conlancto.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 #include <host/hostglobals.h>
 
 #include <QMainWindow>

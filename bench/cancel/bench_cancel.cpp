@@ -22,11 +22,11 @@
 #include <server/demodata.h>
 #include <server/schema.h>
 
-#include <core/adoibquery.h>
-#include <core/fakeserver.h>
-#include <core/hostapi.h>
-#include <core/httptransport.h>
-#include <core/scriptedhost.h>
+#include <client/adoibquery.h>
+#include "doubles/fakeserver.h"
+#include <client/hostapi.h>
+#include <client/httptransport.h>
+#include "doubles/scriptedhost.h"
 
 #include <host/widgethost.h>
 #include <tests/support/testsession.h>

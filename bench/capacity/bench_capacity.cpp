@@ -19,7 +19,7 @@
 
 #include <core/datapacket.h>
 #include <core/errors.h>
-#include <core/httptransport.h>
+#include <client/httptransport.h>
 
 #include <support/scalerig.h>
 #include <support/testca.h>

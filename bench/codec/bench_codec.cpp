@@ -3,9 +3,9 @@
 // QJsonDocument, then loaded into a client dataset and indexed.
 //
 //   bench_codec [rows] [repeats]
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 #include "core/datapacket.h"
-#include "core/httptransport.h"
+#include "client/httptransport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

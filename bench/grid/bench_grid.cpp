@@ -6,7 +6,7 @@
 
 #include "host/dbgrid.h"
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

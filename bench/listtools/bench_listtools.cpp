@@ -7,7 +7,7 @@
 #include "host/dbgrid.h"
 #include "host/gridexport.h"
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

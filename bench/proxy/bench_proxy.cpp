@@ -10,7 +10,7 @@
 #include <server/schema.h>
 
 #include <core/errors.h>
-#include <core/httptransport.h>
+#include <client/httptransport.h>
 
 #include <support/scalerig.h>
 #include <support/testca.h>

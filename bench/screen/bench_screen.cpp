@@ -29,14 +29,14 @@
 #include <server/demodata.h>
 #include <server/schema.h>
 
-#include <core/adoibquery.h>
-#include <core/hostapi.h>
-#include <core/httptransport.h>
+#include <client/adoibquery.h>
+#include <client/hostapi.h>
+#include <client/httptransport.h>
 
 #include <host/moduleloader.h>
 #include <host/widgethost.h>
 
-#include <core/scriptedhost.h>
+#include "doubles/scriptedhost.h"
 #include <tests/support/testsession.h>
 
 #include <QApplication>

@@ -14,8 +14,8 @@
 #include <server/demodata.h>
 #include <server/schema.h>
 
-#include <core/httptransport.h>
-#include <core/netconnection.h>
+#include <client/httptransport.h>
+#include <client/netconnection.h>
 #include <tests/support/testsession.h>
 
 #include <QCoreApplication>

@@ -1,8 +1,8 @@
 #include "exp00106.h"
 
-#include <core/clientdataset.h>
+#include <client/clientdataset.h>
 #include <core/datapacket.h>
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <host/hostglobals.h>
 

@@ -5,7 +5,7 @@
 // screen's status words included), read row by row without moving the
 // dataset's cursor.
 
-#include <core/clientdataset.h>
+#include <client/clientdataset.h>
 
 #include <QString>
 #include <QStringList>

@@ -4,8 +4,8 @@
 
 #include <screens/query/conlancto.h>
 
-#include <core/hostapi.h>
-#include <core/hostservices.h>
+#include <client/hostapi.h>
+#include <client/hostservices.h>
 
 #include <screens/filter/filtrocanc.h>
 

@@ -3,7 +3,7 @@
 #include "hostglobals.h"
 #include "routines.h"
 
-#include "core/hostapi.h"
+#include "client/hostapi.h"
 
 #include <QApplication>
 #include <QDate>

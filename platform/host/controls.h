@@ -12,7 +12,7 @@
 #include <QRadioButton>
 #include <QToolButton>
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 #include "core/variant.h"
 
 #include <functional>

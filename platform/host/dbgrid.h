@@ -29,8 +29,8 @@
 //    Space (with or without Ctrl) goes no further than this hook: the grid
 //    keeps its one selected row.
 
-#include "core/clientdataset.h"
-#include "core/findsearch.h"
+#include "client/clientdataset.h"
+#include "client/findsearch.h"
 
 #include <QAbstractTableModel>
 #include <QFont>

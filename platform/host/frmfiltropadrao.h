@@ -20,7 +20,7 @@
 
 #include "controls.h"
 
-#include "core/hostapi.h"
+#include "client/hostapi.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -24,8 +24,8 @@
 #include "dbgrid.h"
 #include "pagecontrol.h"
 
-#include "core/clientdataset.h"
-#include "core/hostapi.h"
+#include "client/clientdataset.h"
+#include "client/hostapi.h"
 
 #include <QAction>
 #include <QMenu>

@@ -2,7 +2,7 @@
 
 #include "dbgrid.h"
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 #include "core/errors.h"
 
 #include <QDir>

@@ -1,6 +1,6 @@
 #include "hostglobals.h"
 
-#include "core/hostapi.h"
+#include "client/hostapi.h"
 
 #include <QApplication>
 #include <QMainWindow>

@@ -1,7 +1,7 @@
 #include "moduleloader.h"
 
 #include "core/errors.h"
-#include "core/hostapi.h"
+#include "client/hostapi.h"
 
 #include <QDir>
 #include <QFileInfo>

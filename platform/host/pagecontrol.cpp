@@ -1,6 +1,6 @@
 #include "pagecontrol.h"
 
-#include "core/hostapi.h"
+#include "client/hostapi.h"
 
 #include <QApplication>
 #include <QEvent>

@@ -2,11 +2,11 @@
 
 #include "dbgrid.h"
 
-#include "core/adoibquery.h"
-#include "core/clientdataset.h"
+#include "client/adoibquery.h"
+#include "client/clientdataset.h"
 #include "core/errors.h"
-#include "core/hostapi.h"
-#include "core/hostservices.h"
+#include "client/hostapi.h"
+#include "client/hostservices.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -1,6 +1,6 @@
 #include "rowsort.h"
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 
 #include <QHash>
 #include <QLocale>

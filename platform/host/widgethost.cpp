@@ -3,10 +3,10 @@
 #include "hostglobals.h"
 #include "routines.h"
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 #include "core/errors.h"
-#include "core/findsearch.h"
-#include "core/hostapi.h"
+#include "client/findsearch.h"
+#include "client/hostapi.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>

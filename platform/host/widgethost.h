@@ -16,7 +16,7 @@
 // stopping one that does not show does nothing.
 // Busy cursor and painting freeze nest; the last pop or unfreeze restores.
 
-#include "core/hostservices.h"
+#include "client/hostservices.h"
 
 #include <QHash>
 #include <QObject>

@@ -7,8 +7,8 @@
 #include "host/glyphs.h"
 #include "host/qttranslations.h"
 
-#include "core/netconnection.h"
-#include "core/session.h"
+#include "client/netconnection.h"
+#include "client/session.h"
 
 #include <QApplication>
 #include <QFontDatabase>

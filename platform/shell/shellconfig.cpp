@@ -1,8 +1,8 @@
 #include "shellconfig.h"
 
 #include "core/errors.h"
-#include "core/hostapi.h"
-#include "core/httptransport.h"
+#include "client/hostapi.h"
+#include "client/httptransport.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -3,12 +3,12 @@
 #include "host/frmfiltropadrao.h"
 #include "host/hostglobals.h"
 
-#include "core/adoibquery.h"
-#include "core/clientdataset.h"
+#include "client/adoibquery.h"
+#include "client/clientdataset.h"
 #include "core/datapacket.h"
-#include "core/hostapi.h"
-#include "core/netconnection.h"
-#include "core/session.h"
+#include "client/hostapi.h"
+#include "client/netconnection.h"
+#include "client/session.h"
 
 #include <QApplication>
 #include <QCoreApplication>

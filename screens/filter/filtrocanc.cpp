@@ -12,7 +12,7 @@
 
 #include <host/hostglobals.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QApplication>
 #include <QFont>

@@ -6,8 +6,8 @@
 
 #include <host/frmfiltropadrao.h>
 
-#include <core/adoibquery.h>
-#include <core/clientdataset.h>
+#include <client/adoibquery.h>
+#include <client/clientdataset.h>
 
 #include <array>
 

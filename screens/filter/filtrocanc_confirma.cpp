@@ -9,8 +9,8 @@
 
 #include <contracts/servers.h>
 
-#include <core/hostapi.h>
-#include <core/netconnection.h>
+#include <client/hostapi.h>
+#include <client/netconnection.h>
 
 #include <array>
 

@@ -11,7 +11,7 @@
 
 #include <host/routines.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 using namespace cli_exp01801;
 

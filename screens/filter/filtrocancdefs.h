@@ -2,7 +2,7 @@
 // Static definition of the cancellation filter dialog's data: its catalogue
 // and the fields of its pick lists.
 
-#include <core/clientdataset.h>
+#include <client/clientdataset.h>
 
 #include <QStringList>
 

@@ -17,9 +17,9 @@
 
 #include <host/frmpadrao.h>
 
-#include <core/adoibquery.h>
-#include <core/clientdataset.h>
-#include <core/netconnection.h>
+#include <client/adoibquery.h>
+#include <client/clientdataset.h>
+#include <client/netconnection.h>
 
 #include <QLabel>
 #include <QTimer>

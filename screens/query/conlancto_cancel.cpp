@@ -10,7 +10,7 @@
 
 #include <contracts/servers.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <memory>
 

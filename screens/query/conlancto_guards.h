@@ -3,8 +3,8 @@
 // suspended display updates of a dataset's controls. Both are undone however
 // the scope ends (a failed call abandons the handler through an exception).
 
-#include <core/clientdataset.h>
-#include <core/hostapi.h>
+#include <client/clientdataset.h>
+#include <client/hostapi.h>
 
 #include <QString>
 

@@ -10,8 +10,8 @@
 
 #include <contracts/servers.h>
 
-#include <core/hostapi.h>
-#include <core/hostservices.h>
+#include <client/hostapi.h>
+#include <client/hostservices.h>
 
 #include <QApplication>
 #include <QTabBar>

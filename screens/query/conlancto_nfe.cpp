@@ -7,7 +7,7 @@
 
 #include <contracts/servers.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 using namespace core;
 using namespace cli_exp01800;

@@ -18,8 +18,8 @@
 #include <contracts/servers.h>
 
 #include <core/dispose.h>
-#include <core/hostapi.h>
-#include <core/hostservices.h>
+#include <client/hostapi.h>
+#include <client/hostservices.h>
 
 using namespace core;
 using namespace cli_exp01800;

@@ -9,8 +9,8 @@
 #include <host/guideviewer.h>
 
 #include <core/errors.h>
-#include <core/hostapi.h>
-#include <core/hostservices.h>
+#include <client/hostapi.h>
+#include <client/hostservices.h>
 
 #include <QDir>
 #include <QFileDialog>

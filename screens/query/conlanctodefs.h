@@ -3,7 +3,7 @@
 // and the fields of every client dataset and host-database query. Kept apart
 // from the widgets so it can be checked without a window.
 
-#include <core/clientdataset.h>
+#include <client/clientdataset.h>
 
 #include <QStringList>
 

@@ -4,8 +4,8 @@
 // (tick) or "&Cancela" (leave unticked). Reached only through ErroReplic;
 // every call builds, shows and releases a fresh instance.
 
-#include <core/clientdataset.h>
-#include <core/hostapi.h>
+#include <client/clientdataset.h>
+#include <client/hostapi.h>
 #include <core/variant.h>
 
 #include <QDialog>

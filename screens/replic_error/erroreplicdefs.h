@@ -1,7 +1,7 @@
 #pragma once
 // Static definition of the replication-error dialog's data.
 
-#include <core/clientdataset.h>
+#include <client/clientdataset.h>
 
 #include <QStringList>
 

@@ -8,7 +8,7 @@
 // backup ran (a consistent snapshot), and it accepts new cancellations.
 #include <core/datapacket.h>
 #include <core/errors.h>
-#include <core/httptransport.h>
+#include <client/httptransport.h>
 
 #include <server/database.h>
 #include <server/demodata.h>

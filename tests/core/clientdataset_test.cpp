@@ -1,6 +1,6 @@
 // Client datasets: loading, refusals, cursor, index, locate, edit/post,
 // events and control disabling, display texts.
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 #include "core/datapacket.h"
 #include "core/errors.h"
 

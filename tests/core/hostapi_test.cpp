@@ -1,9 +1,9 @@
 // Host routines: boxes and abort, dispatch, result checker, code helpers,
 // catalogue, context, and the scripted host used by every screen test.
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 #include "core/errors.h"
-#include "core/hostapi.h"
-#include "core/scriptedhost.h"
+#include "client/hostapi.h"
+#include "doubles/scriptedhost.h"
 
 #include <gtest/gtest.h>
 

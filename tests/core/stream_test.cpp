@@ -3,7 +3,7 @@
 // the whole text is decoded at once, whatever the pieces.
 #include "core/datapacket.h"
 #include "core/errors.h"
-#include "core/httptransport.h"
+#include "client/httptransport.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Helpers shared by the host tests: answering real modal widgets headless
 // and building small datasets.
 
-#include "core/clientdataset.h"
+#include "client/clientdataset.h"
 
 #include <QApplication>
 #include <QTimer>

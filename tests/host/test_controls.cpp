@@ -7,7 +7,7 @@
 #include "host/routines.h"
 
 #include "core/errors.h"
-#include "core/scriptedhost.h"
+#include "doubles/scriptedhost.h"
 
 #include <QTest>
 #include <QVBoxLayout>

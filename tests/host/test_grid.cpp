@@ -7,7 +7,7 @@
 #include "host/hostglobals.h"
 #include "host/pagecontrol.h"
 
-#include "core/scriptedhost.h"
+#include "doubles/scriptedhost.h"
 
 #include <QHeaderView>
 #include <QPainter>

@@ -7,7 +7,7 @@
 #include "host/hostglobals.h"
 
 #include "core/errors.h"
-#include "core/scriptedhost.h"
+#include "doubles/scriptedhost.h"
 
 #include <QMainWindow>
 #include <QMdiArea>

@@ -10,10 +10,10 @@
 #include "host/hostglobals.h"
 
 #include "core/errors.h"
-#include "core/hostapi.h"
-#include "core/httptransport.h"
-#include "core/scriptedhost.h"
-#include "core/session.h"
+#include "client/hostapi.h"
+#include "client/httptransport.h"
+#include "doubles/scriptedhost.h"
+#include "client/session.h"
 
 #include <server/appserver.h>
 #include <server/schema.h>

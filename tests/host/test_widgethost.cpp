@@ -5,9 +5,9 @@
 #include "host/routines.h"
 #include "host/widgethost.h"
 
-#include "core/adoibquery.h"
-#include "core/hostapi.h"
-#include "core/scriptedhost.h"
+#include "client/adoibquery.h"
+#include "client/hostapi.h"
+#include "doubles/scriptedhost.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -2,10 +2,10 @@
 
 #include <screens/query/conlanctodefs.h>
 
-#include <core/adoibquery.h>
-#include <core/hostapi.h>
+#include <client/adoibquery.h>
+#include <client/hostapi.h>
 #include <module/exp01800.h>
-#include <core/httptransport.h>
+#include <client/httptransport.h>
 #include <platform/server/appserver.h>
 #include <platform/server/database.h>
 #include <platform/server/demodata.h>

@@ -7,8 +7,8 @@
 #include <screens/query/conlancto.h>
 
 #include <core/datapacket.h>
-#include <core/fakeserver.h>
-#include <core/scriptedhost.h>
+#include "doubles/fakeserver.h"
+#include "doubles/scriptedhost.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 
 #include "screenfixture.h"
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QTest>
 

@@ -9,7 +9,7 @@
 
 #include <contracts/servers.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 #include <server/database.h>
 #include <server/sefaznacional.h>
 #include <tests/support/testsefaz.h>

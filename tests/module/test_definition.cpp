@@ -6,7 +6,7 @@
 
 #include <screens/query/checkimages.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QAction>
 #include <QKeySequence>

@@ -9,7 +9,7 @@
 
 #include <host/frmfiltropadrao.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QFile>
 #include <QSqlDatabase>

@@ -7,7 +7,7 @@
 
 #include <screens/filter/filtrocanc.h>
 
-#include <core/adoibquery.h>
+#include <client/adoibquery.h>
 #include <host/dbgrid.h>
 #include <host/hostglobals.h>
 #include <host/widgethost.h>

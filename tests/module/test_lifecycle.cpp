@@ -5,7 +5,7 @@
 
 #include <module/exp01800.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QMdiSubWindow>
 

@@ -15,7 +15,7 @@
 #include <host/moduleloader.h>
 #include <host/qttranslations.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -4,7 +4,7 @@
 
 #include <screens/filter/filtrocanc.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QApplication>
 #include <QDialog>

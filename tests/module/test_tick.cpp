@@ -6,7 +6,7 @@
 #include <screens/filter/filtrocanc.h>
 #include <screens/replic_error/erroreplic.h>
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 
 #include <QApplication>
 #include <QTabBar>

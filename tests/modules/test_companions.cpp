@@ -3,7 +3,7 @@
 
 #include "module/screenfixture.h"
 
-#include <core/hostapi.h>
+#include <client/hostapi.h>
 #include <host/moduleloader.h>
 
 #include <QApplication>

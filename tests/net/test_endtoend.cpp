@@ -3,12 +3,12 @@
 // on the same SQLite file the server uses as host database.
 #include <contracts/hostsql.h>
 #include <contracts/servers.h>
-#include <core/adoibquery.h>
+#include <client/adoibquery.h>
 #include <core/datapacket.h>
 #include <core/errors.h>
-#include <core/httptransport.h>
-#include <core/scriptedhost.h>
-#include <core/session.h>
+#include <client/httptransport.h>
+#include "doubles/scriptedhost.h"
+#include <client/session.h>
 
 #include <support/testsession.h>
 #include <server/appserver.h>

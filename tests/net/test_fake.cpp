@@ -3,8 +3,8 @@
 #include <contracts/servers.h>
 #include <core/datapacket.h>
 #include <core/errors.h>
-#include <core/fakeserver.h>
-#include <core/httptransport.h>
+#include "doubles/fakeserver.h"
+#include <client/httptransport.h>
 
 #include <gtest/gtest.h>
 

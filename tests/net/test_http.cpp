@@ -1,11 +1,11 @@
 // Server calls over real HTTP: a cpp-httplib endpoint on an ephemeral
 // loopback port plays the application server, and raw sockets play servers
 // that misbehave (close mid-call, send half an answer, never answer).
-#include <core/clientdataset.h>
+#include <client/clientdataset.h>
 #include <core/datapacket.h>
 #include <core/errors.h>
-#include <core/httptransport.h>
-#include <core/netconnection.h>
+#include <client/httptransport.h>
+#include <client/netconnection.h>
 
 #include <httplib.h>
 

@@ -2,7 +2,7 @@
 // accepts only a certificate signed by the configured authority for the
 // host's own name, and has no way to skip that check.
 #include <core/errors.h>
-#include <core/httptransport.h>
+#include <client/httptransport.h>
 
 #include <support/testca.h>
 

@@ -2,7 +2,7 @@
 // the lookups' SQL texts run for real on SQLite, PostgreSQL (EXP_TEST_PG)
 // and embedded Firebird (when isql-fb and the QIBASE driver are present).
 #include <contracts/hostsql.h>
-#include <core/adoibquery.h>
+#include <client/adoibquery.h>
 #include <core/errors.h>
 
 #include <QCoreApplication>

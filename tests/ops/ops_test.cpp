@@ -6,7 +6,7 @@
 #include "../server/serverfixture.h"
 
 #include <contracts/hostsql.h>
-#include <core/adoibquery.h>
+#include <client/adoibquery.h>
 #include <screens/filter/filtrocancdefs.h>
 #include <screens/query/conlanctodefs.h>
 

@@ -51,6 +51,7 @@ srv ./usr/bin/exp_appserver lrwxrwxrwx
 srv ./lib/systemd/system/exp-appserver.service -rw-r--r--
 sh ./usr/lib/exp-shell/exp_shell -rwxr-xr-x
 sh ./usr/lib/exp-shell/libexp_core.so -rw-r--r--
+sh ./usr/lib/exp-shell/libexp_client.so -rw-r--r--
 sh ./usr/lib/exp-shell/libexp_host.so -rw-r--r--
 sh ./usr/lib/exp-shell/PKG_EXP01800.so -rw-r--r--
 sh ./usr/lib/exp-shell/PKG_EXP03600.so -rw-r--r--
@@ -59,6 +60,7 @@ sh ./usr/bin/exp_shell lrwxrwxrwx
 TABLE
 grep -qE "PKG_SAMPLE|PKG_NOENTRY|_test|bench_" "$W/srv.list" "$W/sh.list" && fail "test or benchmark files packaged"
 grep -q "exp_appserver" "$W/sh.list" && fail "the server is in the desktop package"
+grep -q "libexp_client" "$W/srv.list" && fail "the client library is in the server package"
 
 # Unpacked into a scratch root: the binaries find their libraries there and
 # nowhere in the build tree.

@@ -6,7 +6,7 @@
 // the quantities cancelled, and the clients saw only clear errors.
 #include <core/datapacket.h>
 #include <core/errors.h>
-#include <core/httptransport.h>
+#include <client/httptransport.h>
 
 #include <server/database.h>
 #include <server/quantity.h>

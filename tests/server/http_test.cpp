@@ -6,8 +6,8 @@
 #include <support/rawsocket.h>
 #include <support/testsession.h>
 
-#include <core/clientdataset.h>
-#include <core/httptransport.h>
+#include <client/clientdataset.h>
+#include <client/httptransport.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -7,7 +7,7 @@
 #include <server/appserver.h>
 #include <support/testsession.h>
 
-#include <core/session.h>
+#include <client/session.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -7,9 +7,9 @@
 //
 //     srv->bind(); ...;  testsupport::logIn(*db, srv->port());
 
-#include <core/hostapi.h>
-#include <core/httptransport.h>
-#include <core/session.h>
+#include <client/hostapi.h>
+#include <client/httptransport.h>
+#include <client/session.h>
 #include <server/database.h>
 #include <server/operators.h>
 

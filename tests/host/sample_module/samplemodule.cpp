@@ -5,7 +5,7 @@
 #include "host/frmpadrao.h"
 #include "host/hostglobals.h"
 
-#include "core/hostapi.h"
+#include "client/hostapi.h"
 
 #include <QHBoxLayout>
 #include <QPainter>

@@ -1,7 +1,7 @@
 #include "clientdataset.h"
-#include "dispose.h"
+#include <core/dispose.h>
 
-#include "errors.h"
+#include <core/errors.h>
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "netconnection.h"
 
-#include "errors.h"
+#include <core/errors.h>
 #include "httptransport.h"
 #include "session.h"
 

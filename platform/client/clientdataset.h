@@ -3,7 +3,7 @@
 // packet, a cursor, an optional index, edit/post, and notification of the
 // data sources (grids, labels) bound to it.
 
-#include "datapacket.h"
+#include <core/datapacket.h>
 
 #include <QObject>
 #include <QString>

@@ -1,6 +1,6 @@
 #include "session.h"
 
-#include "errors.h"
+#include <core/errors.h>
 #include "hostapi.h"
 #include "httptransport.h"
 

@@ -16,7 +16,7 @@
 // none is recorded in unanswered() and throws core::Error("Unanswered prompt:
 // <kind> <text>").
 
-#include "hostservices.h"
+#include <client/hostservices.h>
 
 #include <QList>
 #include <QString>

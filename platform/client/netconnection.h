@@ -4,7 +4,7 @@
 // ignores user input) and the progress animation moves.
 
 #include "hostapi.h"
-#include "variant.h"
+#include <core/variant.h>
 
 #include <QObject>
 #include <QString>

@@ -4,9 +4,9 @@
 // catalogue, the context functions and the single dispatch point of UI
 // event handlers.
 
-#include "errors.h"
+#include <core/errors.h>
 #include "hostservices.h"
-#include "variant.h"
+#include <core/variant.h>
 
 #include <QString>
 #include <QStringList>

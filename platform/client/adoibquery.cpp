@@ -1,6 +1,6 @@
 #include "adoibquery.h"
 
-#include "errors.h"
+#include <core/errors.h>
 
 #include <QDateTime>
 #include <QSqlDatabase>
@@ -59,7 +59,7 @@ QStringList TDtmDBGeral::firebirdSupportDdl()
     // The InterBase texts of the host queries pass a parameter through a
     // selectable procedure ("PARAM(:P)ALIAS", read as ALIAS.PARAM) so it can
     // be tested for null, and replace a null string by another with NVLSTR.
-    // The same statements for isql-fb: platform/core/sql/firebird_host.sql.
+    // The same statements for isql-fb: platform/client/sql/firebird_host.sql.
     return {
         QStringLiteral("CREATE OR ALTER PROCEDURE PARAM (P VARCHAR(255)) RETURNS (PARAM VARCHAR(255)) AS\n"
                        "BEGIN\n"

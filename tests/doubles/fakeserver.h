@@ -9,7 +9,7 @@
 // Every call is recorded (host, port, server, method, arguments, by-reference
 // flags) for the test to inspect.
 
-#include "netconnection.h"
+#include <client/netconnection.h>
 
 #include <QString>
 

@@ -1,6 +1,6 @@
-#include "fakeserver.h"
+#include "doubles/fakeserver.h"
 
-#include "errors.h"
+#include <core/errors.h>
 
 namespace core {
 

@@ -2,8 +2,8 @@
 #include "session.h"
 
 #include "callguard.h"
-#include "datapacket.h"
-#include "errors.h"
+#include <core/datapacket.h>
+#include <core/errors.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>

@@ -1,7 +1,7 @@
-#include "scriptedhost.h"
+#include "doubles/scriptedhost.h"
 
-#include "clientdataset.h"
-#include "errors.h"
+#include <client/clientdataset.h>
+#include <core/errors.h>
 
 #include <QMetaObject>
 #include <QVariant>
