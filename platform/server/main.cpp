@@ -13,8 +13,9 @@
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QHostAddress>
 #include <QStringList>
+
+#include <boost/asio/ip/address.hpp>
 
 #include <cerrno>
 #include <csignal>
@@ -415,9 +416,10 @@ int main(int argc, char** argv)
         else if (cmd == "serve" && a == "--login-free-per-address" && value(v)) { if (!toInt(v, 0, 100000, opt.loginFreePerAddress)) return usage("--login-free-per-address inválido"); }
         else if (cmd == "serve" && a == "--trusted-proxy" && value(v)) {
             for (const QString& part : v.split(',', Qt::SkipEmptyParts)) {
-                const QHostAddress host(part.trimmed());
-                if (host.isNull()) return usage(qPrintable("--trusted-proxy inválido: " + part));
-                opt.trustedProxies << host.toString();
+                boost::system::error_code ec;
+                const auto host = boost::asio::ip::make_address(part.trimmed().toStdString(), ec);
+                if (ec) return usage(qPrintable("--trusted-proxy inválido: " + part));
+                opt.trustedProxies << QString::fromStdString(host.to_string());
             }
         }
         else if (cmd == "serve" && a == "--metrics-allow" && value(v)) {
