@@ -1,5 +1,6 @@
 #include "dbgrid.h"
 
+#include "dbgridmodel.h"
 #include "hostglobals.h"
 #include "rowsort.h"
 
@@ -18,119 +19,10 @@
 
 namespace host {
 
-namespace {
-
-// Symbol fonts of the original platform have no equivalent here: titles
-// written in them are mapped to the Unicode dingbats they stand for.
-bool isDingbatFont(const QFont& f)
-{
-    const QString fam = f.family().toLower();
-    return fam.contains(QLatin1String("monotype sorts")) || fam.contains(QLatin1String("zapf dingbats"))
-        || fam.contains(QLatin1String("zapfdingbats"));
-}
-
-QString dingbatText(const QString& text)
-{
-    // Monotype Sorts follows the ITC Zapf Dingbats layout: 0x21..0x7E map
-    // onto U+2701..U+275E ("4" is U+2714, the heavy check mark).
-    QString out;
-    for (QChar c : text) {
-        const ushort u = c.unicode();
-        out += (u >= 0x21 && u <= 0x7E) ? QChar(ushort(0x2700 + (u - 0x20))) : c;
-    }
-    return out;
-}
-
-} // namespace
-
 core::Field* Column::field(const DBGrid& grid) const
 {
     core::ClientDataset* ds = grid.dataSet();
     return ds ? ds->findField(fieldName) : nullptr;
-}
-
-// --- model -----------------------------------------------------------------
-
-DBGridModel::DBGridModel(DBGrid* grid) : QAbstractTableModel(grid), grid_(grid) {}
-
-int DBGridModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : grid_->rows_;
-}
-
-int DBGridModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : int(grid_->effectiveColumns().size());
-}
-
-QVariant DBGridModel::data(const QModelIndex& index, int role) const
-{
-    const auto& cols = grid_->effectiveColumns();
-    if (!index.isValid() || index.column() >= int(cols.size()))
-        return {};
-    const Column& col = cols[size_t(index.column())];
-    if (role == Qt::TextAlignmentRole)
-        return QVariant::fromValue(col.alignment);
-    if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
-        return {};
-    core::ClientDataset* ds = grid_->dataSet();
-    core::Field* f = size_t(index.column()) < grid_->fields_.size() ? grid_->fields_[size_t(index.column())] : nullptr;
-    const int row = grid_->dataRow(index.row());
-    if (!ds || !f || !ds->active() || ds->controlsDisabled() || row >= ds->recordCount())
-        return {};
-    try {
-        core::ClientDataset::DisplayRow shown(*ds, row);
-        if (role == Qt::ToolTipRole) {
-            if (!grid_->onCellHint)
-                return {};
-            const QString hint = grid_->onCellHint(col);
-            return hint.isEmpty() ? QVariant() : QVariant(hint);
-        }
-        return f->displayText();
-    } catch (...) {
-        return QStringLiteral("?"); // a text handler failed: the cell shows it, painting goes on
-    }
-}
-
-QVariant DBGridModel::headerData(int section, Qt::Orientation o, int role) const
-{
-    const auto& cols = grid_->effectiveColumns();
-    if (o != Qt::Horizontal || section < 0 || section >= int(cols.size()))
-        return {};
-    const Column& col = cols[size_t(section)];
-    const bool dingbat = col.titleFont && isDingbatFont(*col.titleFont);
-    switch (role) {
-    case Qt::DisplayRole: {
-        QString t = col.title;
-        if (t.isEmpty()) {
-            core::Field* f = col.field(*grid_);
-            t = f ? f->displayLabel() : col.fieldName;
-        }
-        return dingbat ? dingbatText(t) : t;
-    }
-    case Qt::FontRole:
-        if (col.titleFont && !dingbat)
-            return *col.titleFont;
-        return {};
-    case Qt::InitialSortOrderRole:
-        return int(Qt::AscendingOrder);
-    case Qt::TextAlignmentRole:
-        return QVariant::fromValue(dingbat ? Qt::Alignment(Qt::AlignCenter)
-                                           : Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    default:
-        return {};
-    }
-}
-
-Qt::ItemFlags DBGridModel::flags(const QModelIndex& index) const
-{
-    return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
-}
-
-void DBGridModel::reset()
-{
-    beginResetModel();
-    endResetModel();
 }
 
 // --- delegate: standard drawing, then the grid's hook ---------------------------
@@ -185,6 +77,7 @@ DBGrid::DBGrid(const QString& objectName, QWidget* parent)
     connect(frameTimer_, &QTimer::timeout, this, &DBGrid::captureFrame);
     setObjectName(objectName);
     setModel(model_);
+    connect(model_, &core::DatasetModel::refreshed, this, &DBGrid::rowsRefreshed);
     setItemDelegate(new DBGridDelegate(this));
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -261,25 +154,29 @@ void DBGrid::bindDataSet()
         disconnect(c);
     conns_.clear();
     bound_ = dataSet();
+    autoColumns_.clear();
+    pushColumns();
+    // The model follows the dataset first; the grid looks at the cursor once
+    // the model has caught up (refreshed).
+    model_->setDataSet(bound_);
     if (bound_) {
-        conns_ << connect(bound_, &core::ClientDataset::dataChanged, this, &DBGrid::onDataChanged);
-        conns_ << connect(bound_, &core::ClientDataset::stateChanged, this, &DBGrid::onDataChanged);
         conns_ << connect(bound_, &core::ClientDataset::currentChanged, this, &DBGrid::followCursor);
         conns_ << connect(bound_, &QObject::destroyed, this, [this] {
-            bound_ = nullptr;
-            rebuild();
+            autoColumns_.clear();
+            pushColumns();
+            refreshColumns();
         });
     }
-    rebuild();
+    refreshColumns();
+    followCursor(bound_ ? bound_->recNo() : -1);
 }
 
-void DBGrid::rebuild()
+void DBGrid::pushColumns()
 {
-    autoColumns_.clear();
-    model_->reset();
-    rows_ = 0;
-    onDataChanged();
-    refreshColumns();
+    std::vector<core::DatasetModel::Column> cols;
+    for (const Column& c : effectiveColumns())
+        cols.push_back({c.fieldName, c.title, c.alignment});
+    model_->setColumns(std::move(cols));
 }
 
 std::vector<Column>& DBGrid::effectiveColumns() const
@@ -287,14 +184,10 @@ std::vector<Column>& DBGrid::effectiveColumns() const
     if (!columns_.empty())
         return const_cast<std::vector<Column>&>(columns_);
     if (autoColumns_.empty() && bound_) {
-        for (int i = 0; i < bound_->fieldCount(); ++i) {
-            const core::Field& f = bound_->field(i);
-            if (!f.visible())
-                continue;
+        for (const auto& mc : core::DatasetModel::visibleColumns(*bound_)) {
             Column c;
-            c.fieldName = f.fieldName();
-            if (f.dataType() == core::FieldType::Float || f.dataType() == core::FieldType::Integer)
-                c.alignment = Qt::AlignRight | Qt::AlignVCenter;
+            c.fieldName = mc.fieldName;
+            c.alignment = mc.alignment;
             c.index = int(autoColumns_.size());
             autoColumns_.push_back(c);
         }
@@ -317,11 +210,9 @@ Column& DBGrid::addColumn(const QString& fieldName, int width, const QString& ti
     c.index = int(columns_.size());
     // The first explicit column replaces the automatic ones: the column set
     // changes as a whole, so the model is reset rather than extended.
-    model_->beginResetModel();
     columns_.push_back(c);
     autoColumns_.clear();
-    refreshFields();
-    model_->endResetModel();
+    pushColumns();
     refreshColumns();
     followCursor(bound_ ? bound_->recNo() : -1);
     return columns_.back();
@@ -330,14 +221,11 @@ Column& DBGrid::addColumn(const QString& fieldName, int width, const QString& ti
 void DBGrid::clearColumns()
 {
     sortColumn_ = -1;
-    viewToData_.clear();
-    dataToView_.clear();
+    model_->setRowOrder({});
     showSortIndicator();
-    model_->beginResetModel();
     columns_.clear();
     autoColumns_.clear();
-    refreshFields();
-    model_->endResetModel();
+    pushColumns();
     refreshColumns();
 }
 
@@ -348,7 +236,7 @@ Column& DBGrid::columnRef(int i)
 
 void DBGrid::refreshColumns()
 {
-    refreshFields();
+    pushColumns();
     const auto& cols = effectiveColumns();
     {
         const QScopedValueRollback<bool> own(applyingWidths_, true);
@@ -428,13 +316,6 @@ int scaledDesignWidth(int designWidth, const QFont& font, const QWidget* widget)
     return int(std::ceil(room * designScale(font))) + 2 * textMargin + 1;
 }
 
-void DBGrid::refreshFields()
-{
-    fields_.clear();
-    for (const Column& c : effectiveColumns())
-        fields_.push_back(bound_ ? bound_->findField(c.fieldName) : nullptr);
-}
-
 QBrush DBGrid::cellBrush(GridDrawStates state) const
 {
     const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
@@ -445,28 +326,13 @@ QBrush DBGrid::cellBrush(GridDrawStates state) const
     return palette().brush(group, QPalette::Base);
 }
 
-void DBGrid::onDataChanged()
+void DBGrid::rowsRefreshed()
 {
-    // While the controls are disabled nothing is read: the dataset sends one
-    // catch-up signal when they are enabled again.
-    if (bound_ && bound_->controlsDisabled())
-        return;
-    const int now = (bound_ && bound_->active()) ? bound_->recordCount() : 0;
-    refreshFields();
-    if (sortColumn_ >= 0 && bound_ && (bound_->rowsVersion() != sortedVersion_ || int(viewToData_.size()) != now))
-        applySort(); // new rows: shown in the chosen order again
-    if (now > rows_) {
-        model_->beginInsertRows({}, rows_, now - 1);
-        rows_ = now;
-        model_->endInsertRows();
-    } else if (now < rows_) {
-        model_->beginRemoveRows({}, now, rows_ - 1);
-        rows_ = now;
-        model_->endRemoveRows();
+    // Fields declared after the grid was bound give it its automatic columns now.
+    if (effectiveColumns().size() != model_->columns().size()) {
+        pushColumns();
+        refreshColumns();
     }
-    if (rows_ > 0)
-        emit model_->dataChanged(model_->index(0, 0),
-                                 model_->index(rows_ - 1, std::max(0, model_->columnCount() - 1)));
     viewport()->update();
     followCursor(bound_ ? bound_->recNo() : -1);
 }
@@ -476,7 +342,7 @@ void DBGrid::followCursor(int row)
     if (bound_ && bound_->controlsDisabled())
         return;
     syncing_ = true;
-    if (row < 0 || row >= rows_) {
+    if (row < 0 || row >= model_->rowCount()) {
         selectionModel()->clearSelection();
         selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
     } else {
@@ -592,37 +458,19 @@ void DBGrid::sortByColumn(int column, Qt::SortOrder order)
 {
     sortColumn_ = column >= 0 && column < int(effectiveColumns().size()) ? column : -1;
     sortOrder_ = order;
-    if (!bound_ || bound_->controlsDisabled()) {
-        // Applied when the rows are shown again.
-        sortedVersion_ = ~quint64(0);
-        viewToData_.clear();
-        dataToView_.clear();
-        showSortIndicator();
-        return;
-    }
-    applySort();
+    core::DatasetModel::RowOrder rowOrder;
+    if (sortColumn_ >= 0)
+        rowOrder = [field = effectiveColumns()[size_t(sortColumn_)].fieldName, order](const core::ClientDataset& ds) {
+            const core::Field* f = ds.findField(field);
+            return f ? sortedPositions(ds, f->index(), order) : std::vector<int>();
+        };
+    // Applied at once, or when the rows are shown again.
+    model_->setRowOrder(std::move(rowOrder));
     showSortIndicator();
-    if (rows_ > 0)
-        emit model_->dataChanged(model_->index(0, 0),
-                                 model_->index(rows_ - 1, std::max(0, model_->columnCount() - 1)));
+    if (!bound_ || bound_->controlsDisabled())
+        return;
     viewport()->update();
     followCursor(bound_->recNo());
-}
-
-void DBGrid::applySort()
-{
-    viewToData_.clear();
-    dataToView_.clear();
-    if (!bound_ || sortColumn_ < 0)
-        return;
-    sortedVersion_ = bound_->rowsVersion();
-    core::Field* f = columns().at(size_t(sortColumn_)).field(*this);
-    if (!f || !bound_->active())
-        return;
-    viewToData_ = sortedPositions(*bound_, f->index(), sortOrder_);
-    dataToView_.assign(viewToData_.size(), 0);
-    for (size_t v = 0; v < viewToData_.size(); ++v)
-        dataToView_[size_t(viewToData_[v])] = int(v);
 }
 
 void DBGrid::showSortIndicator()
@@ -632,16 +480,12 @@ void DBGrid::showSortIndicator()
 
 int DBGrid::dataRow(int viewRow) const
 {
-    return viewRow >= 0 && size_t(viewRow) < viewToData_.size() && int(viewToData_.size()) == rows_
-               ? viewToData_[size_t(viewRow)]
-               : viewRow;
+    return model_->dataRow(viewRow);
 }
 
 int DBGrid::viewRow(int dataRow) const
 {
-    return dataRow >= 0 && size_t(dataRow) < dataToView_.size() && int(dataToView_.size()) == rows_
-               ? dataToView_[size_t(dataRow)]
-               : dataRow;
+    return model_->viewRow(dataRow);
 }
 
 int IndiceCol(const DBGrid* grid, const QString& fieldName)

@@ -6,9 +6,10 @@
 // hook ran, orders the rows the grid shows by that column, a second click
 // reverses, and the title shows an arrow. The order is the grid's own (a
 // permutation of the dataset's positions): the dataset's rows, cursor and
-// index stay as they are; the grid's selected row still follows the cursor. The model reads
-// only the rows the view asks for (ClientDataset::rawValue / DisplayRow and
-// Field::displayText), so 100,000 rows scroll like 100. The selected row
+// index stay as they are; the grid's selected row still follows the cursor.
+// The rows come from a core::DatasetModel (DBGridModel adds the title fonts
+// and the cell hints), which reads only the rows the view asks for
+// (DisplayRow and Field::displayText), so 100,000 rows scroll like 100. The selected row
 // follows the dataset's cursor and clicking a row moves the cursor
 // (ClientDataset::moveTo, which runs the after-scroll event). While the
 // dataset's controls are disabled the grid neither paints rows nor follows
@@ -32,7 +33,6 @@
 #include "client/clientdataset.h"
 #include "client/findsearch.h"
 
-#include <QAbstractTableModel>
 #include <QFont>
 #include <QMap>
 #include <QPointer>
@@ -71,21 +71,7 @@ struct Column {
 enum GridDrawState { gdSelected = 1, gdFocused = 2 };
 using GridDrawStates = int;
 
-class DBGridModel : public QAbstractTableModel {
-    Q_OBJECT
-public:
-    explicit DBGridModel(DBGrid* grid);
-    int rowCount(const QModelIndex& parent = {}) const override;
-    int columnCount(const QModelIndex& parent = {}) const override;
-    QVariant data(const QModelIndex& index, int role) const override;
-    QVariant headerData(int section, Qt::Orientation o, int role) const override;
-    Qt::ItemFlags flags(const QModelIndex& index) const override;
-    void reset();
-
-private:
-    friend class DBGrid;
-    DBGrid* grid_;
-};
+class DBGridModel;
 
 class DBGrid : public QTableView {
     Q_OBJECT
@@ -161,17 +147,14 @@ protected:
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
 
 private:
-    friend class DBGridModel;
     friend class DBGridDelegate;
     void bindDataSet();
     void followCursor(int row);
-    void onDataChanged();
-    void rebuild();
-    void refreshFields();
+    void rowsRefreshed();
+    void pushColumns();
     std::vector<Column>& effectiveColumns() const;
 
     void captureFrame();
-    void applySort();
     void showSortIndicator();
 
     QPointer<core::DataSource> source_;
@@ -185,18 +168,13 @@ private:
     mutable std::vector<Column> autoColumns_;
     bool syncing_ = false;
     qint64 cellPaints_ = 0;
-    int rows_ = 0;                       ///< rows the model shows (changes only with its signals)
     QMap<QString, int> userWidths_;      ///< dragged widths by field name
     core::FindSearch lastSearch_;
     bool applyingWidths_ = false;        ///< resizing sections ourselves, not the user
-    std::vector<core::Field*> fields_;   ///< bound field per column
     bool sortable_ = false;
     QStringList unsortable_;
     int sortColumn_ = -1;
     Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
-    std::vector<int> viewToData_;        ///< grid row -> dataset position; empty while unsorted
-    std::vector<int> dataToView_;
-    quint64 sortedVersion_ = 0;          ///< the dataset's rowsVersion the order was built for
 };
 
 /// How much wider `font` writes than the font the screens' pixel sizes were
