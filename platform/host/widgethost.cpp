@@ -1,6 +1,8 @@
 #include "widgethost.h"
 
+#include "animationoverlay.h"
 #include "hostglobals.h"
+#include "pickdialog.h"
 #include "routines.h"
 
 #include "client/clientdataset.h"
@@ -8,25 +10,18 @@
 #include "client/findsearch.h"
 #include "client/hostapi.h"
 
-#include <QAbstractTableModel>
 #include <QApplication>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QHBoxLayout>
-#include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QPainter>
 #include <QPushButton>
 #include <QSet>
-#include <QSortFilterProxyModel>
-#include <QTableView>
-#include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -50,257 +45,6 @@ struct ArrowCursorScope {
     ~ArrowCursorScope() { QApplication::restoreOverrideCursor(); }
 };
 
-// Read-only view of a dataset's visible fields (plus an optional mark
-// column in front); rows are read only when the view asks for them.
-class DatasetModel : public QAbstractTableModel {
-public:
-    DatasetModel(core::ClientDataset& ds, bool markColumn, QObject* parent)
-        : QAbstractTableModel(parent), ds_(ds), mark_(markColumn)
-    {
-        for (int i = 0; i < ds.fieldCount(); ++i) {
-            const core::Field& f = ds.field(i);
-            if (!f.visible())
-                continue;
-            if (markColumn && f.fieldName().compare(QLatin1String("IDMARCADO"), Qt::CaseInsensitive) == 0)
-                continue; // the picker's own mark column stands for it
-            fields_ << i;
-        }
-        marks_.assign(size_t(ds.recordCount()), false);
-    }
-    int rowCount(const QModelIndex& p = {}) const override { return p.isValid() ? 0 : ds_.recordCount(); }
-    int columnCount(const QModelIndex& p = {}) const override { return p.isValid() ? 0 : int(fields_.size()) + (mark_ ? 1 : 0); }
-    int fieldAt(int column) const { return fields_.value(column - (mark_ ? 1 : 0), -1); }
-    QString text(int row, int column) const
-    {
-        const int f = fieldAt(column);
-        if (f < 0)
-            return {};
-        try {
-            core::ClientDataset::DisplayRow shown(ds_, row);
-            return ds_.field(f).displayText();
-        } catch (...) {
-            return QStringLiteral("?");
-        }
-    }
-    QVariant data(const QModelIndex& idx, int role) const override
-    {
-        if (!idx.isValid())
-            return {};
-        if (mark_ && idx.column() == 0) {
-            if (role == Qt::CheckStateRole)
-                return marks_[size_t(idx.row())] ? Qt::Checked : Qt::Unchecked;
-            return {};
-        }
-        if (role == Qt::DisplayRole)
-            return text(idx.row(), idx.column());
-        if (role == Qt::TextAlignmentRole) {
-            const int f = fieldAt(idx.column());
-            if (f >= 0 && (ds_.field(f).dataType() == core::FieldType::Float || ds_.field(f).dataType() == core::FieldType::Integer))
-                return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
-        }
-        return {};
-    }
-    QVariant headerData(int s, Qt::Orientation o, int role) const override
-    {
-        if (o != Qt::Horizontal || role != Qt::DisplayRole)
-            return {};
-        if (mark_ && s == 0)
-            return QString();
-        const int f = fieldAt(s);
-        return f >= 0 ? ds_.field(f).displayLabel() : QString();
-    }
-    Qt::ItemFlags flags(const QModelIndex& idx) const override
-    {
-        Qt::ItemFlags fl = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-        if (mark_ && idx.column() == 0)
-            fl |= Qt::ItemIsUserCheckable;
-        return fl;
-    }
-    bool setData(const QModelIndex& idx, const QVariant& v, int role) override
-    {
-        if (!mark_ || idx.column() != 0 || role != Qt::CheckStateRole)
-            return false;
-        marks_[size_t(idx.row())] = v.toInt() == Qt::Checked;
-        emit dataChanged(idx, idx);
-        return true;
-    }
-    void toggle(int row)
-    {
-        if (row < 0 || row >= rowCount())
-            return;
-        marks_[size_t(row)] = !marks_[size_t(row)];
-        emit dataChanged(index(row, 0), index(row, 0));
-    }
-    bool marked(int row) const { return marks_[size_t(row)]; }
-    void setMarked(int row, bool on) { marks_[size_t(row)] = on; }
-    bool hasMark() const { return mark_; }
-
-private:
-    core::ClientDataset& ds_;
-    bool mark_;
-    QList<int> fields_;
-    std::vector<bool> marks_;
-};
-
-// Matches a row when any shown column contains the typed text.
-class AnyColumnFilter : public QSortFilterProxyModel {
-public:
-    using QSortFilterProxyModel::QSortFilterProxyModel;
-    void setNeedle(const QString& s)
-    {
-        needle_ = s.trimmed();
-        invalidateFilter();
-    }
-
-protected:
-    bool filterAcceptsRow(int row, const QModelIndex&) const override
-    {
-        if (needle_.isEmpty())
-            return true;
-        auto* m = static_cast<DatasetModel*>(sourceModel());
-        for (int c = m->hasMark() ? 1 : 0; c < m->columnCount(); ++c)
-            if (m->text(row, c).contains(needle_, Qt::CaseInsensitive))
-                return true;
-        return false;
-    }
-
-private:
-    QString needle_;
-};
-
-// The pick and multi-pick dialog: a filter edit over a grid.
-class PickDialog : public QDialog {
-public:
-    PickDialog(core::ClientDataset& ds, const QString& title, bool multi, QWidget* parent)
-        : QDialog(parent), model_(ds, multi, this), proxy_(this), multi_(multi)
-    {
-        setObjectName(multi ? QStringLiteral("frmPesquisaLista") : QStringLiteral("frmPesquisar"));
-        setWindowTitle(title.trimmed().isEmpty() ? QStringLiteral("Pesquisar") : title);
-        proxy_.setSourceModel(&model_);
-        auto* lay = new QVBoxLayout(this);
-        auto* top = new QHBoxLayout;
-        auto* lbl = new QLabel(QStringLiteral("&Localizar:"), this);
-        filter_ = new QLineEdit(this);
-        filter_->setObjectName(QStringLiteral("edtLocalizar"));
-        filter_->setClearButtonEnabled(true);
-        lbl->setBuddy(filter_);
-        top->addWidget(lbl);
-        top->addWidget(filter_, 1);
-        lay->addLayout(top);
-        view_ = new QTableView(this);
-        view_->setObjectName(QStringLiteral("dbgPesquisa"));
-        view_->setModel(&proxy_);
-        view_->setSelectionBehavior(QAbstractItemView::SelectRows);
-        view_->setSelectionMode(QAbstractItemView::SingleSelection);
-        view_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-        view_->verticalHeader()->hide();
-        view_->verticalHeader()->setDefaultSectionSize(view_->fontMetrics().height() + Px(5));
-        view_->horizontalHeader()->setStretchLastSection(true);
-        view_->setTabKeyNavigation(false);
-        if (multi)
-            view_->setColumnWidth(0, Px(24));
-        for (int c = multi ? 1 : 0; c < model_.columnCount(); ++c)
-            view_->setColumnWidth(c, Px(110));
-        lay->addWidget(view_, 1);
-        if (multi) {
-            auto* hint = new QLabel(QStringLiteral("Espaço ou clique marca e desmarca; Enter confirma."), this);
-            hint->setEnabled(false);
-            lay->addWidget(hint);
-        }
-        auto* box = new QDialogButtonBox(this);
-        ok_ = box->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
-        ok_->setObjectName(QStringLiteral("btnOK"));
-        auto* cancel = box->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole);
-        cancel->setObjectName(QStringLiteral("btnCancelar"));
-        lay->addWidget(box);
-        connect(box, &QDialogButtonBox::accepted, this, &QDialog::accept);
-        connect(box, &QDialogButtonBox::rejected, this, &QDialog::reject);
-        connect(filter_, &QLineEdit::textChanged, this, [this](const QString& t) {
-            proxy_.setNeedle(t);
-            if (proxy_.rowCount() > 0 && !view_->currentIndex().isValid())
-                view_->setCurrentIndex(proxy_.index(0, multi_ ? 1 : 0));
-        });
-        connect(view_, &QTableView::doubleClicked, this, [this](const QModelIndex& i) {
-            if (!multi_)
-                accept();
-            else if (i.column() != 0)
-                model_.toggle(proxy_.mapToSource(i).row());
-        });
-        connect(view_, &QTableView::clicked, this, [this](const QModelIndex& i) {
-            if (multi_ && i.column() == 0)
-                return; // the check box toggles itself
-        });
-        view_->installEventFilter(this);
-        filter_->installEventFilter(this);
-        resize(Px(520), Px(360));
-        const int start = ds.recNo();
-        if (start >= 0)
-            view_->setCurrentIndex(proxy_.mapFromSource(model_.index(start, multi ? 1 : 0)));
-        view_->setFocus();
-    }
-
-    DatasetModel& model() { return model_; }
-    /// The chosen source row, -1 when none.
-    int currentSourceRow() const
-    {
-        const QModelIndex i = view_->currentIndex();
-        return i.isValid() ? proxy_.mapToSource(i).row() : -1;
-    }
-    /// Source rows in the order shown.
-    QList<int> markedRowsInOrder() const
-    {
-        QList<int> rows;
-        for (int r = 0; r < model_.rowCount(); ++r)
-            if (model_.marked(r))
-                rows << r;
-        return rows;
-    }
-
-protected:
-    bool eventFilter(QObject* o, QEvent* e) override
-    {
-        if (e->type() != QEvent::KeyPress)
-            return QDialog::eventFilter(o, e);
-        auto* k = static_cast<QKeyEvent*>(e);
-        if (o == view_) {
-            if (multi_ && k->key() == Qt::Key_Space) {
-                model_.toggle(currentSourceRow());
-                return true;
-            }
-            if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-                accept();
-                return true;
-            }
-            // Typing goes to the filter: the list narrows to what matches.
-            const QString t = k->text();
-            if (!t.isEmpty() && t.at(0).isPrint() && !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
-                filter_->setFocus();
-                filter_->insert(t);
-                return true;
-            }
-        } else if (o == filter_) {
-            if (k->key() == Qt::Key_Down || k->key() == Qt::Key_Up || k->key() == Qt::Key_PageDown || k->key() == Qt::Key_PageUp) {
-                view_->setFocus();
-                QApplication::sendEvent(view_, e);
-                return true;
-            }
-            if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
-                accept();
-                return true;
-            }
-        }
-        return QDialog::eventFilter(o, e);
-    }
-
-private:
-    DatasetModel model_;
-    AnyColumnFilter proxy_;
-    bool multi_;
-    QLineEdit* filter_;
-    QTableView* view_;
-    QPushButton* ok_;
-};
-
 // Keys of a list string ('a','b'), for pre-marking a multi-pick.
 QSet<QString> keysOf(const QString& list)
 {
@@ -315,70 +59,6 @@ QSet<QString> keysOf(const QString& list)
 }
 
 } // namespace
-
-// --- animation overlay --------------------------------------------------------------
-
-class AnimationOverlay : public QWidget {
-public:
-    AnimationOverlay(QWidget* window, int kind, const QString& caption) : QWidget(window), caption_(caption)
-    {
-        setObjectName(QStringLiteral("aviShowAvi"));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
-        if (caption_.isEmpty())
-            caption_ = kind == 1 ? QStringLiteral("Processando...") : QStringLiteral("Aguarde...");
-        const int w = std::max(Px(220), fontMetrics().horizontalAdvance(caption_) + Px(32));
-        resize(w, Px(64));
-        reposition();
-        timer_.setInterval(40);
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            step_ = (step_ + 1) % 100;
-            update();
-        });
-        timer_.start();
-        window->installEventFilter(this);
-        show();
-        raise();
-    }
-    const QString& caption() const { return caption_; }
-
-protected:
-    bool eventFilter(QObject* o, QEvent* e) override
-    {
-        if (e->type() == QEvent::Resize)
-            reposition();
-        return QWidget::eventFilter(o, e);
-    }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        p.setPen(palette().color(QPalette::Mid));
-        p.setBrush(palette().color(QPalette::Window));
-        p.drawRoundedRect(r, 6, 6);
-        p.setPen(palette().color(QPalette::WindowText));
-        p.drawText(QRect(0, Px(8), width(), Px(22)), Qt::AlignCenter, caption_);
-        // A block sweeping back and forth along a track.
-        const QRect track(Px(16), height() - Px(24), width() - Px(32), Px(10));
-        p.setPen(Qt::NoPen);
-        p.setBrush(palette().color(QPalette::Midlight));
-        p.drawRoundedRect(track, 4, 4);
-        const int block = track.width() / 4;
-        const int pos = step_ < 50 ? step_ : 100 - step_;
-        p.setBrush(palette().color(QPalette::Highlight));
-        p.drawRoundedRect(QRect(track.x() + (track.width() - block) * pos / 50, track.y(), block, track.height()), 4, 4);
-    }
-
-private:
-    void reposition()
-    {
-        if (QWidget* w = parentWidget())
-            move((w->width() - width()) / 2, (w->height() - height()) / 2);
-    }
-    QString caption_;
-    QTimer timer_;
-    int step_ = 0;
-};
 
 // --- the host -----------------------------------------------------------------------
 
