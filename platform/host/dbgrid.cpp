@@ -162,6 +162,7 @@ void DBGrid::bindDataSet()
     if (bound_) {
         conns_ << connect(bound_, &core::ClientDataset::currentChanged, this, &DBGrid::followCursor);
         conns_ << connect(bound_, &QObject::destroyed, this, [this] {
+            bound_ = nullptr;
             autoColumns_.clear();
             pushColumns();
             refreshColumns();
