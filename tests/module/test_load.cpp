@@ -11,6 +11,7 @@
 #include <qpa/qwindowsysteminterface.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTcpServer>
@@ -281,7 +282,8 @@ TEST_F(LoadTest, AMalformedOrRaisedAnswerKeepsTheRowsToo)
 // animation while everything else ignores input (a click on a check cell
 // meanwhile is lost). The connection is closed, no box is shown, the status
 // line says so, and the list, its ticks, the counter and the current row
-// are as they were.
+// are as they were. With EXP_DOC_SHOTS set to a folder it writes the guide's
+// picture of the animation with its button there (carga-interromper.png).
 TEST_F(LoadTest, InterruptingALoadClosesTheConnectionAndKeepsTheListAsItWas)
 {
     loadThree();
@@ -303,6 +305,9 @@ TEST_F(LoadTest, InterruptingALoadClosesTheConnectionAndKeepsTheListAsItWas)
         auto* stop = frm->window()->findChild<QPushButton*>("btnInterromper");
         if (clicked || !stalled.answering || !stop)
             return;
+        // With EXP_DOC_SHOTS set to a folder, the operator's guide's picture.
+        if (const QString shots = qEnvironmentVariable("EXP_DOC_SHOTS"); !shots.isEmpty())
+            frm->window()->grab().save(QDir(shots).filePath("carga-interromper.png"));
         const QModelIndex cell = frm->dbgPadrao->model()->index(0, 0);
         windowSystemClick(frm->dbgPadrao->viewport(), frm->dbgPadrao->visualRect(cell).center());
         windowSystemClick(stop, stop->rect().center());
