@@ -1,11 +1,15 @@
 #pragma once
 // The progress animation: a small overlay centred on a window, with a block
 // sweeping along a track under a caption ("Aguarde..." or, for kind 1,
-// "Processando..." when none is given). It lets mouse events through and
-// follows the window's size. WidgetHost shows one per owner.
+// "Processando..." when none is given), and, when the call under way may be
+// stopped (core::interruption), an "Interromper" button (disabled, saying
+// why, for a call that runs to its end). Without the button it lets mouse
+// events through. It follows the window's size. WidgetHost shows one per owner.
 
 #include <QTimer>
 #include <QWidget>
+
+class QPushButton;
 
 namespace host {
 
@@ -24,6 +28,7 @@ private:
     QString caption_;
     QTimer timer_;
     int step_ = 0;
+    QPushButton* stop_ = nullptr;
 };
 
 } // namespace host
