@@ -109,8 +109,6 @@ QString Reader::shortString(const char* s, qsizetype n)
     return e.text;
 }
 
-// Reads a string at '"'. Plain ASCII (the common case) is copied in one
-// step; escapes and multi-byte UTF-8 go through a checked decoder.
 // Longer ASCII strings of a packet column (client names and codes,
 // shipment numbers) repeat from row to row too: each string column has a
 // direct-mapped cache that shares them. A column whose values hardly
