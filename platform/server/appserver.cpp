@@ -170,7 +170,7 @@ constexpr std::size_t kMaxLoginBody = 4096;
 
 FrontReply json(int status, std::string body)
 {
-    return FrontReply{status, std::move(body), "application/json", nullptr};
+    return FrontReply{status, std::move(body), "application/json", nullptr, {}};
 }
 
 QString bearer(const std::string& header)
@@ -222,7 +222,7 @@ StreamedAnswer::StreamedAnswer(const core::Variant& payload, const core::Variant
     } else if (payload.isArray()) {
         segments_.back().text += "[";
         const auto& elements = payload.elements();
-        for (size_t i = 0; i < elements.size(); ++i) {
+        for (qsizetype i = 0; i < elements.size(); ++i) {
             if (i) segments_.back().text += ",";
             if (largePacket(elements[i])) addPacket(elements[i], "}]");
             else segments_.back().text += core::codec::encodeVariant(elements[i]).toStdString();
@@ -685,7 +685,7 @@ FrontReply AppServer::metricsPage(const FrontRequest& r)
     } catch (const std::exception&) {
         s.sessions = -1;  // the database is unreachable: the figure says so rather than failing the scrape
     }
-    return FrontReply{200, metrics_->scrape(s), ServerMetrics::kContentType, nullptr};
+    return FrontReply{200, metrics_->scrape(s), ServerMetrics::kContentType, nullptr, {}};
 }
 
 // The operator changes their own password: {"atual": ..., "nova": ...}. The
