@@ -492,17 +492,7 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
             const Variant::Type t = v.type();
             if (t == Variant::Type::Null)
                 continue;
-            bool fits = false;
-            switch (fields_[size_t(i)]->dataType()) {
-            case FieldType::String: fits = t == Variant::Type::String; break;
-            case FieldType::Integer: fits = t == Variant::Type::Integer; break;
-            case FieldType::Float:
-                fits = t == Variant::Type::Double || t == Variant::Type::Integer;
-                break;
-            case FieldType::Boolean: fits = t == Variant::Type::Boolean; break;
-            case FieldType::DateTime: fits = t == Variant::Type::Date; break;
-            }
-            if (!fits)
+            if (!valueFitsField(t, fields_[size_t(i)]->dataType()))
                 throw Error(QStringLiteral("%1: pacote de dados recusado: linha %2, campo %3: valor do tipo %4 num campo %5.")
                                 .arg(objectName())
                                 .arg(r + 1)

@@ -1,4 +1,5 @@
 // Packet and variant wire codec: round trips and strict refusals.
+#include "client/clientdataset.h"
 #include "core/datapacket.h"
 #include "core/errors.h"
 
@@ -8,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -271,4 +273,49 @@ TEST(CodecTest, RepeatedLongStringsOfAColumnAreSharedAndUniqueOnesReadRight)
     EXPECT_FALSE(back.rows()[1].at(0).stringPtr()->isSharedWith(*back.rows()[2].at(0).stringPtr()));
     // Also with accents (decoded through the checked path).
     EXPECT_TRUE(back.rows()[1].at(2).stringPtr()->isSharedWith(*back.rows()[7].at(2).stringPtr()));
+}
+
+// Every place that checks a value against its field (the packet's own check,
+// appendRow, the encoder, the streamed writer and a client dataset's load)
+// accepts exactly the same pairs of field type and value type.
+TEST(FieldFitTest, EveryCheckOfAValueAgainstItsFieldAgrees)
+{
+    using T = Variant::Type;
+    DataPacket inner({{"A", FieldType::String}});
+    const std::vector<Variant> samples = {Variant(),     Variant("x"), Variant(qint64(7)),   Variant(2.5),
+                                          Variant(true), Variant(Date{45000}), Variant(inner), Variant::array({1})};
+    const std::vector<std::pair<FieldType, std::vector<T>>> accepted = {
+        {FieldType::String, {T::Null, T::String}},
+        {FieldType::Integer, {T::Null, T::Integer}},
+        {FieldType::Float, {T::Null, T::Integer, T::Double}},
+        {FieldType::Boolean, {T::Null, T::Boolean}},
+        {FieldType::DateTime, {T::Null, T::Date}},
+    };
+    auto succeeds = [](auto&& f) {
+        try {
+            f();
+            return true;
+        } catch (const Error&) {
+            return false;
+        }
+    };
+    for (const auto& [type, types] : accepted) {
+        const FieldDef def{"V", type};
+        for (const Variant& v : samples) {
+            const bool fits = std::find(types.begin(), types.end(), v.type()) != types.end();
+            const std::string pair = fieldTypeName(type).toStdString() + " <- " + Variant::typeName(v.type()).toStdString();
+            EXPECT_EQ(valueFitsField(v.type(), type), fits) << pair;
+            EXPECT_EQ(DataPacket::checkValue(def, v).isEmpty(), fits) << pair;
+            DataPacket appended({def});
+            EXPECT_EQ(succeeds([&] { appended.appendRow({v}); }), fits) << pair;
+            DataPacket unchecked({def});
+            unchecked.rows().push_back({v});
+            EXPECT_EQ(succeeds([&] { codec::encodePacket(unchecked); }), fits) << pair;
+            codec::PacketStreamWriter stream({def});
+            EXPECT_EQ(succeeds([&] { stream.row({v}); }), fits) << pair;
+            ClientDataset ds("cds");
+            ds.addField(def);
+            EXPECT_EQ(succeeds([&] { ds.loadFromPacket(unchecked); }), fits) << pair;
+        }
+    }
 }
