@@ -13,7 +13,9 @@ source scripts/pg_temp.sh
 trap pg_temp_stop EXIT
 
 BUILD=${BUILD_DIR:-build}
-cmake --log-level=WARNING -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEXP_BUILD_TESTS=ON
+# EXP_CMAKE_OPTIONS: further options for the build (CI: -DEXP_WERROR=ON).
+# shellcheck disable=SC2086  # several options, split on blanks
+cmake --log-level=WARNING -S . -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DEXP_BUILD_TESTS=ON ${EXP_CMAKE_OPTIONS:-}
 cmake --build "$BUILD" --parallel "$(nproc)"
 
 # A throw-away PostgreSQL on loopback for the database tests.

@@ -1,7 +1,8 @@
 # Debian packages the product needs, by name; sourced by run.sh and test.sh.
 #   install_missing run    what building and running the demo needs
 #   install_missing test   that plus what the test suite needs (databases,
-#                          proxy, display, TLS tools)
+#                          proxy, display, TLS tools, clang and its fuzzer
+#                          and sanitizer runtimes for the fuzz targets)
 # Only packages not yet installed are installed. Packages whose install
 # scripts start system services (PostgreSQL, HAProxy) are installed with
 # service starts refused, and whatever the install enabled or started anyway
@@ -14,7 +15,8 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   libxlsxwriter-dev qt6-translations-l10n)
 TEST_PACKAGES=(libgtest-dev libgmock-dev qt6-base-private-dev libqt6sql6-psql libqt6sql6-ibase
   xvfb xauth postgresql-15 firebird3.0-server-core firebird3.0-utils
-  rapidjson-dev openssl haproxy logrotate unzip)
+  rapidjson-dev openssl haproxy logrotate unzip
+  clang libclang-rt-14-dev)
 # System services that packages above may bring and start.
 SYSTEM_SERVICES=(postgresql haproxy firebird3.0)
 # Where Debian's invoke-rc.d and deb-systemd-invoke look for a policy.

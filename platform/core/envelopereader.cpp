@@ -63,6 +63,7 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
     std::string held;  // bytes fed and not read yet
     DecodeLimits limits;
     qint64 cells = 0;  // values of the rows streamed so far
+    qsizetype gather = 32 * 1024;  // pieces smaller than this are gathered first
 
     // Before a row is read: the bounds on rows and values.
     void countRow(qint64 at)
@@ -355,7 +356,10 @@ EnvelopeReader::~EnvelopeReader() = default;
 
 // Small pieces (a socket read gives a few KB) are gathered first: a row cut
 // at the end of a piece costs a second look, so fewer ends are cheaper.
-constexpr qsizetype kGather = 32 * 1024;
+void EnvelopeReader::setGather(qsizetype bytes)
+{
+    d->gather = bytes;
+}
 
 void EnvelopeReader::setLimits(const DecodeLimits& limits)
 {
@@ -367,12 +371,12 @@ void EnvelopeReader::feed(const char* data, qsizetype size)
 {
     if (size <= 0)
         return;
-    if (d->held.empty() && size >= kGather) {
+    if (d->held.empty() && size >= d->gather) {
         d->feed(data, size);
         return;
     }
     d->held.append(data, size_t(size));
-    if (qsizetype(d->held.size()) >= kGather)
+    if (qsizetype(d->held.size()) >= d->gather)
         end();
 }
 

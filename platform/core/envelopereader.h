@@ -47,6 +47,10 @@ public:
     /// a bound is passed, before the bytes past it are kept.
     void setLimits(const DecodeLimits& limits);
     void feed(const char* data, qsizetype size);
+    /// Pieces smaller than `bytes` are gathered before they are read, since
+    /// a row cut at the end of a piece costs a second look (32 KB unless
+    /// set; 0 reads every piece as it comes, as a test of the cuts wants).
+    void setGather(qsizetype bytes);
     /// Reads what feed() still holds (small pieces are gathered first);
     /// throws as feed() does. envelope(), streamed(), packetWithRows() and
     /// takeRows() call it first, so they see every byte fed.

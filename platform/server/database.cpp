@@ -232,7 +232,12 @@ QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql)
         it = kept.emplace(sql, prepare(db, sql)).first;
     }
     it->second.finish();  // a previous use that stopped early leaves no open read
+    // A copy shares the kept prepared statement with the caller, which is
+    // what keeping it is for; Qt marks that copy deprecated all the same.
+    QT_WARNING_PUSH
+    QT_WARNING_DISABLE_DEPRECATED
     return it->second;
+    QT_WARNING_POP
 }
 
 namespace {

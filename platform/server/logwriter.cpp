@@ -17,7 +17,7 @@ std::string logTimestamp(std::int64_t msSinceEpoch)
     const std::time_t t = std::time_t(secs);
     std::tm parts{};
     gmtime_r(&t, &parts);
-    char out[40];
+    char out[80];  // room for any int the format could be given, so nothing is cut
     std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
                   parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, int(ms));
     return out;

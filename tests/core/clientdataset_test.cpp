@@ -627,8 +627,9 @@ TEST(ClientDatasetStorage, ATextSharedByManyRowsChangesInTheEditedRowOnly)
     ds.post();
     for (int r = 0; r < 500; ++r) {
         EXPECT_EQ(ds.rawValue(r, 0).toString(), r == 10 ? "S" : "N") << r;
-        if (r != 10)
+        if (r != 10) {
             EXPECT_EQ(ds.rawValue(r, 1), p.rows()[size_t(r)][1]) << r;
+        }
     }
     EXPECT_EQ(ds.rawValue(10, 1).toString(), "OUTRO");
     // Ticking every row and back again, as a tick-all does.

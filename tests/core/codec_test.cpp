@@ -38,9 +38,10 @@ void expectRefused(const QByteArray& json, const char* fragment = nullptr)
         codec::decodePacket(json);
         ADD_FAILURE() << "accepted: " << json.constData();
     } catch (const Error& e) {
-        if (fragment)
+        if (fragment) {
             EXPECT_TRUE(e.message().contains(QString::fromUtf8(fragment)))
                 << json.constData() << " -> " << e.message().toStdString();
+        }
     }
 }
 

@@ -38,7 +38,7 @@ struct GridFixture : ::testing::Test {
         grid.addColumn("NOME", 150, "Nome da pessoa");
         grid.resize(400, 300);
         grid.show();
-        QTest::qWaitForWindowExposed(&grid);
+        EXPECT_TRUE(QTest::qWaitForWindowExposed(&grid));
     }
     QPoint cellCenter(int row, int col)
     {
