@@ -75,7 +75,6 @@ TEST(HostSqlTexts, EachDialectDepartsFromTheOracleTextOnlyWhereItsDatabaseNeeds)
         int inserted;                  ///< index of a line the base lacks, or -1
         std::map<int, QString> own;    ///< index (after removing `inserted`) -> line
     };
-    const QString inscrFrom = QStringLiteral("FROM EMPRESA E, INSCRESTAD I LEFT JOIN MUNICIPIO MI");
     const Case cases[] = {
         {"filial MSSQL", sql::filialMSSQL(), sql::filialOracle(), -1,
          {{6, "   FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL) AND"}}},
@@ -110,7 +109,7 @@ TEST(HostSqlTexts, EachDialectDepartsFromTheOracleTextOnlyWhereItsDatabaseNeeds)
     }
     EXPECT_EQ(oracle.size(), 18);
     EXPECT_EQ(oracle[8], "   EMPRESA E, MUNICIPIO MI, INSCRESTAD I, ESTADO ES");
-    EXPECT_EQ(sql::inscrEstadMSSQL()[7], inscrFrom);
+    EXPECT_EQ(sql::inscrEstadMSSQL()[7], "FROM EMPRESA E, INSCRESTAD I LEFT JOIN MUNICIPIO MI");
 }
 
 // --- one suite per database -------------------------------------------------------------
