@@ -12,7 +12,7 @@ RUN_PACKAGES=(build-essential cmake ninja-build pkg-config
   libcpp-httplib-dev libsodium-dev libsqlite3-dev libboost-dev prometheus-cpp-dev libssl-dev libpugixml-dev
   fontconfig fonts-dejavu-core fonts-dejavu-extra curl
   libxlsxwriter-dev qt6-translations-l10n)
-TEST_PACKAGES=(libgtest-dev libgmock-dev libqt6sql6-psql libqt6sql6-ibase
+TEST_PACKAGES=(libgtest-dev libgmock-dev qt6-base-private-dev libqt6sql6-psql libqt6sql6-ibase
   xvfb xauth postgresql-15 firebird3.0-server-core firebird3.0-utils
   rapidjson-dev openssl haproxy logrotate unzip)
 # System services that packages above may bring and start.

@@ -2,6 +2,7 @@
 #include "session.h"
 
 #include "callguard.h"
+#include "interruption.h"
 #include <core/datapacket.h>
 #include <core/errors.h>
 
@@ -22,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 namespace core {
@@ -108,7 +110,8 @@ QString errorText(httplib::Error e)
 /// worker thread while a local event loop keeps the windows painting and
 /// ignores user input; elsewhere it runs right here. Exceptions reach the
 /// caller unchanged.
-void runBlocking(const std::function<void()>& work)
+void runBlocking(const std::function<void()>& work,
+                 QEventLoop::ProcessEventsFlags flags = QEventLoop::ExcludeUserInputEvents)
 {
     QCoreApplication* app = QCoreApplication::instance();
     if (!app || QThread::currentThread() != app->thread()) {
@@ -128,11 +131,47 @@ void runBlocking(const std::function<void()>& work)
         QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     while (!done.load())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+        loop.exec(flags);
     worker.join();
     if (failure)
         std::rethrow_exception(failure);
 }
+
+bool onMainThread()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && QThread::currentThread() == app->thread();
+}
+
+/// The operator's stop of a call in flight, from the main thread: the
+/// client's socket is shut (the server sees the connection go) and the
+/// reading ends. A stop that comes before the exchange began keeps it unsent.
+class StopSwitch {
+public:
+    void attach(httplib::Client* c)
+    {
+        std::lock_guard lock(mutex_);
+        client_ = c;
+    }
+    void detach()
+    {
+        std::lock_guard lock(mutex_);
+        client_ = nullptr;
+    }
+    void stop()
+    {
+        stopped_.store(true);
+        std::lock_guard lock(mutex_);
+        if (client_)
+            client_->stop();
+    }
+    bool stopped() const { return stopped_.load(); }
+
+private:
+    std::mutex mutex_;
+    httplib::Client* client_ = nullptr;
+    std::atomic<bool> stopped_{false};
+};
 
 // --- keep-alive clients --------------------------------------------------------
 
@@ -365,17 +404,34 @@ CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequ
     const std::size_t cap = d->maxAnswer.load();
     AnswerReader answer(req);
     BoundedPost post;
-    runBlocking([&] {
-        std::unique_ptr<httplib::Client> c = d->checkout(host, port);
-        d->applyTimeouts(*c);
-        // Each piece is decoded as it arrives, while the server goes on
-        // writing; the cap and the deadline hold piece by piece, and a
-        // malformed answer stops the reading.
-        post.run(*c, "/call", body, req.token, deadline, cap,
-                 [&answer](const char* data, std::size_t n) { return answer.feed(data, qsizetype(n)); });
-        if (!post.failed())
-            d->checkin(host, port, std::move(c)); // a failed client is dropped with its socket
-    });
+    // Within a scope the operator may stop, the call can be ended from the
+    // progress animation (interruption.h); one already stopped is not sent.
+    StopSwitch stopper;
+    std::optional<interruption::CallHook> hook;
+    if (onMainThread())
+        hook.emplace([&stopper] { stopper.stop(); });
+    runBlocking(
+        [&] {
+            std::unique_ptr<httplib::Client> c = d->checkout(host, port);
+            d->applyTimeouts(*c);
+            stopper.attach(c.get());
+            if (stopper.stopped()) {
+                stopper.detach();
+                return;
+            }
+            // Each piece is decoded as it arrives, while the server goes on
+            // writing; the cap and the deadline hold piece by piece, and a
+            // malformed answer (or the operator's stop) ends the reading.
+            post.run(*c, "/call", body, req.token, deadline, cap, [&answer, &stopper](const char* data, std::size_t n) {
+                return !stopper.stopped() && answer.feed(data, qsizetype(n));
+            });
+            stopper.detach();
+            if (!post.failed() && !stopper.stopped())
+                d->checkin(host, port, std::move(c)); // a failed or stopped client is dropped with its socket
+        },
+        hook ? hook->loopFlags() : QEventLoop::ExcludeUserInputEvents);
+    if (stopper.stopped())
+        throw Interrupted();
     if (post.refused && !post.late)
         return answer.finish(post.status); // refused while reading: says why
     if (post.failed())

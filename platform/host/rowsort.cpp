@@ -2,12 +2,13 @@
 
 #include "client/clientdataset.h"
 
-#include <QHash>
 #include <QLocale>
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <numeric>
+#include <string>
 
 namespace host {
 
@@ -28,69 +29,88 @@ char16_t foldChar(char16_t u)
     return u < 256 ? table[u] : QChar(u).toCaseFolded().unicode();
 }
 
-/// Brazilian list order without a collator per comparison: accents and case
-/// folded, runs of digits compared by value ("NF2" before "NF10"); what is
-/// still equal is ordered by the texts' code units, so the order is total.
-int naturalCompare(const QString& a, const QString& b)
+/// Appends the text's key in Brazilian list order to `out`: every character
+/// accent- and case-folded, and each run of ASCII digits written as one mark
+/// (a digit, so the run sorts against other characters as any digit does),
+/// the length of the run without its leading zeros, and those digits; so
+/// "NF2" comes before "NF10". Each unit is written as two bytes, high byte
+/// first, so that comparing keys is comparing bytes (memcmp).
+void appendSortKey(const QString& s, std::string& out)
 {
-    const qsizetype na = a.size(), nb = b.size();
-    qsizetype i = 0, j = 0;
-    while (i < na && j < nb) {
-        const char16_t x = a.at(i).unicode(), y = b.at(j).unicode();
-        const bool dx = x >= '0' && x <= '9', dy = y >= '0' && y <= '9';
-        if (dx && dy) {
-            qsizetype si = i, sj = j;
-            while (si < na && a.at(si) == u'0') ++si;
-            while (sj < nb && b.at(sj) == u'0') ++sj;
-            qsizetype ei = si, ej = sj;
-            while (ei < na && a.at(ei).isDigit() && a.at(ei).unicode() <= '9') ++ei;
-            while (ej < nb && b.at(ej).isDigit() && b.at(ej).unicode() <= '9') ++ej;
-            if (ei - si != ej - sj)
-                return ei - si < ej - sj ? -1 : 1;
-            for (qsizetype k = 0; k < ei - si; ++k)
-                if (a.at(si + k) != b.at(sj + k))
-                    return a.at(si + k) < b.at(sj + k) ? -1 : 1;
+    auto put = [&out](char16_t u) {
+        out.push_back(char(u >> 8));
+        out.push_back(char(u & 0xFF));
+    };
+    const qsizetype n = s.size();
+    const char16_t* c = reinterpret_cast<const char16_t*>(s.utf16());
+    for (qsizetype i = 0; i < n;) {
+        const char16_t x = c[i];
+        if (x >= u'0' && x <= u'9') {
+            qsizetype si = i;
+            while (si < n && c[si] == u'0') ++si;
+            qsizetype ei = si;
+            while (ei < n && c[ei] >= u'0' && c[ei] <= u'9') ++ei;
+            put(u'0');
+            put(char16_t(std::min<qsizetype>(ei - si, 0xFFFF)));
+            for (qsizetype k = si; k < ei; ++k)
+                put(c[k]);
             i = ei;
-            j = ej;
             continue;
         }
-        const char16_t fx = foldChar(x), fy = foldChar(y);
-        if (fx != fy)
-            return fx < fy ? -1 : 1;
+        put(foldChar(x));
         ++i;
-        ++j;
     }
-    if (i < na || j < nb)
-        return i < na ? 1 : -1;
-    return a < b ? -1 : (b < a ? 1 : 0);
 }
 
-/// Rank of every row's text: distinct texts are ordered once and each row
-/// gets its text's rank, so the row sort compares integers.
+/// Rank of every row's text (equal texts, equal ranks), so that the row sort
+/// compares integers. The rows are ordered once by their texts' keys (what
+/// is still equal by the texts' code units, so the order is total). The keys
+/// lie in one buffer, and each entry carries its key's first eight bytes as
+/// a number, so most comparisons touch no other memory.
 std::vector<int> textRanks(const std::vector<QString>& texts)
 {
-    QHash<QString, int> distinct;
-    distinct.reserve(qsizetype(texts.size() / 4 + 16));
-    std::vector<int> rowText(texts.size());
-    std::vector<const QString*> unique;
+    struct Key {
+        quint64 head; ///< the first eight bytes, big-endian (zero-padded)
+        quint32 at, size;
+        int row;
+    };
+    std::string bytes;
+    size_t units = 0;
+    for (const QString& t : texts)
+        units += size_t(t.size());
+    bytes.reserve(units * 2 + units / 2 + 16);
+    std::vector<Key> keys(texts.size());
     for (size_t r = 0; r < texts.size(); ++r) {
-        auto it = distinct.find(texts[r]);
-        if (it == distinct.end()) {
-            it = distinct.insert(texts[r], int(unique.size()));
-            unique.push_back(&texts[r]);
-        }
-        rowText[r] = it.value();
+        const size_t at = bytes.size();
+        appendSortKey(texts[r], bytes);
+        keys[r] = {0, quint32(at), quint32(bytes.size() - at), int(r)};
     }
-    std::vector<int> byKey(unique.size());
-    std::iota(byKey.begin(), byKey.end(), 0);
-    std::sort(byKey.begin(), byKey.end(),
-              [&](int a, int b) { return naturalCompare(*unique[size_t(a)], *unique[size_t(b)]) < 0; });
-    std::vector<int> rank(unique.size());
-    for (size_t i = 0; i < byKey.size(); ++i)
-        rank[size_t(byKey[i])] = int(i);
-    for (int& t : rowText)
-        t = rank[size_t(t)];
-    return rowText;
+    for (Key& k : keys) {
+        quint64 h = 0;
+        for (quint32 b = 0; b < 8; ++b)
+            h = (h << 8) | (b < k.size ? quint8(bytes[k.at + b]) : 0);
+        k.head = h;
+    }
+    const char* base = bytes.data();
+    // <0, 0, >0 as a's key and text come before, with, after b's.
+    auto compare = [&](const Key& a, const Key& b) {
+        if (a.head != b.head)
+            return a.head < b.head ? -1 : 1;
+        if (const int c = std::memcmp(base + a.at, base + b.at, std::min(a.size, b.size)))
+            return c;
+        if (a.size != b.size)
+            return a.size < b.size ? -1 : 1;
+        return texts[size_t(a.row)].compare(texts[size_t(b.row)]);
+    };
+    std::sort(keys.begin(), keys.end(), [&](const Key& a, const Key& b) { return compare(a, b) < 0; });
+    std::vector<int> rank(texts.size());
+    int current = 0;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (i > 0 && compare(keys[i - 1], keys[i]) != 0)
+            current = int(i);
+        rank[size_t(keys[i].row)] = current;
+    }
+    return rank;
 }
 
 } // namespace

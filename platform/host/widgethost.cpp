@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "client/findsearch.h"
 #include "client/hostapi.h"
+#include "client/interruption.h"
 
 #include <QAbstractTableModel>
 #include <QApplication>
@@ -323,11 +324,36 @@ public:
     AnimationOverlay(QWidget* window, int kind, const QString& caption) : QWidget(window), caption_(caption)
     {
         setObjectName(QStringLiteral("aviShowAvi"));
-        setAttribute(Qt::WA_TransparentForMouseEvents);
         if (caption_.isEmpty())
             caption_ = kind == 1 ? QStringLiteral("Processando...") : QStringLiteral("Aguarde...");
         const int w = std::max(Px(220), fontMetrics().horizontalAdvance(caption_) + Px(32));
-        resize(w, Px(64));
+        // A call the operator may stop offers the button that stops it; one
+        // that runs to its end once sent shows it disabled, saying why.
+        const core::interruption::Offer offer = core::interruption::offer();
+        if (offer.kind == core::interruption::Offer::Kind::None) {
+            setAttribute(Qt::WA_TransparentForMouseEvents);
+            resize(w, Px(64));
+        } else {
+            stop_ = new QPushButton(QStringLiteral("Interromper"), this);
+            stop_->setObjectName(QStringLiteral("btnInterromper"));
+            stop_->setFocusPolicy(Qt::NoFocus);
+            if (offer.kind == core::interruption::Offer::Kind::Stop) {
+                stop_->setToolTip(QStringLiteral("Interrompe a carga; a lista anterior continua como estava."));
+                connect(stop_, &QPushButton::clicked, this, [this] {
+                    if (core::interruption::request()) {
+                        stop_->setEnabled(false);
+                        stop_->setText(QStringLiteral("Interrompendo..."));
+                    }
+                });
+            } else {
+                stop_->setEnabled(false);
+                stop_->setToolTip(offer.why);
+            }
+            core::interruption::allowInput(stop_);
+            resize(w, Px(100));
+            stop_->resize(std::max(stop_->sizeHint().width(), Px(110)), stop_->sizeHint().height());
+            stop_->move((width() - stop_->width()) / 2, height() - stop_->height() - Px(8));
+        }
         reposition();
         timer_.setInterval(40);
         connect(&timer_, &QTimer::timeout, this, [this] {
@@ -359,7 +385,7 @@ protected:
         p.setPen(palette().color(QPalette::WindowText));
         p.drawText(QRect(0, Px(8), width(), Px(22)), Qt::AlignCenter, caption_);
         // A block sweeping back and forth along a track.
-        const QRect track(Px(16), height() - Px(24), width() - Px(32), Px(10));
+        const QRect track(Px(16), Px(40), width() - Px(32), Px(10));
         p.setPen(Qt::NoPen);
         p.setBrush(palette().color(QPalette::Midlight));
         p.drawRoundedRect(track, 4, 4);
@@ -378,6 +404,7 @@ private:
     QString caption_;
     QTimer timer_;
     int step_ = 0;
+    QPushButton* stop_ = nullptr;
 };
 
 // --- the host -----------------------------------------------------------------------

@@ -19,6 +19,7 @@
 #include "refusallog.h"
 #include "registry.h"
 #include "situacao.h"
+#include "streamedanswer.h"
 
 #include <core/datapacket.h>
 
@@ -33,6 +34,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <span>
+#include <string_view>
 #include <thread>
 #include <unordered_map>
 
@@ -77,46 +80,6 @@ struct HttpAnswer {
     std::string body;
 };
 
-/// An "ok" answer written in parts of about 64 KB, `status` last:
-/// `{"payload":{"packet":{"fields":[...],"rows":[...]}},"refs":[...],"status":"ok"}`.
-/// Either the payload is the packet of rows still to be read (a list read
-/// while it is written), or it is a computed payload whose large packets
-/// (the payload itself, or elements of a payload list) are encoded row by row
-/// while the first parts are on their way. A failure after the first bytes
-/// ends the rows and the payload and closes the answer with
-/// `"status":"raised"` and the message instead.
-class StreamedAnswer {
-public:
-    StreamedAnswer(std::shared_ptr<RowSource> rows, const core::VariantArray& refs);
-    StreamedAnswer(const core::Variant& payload, const core::VariantArray& refs);
-    ~StreamedAnswer();
-    /// Whether a computed payload is large enough to be sent in parts.
-    static bool worthStreaming(const core::Variant& payload);
-    /// The next part of the body (about 64 KB, ending at a row); false once
-    /// the whole body was given.
-    bool next(std::string& out);
-    int rowCount() const { return rows_; }
-    /// Empty while the rows read well; else the failure sent at the end.
-    const QString& failure() const { return failure_; }
-
-private:
-    /// The body as a sequence: text, then the rows of a packet, and so on.
-    struct Segment {
-        std::string text;                        ///< written as it stands
-        std::shared_ptr<RowSource> source;       ///< rows read while written, or
-        std::shared_ptr<const core::DataPacket> packet;  ///< rows already in memory
-        std::string closer;                      ///< closes what is open when the rows fail
-    };
-    void addPacket(const core::Variant& packet, std::string closer);
-    std::vector<Segment> segments_;
-    size_t at_ = 0;
-    int rowAt_ = 0;
-    std::unique_ptr<core::codec::PacketStreamWriter> writer_;
-    int rows_ = 0;
-    QString failure_;
-    bool ended_ = false;
-};
-
 class AppServer {
 public:
     AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port = nullptr);
@@ -140,18 +103,57 @@ public:
 
     ServerMetrics& metrics() { return *metrics_; }
 
+    /// Serves a connected stream socket as a caller at `address` would be
+    /// served (see HttpFront::adopt): tests and the fuzzer talk to the
+    /// front through a socket pair.
+    bool adopt(int fd, const std::string& address) { return front_->adopt(fd, address); }
+
     /// Open connections from one address (for tests).
     int openConnections(const std::string& address) const { return front_->openConnections(address); }
 
 private:
+    /// One route of the HTTP front, written once: dispatch, the 404 and 405
+    /// answers, the body limit, the session check, where it runs and its
+    /// name in the log and the metrics all read it.
+    struct Route {
+        std::string_view path;    ///< "/call"; its name (log, metrics) is the path without the slash
+        std::string_view method;  ///< the one method it takes
+        bool session;             ///< needs a live session, checked before the body is read
+        std::size_t bodyLimit;    ///< 0: the server's own (ServerOptions::maxBody)
+        bool databaseWorker;      ///< runs whole on a database worker, from the session check to the answer
+        bool pendingPassword;     ///< open to a session whose first password is still to be changed
+        FrontReply (AppServer::*handler)(const Route& route, FrontRequest& r);
+        QString name() const { return QString::fromLatin1(path.substr(1).data(), qsizetype(path.size() - 1)); }
+    };
+    static std::span<const Route> routes();
+    static const Route* findRoute(std::string_view path);
+
+    /// Finds the route, answers 404 and 405, makes sure a session route has
+    /// its session, and runs the route's handler.
     FrontReply route(FrontRequest& r);
+    /// Before the body is read: the route's body limit and deadline; for a
+    /// session route, the method, the session and the session's large bodies.
+    std::optional<FrontReply> admit(FrontRequest& r);
+    /// Whether the request runs on a database worker: `job` is then queued
+    /// behind the session's earlier calls.
+    bool runOnDatabase(const FrontRequest& r, std::function<void()>& job);
+
+    // The routes' handlers; a route's name labels its log lines and metrics.
+    FrontReply health(const Route& route, FrontRequest& r);
+    FrontReply metricsPage(const Route& route, FrontRequest& r);
+    FrontReply login(const Route& route, FrontRequest& r);
+    FrontReply logout(const Route& route, FrontRequest& r);
+    FrontReply changePassword(const Route& route, FrontRequest& r);
+    FrontReply call(const Route& route, FrontRequest& r);
+
     /// handleCall's answer as the front sends it: a list answer is given in
     /// parts (written while its rows are read), its log line written at its end.
     /// The body is let go once it is decoded.
     FrontReply answerCall(std::string body, const Session* session);
-    std::optional<FrontReply> admit(FrontRequest& r);
-    FrontReply login(const FrontRequest& r);
-    FrontReply changePassword(const FrontRequest& r, const Session& session, const QString& token);
+    /// An internal failure of a request outside a call: its detail is logged
+    /// under a new reference, which alone the answer (500) shows.
+    FrontReply internalFailure(const QString& what, const Session* s, const QString& address, double ms,
+                               const QString& detail) const;
     void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
     /// A refusal's log line, written in full for the first few of an address
     /// and counted for the rest (see RefusalLog).
@@ -160,7 +162,6 @@ private:
     /// Queues a job on the database workers, at most `sessionWorkers` at once per token.
     void postForSession(const std::string& token, std::function<void()> job);
     void sessionJobDone(const std::string& token);
-    FrontReply metricsPage(const FrontRequest& r);
 
     Database& db_;
     ServerOptions opt_;

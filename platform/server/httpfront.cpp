@@ -4,6 +4,8 @@
 
 #include <utility>
 
+#include <unistd.h>
+
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
@@ -75,6 +77,8 @@ struct HttpFront::Impl {
     std::unique_ptr<net::thread_pool> workers;
     net::io_context ioc;
     tcp::acceptor acceptor{ioc};
+    /// Keeps run() serving until stop(), adopted connections included.
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> running;
 
     ~Impl()
     {
@@ -626,6 +630,7 @@ int HttpFront::bind(const std::string& host, int port)
 void HttpFront::run()
 {
     if (d->stopped.load()) return;
+    d->running.emplace(d->ioc.get_executor());
     d->accept();
     std::vector<std::thread> io;
     for (int i = 1; i < d->lim.ioThreads; ++i) io.emplace_back([this] { d->ioc.run(); });
@@ -643,7 +648,26 @@ void HttpFront::stop()
         beast::error_code ec;
         impl->acceptor.close(ec);
         impl->closeIdle();
+        impl->running.reset();
     });
+}
+
+bool HttpFront::adopt(int fd, const std::string& address)
+{
+    if (d->stopped.load() || !d->admit(address)) {
+        ::close(fd);
+        return false;
+    }
+    tcp::socket s(net::make_strand(d->ioc));
+    beast::error_code ec;
+    s.assign(tcp::v4(), fd, ec);
+    if (ec) {
+        ::close(fd);
+        d->release(address);
+        return false;
+    }
+    std::make_shared<Connection>(*d, std::move(s), address)->start();
+    return true;
 }
 
 int HttpFront::openConnections(const std::string& address) const

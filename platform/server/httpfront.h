@@ -36,6 +36,8 @@
 
 namespace server {
 
+struct Session;
+
 /// A body larger than this (announced by its length), or any chunked body,
 /// is a large one: admitted before a byte of it is read, and counted against
 /// the in-flight budget while it is read and served.
@@ -68,7 +70,9 @@ struct FrontRequest {
     std::string authorization;  ///< the Authorization header
     std::string body;
     std::string address;        ///< the caller's IP address (the proxy's client behind a trusted proxy)
-    std::shared_ptr<void> state;  ///< set by the admission check, read by the handler
+    /// The caller's session, set by the admission check and read by the
+    /// handler; the front only carries it.
+    std::shared_ptr<const Session> session;
     std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
     bool shortBody = false;       ///< set by the admission check: the body gets the short deadline
     std::size_t contentLength = 0;  ///< as announced; 0 when chunked or absent
@@ -135,6 +139,13 @@ public:
     void run();
     /// Safe from any thread, also before run().
     void stop();
+
+    /// Serves one connection over a stream socket already connected (an end
+    /// of a socket pair, in tests and the fuzzer), as if it had been accepted
+    /// from `address`: counted against the caps, read and answered like any
+    /// other. Takes the descriptor; false (and the descriptor closed) over a
+    /// cap or once stopped. Served while run() runs.
+    bool adopt(int fd, const std::string& address);
 
     /// Connections open now from `address` (for tests and the log).
     int openConnections(const std::string& address) const;

@@ -173,6 +173,8 @@ public:
     /// The text of the status line's counts, in Brazilian number format.
     QString countsText() const;
     void updateCounts();
+    /// A note after the counts until the next load ("Carga interrompida.").
+    QString loadNotice;
     /// Why the entry on the current (or drawn) row cannot be ticked, in
     /// words; empty when it can.
     QString blockedReason() const;

@@ -104,6 +104,7 @@ void TfrmConLancto::cancelEntries()
             return;
         }
         AtualizaStatusNF();
+        UninterruptibleCalls umaTransacao(conlancto::kCancelamentoInteiro);
         Animacao avi(this, conlancto::kAviCancela, msgPadrao.Msg(QStringLiteral("EXC_NOTA")));
         CheckResultServ(cancelnota::CancelaNota(*netCancelExp, medFilial->text(), cdsLanctoNF->data(), FiliProc(),
                                                 Operador(), gradeEscolhida()),
@@ -132,6 +133,7 @@ void TfrmConLancto::cancelItems()
     auto campo = [this](const char* nome) { return cdsLanctoNF->fieldByName(QLatin1String(nome)); };
     std::unique_ptr<ClientDataset> transitorio;
     try {
+        UninterruptibleCalls umaTransacao(conlancto::kCancelamentoInteiro);
         Animacao avi(this, conlancto::kAviCancela);
         const Variant r = CheckResultServ(
             cancelnota::CancelaItemNf(*netCancelExp, campo("CDFILIAL").asString(), cdsItensLanctoNF->data(),

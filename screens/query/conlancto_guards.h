@@ -5,6 +5,7 @@
 
 #include <client/clientdataset.h>
 #include <client/hostapi.h>
+#include <client/interruption.h>
 
 #include <QString>
 
@@ -13,6 +14,10 @@ namespace conlancto {
 /// Kinds of the progress animation: waiting for a server, and a cancellation.
 constexpr int kAviServidor = 6;
 constexpr int kAviCancela = 1;
+
+/// Why the animation of a cancellation offers no way to stop it.
+inline const QString kCancelamentoInteiro =
+    QStringLiteral("O cancelamento não pode ser interrompido: é uma única transação no servidor.");
 
 /// Shows the progress animation for the scope.
 class Animacao {

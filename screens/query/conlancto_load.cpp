@@ -12,6 +12,7 @@
 
 #include <client/hostapi.h>
 #include <client/hostservices.h>
+#include <client/interruption.h>
 
 #include <QApplication>
 #include <QTabBar>
@@ -57,7 +58,12 @@ void loadPair(ClientDataset& a, const Variant& va, ClientDataset& b, const Varia
 
 void TfrmConLancto::sbtVerificarClick()
 {
-    {
+    loadNotice.clear();
+    try {
+        // The operator may stop the load from the animation: the call ends
+        // unanswered, and nothing below it runs, so the list, its ticks,
+        // the counters and the current row stay as they were.
+        InterruptibleCalls interruptible;
         Animacao avi(this);
         host::TabSheet* page = pgcPadrao->activePage();
         if (page == tshFolhaDados) {
@@ -91,6 +97,10 @@ void TfrmConLancto::sbtVerificarClick()
         } else if (page == tshItemEst) {
             loadStockItems();
         }
+    } catch (const Interrupted&) {
+        loadNotice = QStringLiteral("Carga interrompida.");
+        updateCounts();
+        throw;
     }
     inNotasMarcadas = 0;
     inItensMarcados = 0;

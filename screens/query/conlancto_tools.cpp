@@ -103,6 +103,8 @@ QString TfrmConLancto::countsText() const
         const int items = cdsItLanctoEst->active() ? cdsItLanctoEst->recordCount() : 0;
         text += QStringLiteral("    Itens de estoque: %1").arg(brNumber(items));
     }
+    if (!loadNotice.isEmpty())
+        text += QStringLiteral("    ") + loadNotice;
     return text;
 }
 

@@ -6,6 +6,7 @@
 #include "host/dbgrid.h"
 #include "host/hostglobals.h"
 #include "host/pagecontrol.h"
+#include "host/rowsort.h"
 
 #include "doubles/scriptedhost.h"
 
@@ -329,4 +330,31 @@ TEST(PageControl, SwitchingPagesKeepsTheFocusOutOfTheNextControl)
     EXPECT_EQ(pgc->activePage(), b);
     EXPECT_EQ(enters, 0);
     EXPECT_TRUE(pgc->tabBar()->hasFocus());
+}
+
+// Text order as operators read a list: letter case and accents do not
+// separate words, digit runs count by value (leading zeros aside), and what
+// is still equal goes by the texts' code units; nulls sort as empty texts,
+// first ascending. Descending reverses the distinct texts.
+TEST(RowSort, TextsInBrazilianListOrder)
+{
+    const QStringList texts = {"b", "NF10", "Á", "", "ábaco", "NF2", "a", "Abaco", "NF02", "Zé 9", "ze 10"};
+    core::ClientDataset ds("cds");
+    ds.addString("T", 20, "T");
+    core::DataPacket p(QList<core::FieldDef>{{"T", core::FieldType::String, 20}});
+    for (const QString& t : texts)
+        p.appendRow({core::Variant(t)});
+    p.appendRow({core::Variant()});
+    ds.loadFromPacket(p);
+    auto order = [&](Qt::SortOrder o) {
+        QStringList out;
+        for (int r : sortedPositions(ds, 0, o))
+            out << (r < texts.size() ? texts[r] : QStringLiteral("<null>"));
+        return out;
+    };
+    const QStringList asc = {"", "<null>", "a", "Á", "Abaco", "ábaco", "b", "NF02", "NF2", "NF10", "Zé 9", "ze 10"};
+    EXPECT_EQ(order(Qt::AscendingOrder), asc);
+    QStringList desc(asc.rbegin(), asc.rend() - 2);
+    desc << "" << "<null>";
+    EXPECT_EQ(order(Qt::DescendingOrder), desc);
 }

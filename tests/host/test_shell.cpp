@@ -19,7 +19,9 @@
 #include <server/schema.h>
 #include <support/testsession.h>
 
+#include <QAction>
 #include <QLibrary>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMessageBox>
@@ -356,3 +358,46 @@ TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
     core::logout(core::HttpTransport::shared(), "127.0.0.1", srv.port());
 }
 
+
+// The operator changes their password through the account menu, typing in
+// the dialog; the server ends the operator's other session (its next call is
+// refused) and keeps the one that changed it.
+TEST(Shell, ChangingThePasswordFromTheAccountMenuEndsTheOperatorsOtherSession)
+{
+    LocalServer srv({"0002"});
+    core::HttpTransport& http = core::HttpTransport::shared();
+    const QString other = http.login("127.0.0.1", srv.port(), "ANA", testsupport::kPassword).token;
+    auto callAs = [&](const QString& token) {
+        core::CallRequest r{"Exp01800.rdmCancelNota", "GetExp", {core::Variant(QStringLiteral("0002"))}, {false}, token};
+        http.call("127.0.0.1", srv.port(), r);
+    };
+    ASSERT_NO_THROW(callAs(other));
+
+    shell::ShellConfig c = sampleConfig();
+    c.serverPort = srv.port();
+    shell::ShellWindow w(c);
+    core::ScriptedHost h;
+    h.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
+    h.login("ana", testsupport::kPassword);
+    ASSERT_TRUE(w.login());
+
+    const QString nova = QStringLiteral("nova-senha-da-ana");
+    h.inspectForm = [&](QObject& form) {
+        auto* dlg = qobject_cast<QWidget*>(&form);
+        ASSERT_NE(dlg, nullptr);
+        for (auto [name, text] : {std::pair{"edtSenhaAtual", testsupport::kPassword}, std::pair{"edtNovaSenha", nova},
+                                  std::pair{"edtConfirmaSenha", nova}})
+            QTest::keyClicks(dlg->findChild<QLineEdit*>(name), text);
+    };
+    h.formClick("btnOk");
+    QAction* trocar = w.findChild<QAction*>("mnuTrocarSenha");
+    ASSERT_NE(trocar, nullptr);
+    trocar->trigger();
+
+    ASSERT_FALSE(h.messageTexts().isEmpty());
+    EXPECT_EQ(h.messageTexts().last(), "Senha trocada. 1 outra(s) sessão(ões) sua(s) foi(ram) encerrada(s).");
+    EXPECT_THROW(callAs(other), core::SessionError);
+    EXPECT_NO_THROW(callAs(core::context().sessionToken)) << "the session that changed it goes on";
+    EXPECT_FALSE(http.login("127.0.0.1", srv.port(), "ANA", nova).token.isEmpty());
+    core::logout(http, "127.0.0.1", srv.port());
+}

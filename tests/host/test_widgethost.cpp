@@ -7,6 +7,7 @@
 
 #include "client/adoibquery.h"
 #include "client/hostapi.h"
+#include "client/interruption.h"
 #include "doubles/scriptedhost.h"
 
 #include <QAbstractButton>
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableView>
@@ -238,6 +240,48 @@ TEST_F(WidgetHostFixture, AnimationNestsPerOwnerAndStoppingTwiceIsHarmless)
     delete owner; // the owner goes away while it shows
     EXPECT_EQ(host.animationsShowing(), 0);
     EXPECT_EQ(window.findChild<QWidget*>("aviShowAvi"), nullptr);
+}
+
+// The animation's "Interromper" button follows the scope of the calls: none
+// outside a marked scope, enabled where the operator may stop the calls (a
+// click asks to stop), disabled with the reason where they run to their end.
+TEST_F(WidgetHostFixture, TheAnimationOffersToStopOnlyCallsThatCanBeStopped)
+{
+    QWidget window;
+    window.resize(500, 400);
+    window.show();
+    auto button = [&] { return window.findChild<QPushButton*>("btnInterromper"); };
+    core::ActiveShowAvi(&window, 6);
+    EXPECT_EQ(button(), nullptr);
+    core::DeactiveShowAvi(&window);
+    {
+        core::InterruptibleCalls scope;
+        core::ActiveShowAvi(&window, 6);
+        ASSERT_NE(button(), nullptr);
+        EXPECT_TRUE(button()->isEnabled());
+        EXPECT_EQ(button()->text(), "Interromper");
+        QTest::mouseClick(button(), Qt::LeftButton);
+        EXPECT_TRUE(scope.interrupted());
+        EXPECT_FALSE(button()->isEnabled());
+        EXPECT_THROW(core::interruption::CallHook([] {}), core::Interrupted) << "a later call of the scope is not sent";
+        {
+            core::UninterruptibleCalls inner(QStringLiteral("Uma única transação."));
+            EXPECT_FALSE(core::interruption::request()) << "the innermost scope decides";
+            core::ActiveShowAvi(&window, 1); // nested: the shown animation stays as it is
+        }
+        core::DeactiveShowAvi(&window);
+        core::DeactiveShowAvi(&window);
+    }
+    EXPECT_EQ(button(), nullptr);
+    {
+        core::UninterruptibleCalls scope(QStringLiteral("Uma única transação."));
+        core::ActiveShowAvi(&window, 1);
+        ASSERT_NE(button(), nullptr);
+        EXPECT_FALSE(button()->isEnabled());
+        EXPECT_EQ(button()->toolTip(), "Uma única transação.");
+        EXPECT_FALSE(core::interruption::request());
+        core::DeactiveShowAvi(&window);
+    }
 }
 
 TEST_F(WidgetHostFixture, BusyCursorAndPaintingFreezeNest)

@@ -4,6 +4,7 @@
 #include "screenfixture.h"
 
 #include <client/hostapi.h>
+#include <client/interruption.h>
 
 #include <QTest>
 
@@ -166,9 +167,11 @@ TEST_F(CancelTest, TickedEntriesAreCancelledWithTheWholeListAndTheListIsReloaded
     // What shows while the server cancels.
     QString caption;
     int depth = 0;
+    interruption::Offer offer;
     fake.on(kCancel, "CancelaNota", [&](const CallRequest& req) {
         caption = host.lastAnimationCaption();
         depth = host.animationDepth();
+        offer = interruption::offer();
         return FakeTransport::respond(FakeTransport::payload(Variant()), req);
     });
     host.answer(MsgButton::Yes);
@@ -194,6 +197,8 @@ TEST_F(CancelTest, TickedEntriesAreCancelledWithTheWholeListAndTheListIsReloaded
     EXPECT_EQ(cn.arg(4).toString(), "");                    // no grade picked
     EXPECT_EQ(caption, "Cancelando notas fiscais expedidas...");
     EXPECT_EQ(depth, 1);
+    EXPECT_EQ(offer.kind, interruption::Offer::Kind::Refused) << "one transaction: not to be stopped";
+    EXPECT_EQ(offer.why, "O cancelamento não pode ser interrompido: é uma única transação no servidor.");
 
     EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"), QStringList{"0000000002"});
     EXPECT_EQ(inNotasMarcadas, 0);

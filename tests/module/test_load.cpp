@@ -5,10 +5,19 @@
 #include <screens/filter/filtrocanc.h>
 
 #include <client/hostapi.h>
+#include <client/httptransport.h>
+#include <host/widgethost.h>
+
+#include <qpa/qwindowsysteminterface.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QPushButton>
 #include <QTabBar>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 using namespace core;
 using namespace testing_module;
@@ -35,6 +44,84 @@ DataPacket lackingField(const DataPacket& p, const QString& field)
 Variant itemAnswer(const QString& nr, int items, int contas)
 {
     return Variant::array({Variant(itemsPacket(nr, items)), Variant(contasPacket(contas))});
+}
+
+
+/// An application server that answers a list call with its first bytes and
+/// then nothing more: the call can end only by the client's hand. It keeps
+/// the request and sees the client close the connection.
+class StalledServer {
+public:
+    StalledServer()
+    {
+        server_.listen(QHostAddress::LocalHost);
+        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
+            QTcpSocket* s = server_.nextPendingConnection();
+            QObject::connect(s, &QTcpSocket::readyRead, s, [this, s] {
+                request += s->readAll();
+                if (answering || !request.contains("GetLanctoNF"))
+                    return;
+                const QByteArray part = R"({"payload":{"packet":{"fields":[)";
+                s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                         QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n");
+                answering = true;
+            });
+            QObject::connect(s, &QTcpSocket::disconnected, s, [this] { closedByClient = true; });
+            sockets_.push_back(s);
+        });
+    }
+    int port() const { return server_.serverPort(); }
+    /// Gives up on the client (a test that went wrong ends instead of hanging).
+    void drop()
+    {
+        for (QTcpSocket* s : sockets_)
+            s->abort();
+    }
+    QByteArray request;
+    bool answering = false;
+    bool closedByClient = false;
+
+private:
+    QTcpServer server_;
+    QList<QTcpSocket*> sockets_;
+};
+
+/// The real progress animation over the scripted host: every box and
+/// dialog stays scripted.
+class RealAnimation : public HostServices {
+public:
+    explicit RealAnimation(ScriptedHost& scripted) : scripted_(scripted) { setHost(this); }
+    ~RealAnimation() override { setHost(&scripted_); }
+    MsgButton message(MsgKind k, const QString& t, const QList<MsgButton>& b) override { return scripted_.message(k, t, b); }
+    bool pickRow(ClientDataset& ds, const QString& t, const QString& e) override { return scripted_.pickRow(ds, t, e); }
+    bool pickRows(ClientDataset& ds, const QString& k, const QString& t, QString& r) override
+    {
+        return scripted_.pickRows(ds, k, t, r);
+    }
+    void find(ClientDataset& ds) override { scripted_.find(ds); }
+    void runModal(QObject& f) override { scripted_.runModal(f); }
+    void startAnimation(QObject* o, int kind, const QString& caption) override { widgets_.startAnimation(o, kind, caption); }
+    void stopAnimation(QObject* o) override { widgets_.stopAnimation(o); }
+    void pushBusyCursor() override { scripted_.pushBusyCursor(); }
+    void popBusyCursor() override { scripted_.popBusyCursor(); }
+    void freezePainting(QWidget* w) override { scripted_.freezePainting(w); }
+    void unfreezePainting(QWidget* w) override { scripted_.unfreezePainting(w); }
+
+private:
+    ScriptedHost& scripted_;
+    host::WidgetHost widgets_;
+};
+
+/// A left click as the window system delivers it: queued, and taken by the
+/// event loop only when that loop takes input.
+void windowSystemClick(QWidget* w, QPoint at)
+{
+    QWidget* top = w->window();
+    const QPointF local = w->mapTo(top, at), global = w->mapToGlobal(at);
+    QWindowSystemInterface::handleMouseEvent(top->windowHandle(), local, global, Qt::LeftButton, Qt::LeftButton,
+                                             QEvent::MouseButtonPress);
+    QWindowSystemInterface::handleMouseEvent(top->windowHandle(), local, global, Qt::NoButton, Qt::LeftButton,
+                                             QEvent::MouseButtonRelease);
 }
 
 class LoadTest : public ScreenFixture {
@@ -184,6 +271,59 @@ TEST_F(LoadTest, AMalformedOrRaisedAnswerKeepsTheRowsToo)
         EXPECT_EQ(host.animationDepth(), 0);
     }
     EXPECT_EQ(host.messageTexts().size(), 3);
+}
+
+// A load that does not end: the operator clicks "Interromper" on the
+// animation while everything else ignores input (a click on a check cell
+// meanwhile is lost). The connection is closed, no box is shown, the status
+// line says so, and the list, its ticks, the counter and the current row
+// are as they were. With EXP_DOC_SHOTS set to a folder it writes the guide's
+// picture of the animation with its button there (carga-interromper.png).
+TEST_F(LoadTest, InterruptingALoadClosesTheConnectionAndKeepsTheListAsItWas)
+{
+    loadThree();
+    ASSERT_EQ(tickRows(*frm->cdsLanctoNF, "NRLANCTONF", {"0000000002"}), 1);
+    inNotasMarcadas = 1;
+    frm->cdsLanctoNF->moveTo(2);
+    const QStringList ticks = columnValues(*frm->cdsLanctoNF, "IDCHECK");
+    frm->window()->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frm->window()));
+
+    StalledServer stalled;
+    RealAnimation animation(host);
+    frm->netCancelExp->Host = "127.0.0.1";
+    frm->netCancelExp->Port = stalled.port();
+    frm->netCancelExp->setTransport(&HttpTransport::shared());
+    bool clicked = false;
+    QTimer operatorHand;
+    QObject::connect(&operatorHand, &QTimer::timeout, [&] {
+        auto* stop = frm->window()->findChild<QPushButton*>("btnInterromper");
+        if (clicked || !stalled.answering || !stop)
+            return;
+        // With EXP_DOC_SHOTS set to a folder, the operator's guide's picture.
+        if (const QString shots = qEnvironmentVariable("EXP_DOC_SHOTS"); !shots.isEmpty())
+            frm->window()->grab().save(QDir(shots).filePath("carga-interromper.png"));
+        const QModelIndex cell = frm->dbgPadrao->model()->index(0, 0);
+        windowSystemClick(frm->dbgPadrao->viewport(), frm->dbgPadrao->visualRect(cell).center());
+        windowSystemClick(stop, stop->rect().center());
+        clicked = true;
+    });
+    operatorHand.start(20);
+    QTimer::singleShot(8000, [&] { stalled.drop(); });
+
+    QTest::mouseClick(frm->sbtVerificar, Qt::LeftButton);
+    frm->netCancelExp->setTransport(nullptr);
+
+    EXPECT_TRUE(clicked);
+    EXPECT_TRUE(stalled.request.contains("GetLanctoNF"));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return stalled.closedByClient; }, 3000)) << "the connection was left open";
+    EXPECT_TRUE(host.messageTexts().isEmpty()) << host.messageTexts().join(" | ").toStdString();
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"), (QStringList{"0000000001", "0000000002", "0000000003"}));
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), ticks);
+    EXPECT_EQ(inNotasMarcadas, 1);
+    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 2);
+    EXPECT_EQ(frm->window()->findChild<QPushButton*>("btnInterromper"), nullptr);
+    EXPECT_TRUE(frm->lblContagem->text().endsWith("Carga interrompida.")) << frm->lblContagem->text().toStdString();
 }
 
 // --- items and stock items follow the current entry ---------------------------------

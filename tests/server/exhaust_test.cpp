@@ -97,6 +97,26 @@ protected:
         EXPECT_LT(caller.healthMs(), kMedianMs) << "/health, median";
     }
 
+    /// `n` entries of branch 0001 on one day, for the large list calls.
+    void addEntries(int n)
+    {
+        server::Database db(server::DbConfig::parse(dbText));
+        QSqlDatabase c = db.connection();
+        QSqlQuery q(c);
+        ASSERT_TRUE(q.exec("BEGIN"));
+        q.prepare("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, NMRAZSOCCLIE, "
+                  "IDSTATUS, CDFILIEMIT, CDROTATRANS) VALUES ('0001', ?, ?, '0000000001', ?, ?, 'P', '0001', 'R00001')");
+        for (int i = 1; i <= n; ++i) {
+            const QString nr = QString::number(i).rightJustified(10, '0');
+            q.addBindValue(nr);
+            q.addBindValue(kDay);
+            q.addBindValue("9" + nr.mid(1));
+            q.addBindValue(QString("Cliente de nome bem comprido número %1").arg(i));
+            ASSERT_TRUE(q.exec());
+        }
+        ASSERT_TRUE(q.exec("COMMIT"));
+    }
+
     QTemporaryDir dir;
     QString dbText;
     std::unique_ptr<testsupport::AppServerProcess> app;
@@ -214,23 +234,7 @@ TEST_F(Exhaust, GuessingIsSlowedPerAddressAndUnknownCodesCostTheSame)
 // no progress for 2 s, and another operator's calls go on.
 TEST_F(Exhaust, OneSessionHoldsTwoWorkersAndStalledAnswersAreCut)
 {
-    {
-        server::Database db(server::DbConfig::parse(dbText));
-        QSqlDatabase c = db.connection();
-        QSqlQuery q(c);
-        ASSERT_TRUE(q.exec("BEGIN"));
-        q.prepare("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, NMRAZSOCCLIE, "
-                  "IDSTATUS, CDFILIEMIT, CDROTATRANS) VALUES ('0001', ?, ?, '0000000001', ?, ?, 'P', '0001', 'R00001')");
-        for (int i = 1; i <= 40000; ++i) {
-            const QString nr = QString::number(i).rightJustified(10, '0');
-            q.addBindValue(nr);
-            q.addBindValue(kDay);
-            q.addBindValue("9" + nr.mid(1));
-            q.addBindValue(QString("Cliente de nome bem comprido número %1").arg(i));
-            ASSERT_TRUE(q.exec());
-        }
-        ASSERT_TRUE(q.exec("COMMIT"));
-    }
+    addEntries(40000);
     start({"--stall-timeout", "2"});
     const std::string attacker = login("ATAQUE", "127.0.0.1");
     ASSERT_FALSE(attacker.empty());
@@ -329,4 +333,30 @@ TEST(LoginThrottle, SpreadGuessingSlowsEveryFailingAddressButLocksNobodyOut)
     EXPECT_EQ(t.wait("ANA", "10.0.0.9", now).count(), 0);
     EXPECT_EQ(t.failed("ANA", "10.0.0.3", now + o.window + std::chrono::seconds(1)).count(), 0)
         << "failures older than the window fade";
+}
+
+// A caller that goes away in the middle of a large list (as the client does
+// when the operator interrupts a load): the server's next write fails, its
+// row loop ends there rather than at the stall deadline, and the server's
+// one database connection is free for the next call at once.
+TEST_F(Exhaust, AListWhoseCallerLeavesStopsReadingRowsAndFreesItsConnection)
+{
+    addEntries(40000);
+    start({"--db-connections", "1", "--stall-timeout", "60"});
+    const std::string list = R"({"server":"Exp01800.rdmCancelNota","method":"GetLanctoNF","args":["0001",{"date":45990},)"
+                             R"({"date":46010},"","T","","T","","","T","T"]})";
+    {
+        Wire leaving(app->port(), "127.0.0.2", nullptr, 4096);
+        ASSERT_TRUE(leaving.send(httpPost("/call", list, good)));
+        std::this_thread::sleep_for(500ms);  // the answer fills the socket buffers; nothing is read
+    }
+    const auto t0 = Clock::now();
+    QRegularExpressionMatch m;
+    while (!(m = QRegularExpression("connection lost after (\\d+) rows").match(app->log())).hasMatch() && Clock::now() - t0 < 5s)
+        std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(m.hasMatch()) << app->log().right(2000).toStdString();
+    EXPECT_LT(m.captured(1).toInt(), 40000) << "the rows after the caller left were not read";
+    Wire next(app->port(), "127.0.0.2");
+    EXPECT_EQ(next.exchange(httpPost("/call", kGetExp, good), 5s), 200) << "the database connection was released";
+    EXPECT_LT(msSince(t0), 5000.0);
 }

@@ -15,6 +15,10 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <latch>
 #include <thread>
@@ -136,6 +140,54 @@ TEST_P(OverHttp, HealthAndAPlainCall)
     EXPECT_EQ(a.http, 200);
     ASSERT_EQ(a.status, "ok") << qPrintable(a.message);
     EXPECT_EQ(a.payload.packet().rowCount(), 1);
+}
+
+// What the route table answers before any handler, over a socket pair
+// served as an accepted connection: unknown paths, other methods, a missing
+// session, and each route's own body limit.
+TEST_P(OverHttp, UnknownPathsWrongMethodsAndBodyLimitsComeFromTheRouteTable)
+{
+    auto exchange = [&](const std::string& request) {
+        int fds[2];
+        EXPECT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds), 0);
+        EXPECT_TRUE((*srv)->adopt(fds[0], "127.0.0.1"));
+        EXPECT_EQ(::send(fds[1], request.data(), request.size(), MSG_NOSIGNAL), ssize_t(request.size()));
+        ::shutdown(fds[1], SHUT_WR);
+        std::string out;
+        char buf[4096];
+        timeval wait{10, 0};
+        ::setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+        for (ssize_t n; (n = ::recv(fds[1], buf, sizeof buf, 0)) > 0;) out.append(buf, size_t(n));
+        ::close(fds[1]);
+        return out;
+    };
+    const std::string auth = "Authorization: Bearer " + token.toStdString() + "\r\n";
+    const std::string big(5000, 'x');
+    const struct {
+        std::string method, path, headers, body;
+        int status;
+        QString message;
+    } cases[] = {
+        {"GET", "/nada", "", "", 404, "Caminho desconhecido: /nada"},
+        {"POST", "/health", "", "", 405, "Use GET em /health."},
+        {"POST", "/metrics", "", "", 405, "Use GET em /metrics."},
+        {"GET", "/login", "", "", 405, "Use POST."},
+        {"GET", "/call", auth, "", 405, "Use POST."},
+        {"PUT", "/logout", auth, "", 405, "Use POST."},
+        {"POST", "/call", "", "{}", 401, "Sessão inválida ou expirada. Entre novamente."},
+        {"POST", "/login", "", big, 413, "Corpo da chamada grande demais."},
+        {"POST", "/senha", auth, big, 413, "Corpo da chamada grande demais."},
+        {"POST", "/call", auth, big, 400, ""},  // past the small routes' limit, within the server's
+    };
+    for (const auto& c : cases) {
+        const std::string out = exchange(c.method + " " + c.path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + c.headers +
+                                         "Content-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body);
+        EXPECT_EQ(out.substr(0, 12), "HTTP/1.1 " + std::to_string(c.status)) << c.method << " " << c.path;
+        const size_t at = out.find("\r\n\r\n");
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(at == std::string::npos ? "" : out.substr(at + 4))).object();
+        EXPECT_EQ(o.value("status").toString(), "raised") << c.method << " " << c.path;
+        if (!c.message.isEmpty()) EXPECT_EQ(o.value("message").toString(), c.message) << c.method << " " << c.path;
+    }
 }
 
 TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)

@@ -2,10 +2,66 @@
 #include "serverfixture.h"
 
 #include <server/demodata.h>
+#include <server/listreply.h>
+
+#include <QFile>
+#include <QRegularExpression>
 
 using namespace servertest;
 
 class QueryMethods : public ServerDb {};
+
+// The database breaks while a list is on its way (its file's pages zeroed
+// between two parts): the rows already sent stay, the answer closes as
+// raised with nothing but a reference, and the log line of the call keeps
+// that reference with the driver's text.
+TEST_P(QueryMethods, ADatabaseBrokenMidwayThroughAListShowsTheCallerOnlyAReference)
+{
+    if (GetParam() != "sqlite") GTEST_SKIP() << "breaks the database through its file";
+    QSqlDatabase conn = db->connection();
+    ASSERT_TRUE(conn.transaction());
+    for (int i = 0; i < 3000; ++i)  // ten a day: the rows are read day by day, not sorted up front
+        addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')), "P", "", kDay - 300 + i / 10);
+    ASSERT_TRUE(conn.commit());
+    sql("PRAGMA wal_checkpoint(TRUNCATE)");
+    const qint64 page = scalar("PRAGMA page_size").toLongLong();
+    sql("PRAGMA shrink_memory");  // nothing of the table left in this connection's cache
+
+    server::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
+                            {"0001", double(kDay - 300), double(kDay), "", "T", "", "T", "", "", "T", "T"}, {}};
+    server::CallResult r = reg.callStreamed(*db, req);
+    ASSERT_TRUE(r.rows);
+    QString logged;
+    server::ListReply reply(std::make_unique<server::StreamedAnswer>(std::move(r.rows), r.refs),
+                            std::chrono::steady_clock::now(), [&](double, const QString& outcome, int) { logged = outcome; });
+    std::string body, part;
+    ASSERT_TRUE(reply.next(part));
+    body += part;
+
+    QFile file(dir.filePath("test.db"));
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    ASSERT_TRUE(file.seek(page));
+    ASSERT_EQ(file.write(QByteArray(file.size() - page, '\0')), file.size() - page);
+    file.close();
+
+    while (reply.next(part)) body += part;
+    reply.finished(true);
+
+    const QByteArray text = QByteArray::fromStdString(body);
+    const core::codec::RawObject m = core::codec::splitObject(text);  // throws if not JSON
+    ASSERT_NE(m.find(u"status"), nullptr);
+    EXPECT_EQ(core::codec::decodeVariant(*m.find(u"status")).toString(), "raised");
+    const QString message = core::codec::decodeVariant(*m.find(u"message")).toString();
+    const auto ref = QRegularExpression("^Falha interna do servidor \\(referência ([0-9A-F]{8})\\)\\.$").match(message);
+    ASSERT_TRUE(ref.hasMatch()) << qPrintable(message);
+    const int sent = core::codec::decodeVariant(*m.find(u"payload")).packet().rowCount();
+    EXPECT_GT(sent, 0);
+    EXPECT_LT(sent, 3000);
+    for (const char* hidden : {"malformed", "banco de dados", "SELECT", "FROM ", "fetch"})
+        EXPECT_FALSE(text.contains(hidden)) << hidden;
+    EXPECT_TRUE(logged.startsWith(QString("internal error %1 after %2 rows: ").arg(ref.captured(1)).arg(sent))) << qPrintable(logged);
+    EXPECT_TRUE(logged.contains("malformed")) << qPrintable(logged);
+}
 
 TEST_P(QueryMethods, SchemaMigrationIsIdempotentAndRefusesANewerVersion)
 {
