@@ -4,22 +4,8 @@
 
 namespace contracts::sql {
 
-namespace {
-
-QStringList inscrEstadColumns()
-{
-    return {
-        QStringLiteral("SELECT"),
-        QStringLiteral("   I.CDINSCESTA    ,I.NMREPRINSEST  ,MI.NMMUNICIPIO ,"),
-        QStringLiteral("   I.IDTPIJURIEST  ,I.NRINSJURIEST  ,I.SGESTADO     ,"),
-        QStringLiteral("   I.NRCEPIEST     ,I.DSENDEIEST    ,I.NMBAIRIEST   ,"),
-        QStringLiteral("   I.NRTELEIEST    ,I.NRFAXIEST     ,I.CDPAIS       ,"),
-        QStringLiteral("   I.CDMUNICIPIO   ,E.NMRAZSOCEMPR, I.IDTPAMBIENTENFE,"),
-        QStringLiteral("   I.NRSERIECERTIFIC, ES.CDESTADOIBGE"),
-    };
-}
-
-} // namespace
+// Each dialect's text is written out whole, line by line, so that what a
+// database receives can be read here as it is sent.
 
 QStringList filialOracle()
 {
@@ -39,38 +25,80 @@ QStringList filialOracle()
 
 QStringList filialMSSQL()
 {
-    QStringList l = filialOracle();
-    l[6] = QStringLiteral("   FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL) AND");
-    return l;
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   FI.CDFILIAL, FI.NMFILIAL,FI.CDEMPRESA,FI.CDINSCESTA,"),
+        QStringLiteral("   EM.NMEMPRESA, EM.NMRAZSOCEMPR, FI.CDSERIE"),
+        QStringLiteral("FROM"),
+        QStringLiteral("   FILIAL FI, EMPRESA EM"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("   FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL) AND"),
+        QStringLiteral("   FI.CDEMPRESA = EM.CDEMPRESA"),
+        QStringLiteral("ORDER BY"),
+        QStringLiteral("   CDFILIAL"),
+    };
 }
 
 QStringList filialIB()
 {
-    QStringList l = filialOracle();
-    l[4] = QStringLiteral("   FILIAL FI, EMPRESA EM,");
-    l[6] = QStringLiteral("   FI.CDFILIAL = NVLSTR(P_CDFILIAL.PARAM ,FI.CDFILIAL) AND");
-    l.insert(5, QStringLiteral("   PARAM(:P_CDFILIAL)P_CDFILIAL"));
-    return l;
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   FI.CDFILIAL, FI.NMFILIAL,FI.CDEMPRESA,FI.CDINSCESTA,"),
+        QStringLiteral("   EM.NMEMPRESA, EM.NMRAZSOCEMPR, FI.CDSERIE"),
+        QStringLiteral("FROM"),
+        QStringLiteral("   FILIAL FI, EMPRESA EM,"),
+        QStringLiteral("   PARAM(:P_CDFILIAL)P_CDFILIAL"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("   FI.CDFILIAL = NVLSTR(P_CDFILIAL.PARAM ,FI.CDFILIAL) AND"),
+        QStringLiteral("   FI.CDEMPRESA = EM.CDEMPRESA"),
+        QStringLiteral("ORDER BY"),
+        QStringLiteral("   CDFILIAL"),
+    };
 }
 
 QStringList filialSQLite()
 {
-    QStringList l = filialOracle();
-    l[6] = QStringLiteral("   FI.CDFILIAL = COALESCE(:P_CDFILIAL,FI.CDFILIAL) AND");
-    return l;
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   FI.CDFILIAL, FI.NMFILIAL,FI.CDEMPRESA,FI.CDINSCESTA,"),
+        QStringLiteral("   EM.NMEMPRESA, EM.NMRAZSOCEMPR, FI.CDSERIE"),
+        QStringLiteral("FROM"),
+        QStringLiteral("   FILIAL FI, EMPRESA EM"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("   FI.CDFILIAL = COALESCE(:P_CDFILIAL,FI.CDFILIAL) AND"),
+        QStringLiteral("   FI.CDEMPRESA = EM.CDEMPRESA"),
+        QStringLiteral("ORDER BY"),
+        QStringLiteral("   CDFILIAL"),
+    };
 }
 
 QStringList filialPG()
 {
-    QStringList l = filialOracle();
     // The parameter arrives untyped; the cast keeps COALESCE on text.
-    l[6] = QStringLiteral("   FI.CDFILIAL = COALESCE(CAST(:P_CDFILIAL AS VARCHAR),FI.CDFILIAL) AND");
-    return l;
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   FI.CDFILIAL, FI.NMFILIAL,FI.CDEMPRESA,FI.CDINSCESTA,"),
+        QStringLiteral("   EM.NMEMPRESA, EM.NMRAZSOCEMPR, FI.CDSERIE"),
+        QStringLiteral("FROM"),
+        QStringLiteral("   FILIAL FI, EMPRESA EM"),
+        QStringLiteral("WHERE"),
+        QStringLiteral("   FI.CDFILIAL = COALESCE(CAST(:P_CDFILIAL AS VARCHAR),FI.CDFILIAL) AND"),
+        QStringLiteral("   FI.CDEMPRESA = EM.CDEMPRESA"),
+        QStringLiteral("ORDER BY"),
+        QStringLiteral("   CDFILIAL"),
+    };
 }
 
 QStringList inscrEstadOracle()
 {
-    return inscrEstadColumns() + QStringList{
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   I.CDINSCESTA    ,I.NMREPRINSEST  ,MI.NMMUNICIPIO ,"),
+        QStringLiteral("   I.IDTPIJURIEST  ,I.NRINSJURIEST  ,I.SGESTADO     ,"),
+        QStringLiteral("   I.NRCEPIEST     ,I.DSENDEIEST    ,I.NMBAIRIEST   ,"),
+        QStringLiteral("   I.NRTELEIEST    ,I.NRFAXIEST     ,I.CDPAIS       ,"),
+        QStringLiteral("   I.CDMUNICIPIO   ,E.NMRAZSOCEMPR, I.IDTPAMBIENTENFE,"),
+        QStringLiteral("   I.NRSERIECERTIFIC, ES.CDESTADOIBGE"),
         QStringLiteral("FROM"),
         QStringLiteral("   EMPRESA E, MUNICIPIO MI, INSCRESTAD I, ESTADO ES"),
         QStringLiteral("WHERE"),
@@ -87,7 +115,14 @@ QStringList inscrEstadOracle()
 
 QStringList inscrEstadMSSQL()
 {
-    return inscrEstadColumns() + QStringList{
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   I.CDINSCESTA    ,I.NMREPRINSEST  ,MI.NMMUNICIPIO ,"),
+        QStringLiteral("   I.IDTPIJURIEST  ,I.NRINSJURIEST  ,I.SGESTADO     ,"),
+        QStringLiteral("   I.NRCEPIEST     ,I.DSENDEIEST    ,I.NMBAIRIEST   ,"),
+        QStringLiteral("   I.NRTELEIEST    ,I.NRFAXIEST     ,I.CDPAIS       ,"),
+        QStringLiteral("   I.CDMUNICIPIO   ,E.NMRAZSOCEMPR, I.IDTPAMBIENTENFE,"),
+        QStringLiteral("   I.NRSERIECERTIFIC, ES.CDESTADOIBGE"),
         QStringLiteral("FROM EMPRESA E, INSCRESTAD I LEFT JOIN MUNICIPIO MI"),
         QStringLiteral("                             ON (I.CDPAIS      = MI.CDPAIS)   AND"),
         QStringLiteral("                                (I.SGESTADO    = MI.SGESTADO) AND"),
@@ -104,7 +139,27 @@ QStringList inscrEstadMSSQL()
 
 QStringList inscrEstadIB()
 {
-    return inscrEstadMSSQL();
+    // The same text as SQL Server's.
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   I.CDINSCESTA    ,I.NMREPRINSEST  ,MI.NMMUNICIPIO ,"),
+        QStringLiteral("   I.IDTPIJURIEST  ,I.NRINSJURIEST  ,I.SGESTADO     ,"),
+        QStringLiteral("   I.NRCEPIEST     ,I.DSENDEIEST    ,I.NMBAIRIEST   ,"),
+        QStringLiteral("   I.NRTELEIEST    ,I.NRFAXIEST     ,I.CDPAIS       ,"),
+        QStringLiteral("   I.CDMUNICIPIO   ,E.NMRAZSOCEMPR, I.IDTPAMBIENTENFE,"),
+        QStringLiteral("   I.NRSERIECERTIFIC, ES.CDESTADOIBGE"),
+        QStringLiteral("FROM EMPRESA E, INSCRESTAD I LEFT JOIN MUNICIPIO MI"),
+        QStringLiteral("                             ON (I.CDPAIS      = MI.CDPAIS)   AND"),
+        QStringLiteral("                                (I.SGESTADO    = MI.SGESTADO) AND"),
+        QStringLiteral("                                (I.CDMUNICIPIO = MI.CDMUNICIPIO)"),
+        QStringLiteral("                             LEFT JOIN ESTADO ES"),
+        QStringLiteral("                             ON (I.CDPAIS      = ES.CDPAIS)   AND"),
+        QStringLiteral("                                (I.SGESTADO    = ES.SGESTADO)"),
+        QStringLiteral("WHERE (E.CDEMPRESA  = :P_CDEMPRESA)  AND"),
+        QStringLiteral("      (I.CDEMPRESA  = :P_CDEMPRESA)  AND"),
+        QStringLiteral("      (I.CDINSCESTA = :P_CDINSCESTA)"),
+        QStringLiteral("ORDER BY 1"),
+    };
 }
 
 QStringList inscrEstadSQLite()
@@ -112,7 +167,14 @@ QStringList inscrEstadSQLite()
     // The state is joined on country and state code, like the SQL Server
     // text: a state code alone can repeat across countries and would
     // duplicate the registration.
-    return inscrEstadColumns() + QStringList{
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   I.CDINSCESTA    ,I.NMREPRINSEST  ,MI.NMMUNICIPIO ,"),
+        QStringLiteral("   I.IDTPIJURIEST  ,I.NRINSJURIEST  ,I.SGESTADO     ,"),
+        QStringLiteral("   I.NRCEPIEST     ,I.DSENDEIEST    ,I.NMBAIRIEST   ,"),
+        QStringLiteral("   I.NRTELEIEST    ,I.NRFAXIEST     ,I.CDPAIS       ,"),
+        QStringLiteral("   I.CDMUNICIPIO   ,E.NMRAZSOCEMPR, I.IDTPAMBIENTENFE,"),
+        QStringLiteral("   I.NRSERIECERTIFIC, ES.CDESTADOIBGE"),
         QStringLiteral("FROM EMPRESA E"),
         QStringLiteral("     JOIN INSCRESTAD I ON (I.CDEMPRESA = E.CDEMPRESA)"),
         QStringLiteral("     LEFT JOIN MUNICIPIO MI ON (I.CDPAIS      = MI.CDPAIS)   AND"),
@@ -129,7 +191,27 @@ QStringList inscrEstadSQLite()
 
 QStringList inscrEstadPG()
 {
-    return inscrEstadSQLite();
+    // The same text as SQLite's.
+    return {
+        QStringLiteral("SELECT"),
+        QStringLiteral("   I.CDINSCESTA    ,I.NMREPRINSEST  ,MI.NMMUNICIPIO ,"),
+        QStringLiteral("   I.IDTPIJURIEST  ,I.NRINSJURIEST  ,I.SGESTADO     ,"),
+        QStringLiteral("   I.NRCEPIEST     ,I.DSENDEIEST    ,I.NMBAIRIEST   ,"),
+        QStringLiteral("   I.NRTELEIEST    ,I.NRFAXIEST     ,I.CDPAIS       ,"),
+        QStringLiteral("   I.CDMUNICIPIO   ,E.NMRAZSOCEMPR, I.IDTPAMBIENTENFE,"),
+        QStringLiteral("   I.NRSERIECERTIFIC, ES.CDESTADOIBGE"),
+        QStringLiteral("FROM EMPRESA E"),
+        QStringLiteral("     JOIN INSCRESTAD I ON (I.CDEMPRESA = E.CDEMPRESA)"),
+        QStringLiteral("     LEFT JOIN MUNICIPIO MI ON (I.CDPAIS      = MI.CDPAIS)   AND"),
+        QStringLiteral("                               (I.SGESTADO    = MI.SGESTADO) AND"),
+        QStringLiteral("                               (I.CDMUNICIPIO = MI.CDMUNICIPIO)"),
+        QStringLiteral("     LEFT JOIN ESTADO ES ON (I.CDPAIS   = ES.CDPAIS)   AND"),
+        QStringLiteral("                            (I.SGESTADO = ES.SGESTADO)"),
+        QStringLiteral("WHERE (E.CDEMPRESA  = :P_CDEMPRESA)  AND"),
+        QStringLiteral("      (I.CDEMPRESA  = :P_CDEMPRESA)  AND"),
+        QStringLiteral("      (I.CDINSCESTA = :P_CDINSCESTA)"),
+        QStringLiteral("ORDER BY 1"),
+    };
 }
 
 QStringList rota()

@@ -35,6 +35,8 @@ struct LanctoNFArgs {
     core::Variant stExpAte;
     core::Variant stSemIntervalo;       ///< "T": no interval applies
     core::Variant stGrade;              ///< "T": every order grade
+
+    bool operator==(const LanctoNFArgs&) const = default;
 };
 
 /// Packet of invoice entries; all eleven by value.

@@ -100,7 +100,7 @@ QStringList filterLines(const TfrmConLancto& form)
     const TfrmFiltroCanc* dialog = filterDialog();
     if (!form.boFiltroAplicado || !dialog)
         return {QStringLiteral("Filtro: últimos dois dias, sem outras restrições")};
-    const TfrmFiltroCanc& f = *dialog;
+    const contracts::cancelnota::LanctoNFArgs& f = dialog->consulta;
     const auto text = [](const Variant& v) { return v.isNull() ? QString() : v.toString().trimmed(); };
     QStringList parts;
     parts << QStringLiteral("Período: %1 a %2").arg(dateText(f.dtInicial), dateText(f.dtFinal));

@@ -92,9 +92,10 @@ TfrmFiltroCanc::TfrmFiltroCanc(QWidget* owner)
 
     // The last query's arguments start empty, with day 0 for the dates.
     const core::Variant vazio{QString()};
-    stFilial = stRotas = stTodasRotas = stExpedicoes = stTodasExpedicoes = vazio;
-    stExpDe = stExpAte = stSemIntervalo = stGrade = vazio;
-    dtInicial = dtFinal = core::Variant(core::Date{});
+    consulta.stFilial = consulta.stRotas = consulta.stTodasRotas = consulta.stExpedicoes = vazio;
+    consulta.stTodasExpedicoes = consulta.stExpDe = consulta.stExpAte = consulta.stSemIntervalo = vazio;
+    consulta.stGrade = vazio;
+    consulta.dtInicial = consulta.dtFinal = core::Variant(core::Date{});
     guardaConsulta();
 }
 
@@ -250,7 +251,7 @@ void TfrmFiltroCanc::FormCreate()
     Filtro.Intervalo = TINTERVALO{false, QString(), QString()};
     Filtro.Grade.Todas = true; // the description stays as it was
 
-    stGrade = QString();
+    consulta.stGrade = QString();
 }
 
 void TfrmFiltroCanc::FormActivate()
@@ -281,7 +282,7 @@ void TfrmFiltroCanc::FormActivate()
 
     rbtTGrade->setChecked(Filtro.Grade.Todas);
     rbtGrade->setChecked(!Filtro.Grade.Todas);
-    stGrade = Filtro.Grade.Descricao;
+    consulta.stGrade = Filtro.Grade.Descricao;
     mostraGradeConfirmada();
 }
 
@@ -297,24 +298,14 @@ void TfrmFiltroCanc::FormClose()
     mostraGradeConfirmada();
 }
 
-std::array<core::Variant*, 11> TfrmFiltroCanc::consulta()
-{
-    return {&stFilial,     &dtInicial,    &dtFinal, &stRotas,  &stTodasRotas,   &stExpedicoes,
-            &stTodasExpedicoes, &stExpDe, &stExpAte, &stSemIntervalo, &stGrade};
-}
-
 void TfrmFiltroCanc::guardaConsulta()
 {
-    const auto args = consulta();
-    for (size_t i = 0; i < args.size(); ++i)
-        consultaConfirmada_[i] = *args[i];
+    consultaConfirmada_ = consulta;
 }
 
 void TfrmFiltroCanc::restauraConsulta()
 {
-    const auto args = consulta();
-    for (size_t i = 0; i < args.size(); ++i)
-        *args[i] = consultaConfirmada_[i];
+    consulta = consultaConfirmada_;
 }
 
 void TfrmFiltroCanc::mostraGradeConfirmada()
@@ -340,7 +331,7 @@ void TfrmFiltroCanc::sbtLimpaClick()
 
     stNrExp.clear();
     stRota.clear();
-    stGrade = QString();
+    consulta.stGrade = QString();
 }
 
 void TfrmFiltroCanc::btfSaveOpcClick()

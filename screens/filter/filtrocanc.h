@@ -9,7 +9,7 @@
 #include <client/adoibquery.h>
 #include <client/clientdataset.h>
 
-#include <array>
+#include "filtroconsulta.h"
 
 // --- the remembered filter ------------------------------------------------
 struct TROTA {
@@ -100,18 +100,12 @@ public:
     core::ClientDataset* cdsGrade;
     core::DataSource* dtsGrade__;
 
-    // --- the eleven arguments of the last entry query -----------------------
-    core::Variant stFilial;
-    core::Variant dtInicial;
-    core::Variant dtFinal;
-    core::Variant stRotas;
-    core::Variant stTodasRotas;
-    core::Variant stExpedicoes;
-    core::Variant stTodasExpedicoes;
-    core::Variant stExpDe;
-    core::Variant stExpAte;
-    core::Variant stSemIntervalo;
-    core::Variant stGrade;
+    // --- the last entry query ---------------------------------------------
+    /// The eleven arguments of the last entry query (stFilial, dtInicial,
+    /// dtFinal, stRotas, stTodasRotas, stExpedicoes, stTodasExpedicoes,
+    /// stExpDe, stExpAte, stSemIntervalo, stGrade), kept for the query
+    /// screen's reload.
+    contracts::cancelnota::LanctoNFArgs consulta;
 
     // --- handlers ----------------------------------------------------------
     void FormCreate() override;
@@ -158,11 +152,11 @@ private:
     void verificaData(host::TDateEditPlus* dep);
     /// Puts the confirmed grade (or nothing, for "Todas") into edtNumeroG.
     void mostraGradeConfirmada();
-    /// The eleven arguments of the entry query, in call order.
-    std::array<core::Variant*, 11> consulta();
-    /// The eleven as last confirmed (or as created), put back when the
+    /// The dialog's choices as its controls show them now.
+    filtrocanc::EscolhasFiltro escolhas() const;
+    /// The query as last confirmed (or as created), put back when the
     /// dialog closes without a confirmation.
-    std::array<core::Variant, 11> consultaConfirmada_;
+    contracts::cancelnota::LanctoNFArgs consultaConfirmada_;
     void guardaConsulta();
     void restauraConsulta();
 };

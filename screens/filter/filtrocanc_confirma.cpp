@@ -12,16 +12,7 @@
 #include <client/hostapi.h>
 #include <client/netconnection.h>
 
-#include <array>
-
 using namespace cli_exp01801;
-
-namespace {
-
-const QString kT = QStringLiteral("T");
-
-
-} // namespace
 
 void TfrmFiltroCanc::sbtConfirmaClick()
 {
@@ -60,52 +51,14 @@ void TfrmFiltroCanc::sbtConfirmaClick()
     // The eleven arguments. A failed query puts the previous ones back, so
     // that the screen's reload keeps repeating the query whose entries it
     // shows.
-    const std::array<core::Variant*, 11> args = consulta();
-    std::array<core::Variant, 11> anteriores;
-    for (size_t i = 0; i < args.size(); ++i)
-        anteriores[i] = *args[i];
-    core::ScopeExit desfaz([&] {
-        for (size_t i = 0; i < args.size(); ++i)
-            *args[i] = anteriores[i];
-    });
-
-    stFilial = t.medFilial->text();
-    dtInicial = core::Variant(depInicial->GetDate());
-    dtFinal = core::Variant(depFinal->GetDate());
-    if (rbtTodosNrExp->isChecked()) {
-        stExpedicoes = QString();
-        stTodasExpedicoes = kT;
-        stExpDe = QString();
-        stExpAte = QString();
-        stSemIntervalo = kT;
-    } else if (rbtLstNrExp->isChecked()) {
-        stExpedicoes = stNrExp;
-        stTodasExpedicoes = QString();
-        stExpDe = QString();
-        stExpAte = QString();
-        stSemIntervalo = kT;
-    } else if (rbtIntervalo->isChecked()) {
-        stExpedicoes = QString();
-        stTodasExpedicoes = kT;
-        stExpDe = medDENrExp->text();
-        stExpAte = medAteNrExp->text();
-        stSemIntervalo = QString();
-    }
-    if (rbtTodosRota->isChecked()) {
-        stRotas = QString();
-        stTodasRotas = kT;
-    } else {
-        stRotas = stRota;
-        stTodasRotas = QString();
-    }
-    stGrade = rbtTGrade->isChecked() ? kT : edtNumeroG->text();
+    const contracts::cancelnota::LanctoNFArgs anterior = consulta;
+    core::ScopeExit desfaz([&] { consulta = anterior; });
+    consulta = filtrocanc::argumentosConsulta(escolhas(), t.medFilial->text());
 
     {
         core::ActiveShowAvi(this, 6);
         core::ScopeExit parar([this] { core::DeactiveShowAvi(this); });
-        const core::ServerResult r = contracts::cancelnota::GetLanctoNFRef(
-            *t.netCancelExp, stFilial, dtInicial, dtFinal, stRotas, stTodasRotas, stExpedicoes, stTodasExpedicoes,
-            stExpDe, stExpAte, stSemIntervalo, stGrade);
+        const core::ServerResult r = contracts::cancelnota::GetLanctoNFRef(*t.netCancelExp, consulta);
         t.cdsLanctoNF->setData(core::CheckResultServ(r, true, 0));
     }
     desfaz.release();
@@ -118,7 +71,27 @@ void TfrmFiltroCanc::sbtConfirmaClick()
     Filtro.Rota = TROTA{rbtTodosRota->isChecked(), stRota};
     Filtro.Expedicao = TEXPEDICAO{rbtTodosNrExp->isChecked(), stNrExp};
     Filtro.Intervalo = TINTERVALO{rbtIntervalo->isChecked(), medDENrExp->text(), medAteNrExp->text()};
-    Filtro.Grade = TGRADE{rbtTGrade->isChecked(), stGrade.toString()};
+    Filtro.Grade = TGRADE{rbtTGrade->isChecked(), consulta.stGrade.toString()};
 
     close();
+}
+
+filtrocanc::EscolhasFiltro TfrmFiltroCanc::escolhas() const
+{
+    using Expedicao = filtrocanc::EscolhasFiltro::Expedicao;
+    filtrocanc::EscolhasFiltro e;
+    e.dataIni = depInicial->GetDate();
+    e.dataFin = depFinal->GetDate();
+    e.todasRotas = rbtTodosRota->isChecked();
+    e.listaRotas = stRota;
+    // Tested in this order; the three are exclusive and one is always checked.
+    e.expedicao = rbtTodosNrExp->isChecked() ? Expedicao::Todas
+                  : rbtLstNrExp->isChecked() ? Expedicao::Lista
+                                             : Expedicao::Intervalo;
+    e.listaExpedicoes = stNrExp;
+    e.expDe = medDENrExp->text();
+    e.expAte = medAteNrExp->text();
+    e.todasGrades = rbtTGrade->isChecked();
+    e.grade = edtNumeroG->text();
+    return e;
 }

@@ -70,10 +70,7 @@ void TfrmConLancto::sbtVerificarClick()
             ServerResult r;
             if (boFiltroAplicado && frmFiltroCanc) {
                 // The filter dialog's last query, with its stored values.
-                TfrmFiltroCanc& f = *frmFiltroCanc;
-                r = cancelnota::GetLanctoNFRef(*netCancelExp, f.stFilial, f.dtInicial, f.dtFinal, f.stRotas,
-                                               f.stTodasRotas, f.stExpedicoes, f.stTodasExpedicoes, f.stExpDe,
-                                               f.stExpAte, f.stSemIntervalo, f.stGrade);
+                r = cancelnota::GetLanctoNFRef(*netCancelExp, frmFiltroCanc->consulta);
             } else {
                 // Before any filter: the branch's last two days, nothing else restricted.
                 const Date hoje = Date::today();

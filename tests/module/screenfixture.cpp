@@ -19,7 +19,24 @@
 
 using namespace core;
 
+void contracts::cancelnota::PrintTo(const LanctoNFArgs& a, std::ostream* os)
+{
+    QStringList parts;
+    for (const Variant* v : {&a.stFilial, &a.dtInicial, &a.dtFinal, &a.stRotas, &a.stTodasRotas, &a.stExpedicoes,
+                             &a.stTodasExpedicoes, &a.stExpDe, &a.stExpAte, &a.stSemIntervalo, &a.stGrade})
+        parts << QStringLiteral("\"%1\"").arg(v->toString());
+    *os << '{' << parts.join(", ").toStdString() << '}';
+}
+
 namespace testing_module {
+
+contracts::cancelnota::LanctoNFArgs lanctoNFArgsOf(const std::vector<Variant>& v)
+{
+    EXPECT_EQ(v.size(), 11u) << "GetLanctoNF takes eleven arguments";
+    if (v.size() != 11)
+        return {};
+    return {v[0], v[1], v[2], v[3], v[4], v[5], v[6], v[7], v[8], v[9], v[10]};
+}
 
 namespace {
 DataPacket emptyOf(void (*declare)(ClientDataset&))

@@ -6,6 +6,8 @@
 
 #include <screens/query/conlancto.h>
 
+#include <contracts/servers.h>
+
 #include <core/datapacket.h>
 #include "doubles/fakeserver.h"
 #include "doubles/scriptedhost.h"
@@ -22,6 +24,10 @@ class AppServer;
 class Database;
 class SefazPort;
 } // namespace server
+
+namespace contracts::cancelnota {
+void PrintTo(const LanctoNFArgs& a, std::ostream* os);
+} // namespace contracts::cancelnota
 
 namespace testing_module {
 
@@ -64,6 +70,10 @@ core::DataPacket paramPacket(const QString& idgerprodest = "1", const QString& i
 /// Ticks the rows whose `keyField` holds one of `keys` as the grids leave a
 /// ticked row (IDCHECK "S", posted); returns how many were found.
 int tickRows(core::ClientDataset& ds, const QString& keyField, const QStringList& keys);
+
+/// The arguments of a GetLanctoNF call as they went out, read back into the
+/// record in the server's order, so that tests name what they check.
+contracts::cancelnota::LanctoNFArgs lanctoNFArgsOf(const std::vector<core::Variant>& args);
 
 class ScreenFixture : public ::testing::Test {
 protected:

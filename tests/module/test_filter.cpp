@@ -6,6 +6,7 @@
 
 #include <screens/filter/filtrocanc.h>
 #include <screens/filter/filtrocancdefs.h>
+#include <screens/filter/filtroconsulta.h>
 
 #include <host/frmfiltropadrao.h>
 
@@ -88,6 +89,53 @@ std::vector<Variant> defaultArgs()
 
 } // namespace
 
+// The dialog's choices become the eleven query arguments by one function;
+// checked by name, without any window. A list or an interval not chosen goes
+// empty although the choices still remember it.
+TEST(FilterQuery, ChoicesBecomeTheElevenArgumentsByName)
+{
+    using filtrocanc::EscolhasFiltro;
+    using E = EscolhasFiltro::Expedicao;
+    EscolhasFiltro remembered;
+    remembered.dataIni = Date{46000};
+    remembered.dataFin = Date{46005};
+    remembered.listaRotas = "'R1','R2'";
+    remembered.listaExpedicoes = "'0000000001'";
+    remembered.expDe = "0000000003";
+    remembered.expAte = "0000000009";
+    remembered.grade = "GRADE NORTE";
+    struct Case {
+        E expedicao;
+        bool todasRotas, todasGrades;
+        const char *stRotas, *stTodasRotas, *stExpedicoes, *stTodasExpedicoes, *stExpDe, *stExpAte, *stSemIntervalo,
+            *stGrade;
+    };
+    const Case cases[] = {
+        {E::Todas, true, true, "", "T", "", "T", "", "", "T", "T"},
+        {E::Lista, false, false, "'R1','R2'", "", "'0000000001'", "", "", "", "T", "GRADE NORTE"},
+        {E::Intervalo, true, false, "", "T", "", "T", "0000000003", "0000000009", "", "GRADE NORTE"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(int(c.expedicao));
+        EscolhasFiltro e = remembered;
+        e.expedicao = c.expedicao;
+        e.todasRotas = c.todasRotas;
+        e.todasGrades = c.todasGrades;
+        const auto a = filtrocanc::argumentosConsulta(e, "0002");
+        EXPECT_EQ(a.stFilial, Variant("0002"));
+        EXPECT_EQ(a.dtInicial, Variant(Date{46000}));
+        EXPECT_EQ(a.dtFinal, Variant(Date{46005}));
+        EXPECT_EQ(a.stRotas, Variant(c.stRotas));
+        EXPECT_EQ(a.stTodasRotas, Variant(c.stTodasRotas));
+        EXPECT_EQ(a.stExpedicoes, Variant(c.stExpedicoes));
+        EXPECT_EQ(a.stTodasExpedicoes, Variant(c.stTodasExpedicoes));
+        EXPECT_EQ(a.stExpDe, Variant(c.stExpDe));
+        EXPECT_EQ(a.stExpAte, Variant(c.stExpAte));
+        EXPECT_EQ(a.stSemIntervalo, Variant(c.stSemIntervalo));
+        EXPECT_EQ(a.stGrade, Variant(c.stGrade));
+    }
+}
+
 class FilterDialog : public ScreenFixture {
 protected:
     void SetUp() override
@@ -162,10 +210,11 @@ protected:
         run([&] { d.medAteNrExpExit(); });
     }
 
-    std::vector<Variant> lastQuery() const
+    /// The arguments of the last GetLanctoNF call, by name (all null when none went out).
+    contracts::cancelnota::LanctoNFArgs lastQuery() const
     {
         const auto calls = fake.callsTo("GetLanctoNF");
-        return calls.empty() ? std::vector<Variant>{} : argsOf(calls.back());
+        return calls.empty() ? contracts::cancelnota::LanctoNFArgs{} : lanctoNFArgsOf(argsOf(calls.back()));
     }
 
     TfrmConLancto* screen = nullptr;
@@ -227,8 +276,7 @@ TEST_F(FilterDialog, HiddenRunBeforeAnyDisplayLoadsTheDefaultFilter)
     EXPECT_TRUE(host.messageTexts().isEmpty());
     EXPECT_EQ(host.animationDepth(), 0);
     // The dialog keeps the query for the screen's reload.
-    EXPECT_EQ(frmFiltroCanc->stTodasRotas, Variant("T"));
-    EXPECT_EQ(frmFiltroCanc->stGrade, Variant("T"));
+    EXPECT_EQ(frmFiltroCanc->consulta, lanctoNFArgsOf(argsOf(calls[0])));
 }
 
 TEST_F(FilterDialog, HiddenRunReportsAFailureToTheCaller)
@@ -318,11 +366,10 @@ TEST_F(FilterDialog, ClosedAndReopenedScreenFindsTheSameDialogAndFilter)
 
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
     EXPECT_EQ(frmFiltroCanc, before);
-    const auto args = lastQuery();
-    ASSERT_EQ(args.size(), 11u);
-    EXPECT_EQ(args[7], Variant("0000000100"));
-    EXPECT_EQ(args[8], Variant("0000000200"));
-    EXPECT_EQ(args[9], Variant(""));
+    const auto sent = lastQuery();
+    EXPECT_EQ(sent.stExpDe, Variant("0000000100"));
+    EXPECT_EQ(sent.stExpAte, Variant("0000000200"));
+    EXPECT_EQ(sent.stSemIntervalo, Variant(""));
     EXPECT_TRUE(screen->boFiltroAplicado);
 }
 
@@ -381,12 +428,11 @@ TEST_F(FilterDialog, ShipmentPickerListsTheTypedBranchAndItsPickIsSent)
     ASSERT_FALSE(host.shown().isEmpty());
     EXPECT_EQ(host.shown()[0].kind, "pickRows");
     EXPECT_EQ(host.shown()[0].title, "Expedição");
-    const auto args = lastQuery();
-    ASSERT_EQ(args.size(), 11u);
-    EXPECT_EQ(args[0], Variant("0002"));
-    EXPECT_EQ(args[5], Variant("'0000000001','0000000003'"));
-    EXPECT_EQ(args[6], Variant(""));
-    EXPECT_EQ(args[9], Variant("T"));
+    const auto sent = lastQuery();
+    EXPECT_EQ(sent.stFilial, Variant("0002"));
+    EXPECT_EQ(sent.stExpedicoes, Variant("'0000000001','0000000003'"));
+    EXPECT_EQ(sent.stTodasExpedicoes, Variant(""));
+    EXPECT_EQ(sent.stSemIntervalo, Variant("T"));
     EXPECT_FALSE(Filtro.Expedicao.Todos);
     EXPECT_EQ(Filtro.Expedicao.Lista, "'0000000001','0000000003'");
     EXPECT_EQ(host.animationDepth(), 0);
@@ -450,8 +496,8 @@ TEST_F(FilterDialog, PickedRoutesStayRememberedWhileAllRoutesAreSent)
         EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
     });
     ASSERT_FALSE(picked.isEmpty());
-    EXPECT_EQ(lastQuery().at(3), Variant(""));
-    EXPECT_EQ(lastQuery().at(4), Variant("T"));
+    EXPECT_EQ(lastQuery().stRotas, Variant(""));
+    EXPECT_EQ(lastQuery().stTodasRotas, Variant("T"));
     EXPECT_TRUE(Filtro.Rota.Todas);
     EXPECT_EQ(Filtro.Rota.Lista, picked);
 
@@ -460,8 +506,8 @@ TEST_F(FilterDialog, PickedRoutesStayRememberedWhileAllRoutesAreSent)
         d.rbtLstRota->click();
         EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
     });
-    EXPECT_EQ(lastQuery().at(3), Variant(picked));
-    EXPECT_EQ(lastQuery().at(4), Variant(""));
+    EXPECT_EQ(lastQuery().stRotas, Variant(picked));
+    EXPECT_EQ(lastQuery().stTodasRotas, Variant(""));
 }
 
 TEST_F(FilterDialog, ListsChosenWithNothingPickedShowTheShipmentMessageFirst)
@@ -515,10 +561,9 @@ TEST_F(FilterDialog, ReversedIntervalIsRefusedOnLeavingTheEndAndOnConfirming)
     });
     const QString msg = "Nr. expedição inicial deve ser menor que nr. expedição final.";
     EXPECT_EQ(host.messageTexts(), (QStringList{msg, msg}));
-    const auto args = lastQuery();
-    ASSERT_EQ(args.size(), 11u);
-    EXPECT_EQ(args[7], Variant("0000000090"));
-    EXPECT_EQ(args[8], Variant("0000000090"));
+    const auto sent = lastQuery();
+    EXPECT_EQ(sent.stExpDe, Variant("0000000090"));
+    EXPECT_EQ(sent.stExpAte, Variant("0000000090"));
 }
 
 TEST_F(FilterDialog, ConfirmedIntervalSendsItsPaddedNumbersAndComesBackEnabled)
@@ -527,11 +572,11 @@ TEST_F(FilterDialog, ConfirmedIntervalSendsItsPaddedNumbersAndComesBackEnabled)
         typeInterval(d, "42", "57");
         EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
     });
-    std::vector<Variant> expected = defaultArgs();
-    expected[6] = Variant("T");
-    expected[7] = Variant("0000000042");
-    expected[8] = Variant("0000000057");
-    expected[9] = Variant("");
+    auto expected = lanctoNFArgsOf(defaultArgs());
+    expected.stTodasExpedicoes = "T";
+    expected.stExpDe = "0000000042";
+    expected.stExpAte = "0000000057";
+    expected.stSemIntervalo = "";
     EXPECT_EQ(lastQuery(), expected);
     EXPECT_TRUE(Filtro.Intervalo.Ativo);
     EXPECT_FALSE(Filtro.Expedicao.Todos);
@@ -590,10 +635,9 @@ TEST_F(FilterDialog, PeriodChecksComeInOrderAndEqualDaysPass)
     EXPECT_EQ(host.messageTexts(),
               (QStringList{"Data inicial deve ser informado.", "Data final deve ser informado.",
                            "Data inicial deve ser menor ou igual a data final."}));
-    const auto args = lastQuery();
-    ASSERT_EQ(args.size(), 11u);
-    EXPECT_EQ(args[1], Variant(dayFromToday(-1)));
-    EXPECT_EQ(args[2], Variant(dayFromToday(-1)));
+    const auto sent = lastQuery();
+    EXPECT_EQ(sent.dtInicial, Variant(dayFromToday(-1)));
+    EXPECT_EQ(sent.dtFinal, Variant(dayFromToday(-1)));
 }
 
 // --- grade -----------------------------------------------------------------------------------
@@ -605,9 +649,7 @@ TEST_F(FilterDialog, BranchNotShippingByGradeSendsTheEmptyGradeWithoutAsking)
         EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
     });
     EXPECT_TRUE(host.messageTexts().isEmpty());
-    const auto args = lastQuery();
-    ASSERT_EQ(args.size(), 11u);
-    EXPECT_EQ(args[10], Variant(""));
+    EXPECT_EQ(lastQuery().stGrade, Variant(""));
     EXPECT_FALSE(Filtro.Grade.Todas);
 }
 
@@ -649,7 +691,7 @@ TEST_F(FilterDialog, PickedGradeIsSentAndACancelledPickIsNotApplied)
     EXPECT_EQ(pick.kind, "pick");
     EXPECT_EQ(pick.title, "Grade de Pedidos");
     EXPECT_EQ(pick.text, "Não há Grade de Pedidos para o período informado.");
-    EXPECT_EQ(lastQuery().at(10), Variant("GRADE NORTE"));
+    EXPECT_EQ(lastQuery().stGrade, Variant("GRADE NORTE"));
     EXPECT_EQ(Filtro.Grade.Descricao, "GRADE NORTE");
 
     // Pick another grade, cancel: neither the next hidden run nor the next
@@ -661,7 +703,7 @@ TEST_F(FilterDialog, PickedGradeIsSentAndACancelledPickIsNotApplied)
     });
     EXPECT_EQ(frmFiltroCanc->edtNumeroG->text(), "GRADE NORTE"); // what the screen's grids read
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
-    EXPECT_EQ(lastQuery().at(10), Variant("GRADE NORTE"));
+    EXPECT_EQ(lastQuery().stGrade, Variant("GRADE NORTE"));
     showAndRun([](TfrmFiltroCanc& d) { EXPECT_EQ(d.edtNumeroG->text(), "GRADE NORTE"); });
 }
 
@@ -677,9 +719,8 @@ TEST_F(FilterDialog, ResetThenCloseLeavesTheReloadAndTheGradeEditOnTheConfirmedF
         typeInterval(d, "3", "4");
         EXPECT_TRUE(run([&] { d.sbtConfirmaClick(); }));
     });
-    const std::vector<Variant> confirmed = lastQuery();
-    ASSERT_EQ(confirmed.size(), 11u);
-    ASSERT_EQ(confirmed.at(10), Variant("GRADE NORTE"));
+    const auto confirmed = lastQuery();
+    ASSERT_EQ(confirmed.stGrade, Variant("GRADE NORTE"));
 
     // "Desfazer", then the dialog is closed without confirming.
     showAndRun([](TfrmFiltroCanc& d) {
@@ -692,7 +733,7 @@ TEST_F(FilterDialog, ResetThenCloseLeavesTheReloadAndTheGradeEditOnTheConfirmedF
     screen->pgcPadrao->setActivePage(screen->tshFolhaDados);
     screen->sbtVerificarClick();
     EXPECT_EQ(lastQuery(), confirmed);
-    EXPECT_EQ(frmFiltroCanc->stGrade, Variant("GRADE NORTE"));
+    EXPECT_EQ(frmFiltroCanc->consulta.stGrade, Variant("GRADE NORTE"));
     EXPECT_EQ(frmFiltroCanc->edtNumeroG->text(), "GRADE NORTE");
 
     // A dialog only opened and closed changes nothing either.
@@ -741,8 +782,8 @@ TEST_F(FilterDialog, FailedQueryLeavesEntriesFlagFilterAndQueryAsTheyWere)
     EXPECT_EQ(Filtro.Intervalo.Ativo, before.Intervalo.Ativo);
     EXPECT_TRUE(Filtro.Expedicao.Todos);
     // The screen's reload still repeats the query whose entries it shows.
-    EXPECT_EQ(frmFiltroCanc->stSemIntervalo, Variant("T"));
-    EXPECT_EQ(frmFiltroCanc->stExpDe, Variant(""));
+    EXPECT_EQ(frmFiltroCanc->consulta.stSemIntervalo, Variant("T"));
+    EXPECT_EQ(frmFiltroCanc->consulta.stExpDe, Variant(""));
 
     showAndRun([](TfrmFiltroCanc& d) { EXPECT_TRUE(d.rbtTodosNrExp->isChecked()); });
 }

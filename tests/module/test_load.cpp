@@ -208,13 +208,11 @@ TEST_F(LoadTest, AfterTheFilterTheReloadRepeatsItsStoredQueryByReference)
     CriaFiltroCancela(QString());  // only makes sure the dialog exists
     ASSERT_NE(frmFiltroCanc, nullptr);
     TfrmFiltroCanc& f = *frmFiltroCanc;
-    const Variant stored[] = {Variant("0003"), Variant(Date{46000}), Variant(Date{46010}), Variant("'01','02'"),
-                              Variant("N"), Variant(""), Variant("T"), Variant("0000000010"),
-                              Variant("0000000020"), Variant("N"), Variant("0000000005")};
-    Variant* fields[] = {&f.stFilial, &f.dtInicial, &f.dtFinal, &f.stRotas, &f.stTodasRotas, &f.stExpedicoes,
-                         &f.stTodasExpedicoes, &f.stExpDe, &f.stExpAte, &f.stSemIntervalo, &f.stGrade};
-    for (int i = 0; i < 11; ++i)
-        *fields[i] = stored[i];
+    const contracts::cancelnota::LanctoNFArgs stored{
+        .stFilial = "0003", .dtInicial = Variant(Date{46000}), .dtFinal = Variant(Date{46010}),
+        .stRotas = "'01','02'", .stTodasRotas = "N", .stExpedicoes = "", .stTodasExpedicoes = "T",
+        .stExpDe = "0000000010", .stExpAte = "0000000020", .stSemIntervalo = "N", .stGrade = "0000000005"};
+    f.consulta = stored;
     frm->boFiltroAplicado = true;
     frm->medFilial->setText("0001");  // the stored branch wins
     fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({})));
@@ -222,11 +220,8 @@ TEST_F(LoadTest, AfterTheFilterTheReloadRepeatsItsStoredQueryByReference)
     frm->sbtVerificarClick();
     ASSERT_EQ(fake.count("GetLanctoNF"), 1);
     const auto call = fake.callsTo("GetLanctoNF").at(0);
-    ASSERT_EQ(call.request.args.size(), 11u);
-    for (int i = 0; i < 11; ++i) {
-        EXPECT_EQ(call.arg(i), stored[i]) << "argument " << i + 1;
-        EXPECT_TRUE(call.request.byRef.at(size_t(i))) << "argument " << i + 1;
-    }
+    EXPECT_EQ(lanctoNFArgsOf(call.request.args), stored);
+    EXPECT_EQ(call.request.byRef, std::vector<bool>(11, true));
 }
 
 TEST_F(LoadTest, TheReloadClearsTheTickCountersAndRederivesTheEnabling)

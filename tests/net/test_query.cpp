@@ -15,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <memory>
 
 using core::SqlDialect;
@@ -60,6 +61,55 @@ TEST(DialectChoice, DriverNamesMapToDialectsAndMissingTextsFallBack)
     EXPECT_EQ(q.sqlFor(SqlDialect::Generic), q.sqlFor(SqlDialect::Oracle));
     EXPECT_TRUE(q.sqlFor(SqlDialect::MSSQL).contains(QStringLiteral("ISNULL(:P_CDFILIAL,FI.CDFILIAL)")));
     EXPECT_EQ(contracts::sql::filialIB().size(), 11);
+}
+
+// Each dialect's text is written out whole; the lines where it departs from
+// the Oracle text are the ones its database needs, and no other line drifts.
+TEST(HostSqlTexts, EachDialectDepartsFromTheOracleTextOnlyWhereItsDatabaseNeeds)
+{
+    namespace sql = contracts::sql;
+    struct Case {
+        const char* name;
+        QStringList text;
+        QStringList base;
+        int inserted;                  ///< index of a line the base lacks, or -1
+        std::map<int, QString> own;    ///< index (after removing `inserted`) -> line
+    };
+    const Case cases[] = {
+        {"filial MSSQL", sql::filialMSSQL(), sql::filialOracle(), -1,
+         {{6, "   FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL) AND"}}},
+        {"filial IB", sql::filialIB(), sql::filialOracle(), 5,
+         {{4, "   FILIAL FI, EMPRESA EM,"}, {6, "   FI.CDFILIAL = NVLSTR(P_CDFILIAL.PARAM ,FI.CDFILIAL) AND"}}},
+        {"filial SQLite", sql::filialSQLite(), sql::filialOracle(), -1,
+         {{6, "   FI.CDFILIAL = COALESCE(:P_CDFILIAL,FI.CDFILIAL) AND"}}},
+        {"filial PG", sql::filialPG(), sql::filialOracle(), -1,
+         {{6, "   FI.CDFILIAL = COALESCE(CAST(:P_CDFILIAL AS VARCHAR),FI.CDFILIAL) AND"}}},
+        {"inscrEstad IB", sql::inscrEstadIB(), sql::inscrEstadMSSQL(), -1, {}},
+        {"inscrEstad PG", sql::inscrEstadPG(), sql::inscrEstadSQLite(), -1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QStringList text = c.text;
+        if (c.inserted >= 0) {
+            ASSERT_EQ(text.at(c.inserted), "   PARAM(:P_CDFILIAL)P_CDFILIAL");
+            text.removeAt(c.inserted);
+        }
+        ASSERT_EQ(text.size(), c.base.size());
+        for (int i = 0; i < text.size(); ++i) {
+            const auto own = c.own.find(i);
+            EXPECT_EQ(text[i], own == c.own.end() ? c.base[i] : own->second) << "line " << i + 1;
+        }
+    }
+    // The registration texts share their seven column lines and then part.
+    const QStringList oracle = sql::inscrEstadOracle();
+    for (const QStringList& t : {sql::inscrEstadMSSQL(), sql::inscrEstadSQLite()}) {
+        ASSERT_EQ(t.size(), 18);
+        EXPECT_EQ(t.mid(0, 7), oracle.mid(0, 7));
+        EXPECT_EQ(t.last(), "ORDER BY 1");
+    }
+    EXPECT_EQ(oracle.size(), 18);
+    EXPECT_EQ(oracle[8], "   EMPRESA E, MUNICIPIO MI, INSCRESTAD I, ESTADO ES");
+    EXPECT_EQ(sql::inscrEstadMSSQL()[7], "FROM EMPRESA E, INSCRESTAD I LEFT JOIN MUNICIPIO MI");
 }
 
 // --- one suite per database -------------------------------------------------------------

@@ -366,6 +366,9 @@ TEST_P(QueryMethods, ListsLongerThanTheScreenLoadsAreRefusedBeforeAnyWork)
                                                    "T", "", "", "T", "T"});
     EXPECT_TRUE(refused.contains("Restrinja o filtro")) << qPrintable(refused);
     EXPECT_TRUE(refused.contains("250.000")) << qPrintable(refused);
+    // The count obeys the list's own filter: under a grade no entry has, nothing is refused.
+    EXPECT_EQ(cancel("GetLanctoNF", {"0001", core::Date{double(kDay)}, core::Date{double(kDay)}, "", "T", "", "T", "",
+                                     "", "T", "G1"}).packet().rowCount(), 0);
     // One entry fewer is listed whole.
     sql("DELETE FROM LANCTONF WHERE NRLANCTONF = '0000000001'");
     EXPECT_EQ(listEntries("0001").rowCount(), server::kMaxListEntries);
