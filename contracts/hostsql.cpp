@@ -217,12 +217,15 @@ QStringList inscrEstadPG()
 QStringList rota()
 {
     return {
+        // One line of the text per line here.
+        // clang-format off
         QStringLiteral("SELECT"),
         QStringLiteral("  CDROTATRANS, NMROTATRANS"),
         QStringLiteral("FROM"),
         QStringLiteral("  ROTATRANS"),
         QStringLiteral("ORDER BY"),
         QStringLiteral("  CDROTATRANS"),
+        // clang-format on
     };
 }
 

@@ -8,7 +8,7 @@
 
 namespace core {
 class TADOIBQuery;
-}
+} // namespace core
 
 namespace contracts::sql {
 

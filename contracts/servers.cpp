@@ -61,9 +61,9 @@ core::ServerResult GetLanctoNFRef(core::TNetConnection& net, core::Variant& fili
 {
     using core::Arg;
     return callCancel(net, "GetLanctoNF",
-                      {Arg::ref(filial), Arg::ref(dtInicial), Arg::ref(dtFinal), Arg::ref(rotas),
-                       Arg::ref(todasRotas), Arg::ref(expedicoes), Arg::ref(todasExpedicoes), Arg::ref(expDe),
-                       Arg::ref(expAte), Arg::ref(semIntervalo), Arg::ref(grade)});
+                      {Arg::ref(filial), Arg::ref(dtInicial), Arg::ref(dtFinal), Arg::ref(rotas), Arg::ref(todasRotas),
+                       Arg::ref(expedicoes), Arg::ref(todasExpedicoes), Arg::ref(expDe), Arg::ref(expAte),
+                       Arg::ref(semIntervalo), Arg::ref(grade)});
 }
 
 core::ServerResult GetItem(core::TNetConnection& net, const QString& filial, const QString& nrLanctoNF)
@@ -102,9 +102,9 @@ core::ServerResult CancelaItemNf(core::TNetConnection& net, const QString& filia
                                  const QString& nrLanctoNF, const QString& nrExpedicao, const QString& nrLancEstq,
                                  core::Date dtLancto, const QString& filialEmit, const QString& operador)
 {
-    return callCancel(net, "CancelaItemNf",
-                      {filial, itens, nrLanctoNF, nrExpedicao, nrLancEstq, core::Variant(dtLancto), filialEmit,
-                       operador});
+    return callCancel(
+        net, "CancelaItemNf",
+        {filial, itens, nrLanctoNF, nrExpedicao, nrLancEstq, core::Variant(dtLancto), filialEmit, operador});
 }
 
 core::ServerResult GetParExpedicao(core::TNetConnection& net, const QString& filial)
@@ -129,8 +129,7 @@ namespace situacao {
 
 core::ServerResult GetSituacao(core::TNetConnection& net, const QString& ambiente, const QString& serieCertific,
                                const QString& chaveAcesso, const QString& uf, const QString& empresa,
-                               const QString& cdEstadoIbge, const QString& tipoEmissao,
-                               const QString& inscEstadual)
+                               const QString& cdEstadoIbge, const QString& tipoEmissao, const QString& inscEstadual)
 {
     return callSituacao(net, "GetSituacao",
                         {ambiente, serieCertific, chaveAcesso, uf, empresa, cdEstadoIbge, tipoEmissao, inscEstadual});
@@ -143,8 +142,8 @@ core::ServerResult GetAtual_Situ(core::TNetConnection& net, const QString& opera
                                  const QString& empresa, const QString& inscEstadual)
 {
     return callSituacao(net, "GetAtual_Situ",
-                        {operador, filial, nrLanctoNF, statusAtual, core::Arg::ref(statusNovo), ambiente,
-                         serieCertific, chaveAcesso, uf, cdEstadoIbge, tipoEmissao, empresa, inscEstadual});
+                        {operador, filial, nrLanctoNF, statusAtual, core::Arg::ref(statusNovo), ambiente, serieCertific,
+                         chaveAcesso, uf, cdEstadoIbge, tipoEmissao, empresa, inscEstadual});
 }
 
 } // namespace situacao

@@ -28,13 +28,13 @@ struct LanctoNFArgs {
     core::Variant dtInicial;
     core::Variant dtFinal;
     core::Variant stRotas;
-    core::Variant stTodasRotas;         ///< "T": every route
+    core::Variant stTodasRotas; ///< "T": every route
     core::Variant stExpedicoes;
-    core::Variant stTodasExpedicoes;    ///< "T": no shipment list applies
+    core::Variant stTodasExpedicoes; ///< "T": no shipment list applies
     core::Variant stExpDe;
     core::Variant stExpAte;
-    core::Variant stSemIntervalo;       ///< "T": no interval applies
-    core::Variant stGrade;              ///< "T": every order grade
+    core::Variant stSemIntervalo; ///< "T": no interval applies
+    core::Variant stGrade;        ///< "T": every order grade
 
     bool operator==(const LanctoNFArgs&) const = default;
 };
@@ -89,8 +89,7 @@ namespace situacao {
 /// Array: [0] "S" when the tax authority answered, [1] the status code, else a message.
 core::ServerResult GetSituacao(core::TNetConnection& net, const QString& ambiente, const QString& serieCertific,
                                const QString& chaveAcesso, const QString& uf, const QString& empresa,
-                               const QString& cdEstadoIbge, const QString& tipoEmissao,
-                               const QString& inscEstadual);
+                               const QString& cdEstadoIbge, const QString& tipoEmissao, const QString& inscEstadual);
 /// Array: [0] "N" on failure, [1] the message. The new status goes by reference.
 core::ServerResult GetAtual_Situ(core::TNetConnection& net, const QString& operador, const QString& filial,
                                  const QString& nrLanctoNF, const QString& statusAtual, core::Variant& statusNovo,

@@ -25,7 +25,7 @@ void criaConsultaLancto()
         // A failure here (the servers not answering, say) propagates to the
         // host; nothing was recorded, so the next call tries again.
         frmConLancto = host::TfrmPadrao::create<TfrmConLancto>(host::mainWindow());
-        boIdCriado = true;  // the screen clears frmConLancto itself when released
+        boIdCriado = true; // the screen clears frmConLancto itself when released
     }
     frmConLancto->show();
     frmConLancto->setWindowStateNormal();

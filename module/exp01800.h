@@ -7,7 +7,7 @@
 
 namespace core {
 class Variant;
-}
+} // namespace core
 
 extern "C" {
 Q_DECL_EXPORT void IniProc();

@@ -132,8 +132,8 @@ void makeDatabase(const QString& file, int ticked)
     server::Database db(server::DbConfig::parse("sqlite:" + file));
     server::migrateSchema(db);
     server::DemoOptions demo;
-    demo.entries = ticked * 3 + 100;  // branch 0001 holds 7 in 10, about half of them pending
-    demo.spreadDays = 1;              // all today: inside the default period
+    demo.entries = ticked * 3 + 100; // branch 0001 holds 7 in 10, about half of them pending
+    demo.spreadDays = 1;             // all today: inside the default period
     server::generateDemo(db, demo);
     QSqlDatabase c = db.connection();
     exec(c, "DELETE FROM CONTAGERADA WHERE IDQUITADA = 'S' OR IDMAPAAPURADO = 'S'");

@@ -48,7 +48,7 @@ namespace {
 const QString kServer = QStringLiteral("Exp01800.rdmCancelNota");
 
 struct Tally {
-    std::map<QString, std::vector<double>> ms;  ///< by method
+    std::map<QString, std::vector<double>> ms; ///< by method
     int errors = 0, refused = 0, cancelled = 0;
     QString firstError, firstRefusal;
 };
@@ -71,23 +71,28 @@ public:
             error(out, "login: " + e.message());
             return;
         }
-        while (!stop) round(out);
+        while (!stop)
+            round(out);
     }
 
 private:
     void round(Tally& out)
     {
         core::DataPacket list;
-        if (!call(out, "GetLanctoNF", {"0001", core::Date{double(today_ - 6)}, core::Date{double(today_)}, "", "T", "",
-                                       "T", "", "", "T", "T"}, &list))
+        if (!call(out, "GetLanctoNF",
+                  {"0001", core::Date{double(today_ - 6)}, core::Date{double(today_)}, "", "T", "", "T", "", "", "T",
+                   "T"},
+                  &list))
             return;
         const int iNr = list.fieldIndex("NRLANCTONF"), iStatus = list.fieldIndex("IDSTATUS"),
                   iCheck = list.fieldIndex("IDCHECK");
         // This operator's share of the list: every operators_-th entry, still pending.
         std::vector<size_t> mine;
         for (size_t r = size_t(id_); r < list.rows().size(); r += size_t(operators_))
-            if (list.rows()[r][size_t(iStatus)].toString() == "P") mine.push_back(r);
-        if (mine.empty()) return;
+            if (list.rows()[r][size_t(iStatus)].toString() == "P")
+                mine.push_back(r);
+        if (mine.empty())
+            return;
         std::shuffle(mine.begin(), mine.end(), rng_);
         const size_t n = std::min<size_t>(10, mine.size());
         core::DataPacket items;
@@ -95,26 +100,32 @@ private:
         for (size_t k = 0; k < n; ++k) {
             const QString nr = list.rows()[mine[k]][size_t(iNr)].toString();
             Variant answer;
-            if (!call(out, "GetItem", {"0001", nr}, nullptr, &answer)) return;
+            if (!call(out, "GetItem", {"0001", nr}, nullptr, &answer))
+                return;
             if (withItems.isEmpty() && answer.isArray() && answer[0].packet().rowCount() > 1) {
                 items = answer[0].packet();
                 withItems = nr;
             }
-            if (!call(out, "GetItLanctoEst", {"0001", nr})) return;
-            if (k < 3 && !call(out, "VerReplic", {Variant(), "0001", nr})) return;
+            if (!call(out, "GetItLanctoEst", {"0001", nr}))
+                return;
+            if (k < 3 && !call(out, "VerReplic", {Variant(), "0001", nr}))
+                return;
         }
         if (!withItems.isEmpty()) {
-            const auto& e = *std::find_if(list.rows().begin(), list.rows().end(),
-                                          [&](const core::PacketRow& row) { return row[size_t(iNr)].toString() == withItems; });
+            const auto& e = *std::find_if(list.rows().begin(), list.rows().end(), [&](const core::PacketRow& row) {
+                return row[size_t(iNr)].toString() == withItems;
+            });
             items.rows()[0][size_t(items.fieldIndex("IDCHECK"))] = Variant("S");
-            call(out, "CancelaItemNf", {"0001", items, withItems, e[size_t(list.fieldIndex("NREXPEDICAO"))],
-                                        e[size_t(list.fieldIndex("NRLANCESTQ"))], e[size_t(list.fieldIndex("DTENTRSAID"))],
-                                        e[size_t(list.fieldIndex("CDFILIEMIT"))], code(id_)});
+            call(out, "CancelaItemNf",
+                 {"0001", items, withItems, e[size_t(list.fieldIndex("NREXPEDICAO"))],
+                  e[size_t(list.fieldIndex("NRLANCESTQ"))], e[size_t(list.fieldIndex("DTENTRSAID"))],
+                  e[size_t(list.fieldIndex("CDFILIEMIT"))], code(id_)});
         }
         const size_t whole = mine[n - 1];
         if (list.rows()[whole][size_t(iNr)].toString() != withItems) {
             list.rows()[whole][size_t(iCheck)] = Variant("S");
-            if (call(out, "CancelaNota", {"0001", list, "0001", code(id_), "T"})) ++out.cancelled;
+            if (call(out, "CancelaNota", {"0001", list, "0001", code(id_), "T"}))
+                ++out.cancelled;
         }
     }
 
@@ -126,14 +137,18 @@ private:
         try {
             Variant v = t_.call("https://localhost", port_, r).result.payload;
             out.ms[method].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
-            if (packet) *packet = v.packet();
-            if (payload) *payload = std::move(v);
+            if (packet)
+                *packet = v.packet();
+            if (payload)
+                *payload = std::move(v);
             return true;
         } catch (const core::ServerError& e) {
             out.ms[method].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
             // A refusal of the business rules is a catalogue key; anything else is the server failing.
-            if (e.message().contains("Falha interna") || e.message().contains("ocupado")) error(out, method + ": " + e.message());
-            else if (out.refused++ == 0) out.firstRefusal = method + ": " + e.message();
+            if (e.message().contains("Falha interna") || e.message().contains("ocupado"))
+                error(out, method + ": " + e.message());
+            else if (out.refused++ == 0)
+                out.firstRefusal = method + ": " + e.message();
         } catch (const core::Error& e) {
             error(out, method + ": " + e.message());
         }
@@ -141,7 +156,8 @@ private:
     }
     static void error(Tally& out, const QString& what)
     {
-        if (out.errors++ == 0) out.firstError = what;
+        if (out.errors++ == 0)
+            out.firstError = what;
     }
 
     int id_, operators_, port_;
@@ -153,7 +169,8 @@ private:
 
 double pct(std::vector<double>& v, double p)
 {
-    if (v.empty()) return 0;
+    if (v.empty())
+        return 0;
     std::sort(v.begin(), v.end());
     return v[std::min(v.size() - 1, size_t(double(v.size()) * p))];
 }
@@ -172,7 +189,7 @@ int main(int argc, char** argv)
         return 1;
     }
     QTemporaryDir dir;
-    if (qEnvironmentVariableIsSet("EXP_BENCH_KEEP")) {  // keep the servers' and the proxy's logs
+    if (qEnvironmentVariableIsSet("EXP_BENCH_KEEP")) { // keep the servers' and the proxy's logs
         dir.setAutoRemove(false);
         std::fprintf(stderr, "logs in %s\n", qPrintable(dir.path()));
     }
@@ -188,7 +205,8 @@ int main(int argc, char** argv)
         server::DemoOptions demo;
         demo.entries = entries;
         server::generateDemo(db, demo);
-        for (int i = 0; i < operators; ++i) testsupport::ensureOperator(db, Operator::code(i));
+        for (int i = 0; i < operators; ++i)
+            testsupport::ensureOperator(db, Operator::code(i));
     }
     testsupport::TestCa ca;
     if (!ca.make(dir.path(), {"DNS:localhost"})) {
@@ -217,10 +235,12 @@ int main(int argc, char** argv)
         QSqlDatabase c = db.connection();
         QSqlQuery q(c);
         q.exec(QString("SELECT COUNT(*) FROM LANCTONF WHERE CDFILIAL = '0001' AND DTENTRSAID >= %1").arg(today - 6));
-        if (q.next()) listed = q.value(0).toInt();
+        if (q.next())
+            listed = q.value(0).toInt();
     }
-    std::printf("%d operators, %.0f s, 2 servers x %s database connections behind HAProxy (HTTPS), list of %d entries\n",
-                operators, seconds, qPrintable(dbConnections), listed);
+    std::printf(
+        "%d operators, %.0f s, 2 servers x %s database connections behind HAProxy (HTTPS), list of %d entries\n",
+        operators, seconds, qPrintable(dbConnections), listed);
 
     std::atomic<bool> stop{false};
     std::vector<Tally> tallies(static_cast<size_t>(operators));
@@ -235,34 +255,41 @@ int main(int argc, char** argv)
         while (std::chrono::duration<double>(Clock::now() - t0).count() < seconds) {
             QSqlQuery q(c);
             if (q.exec("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = 'exp_appserver' "
-                       "AND pid <> pg_backend_pid()") && q.next())
+                       "AND pid <> pg_backend_pid()")
+                && q.next())
                 peakConnections = std::max(peakConnections, q.value(0).toInt());
             std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
     }
     stop = true;
-    for (auto& t : threads) t.join();
+    for (auto& t : threads)
+        t.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
 
     Tally all;
     for (Tally& t : tallies) {
-        for (auto& [m, v] : t.ms) all.ms[m].insert(all.ms[m].end(), v.begin(), v.end());
+        for (auto& [m, v] : t.ms)
+            all.ms[m].insert(all.ms[m].end(), v.begin(), v.end());
         all.errors += t.errors;
         all.refused += t.refused;
         all.cancelled += t.cancelled;
-        if (all.firstError.isEmpty()) all.firstError = t.firstError;
-        if (all.firstRefusal.isEmpty()) all.firstRefusal = t.firstRefusal;
+        if (all.firstError.isEmpty())
+            all.firstError = t.firstError;
+        if (all.firstRefusal.isEmpty())
+            all.firstRefusal = t.firstRefusal;
     }
     size_t calls = 0;
-    for (auto& [m, v] : all.ms) calls += v.size();
+    for (auto& [m, v] : all.ms)
+        calls += v.size();
     std::printf("%-16s %8s %9s %10s %10s\n", "method", "calls", "calls/s", "p50 ms", "p99 ms");
     for (auto& [m, v] : all.ms)
-        std::printf("%-16s %8zu %9.1f %10.1f %10.1f\n", qPrintable(m), v.size(), double(v.size()) / elapsed, pct(v, 0.5),
-                    pct(v, 0.99));
+        std::printf("%-16s %8zu %9.1f %10.1f %10.1f\n", qPrintable(m), v.size(), double(v.size()) / elapsed,
+                    pct(v, 0.5), pct(v, 0.99));
     std::printf("all              %8zu %9.1f\n", calls, double(calls) / elapsed);
     std::printf("entries cancelled %d, business refusals %d%s%s, errors %d%s%s\n", all.cancelled, all.refused,
                 all.refused ? " (first " : "", all.refused ? qPrintable(all.firstRefusal + ")") : "", all.errors,
                 all.errors ? ": first " : "", qPrintable(all.firstError));
-    std::printf("database connections of the servers at most %d (limit 2 x %s)\n", peakConnections, qPrintable(dbConnections));
+    std::printf("database connections of the servers at most %d (limit 2 x %s)\n", peakConnections,
+                qPrintable(dbConnections));
     return all.errors == 0 ? 0 : 1;
 }

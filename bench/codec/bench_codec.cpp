@@ -34,29 +34,28 @@ namespace {
 
 DataPacket makePacket(int rows)
 {
-    QList<FieldDef> f = {
-        {"IDCHECK", FieldType::String, 1, true},  {"CDFILIAL", FieldType::String, 4, true},
-        {"NRLANCTONF", FieldType::String, 10},    {"DTENTRSAID", FieldType::DateTime},
-        {"NREXPEDICAO", FieldType::String, 10},   {"CDROTA", FieldType::String, 4},
-        {"NMROTA", FieldType::String, 40},        {"NRNOTAFISC", FieldType::String, 9},
-        {"CDSERIE", FieldType::String, 3},        {"IDSTATUS", FieldType::String, 1},
-        {"IDSTATUSNFE", FieldType::String, 1},    {"CDCLIENTE", FieldType::String, 10},
-        {"NMCLIENTE", FieldType::String, 60},     {"VRTOTALNF", FieldType::Float},
-        {"QTITENS", FieldType::Integer},          {"VRDESCONTO", FieldType::Float},
-        {"NRLANCESTQ", FieldType::String, 10},    {"DSOBSERV", FieldType::String, 80},
-        {"DTEMISSAO", FieldType::DateTime}};
+    QList<FieldDef> f = {{"IDCHECK", FieldType::String, 1, true}, {"CDFILIAL", FieldType::String, 4, true},
+                         {"NRLANCTONF", FieldType::String, 10},   {"DTENTRSAID", FieldType::DateTime},
+                         {"NREXPEDICAO", FieldType::String, 10},  {"CDROTA", FieldType::String, 4},
+                         {"NMROTA", FieldType::String, 40},       {"NRNOTAFISC", FieldType::String, 9},
+                         {"CDSERIE", FieldType::String, 3},       {"IDSTATUS", FieldType::String, 1},
+                         {"IDSTATUSNFE", FieldType::String, 1},   {"CDCLIENTE", FieldType::String, 10},
+                         {"NMCLIENTE", FieldType::String, 60},    {"VRTOTALNF", FieldType::Float},
+                         {"QTITENS", FieldType::Integer},         {"VRDESCONTO", FieldType::Float},
+                         {"NRLANCESTQ", FieldType::String, 10},   {"DSOBSERV", FieldType::String, 80},
+                         {"DTEMISSAO", FieldType::DateTime}};
     DataPacket p(f);
     p.rows().reserve(size_t(rows));
     for (int i = 0; i < rows; ++i) {
         const QString n = QString::number(i).rightJustified(10, u'0');
-        p.rows().push_back({i % 7 ? "N" : "S", "0001", n, Date{double(45000 + i % 30)},
-                            QString::number(i / 40).rightJustified(10, u'0'), QString::number(i % 50).rightJustified(4, u'0'),
-                            QStringLiteral("Rota %1 - Região Metropolitana").arg(i % 50), QString::number(100000 + i),
-                            "1", "N", i % 11 ? "A" : "R", QString::number(i % 3000).rightJustified(10, u'0'),
-                            QStringLiteral("Comércio de Alimentos São João Ltda %1").arg(i % 3000),
-                            1234.56 + i * 0.37, qint64(1 + i % 25), i % 5 ? Variant() : Variant(12.5),
-                            n, i % 9 ? QString() : QStringLiteral("Entrega \"urgente\" após 18h"),
-                            Date{double(45000 + i % 30) + 0.5}});
+        p.rows().push_back(
+            {i % 7 ? "N" : "S", "0001", n, Date{double(45000 + i % 30)},
+             QString::number(i / 40).rightJustified(10, u'0'), QString::number(i % 50).rightJustified(4, u'0'),
+             QStringLiteral("Rota %1 - Região Metropolitana").arg(i % 50), QString::number(100000 + i), "1", "N",
+             i % 11 ? "A" : "R", QString::number(i % 3000).rightJustified(10, u'0'),
+             QStringLiteral("Comércio de Alimentos São João Ltda %1").arg(i % 3000), 1234.56 + i * 0.37,
+             qint64(1 + i % 25), i % 5 ? Variant() : Variant(12.5), n,
+             i % 9 ? QString() : QStringLiteral("Entrega \"urgente\" após 18h"), Date{double(45000 + i % 30) + 0.5}});
     }
     return p;
 }
@@ -109,7 +108,7 @@ DataPacket decodeWithDocument(const QByteArray& json)
 // the field list is taken from the packet encoded above.
 class RapidRows : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, RapidRows> {
 public:
-    explicit RapidRows(const QList<FieldDef>& fields) : fields_(fields) {}
+    explicit RapidRows(const QList<FieldDef>& fields) : fields_(fields) { }
     std::vector<PacketRow> rows;
     QString error;
 
@@ -136,42 +135,52 @@ public:
     bool Null()
     {
         const FieldDef* f = next();
-        if (!f || f->required) return fail("nulo");
+        if (!f || f->required)
+            return fail("nulo");
         row_.emplace_back();
         return true;
     }
     bool Bool(bool b)
     {
         const FieldDef* f = next();
-        if (!f || f->type != FieldType::Boolean) return fail("tipo");
+        if (!f || f->type != FieldType::Boolean)
+            return fail("tipo");
         row_.emplace_back(b);
         return true;
     }
     bool RawNumber(const char* s, rapidjson::SizeType n, bool)
     {
         const FieldDef* f = next();
-        if (!f) return fail("largura");
+        if (!f)
+            return fail("largura");
         if (f->type == FieldType::Integer) {
             qint64 v = 0;
             auto r = std::from_chars(s, s + n, v);
-            if (r.ec != std::errc() || r.ptr != s + n) return fail("inteiro");
+            if (r.ec != std::errc() || r.ptr != s + n)
+                return fail("inteiro");
             row_.emplace_back(v);
             return true;
         }
         double d = 0;
         auto r = std::from_chars(s, s + n, d);
-        if (r.ec != std::errc() || r.ptr != s + n || !std::isfinite(d)) return fail("número");
-        if (f->type == FieldType::Float) row_.emplace_back(d);
-        else if (f->type == FieldType::DateTime) row_.emplace_back(Date{d});
-        else return fail("tipo");
+        if (r.ec != std::errc() || r.ptr != s + n || !std::isfinite(d))
+            return fail("número");
+        if (f->type == FieldType::Float)
+            row_.emplace_back(d);
+        else if (f->type == FieldType::DateTime)
+            row_.emplace_back(Date{d});
+        else
+            return fail("tipo");
         return true;
     }
     bool String(const char* s, rapidjson::SizeType n, bool)
     {
         const FieldDef* f = next();
-        if (!f || f->type != FieldType::String) return fail("tipo");
+        if (!f || f->type != FieldType::String)
+            return fail("tipo");
         QString t = QString::fromUtf8(s, qsizetype(n));
-        if (f->size > 0 && t.size() > f->size) return fail("tamanho");
+        if (f->size > 0 && t.size() > f->size)
+            return fail("tamanho");
         row_.emplace_back(std::move(t));
         return true;
     }
@@ -197,8 +206,8 @@ std::vector<PacketRow> decodeRowsWithRapidJson(const QByteArray& rowsJson, const
     rapidjson::Reader reader;
     rapidjson::MemoryStream ms(rowsJson.constData(), size_t(rowsJson.size()));
     rapidjson::EncodedInputStream<rapidjson::UTF8<>, rapidjson::MemoryStream> in(ms);
-    constexpr unsigned flags = rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag
-                               | rapidjson::kParseIterativeFlag;
+    constexpr unsigned flags =
+        rapidjson::kParseValidateEncodingFlag | rapidjson::kParseNumbersAsStringsFlag | rapidjson::kParseIterativeFlag;
     if (!reader.Parse<flags>(in, h))
         throw Error(QStringLiteral("RapidJSON: %1").arg(h.error));
     return std::move(h.rows);
@@ -230,40 +239,50 @@ std::vector<PacketRow> decodeRowsWithSimdjson(simdjson::ondemand::parser& parser
                 fail("json");
             switch (t) {
             case simdjson::ondemand::json_type::null:
-                if (f.required) fail("nulo");
+                if (f.required)
+                    fail("nulo");
                 out.emplace_back();
                 break;
             case simdjson::ondemand::json_type::boolean: {
                 bool b = false;
-                if (f.type != FieldType::Boolean || v.get_bool().get(b)) fail("tipo");
+                if (f.type != FieldType::Boolean || v.get_bool().get(b))
+                    fail("tipo");
                 out.emplace_back(b);
                 break;
             }
             case simdjson::ondemand::json_type::number: {
                 const std::string_view raw = v.raw_json_token();
                 size_t n = raw.size();
-                while (n && (raw[n - 1] == ' ' || raw[n - 1] == '\n' || raw[n - 1] == '\r' || raw[n - 1] == '\t')) --n;
+                while (n && (raw[n - 1] == ' ' || raw[n - 1] == '\n' || raw[n - 1] == '\r' || raw[n - 1] == '\t'))
+                    --n;
                 const char* s = raw.data();
                 if (f.type == FieldType::Integer) {
                     qint64 x = 0;
                     auto r = std::from_chars(s, s + n, x);
-                    if (r.ec != std::errc() || r.ptr != s + n) fail("inteiro");
+                    if (r.ec != std::errc() || r.ptr != s + n)
+                        fail("inteiro");
                     out.emplace_back(x);
                 } else {
                     double d = 0;
                     auto r = std::from_chars(s, s + n, d);
-                    if (r.ec != std::errc() || r.ptr != s + n || !std::isfinite(d)) fail("número");
-                    if (f.type == FieldType::Float) out.emplace_back(d);
-                    else if (f.type == FieldType::DateTime) out.emplace_back(Date{d});
-                    else fail("tipo");
+                    if (r.ec != std::errc() || r.ptr != s + n || !std::isfinite(d))
+                        fail("número");
+                    if (f.type == FieldType::Float)
+                        out.emplace_back(d);
+                    else if (f.type == FieldType::DateTime)
+                        out.emplace_back(Date{d});
+                    else
+                        fail("tipo");
                 }
                 break;
             }
             case simdjson::ondemand::json_type::string: {
                 std::string_view sv;
-                if (f.type != FieldType::String || v.get_string().get(sv)) fail("tipo");
+                if (f.type != FieldType::String || v.get_string().get(sv))
+                    fail("tipo");
                 QString text = QString::fromUtf8(sv.data(), qsizetype(sv.size()));
-                if (f.size > 0 && text.size() > f.size) fail("tamanho");
+                if (f.size > 0 && text.size() > f.size)
+                    fail("tamanho");
                 out.emplace_back(std::move(text));
                 break;
             }

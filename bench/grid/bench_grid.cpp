@@ -108,7 +108,6 @@ int main(int argc, char** argv)
     std::printf("page down + repaint over %d pages: mean %.2f ms, median %.2f ms, worst %.2f ms\n", pages,
                 sum / frames.size(), frames[frames.size() / 2], frames.back());
     std::printf("jump to the last row + repaint: %.1f ms\n", jump);
-    std::printf("cells painted per frame: %.0f\n",
-                double(grid.cellPaintCount() - cellsFirst) / double(pages + 1));
+    std::printf("cells painted per frame: %.0f\n", double(grid.cellPaintCount() - cellsFirst) / double(pages + 1));
     return 0;
 }

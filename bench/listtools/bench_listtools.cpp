@@ -66,7 +66,9 @@ int main(int argc, char** argv)
                             core::Variant(QString::number(1000000 + i)),
                             core::Variant(QStringLiteral("%1 Comércio de Alimentos %2").arg(names[k % 8]).arg(k)),
                             core::Variant(QString::number(300000 + k)), core::Variant(k * 3.25),
-                            core::Variant(QString(k % 4 ? "P" : k % 8 ? "E" : "C"))});
+                            core::Variant(QString(k % 4       ? "P"
+                                                      : k % 8 ? "E"
+                                                              : "C"))});
     }
     ds.loadFromPacket(p);
     core::DataSource dts("dtsLanctoNF");
@@ -81,8 +83,11 @@ int main(int argc, char** argv)
     const struct {
         const char* what;
         int col;
-    } sorts[] = {{"client name (text, collated)", 3}, {"invoice number (digits as text)", 4},
-                 {"entry date", 1}, {"value (float)", 5}, {"status (word through a text handler)", 6}};
+    } sorts[] = {{"client name (text, collated)", 3},
+                 {"invoice number (digits as text)", 4},
+                 {"entry date", 1},
+                 {"value (float)", 5},
+                 {"status (word through a text handler)", 6}};
     for (const auto& s : sorts) {
         for (Qt::SortOrder o : {Qt::AscendingOrder, Qt::DescendingOrder}) {
             t.start();

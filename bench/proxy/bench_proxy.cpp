@@ -45,7 +45,8 @@ Figure measure(const QString& host, int port, const QString& ca, int clients, do
     for (int c = 0; c < clients; ++c)
         ts.emplace_back([&, c] {
             core::HttpTransport t;
-            if (!ca.isEmpty()) t.setCaFile(ca);
+            if (!ca.isEmpty())
+                t.setCaFile(ca);
             core::CallRequest req = req0;
             try {
                 req.token = t.login(host, port, testsupport::kOperator, testsupport::kPassword).token;
@@ -60,21 +61,25 @@ Figure measure(const QString& host, int port, const QString& ca, int clients, do
                     t.call(host, port, req);
                     lat[size_t(c)].push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
                 } catch (const core::Error& e) {
-                    if (++errors == 1) std::fprintf(stderr, "first error: %s\n", e.what());
+                    if (++errors == 1)
+                        std::fprintf(stderr, "first error: %s\n", e.what());
                 }
             }
         });
     const auto t0 = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     stop = true;
-    for (auto& t : ts) t.join();
+    for (auto& t : ts)
+        t.join();
     const double elapsed = std::chrono::duration<double>(Clock::now() - t0).count();
     std::vector<double> all;
-    for (auto& l : lat) all.insert(all.end(), l.begin(), l.end());
+    for (auto& l : lat)
+        all.insert(all.end(), l.begin(), l.end());
     std::sort(all.begin(), all.end());
     Figure f;
     f.errors = errors;
-    if (all.empty()) return f;
+    if (all.empty())
+        return f;
     f.perSecond = double(all.size()) / elapsed;
     f.p50 = all[all.size() / 2];
     f.p99 = all[std::min(all.size() - 1, all.size() * 99 / 100)];
@@ -83,7 +88,8 @@ Figure measure(const QString& host, int port, const QString& ca, int clients, do
 
 void print(const char* what, const Figure& f)
 {
-    std::printf("%-34s %8.0f calls/s   p50 %6.2f ms   p99 %6.2f ms   errors %d\n", what, f.perSecond, f.p50, f.p99, f.errors);
+    std::printf("%-34s %8.0f calls/s   p50 %6.2f ms   p99 %6.2f ms   errors %d\n", what, f.perSecond, f.p50, f.p99,
+                f.errors);
 }
 
 } // namespace
@@ -119,9 +125,9 @@ int main(int argc, char** argv)
         return 1;
     }
     testsupport::AppServerProcess app1(EXP_APPSERVER_BIN, dbText, testsupport::freePort(), dir.filePath("app1.log"),
-                                          {"--db-connections", dbConnections});
+                                       {"--db-connections", dbConnections});
     testsupport::AppServerProcess app2(EXP_APPSERVER_BIN, dbText, testsupport::freePort(), dir.filePath("app2.log"),
-                                          {"--db-connections", dbConnections});
+                                       {"--db-connections", dbConnections});
     if (!app1.start(why) || !app2.start(why)) {
         std::fprintf(stderr, "%s\n", qPrintable(why));
         return 1;
@@ -129,7 +135,8 @@ int main(int argc, char** argv)
     const QString cfg = QString(EXP_SOURCE_DIR) + "/deploy/haproxy/exp-appserver.cfg";
     const QString a1 = QString("127.0.0.1:%1").arg(app1.port()), a2 = QString("127.0.0.1:%1").arg(app2.port());
     std::printf("%d clients, %.0f s each, GetItem of one entry in a session, servers with 64 workers and %s database "
-                "connections\n", clients, seconds, qPrintable(dbConnections));
+                "connections\n",
+                clients, seconds, qPrintable(dbConnections));
     print("direct, one server (HTTP)", measure("127.0.0.1", app1.port(), QString(), clients, seconds));
     {
         testsupport::Proxy proxy;

@@ -66,7 +66,10 @@
 
 using Clock = std::chrono::steady_clock;
 
-static double since(Clock::time_point t0) { return std::chrono::duration<double>(Clock::now() - t0).count(); }
+static double since(Clock::time_point t0)
+{
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
 
 /// Resident set size in MB (Linux), after handing freed heap back to the
 /// system so that what is left is what the process holds.
@@ -107,7 +110,7 @@ static double datasetMb(const core::ClientDataset& ds)
             const core::Variant& v = ds.rawValue(r, f);
             bytes += sizeof(core::Variant);
             if (v.type() == core::Variant::Type::String)
-                bytes += 24 + 2.0 * v.toString().size();  // QString header and UTF-16 text
+                bytes += 24 + 2.0 * v.toString().size(); // QString header and UTF-16 text
         }
     return bytes / (1024.0 * 1024.0);
 }
@@ -117,7 +120,7 @@ namespace {
 /// What the server process reports once it listens.
 struct ServerReady {
     int port = 0;
-    double serverOnly = 0;  ///< best GetLanctoNF inside the server, seconds
+    double serverOnly = 0; ///< best GetLanctoNF inside the server, seconds
     int entries = 0;
     double demoSeconds = 0;
 };
@@ -130,13 +133,13 @@ struct ServerReady {
     int argc = 1;
     char name[] = "bench_screen_server";
     char* argv[] = {name, nullptr};
-    server::tuneAllocator();  // as the server's entry point does
+    server::tuneAllocator(); // as the server's entry point does
     QCoreApplication app(argc, argv);
     server::Database db(server::DbConfig::parse("sqlite:" + file));
     server::DemoOptions demo;
-    demo.entries = wanted * 10 / 7 + 10;  // seven entries in ten belong to branch 0001
+    demo.entries = wanted * 10 / 7 + 10; // seven entries in ten belong to branch 0001
     if (!pictures)
-        demo.spreadDays = 1;  // all of them today: inside the default period
+        demo.spreadDays = 1; // all of them today: inside the default period
     auto t0 = Clock::now();
     server::migrateSchema(db);
     server::generateDemo(db, demo);
@@ -153,9 +156,10 @@ struct ServerReady {
     srv.bind();
 
     const double today = double(core::Date::today().wholeDays());
-    core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
-                          {core::Variant("0001"), core::Variant(core::Date{today - 2}), core::Variant(core::Date{today}),
-                           "", "T", "", "T", "", "", "T", "T"},
+    core::CallRequest req{server::kCancelNotaServer,
+                          "GetLanctoNF",
+                          {core::Variant("0001"), core::Variant(core::Date{today - 2}),
+                           core::Variant(core::Date{today}), "", "T", "", "T", "", "", "T", "T"},
                           {}};
     const std::string body = core::HttpTransport::encodeRequest(req).toStdString();
     ready.serverOnly = 1e9;
@@ -390,7 +394,7 @@ static int takePictures(TfrmConLancto* frm, const QString& folder)
     host::ModuleLoader loader(QCoreApplication::applicationDirPath());
     loader.install();
     qputenv("EXP_REPORT_DIR", QFile::encodeName(QDir(folder).absolutePath()));
-    core::ScriptedHost quiet;  // answers the "written to" box
+    core::ScriptedHost quiet; // answers the "written to" box
     ok = core::dispatch([frm] { frm->sbtImprimirClick(); }) && ok;
     for (const QString& m : quiet.messageTexts())
         std::printf("%s\n", qPrintable(m));
@@ -484,7 +488,7 @@ int main(int argc, char** argv)
     int rows = 0;
     double rssLoaded = 0, rssEmpty = 0, heapEmpty = 0, heapLoaded = 0;
     for (int rep = 0; rep < repeats; ++rep) {
-        frm->panFiltroEnter();  // closes the lists, as the user entering the panel
+        frm->panFiltroEnter(); // closes the lists, as the user entering the panel
         QApplication::processEvents();
         frm->medFilial->setText("0001");
         if (rep == 0) {
@@ -512,8 +516,9 @@ int main(int argc, char** argv)
         const double rssNow = rssMb();
         rssLoaded = std::max(rssLoaded, rssNow);
         heapLoaded = std::max(heapLoaded, heapMb());
-        std::printf("  run %d: %d rows, handler %.3f s, first rows painted %.3f s, resident %.0f MB, heap in use %.0f MB\n",
-                    rep + 1, rows, loaded, shown, rssNow, heapMb());
+        std::printf(
+            "  run %d: %d rows, handler %.3f s, first rows painted %.3f s, resident %.0f MB, heap in use %.0f MB\n",
+            rep + 1, rows, loaded, shown, rssNow, heapMb());
     }
     const double listMb = datasetMb(*frm->cdsLanctoNF);
 
@@ -521,9 +526,10 @@ int main(int argc, char** argv)
                 "(handler alone best %.3f s)\n",
                 rows, best, first, loadOnly);
     std::printf("server alone (query, packet, JSON), same query: best %.3f s\n", ready.serverOnly);
-    std::printf("memory of the screen's process: resident %.0f MB at start, %.0f MB with the screen open and its "
-                "lists closed, %.0f MB at most with the list loaded (+%.0f MB); the list's rows held one variant per value would count about %.0f MB\n",
-                rssStart, std::max(rssOpen, rssEmpty), rssLoaded, rssLoaded - std::max(rssOpen, rssEmpty), listMb);
+    std::printf(
+        "memory of the screen's process: resident %.0f MB at start, %.0f MB with the screen open and its "
+        "lists closed, %.0f MB at most with the list loaded (+%.0f MB); the list's rows held one variant per value would count about %.0f MB\n",
+        rssStart, std::max(rssOpen, rssEmpty), rssLoaded, rssLoaded - std::max(rssOpen, rssEmpty), listMb);
     std::printf("heap in use: %.0f MB with the lists closed, %.0f MB with the list loaded (+%.0f MB)\n", heapEmpty,
                 heapLoaded, heapLoaded - heapEmpty);
     // The same figures against the list's size on the wire, and per entry,

@@ -39,12 +39,14 @@ int main(int argc, char** argv)
             good += a.answered && a.code == 100;
         }
         const double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::printf("%d queries, authority delay %d ms: %.3f s total, %.2f ms per query, %d answered 100, %d handshakes",
-                    queries, delayMs, secs, secs * 1000 / queries, good, rig.authority->handshakes - handshakes);
-        if (delayMs > 0) std::printf(", %.3f x of %d x %d ms", secs / (queries * delayMs / 1000.0), queries, delayMs);
+        std::printf(
+            "%d queries, authority delay %d ms: %.3f s total, %.2f ms per query, %d answered 100, %d handshakes",
+            queries, delayMs, secs, secs * 1000 / queries, good, rig.authority->handshakes - handshakes);
+        if (delayMs > 0)
+            std::printf(", %.3f x of %d x %d ms", secs / (queries * delayMs / 1000.0), queries, delayMs);
         std::printf("\n");
     };
-    run(delay);  // from a cold start: the first query pays the one handshake
-    run(0);      // the port's own cost per query on the kept connection
+    run(delay); // from a cold start: the first query pays the one handshake
+    run(0);     // the port's own cost per query on the kept connection
     return 0;
 }

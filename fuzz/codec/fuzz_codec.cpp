@@ -23,7 +23,7 @@ void roundTrip(const QByteArray& in, Decode decode, Encode encode)
     try {
         value = decode(in);
     } catch (const core::Error&) {
-        return;  // refused: the only other outcome allowed
+        return; // refused: the only other outcome allowed
     }
     const QByteArray text = encode(value);
     decltype(decode(in)) again;

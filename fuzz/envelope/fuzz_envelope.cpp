@@ -110,9 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::optional<Members> a = whole(text, wholeWhy);
     const std::optional<Members> b = inPieces(text, pieces, compact, piecesWhy);
     if (a.has_value() != b.has_value()) {
-        std::fprintf(stderr, "whole text %s, in pieces %s\n  whole: %s\n  pieces: %s\n",
-                     a ? "accepted" : "refused", b ? "accepted" : "refused", qPrintable(wholeWhy),
-                     qPrintable(piecesWhy));
+        std::fprintf(stderr, "whole text %s, in pieces %s\n  whole: %s\n  pieces: %s\n", a ? "accepted" : "refused",
+                     b ? "accepted" : "refused", qPrintable(wholeWhy), qPrintable(piecesWhy));
         std::abort();
     }
     if (a && *a != *b) {

@@ -35,7 +35,8 @@ struct Served {
         static char name[] = "fuzz_http";
         static char* argv[] = {name, nullptr};
         app = std::make_unique<QCoreApplication>(argc, argv);
-        if (!dir.isValid()) std::abort();
+        if (!dir.isValid())
+            std::abort();
         db = std::make_unique<server::Database>(server::DbConfig::parse("sqlite:" + dir.filePath("fuzz.db")));
         server::migrateSchema(*db);
         server::ServerOptions o;
@@ -58,13 +59,13 @@ struct Served {
     QTemporaryDir dir;
     std::unique_ptr<server::Database> db;
     std::unique_ptr<server::AppServer> srv;
-    std::thread runner;  // serves until the process ends
+    std::thread runner; // serves until the process ends
     server::Session session;
 };
 
 Served& served()
 {
-    static Served* s = new Served;  // never destroyed: the runner serves until exit
+    static Served* s = new Served; // never destroyed: the runner serves until exit
     return *s;
 }
 
@@ -89,19 +90,26 @@ std::string exchange(int fd, const std::uint8_t* in, std::size_t size)
             ::shutdown(fd, SHUT_WR);
             halfClosed = true;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) finding("no answer and no close within the deadline", out);
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            finding("no answer and no close within the deadline", out);
         pollfd p{fd, short(POLLIN | (halfClosed ? 0 : POLLOUT)), 0};
-        if (::poll(&p, 1, int(left.count())) < 0) continue;
+        if (::poll(&p, 1, int(left.count())) < 0)
+            continue;
         if (p.revents & POLLOUT) {
             const ssize_t n = ::send(fd, in + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
-            if (n > 0) sent += std::size_t(n);
-            else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) sent = size;  // the server stopped reading
+            if (n > 0)
+                sent += std::size_t(n);
+            else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                sent = size; // the server stopped reading
         }
         if (p.revents & (POLLIN | POLLHUP | POLLERR)) {
             const ssize_t n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-            if (n > 0) out.append(buf, std::size_t(n));
-            else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK)) return out;  // closed
+            if (n > 0)
+                out.append(buf, std::size_t(n));
+            else if (n == 0 || (errno != EAGAIN && errno != EWOULDBLOCK))
+                return out; // closed
         }
     }
 }
@@ -110,9 +118,11 @@ void checkAnswers(const std::string& out)
 {
     // Every response the connection carried, one after another (pipelined requests).
     for (std::size_t at = 0; (at = out.find("HTTP/1.1 ", at)) != std::string::npos; at += 9) {
-        if (out.compare(at, 12, "HTTP/1.1 500") == 0) finding("an internal failure answered", out);
+        if (out.compare(at, 12, "HTTP/1.1 500") == 0)
+            finding("an internal failure answered", out);
     }
-    if (!out.empty() && out.compare(0, 9, "HTTP/1.1 ") != 0) finding("bytes that are not an HTTP response", out);
+    if (!out.empty() && out.compare(0, 9, "HTTP/1.1 ") != 0)
+        finding("bytes that are not an HTTP response", out);
 }
 
 } // namespace
@@ -121,15 +131,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 {
     Served& s = served();
     if (size > 0 && (data[0] & 1)) {
-        const server::HttpAnswer a = s.srv->handleCall(std::string(reinterpret_cast<const char*>(data + 1), size - 1), &s.session);
-        if (a.status == 500) finding("an internal failure answered a call", a.body);
+        const server::HttpAnswer a =
+            s.srv->handleCall(std::string(reinterpret_cast<const char*>(data + 1), size - 1), &s.session);
+        if (a.status == 500)
+            finding("an internal failure answered a call", a.body);
         return 0;
     }
     int fds[2];
-    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) std::abort();
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
+        std::abort();
     if (!s.srv->adopt(fds[0], "127.0.0.1")) {
         ::close(fds[1]);
-        return 0;  // over the connection cap: closed at once, as an accepted one would be
+        return 0; // over the connection cap: closed at once, as an accepted one would be
     }
     const std::string out = exchange(fds[1], size ? data + 1 : data, size ? size - 1 : 0);
     ::close(fds[1]);

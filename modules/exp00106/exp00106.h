@@ -8,7 +8,7 @@
 
 namespace core {
 class Variant;
-}
+} // namespace core
 
 extern "C" {
 Q_DECL_EXPORT void IniProc();

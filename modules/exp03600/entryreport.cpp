@@ -20,15 +20,15 @@ namespace exp03600 {
 
 namespace {
 
-constexpr int kDpi = 72;  // one device unit is one point
+constexpr int kDpi = 72; // one device unit is one point
 
 struct Layout {
-    QRect page;        ///< printable area
+    QRect page; ///< printable area
     int lineHeight = 0;
-    int headerHeight = 0;  ///< title block and column headings
+    int headerHeight = 0; ///< title block and column headings
     int footerHeight = 0;
     int rowsPerPage = 1;
-    std::vector<int> x;      ///< left edge of each column
+    std::vector<int> x; ///< left edge of each column
     std::vector<int> widths;
 };
 
@@ -71,8 +71,7 @@ Layout computeLayout(const QRect& page, const QFontMetrics& fm, const QFontMetri
     return l;
 }
 
-void drawCell(QPainter& p, const QFontMetrics& fm, int x, int y, int w, int h, const QString& text,
-              Qt::Alignment align)
+void drawCell(QPainter& p, const QFontMetrics& fm, int x, int y, int w, int h, const QString& text, Qt::Alignment align)
 {
     const int pad = 3;
     const QRect r(x + pad, y, std::max(1, w - 2 * pad), h);
@@ -146,8 +145,8 @@ int paintEntryReport(QPagedPaintDevice& device, int dpi, const core::ClientDatas
     const int rows = ds.active() ? ds.recordCount() : 0;
     // The closing line "Total de lançamentos" needs one more line after the rows.
     const int pages = std::max(1, int(std::ceil(double(rows + 1) / l.rowsPerPage)));
-    QString issued = QStringLiteral("Emitido em %1")
-                         .arg(QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
+    QString issued =
+        QStringLiteral("Emitido em %1").arg(QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy HH:mm")));
     if (!header.issuedBy.isEmpty())
         issued += QStringLiteral(" por %1").arg(header.issuedBy);
     const int pen = std::max(1, dpi / 72);
@@ -189,8 +188,7 @@ int paintEntryReport(QPagedPaintDevice& device, int dpi, const core::ClientDatas
         for (; row < rows && onPage < l.rowsPerPage; ++row, ++onPage) {
             const core::ClientDataset::DisplayRow at(ds, order ? order(row) : row);
             for (size_t c = 0; c < columns.size(); ++c)
-                drawCell(p, fm, l.x[c], y, l.widths[c], l.lineHeight, fields[c]->displayText(),
-                         columns[c].alignment);
+                drawCell(p, fm, l.x[c], y, l.widths[c], l.lineHeight, fields[c]->displayText(), columns[c].alignment);
             y += l.lineHeight;
         }
         if (row == rows && onPage < l.rowsPerPage) {

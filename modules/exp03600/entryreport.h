@@ -20,15 +20,15 @@ namespace exp03600 {
 struct ReportColumn {
     QString fieldName;
     QString title;
-    int chars = 10;  ///< characters the column should show whole
+    int chars = 10; ///< characters the column should show whole
     Qt::Alignment alignment = Qt::AlignLeft;
 };
 
 struct ReportHeader {
-    QString title;        ///< first line, bold
-    QString subtitle;     ///< second line (branch)
-    QStringList details;  ///< further lines under it (period and filter in force)
-    QString issuedBy;     ///< operator named after the time of printing; empty names nobody
+    QString title;       ///< first line, bold
+    QString subtitle;    ///< second line (branch)
+    QStringList details; ///< further lines under it (period and filter in force)
+    QString issuedBy;    ///< operator named after the time of printing; empty names nobody
 };
 
 /// Which dataset position is printed as the n-th line (the order the grid
@@ -39,8 +39,7 @@ using RowOrder = std::function<int(int line)>;
 /// whose page layout is already set, and returns the number of pages.
 /// Throws core::Error as writeEntryReport does.
 int paintEntryReport(QPagedPaintDevice& device, int dpi, const core::ClientDataset& ds,
-                     const std::vector<ReportColumn>& columns, const ReportHeader& header,
-                     const RowOrder& order = {});
+                     const std::vector<ReportColumn>& columns, const ReportHeader& header, const RowOrder& order = {});
 
 /// A4 landscape with 12 mm margins, the report's page.
 void setReportPage(QPagedPaintDevice& device);

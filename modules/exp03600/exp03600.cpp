@@ -132,8 +132,8 @@ Report buildReport(const TfrmConLancto& form)
     r.columns = entryColumns(form);
     r.header.title = QStringLiteral("Lançamentos de Expedição");
     const QString nome = form.edtFilial->text().trimmed();
-    r.header.subtitle = QStringLiteral("Filial %1").arg(form.medFilial->text()) +
-                        (nome.isEmpty() ? QString() : QStringLiteral(" - ") + nome);
+    r.header.subtitle = QStringLiteral("Filial %1").arg(form.medFilial->text())
+        + (nome.isEmpty() ? QString() : QStringLiteral(" - ") + nome);
     r.header.details = filterLines(form);
     r.header.issuedBy = Operador().trimmed();
     // The lines in the order the grid shows them (its sort included).
@@ -192,8 +192,10 @@ void printEntryList()
     dlg.setObjectName(QStringLiteral("frmVisualizaEXP03600"));
     dlg.setWindowTitle(QStringLiteral("Visualizar impressão - Lançamentos de Expedição"));
     QObject::connect(&dlg, &QPrintPreviewDialog::paintRequested, &dlg, [&](QPrinter* p) {
-        core::dispatch([&] { exp03600::paintEntryReport(*p, p->resolution(), *form->cdsLanctoNF, report.columns,
-                                                        report.header, report.order); });
+        core::dispatch([&] {
+            exp03600::paintEntryReport(*p, p->resolution(), *form->cdsLanctoNF, report.columns, report.header,
+                                       report.order);
+        });
     });
     if (auto* bar = dlg.findChild<QToolBar*>()) {
         bar->addSeparator();
@@ -217,9 +219,8 @@ void IniProc()
 
 void LoadProc(const Variant* params)
 {
-    const QString mode = params && !params->isNull() && !params->isArray() && !params->isPacket()
-                             ? params->toString()
-                             : QString();
+    const QString mode =
+        params && !params->isNull() && !params->isArray() && !params->isPacket() ? params->toString() : QString();
     if (mode != QLatin1String("M"))
         MensErro(QStringLiteral("Impressão: parâmetro \"%1\" não reconhecido; o módulo EXP03600 imprime a lista de "
                                 "lançamentos (\"M\").")

@@ -228,7 +228,8 @@ Variant convertValue(const QString& query, const FieldDef& f, int row, const QVa
         const QString s = v.toString().trimmed().toUpper();
         if (s == QLatin1String("S") || s == QLatin1String("T") || s == QLatin1String("1") || s == QLatin1String("TRUE"))
             return Variant(true);
-        if (s == QLatin1String("N") || s == QLatin1String("F") || s == QLatin1String("0") || s == QLatin1String("FALSE"))
+        if (s == QLatin1String("N") || s == QLatin1String("F") || s == QLatin1String("0")
+            || s == QLatin1String("FALSE"))
             return Variant(false);
         conversionError(query, f, row, v);
     }
@@ -293,10 +294,7 @@ FieldDef defFromColumn(const QSqlField& col)
 
 } // namespace
 
-TADOIBQuery::TADOIBQuery(const QString& name, QObject* parent)
-    : ClientDataset(name, parent)
-{
-}
+TADOIBQuery::TADOIBQuery(const QString& name, QObject* parent) : ClientDataset(name, parent) { }
 
 QString TADOIBQuery::sqlFor(SqlDialect d) const
 {
@@ -346,14 +344,14 @@ void TADOIBQuery::Open()
     } catch (const Error& e) {
         if (e.hasDetail())
             throw;
-        throw Error(e.message(), QStringLiteral("Não foi possível ler o banco de dados do sistema. Tente de novo; se "
-                                                "continuar, avise o suporte."));
+        throw Error(e.message(),
+                    QStringLiteral("Não foi possível ler o banco de dados do sistema. Tente de novo; se "
+                                   "continuar, avise o suporte."));
     }
 }
 
 void TADOIBQuery::openOn(QSqlDatabase& db, const QString& label)
 {
-
     const SqlDialect dialect = TDtmDBGeral::dialectOf(db.driverName());
     // Firebird's driver pads CHAR values to their length in bytes (four per
     // character in UTF8); trailing blanks carry no meaning there.

@@ -47,12 +47,12 @@ class TADOIBQuery : public ClientDataset {
 public:
     explicit TADOIBQuery(const QString& name = {}, QObject* parent = nullptr);
 
-    QStringList SQL;         ///< general text (also the Oracle text where given as such)
+    QStringList SQL; ///< general text (also the Oracle text where given as such)
     QStringList SQL_ORACLE;
     QStringList SQL_MSSQL;
     QStringList SQL_IB;
-    QStringList SQL_SQLITE;  ///< our embedded database
-    QStringList SQL_PG;      ///< PostgreSQL
+    QStringList SQL_SQLITE; ///< our embedded database
+    QStringList SQL_PG;     ///< PostgreSQL
 
     /// The text that runs on a dialect: its own when given, else the general one.
     QString sqlFor(SqlDialect d) const;

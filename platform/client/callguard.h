@@ -34,12 +34,12 @@ private:
 };
 
 struct BoundedAnswer {
-    explicit BoundedAnswer(std::size_t cap) : cap(cap) {}
+    explicit BoundedAnswer(std::size_t cap) : cap(cap) { }
     std::size_t cap;
     std::string body;
-    std::size_t received = 0;  ///< body bytes read, counted against the cap
-    bool tooBig = false;   ///< announced or sent past the cap: the read stopped there
-    bool encoded = false;  ///< a Content-Encoding other than identity: not read at all
+    std::size_t received = 0; ///< body bytes read, counted against the cap
+    bool tooBig = false;      ///< announced or sent past the cap: the read stopped there
+    bool encoded = false;     ///< a Content-Encoding other than identity: not read at all
     /// When set, each piece of the body goes here as it arrives instead of
     /// into `body`; false stops the reading (`refused` is then set).
     std::function<bool(const char* data, std::size_t n)> sink;

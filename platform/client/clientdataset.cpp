@@ -131,7 +131,7 @@ void ClientDataset::Column::clear()
 
 // --- Field -------------------------------------------------------------------------
 
-Field::Field(ClientDataset* owner, FieldDef def) : owner_(owner), def_(std::move(def)) {}
+Field::Field(ClientDataset* owner, FieldDef def) : owner_(owner), def_(std::move(def)) { }
 
 int Field::index() const
 {
@@ -228,12 +228,9 @@ QString Field::displayText() const
         s.replace(u'.', u',');
         return s;
     }
-    case FieldType::Integer:
-        return QString::number(v.toInt());
-    case FieldType::DateTime:
-        return v.toDate().toQDate().toString(QStringLiteral("dd/MM/yyyy"));
-    case FieldType::Boolean:
-        return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case FieldType::Integer: return QString::number(v.toInt());
+    case FieldType::DateTime: return v.toDate().toQDate().toString(QStringLiteral("dd/MM/yyyy"));
+    case FieldType::Boolean: return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     case FieldType::String: {
         const QString s = v.toString();
         QString picture;
@@ -493,11 +490,12 @@ void ClientDataset::loadFromPacket(const DataPacket& p)
             if (t == Variant::Type::Null)
                 continue;
             if (!valueFitsField(t, fields_[size_t(i)]->dataType()))
-                throw Error(QStringLiteral("%1: pacote de dados recusado: linha %2, campo %3: valor do tipo %4 num campo %5.")
-                                .arg(objectName())
-                                .arg(r + 1)
-                                .arg(fields_[size_t(i)]->fieldName(), Variant::typeName(t),
-                                     fieldTypeName(fields_[size_t(i)]->dataType())));
+                throw Error(
+                    QStringLiteral("%1: pacote de dados recusado: linha %2, campo %3: valor do tipo %4 num campo %5.")
+                        .arg(objectName())
+                        .arg(r + 1)
+                        .arg(fields_[size_t(i)]->fieldName(), Variant::typeName(t),
+                             fieldTypeName(fields_[size_t(i)]->dataType())));
         }
     }
 
@@ -663,7 +661,7 @@ void ClientDataset::sortRows()
     // order is byte order), instead of dispatching on variant types and
     // chasing string data through the heap.
     struct Key {
-        quint64 hi, lo;  // packed strings: first 16 code units, big-endian
+        quint64 hi, lo; // packed strings: first 16 code units, big-endian
         double num;
         int kind; // 0 null, 1 number, 2 packed string, 3 other string
         int len;
@@ -717,9 +715,11 @@ void ClientDataset::sortRows()
             if (x[k].kind == 1 && y[k].kind == 1)
                 c = x[k].num < y[k].num ? -1 : x[k].num > y[k].num ? 1 : 0;
             else if (x[k].kind == 2 && y[k].kind == 2)
-                c = x[k].hi != y[k].hi ? (x[k].hi < y[k].hi ? -1 : 1)
+                c = x[k].hi != y[k].hi   ? (x[k].hi < y[k].hi ? -1 : 1)
                     : x[k].lo != y[k].lo ? (x[k].lo < y[k].lo ? -1 : 1)
-                                          : (x[k].len < y[k].len ? -1 : x[k].len > y[k].len ? 1 : 0);
+                                         : (x[k].len < y[k].len       ? -1
+                                                : x[k].len > y[k].len ? 1
+                                                                      : 0);
             else
                 c = compareCells(indexFields_[k], a, b);
             if (c != 0)

@@ -93,7 +93,8 @@ public:
     // --- field declaration -------------------------------------------------
     Field& addField(const FieldDef& def, const QString& label = {}, bool visible = true);
     Field& addString(const QString& name, int size, const QString& label = {}, bool visible = true, bool fixed = false);
-    Field& addFloat(const QString& name, const QString& label = {}, bool visible = true, const QString& displayFormat = {});
+    Field& addFloat(const QString& name, const QString& label = {}, bool visible = true,
+                    const QString& displayFormat = {});
     Field& addDateTime(const QString& name, const QString& label = {}, bool visible = true);
     Field& addInteger(const QString& name, const QString& label = {}, bool visible = true);
     int fieldCount() const { return int(fields_.size()); }
@@ -231,12 +232,12 @@ private:
     struct Column {
         static constexpr quint32 kNullText = 0xFFFFFFFFu;
         FieldType type = FieldType::String;
-        std::vector<quint32> text;   ///< String: index into texts, kNullText when null
-        std::vector<QString> texts;  ///< String: the distinct texts
-        std::vector<qint64> ints;    ///< Integer
-        std::vector<double> nums;    ///< Float; DateTime as days
-        std::vector<bool> bits;      ///< Boolean
-        std::vector<bool> nulls;     ///< every type but String: the row's value is null
+        std::vector<quint32> text;  ///< String: index into texts, kNullText when null
+        std::vector<QString> texts; ///< String: the distinct texts
+        std::vector<qint64> ints;   ///< Integer
+        std::vector<double> nums;   ///< Float; DateTime as days
+        std::vector<bool> bits;     ///< Boolean
+        std::vector<bool> nulls;    ///< every type but String: the row's value is null
 
         bool isNull(size_t row) const;
         Variant get(size_t row) const;
@@ -248,10 +249,10 @@ private:
     };
 
     std::vector<std::unique_ptr<Field>> fields_;
-    std::vector<Column> columns_;       ///< one per field; rows in load order
+    std::vector<Column> columns_; ///< one per field; rows in load order
     int rowCount_ = 0;
-    std::vector<int> order_;            ///< view position -> row in rows_; empty without an index
-    std::vector<DataSource*> sources_;  ///< bound data sources, told of state changes directly
+    std::vector<int> order_;           ///< view position -> row in rows_; empty without an index
+    std::vector<DataSource*> sources_; ///< bound data sources, told of state changes directly
     DatasetState state_ = DatasetState::Inactive;
     int cur_ = -1;
     mutable int displayRow_ = -1;

@@ -2,7 +2,7 @@
 
 namespace core {
 
-DatasetModel::DatasetModel(QObject* parent) : QAbstractTableModel(parent) {}
+DatasetModel::DatasetModel(QObject* parent) : QAbstractTableModel(parent) { }
 
 bool DatasetModel::readable() const
 {
@@ -71,8 +71,8 @@ void DatasetModel::sync()
         marks_.assign(size_t(rows_), false);
         marksVersion_ = version;
     }
-    const bool orderOutdated = orderFn_ ? orderStale_ || version != orderVersion_ || order_.size() != size_t(rows_)
-                                        : !order_.empty();
+    const bool orderOutdated =
+        orderFn_ ? orderStale_ || version != orderVersion_ || order_.size() != size_t(rows_) : !order_.empty();
     if (orderOutdated)
         applyOrder();
     if (rows_ > 0 && columnCount() > 0)

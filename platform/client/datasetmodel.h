@@ -116,13 +116,13 @@ private:
     std::vector<Column> columns_;
     std::vector<const Field*> fields_; ///< per column; null when the dataset lacks the field
     bool mark_ = false;
-    int rows_ = 0;                     ///< rows shown (changes only with the model's signals)
-    std::vector<bool> marks_;          ///< by dataset position
-    quint64 marksVersion_ = 0;         ///< rowsVersion the marks belong to
+    int rows_ = 0;             ///< rows shown (changes only with the model's signals)
+    std::vector<bool> marks_;  ///< by dataset position
+    quint64 marksVersion_ = 0; ///< rowsVersion the marks belong to
     RowOrder orderFn_;
-    std::vector<int> order_;           ///< model row -> dataset position; empty: identity
-    std::vector<int> inverse_;         ///< dataset position -> model row
-    quint64 orderVersion_ = 0;         ///< rowsVersion the order was built for
+    std::vector<int> order_;   ///< model row -> dataset position; empty: identity
+    std::vector<int> inverse_; ///< dataset position -> model row
+    quint64 orderVersion_ = 0; ///< rowsVersion the order was built for
     bool orderStale_ = false;
 };
 

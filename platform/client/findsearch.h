@@ -20,9 +20,9 @@ struct FindColumn {
 };
 
 struct FindSearch {
-    QList<FindColumn> columns;  ///< offered, in the grid's order
-    QString fieldName;          ///< searched column; empty: none yet
-    QString text;               ///< searched text; empty: no search yet
+    QList<FindColumn> columns; ///< offered, in the grid's order
+    QString fieldName;         ///< searched column; empty: none yet
+    QString text;              ///< searched text; empty: no search yet
     bool isSet() const { return !fieldName.isEmpty() && !text.trimmed().isEmpty(); }
 };
 

@@ -104,8 +104,8 @@ Variant CheckResultServ(const ServerResult& r, bool showError, int flags)
     Q_UNUSED(flags);
     if (r.ok)
         return r.payload;
-    const QString text = r.message.trimmed().isEmpty() ? QStringLiteral("O servidor de aplicação não completou a operação.")
-                                                        : r.message;
+    const QString text =
+        r.message.trimmed().isEmpty() ? QStringLiteral("O servidor de aplicação não completou a operação.") : r.message;
     if (showError)
         MensErro(text, true);
     throw Abort(text);
@@ -173,12 +173,30 @@ HostContext& context()
     return c;
 }
 
-QString FiliProc() { return context().filial; }
-QString NomeFiliProc() { return context().nomeFilial; }
-bool ModuFili() { return context().moduFili; }
-QString Operador() { return context().operador; }
-QString WebURL() { return context().webUrl; }
-int WebPort() { return context().webPort; }
+QString FiliProc()
+{
+    return context().filial;
+}
+QString NomeFiliProc()
+{
+    return context().nomeFilial;
+}
+bool ModuFili()
+{
+    return context().moduFili;
+}
+QString Operador()
+{
+    return context().operador;
+}
+QString WebURL()
+{
+    return context().webUrl;
+}
+int WebPort()
+{
+    return context().webPort;
+}
 
 QString DBPict(int kind)
 {
@@ -189,7 +207,8 @@ QString DBPict(int kind)
 void LoadBPL(const QString& code, const Variant& params)
 {
     if (!context().loadModule)
-        throw Error(QStringLiteral("Não foi possível abrir o módulo %1: nenhum carregador de módulos instalado.").arg(code));
+        throw Error(
+            QStringLiteral("Não foi possível abrir o módulo %1: nenhum carregador de módulos instalado.").arg(code));
     context().loadModule(code, params);
 }
 

@@ -79,14 +79,14 @@ private:
 /// What the host knows about the session; the shell fills it from its
 /// configuration, tests set it directly.
 struct HostContext {
-    QString filial = "0001";           ///< branch in use
-    QString nomeFilial;                ///< its name
-    bool moduFili = false;             ///< screens bound to that branch
-    QString operador = "ADMIN";        ///< operator code (the logged-in operator once a session is open)
-    QString nomeOperador;              ///< the logged-in operator's name
-    QStringList filiaisOperador;       ///< the logged-in operator's branches ("*": all; empty: not told)
-    QString sessionToken;              ///< the session server calls carry (empty: none)
-    QString webUrl = "127.0.0.1";      ///< application-server address
+    QString filial = "0001";      ///< branch in use
+    QString nomeFilial;           ///< its name
+    bool moduFili = false;        ///< screens bound to that branch
+    QString operador = "ADMIN";   ///< operator code (the logged-in operator once a session is open)
+    QString nomeOperador;         ///< the logged-in operator's name
+    QStringList filiaisOperador;  ///< the logged-in operator's branches ("*": all; empty: not told)
+    QString sessionToken;         ///< the session server calls carry (empty: none)
+    QString webUrl = "127.0.0.1"; ///< application-server address
     int webPort = 8211;
     QStringList dbPict = {"99.999.9999"}; ///< edit pictures by kind
     /// Opens another module by code with a parameter; installed by the shell.
@@ -123,8 +123,12 @@ void LoadBPL(const QString& code, const Variant& params);
 template <class F>
 class ScopeExit {
 public:
-    explicit ScopeExit(F f) : f_(std::move(f)) {}
-    ~ScopeExit() { if (active_) f_(); }
+    explicit ScopeExit(F f) : f_(std::move(f)) { }
+    ~ScopeExit()
+    {
+        if (active_)
+            f_();
+    }
     void release() { active_ = false; }
     ScopeExit(const ScopeExit&) = delete;
     ScopeExit& operator=(const ScopeExit&) = delete;

@@ -57,19 +57,19 @@ public:
         std::fprintf(stderr, "[pickRows] %s -> nothing\n", qPrintable(title));
         return false;
     }
-    void find(ClientDataset&) override {}
+    void find(ClientDataset&) override { }
     void runModal(QObject& form) override
     {
         // Nobody to answer: the form is closed by its close box.
         std::fprintf(stderr, "[form] %s -> closed\n", qPrintable(form.objectName()));
         QMetaObject::invokeMethod(&form, "close", Qt::DirectConnection);
     }
-    void startAnimation(QObject*, int, const QString&) override {}
-    void stopAnimation(QObject*) override {}
-    void pushBusyCursor() override {}
-    void popBusyCursor() override {}
-    void freezePainting(QWidget*) override {}
-    void unfreezePainting(QWidget*) override {}
+    void startAnimation(QObject*, int, const QString&) override { }
+    void stopAnimation(QObject*) override { }
+    void pushBusyCursor() override { }
+    void popBusyCursor() override { }
+    void freezePainting(QWidget*) override { }
+    void unfreezePainting(QWidget*) override { }
 };
 
 DefaultHost& defaultHost()

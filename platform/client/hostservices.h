@@ -76,10 +76,7 @@ public:
     /// earlier refusal, or why a new login is needed) when not empty.
     /// `operador` comes in as the suggested code. False when cancelled; the
     /// default has nobody to ask and returns false.
-    virtual bool askLogin(const QString& reason, QString& operador, QString& senha)
-    {
-        return false;
-    }
+    virtual bool askLogin(const QString& reason, QString& operador, QString& senha) { return false; }
 };
 
 /// The services in force. Never null: without an installed host, a

@@ -44,7 +44,6 @@ QString notUnderstoodText()
 }
 } // namespace
 
-
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -128,7 +127,8 @@ void runBlocking(const std::function<void()>& work,
             failure = std::current_exception();
         }
         done.store(true);
-        QMetaObject::invokeMethod(&loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            &loop, [&loop] { loop.quit(); }, Qt::QueuedConnection);
     });
     while (!done.load())
         loop.exec(flags);
@@ -188,7 +188,7 @@ struct HttpTransport::Impl {
     std::atomic<std::size_t> maxAnswer{kDefaultMaxAnswer};
     std::mutex mutex;
     std::map<QString, std::vector<IdleClient>> idle;
-    std::string caFile;  ///< guarded by mutex
+    std::string caFile; ///< guarded by mutex
 
     std::string ca()
     {
@@ -232,8 +232,7 @@ struct HttpTransport::Impl {
     }
 };
 
-HttpTransport::HttpTransport()
-    : d(std::make_unique<Impl>())
+HttpTransport::HttpTransport() : d(std::make_unique<Impl>())
 {
     // A write on a connection the peer has closed (a kept-alive socket the
     // server or proxy dropped) must be an error of that call, not SIGPIPE
@@ -276,7 +275,7 @@ void HttpTransport::setCaFile(const QString& path)
 {
     std::lock_guard lock(d->mutex);
     d->caFile = path.toStdString();
-    d->idle.clear();  // kept-alive connections were checked against the former authority
+    d->idle.clear(); // kept-alive connections were checked against the former authority
 }
 
 QString HttpTransport::caFile() const
@@ -298,8 +297,7 @@ std::chrono::milliseconds HttpTransport::readTimeout() const
 void HttpTransport::connect(const QString& hostIn, int port, const QString& server)
 {
     const QString host = bareHost(hostIn);
-    const std::string path =
-        "/health?server=" + QUrl::toPercentEncoding(server).toStdString();
+    const std::string path = "/health?server=" + QUrl::toPercentEncoding(server).toStdString();
     int status = 0;
     httplib::Error err = httplib::Error::Success;
     runBlocking([&] {
@@ -329,11 +327,11 @@ void HttpTransport::connect(const QString& hostIn, int port, const QString& serv
                                   .arg(server, endpoint(host, port), errorText(err)),
                               unreachableText(endpoint(host, port)));
     if (status == 404)
-        throw ConnectionError(QStringLiteral("O servidor de aplicação %1 não é atendido em %2")
-                                  .arg(server, endpoint(host, port)),
-                              QStringLiteral("O servidor em %1 não atende esta tela. Verifique o endereço do servidor "
-                                             "de aplicação na configuração; se estiver certo, avise o suporte.")
-                                  .arg(endpoint(host, port)));
+        throw ConnectionError(
+            QStringLiteral("O servidor de aplicação %1 não é atendido em %2").arg(server, endpoint(host, port)),
+            QStringLiteral("O servidor em %1 não atende esta tela. Verifique o endereço do servidor "
+                           "de aplicação na configuração; se estiver certo, avise o suporte.")
+                .arg(endpoint(host, port)));
     if (status != 200)
         throw ConnectionError(QStringLiteral("O servidor em %1 respondeu HTTP %2 à verificação de %3")
                                   .arg(endpoint(host, port))
@@ -443,8 +441,7 @@ CallResponse HttpTransport::call(const QString& hostIn, int port, const CallRequ
 
 HttpTransport::AnswerReader::AnswerReader(const CallRequest& req)
     : req_(req), reader_(std::make_unique<codec::EnvelopeReader>())
-{
-}
+{ }
 
 HttpTransport::AnswerReader::~AnswerReader() = default;
 
@@ -469,11 +466,12 @@ qint64 HttpTransport::AnswerReader::size() const
 LoginAnswer HttpTransport::login(const QString& hostIn, int port, const QString& operador, const QString& senha)
 {
     const QString host = bareHost(hostIn);
-    const QByteArray body = QJsonDocument(QJsonObject{{"operador", operador}, {"senha", senha}}).toJson(QJsonDocument::Compact);
+    const QByteArray body =
+        QJsonDocument(QJsonObject{{"operador", operador}, {"senha", senha}}).toJson(QJsonDocument::Compact);
     const auto deadline = std::chrono::milliseconds(std::min<qint64>(d->readMs.load(), 30000));
     BoundedPost post;
     runBlocking([&] {
-        auto client = makeClient(host, port, d->ca());  // the password travels over TLS for an https host
+        auto client = makeClient(host, port, d->ca()); // the password travels over TLS for an https host
         httplib::Client& c = *client;
         c.set_tcp_nodelay(true);
         c.set_decompress(false);
@@ -523,8 +521,7 @@ void HttpTransport::logout(const QString& hostIn, int port, const QString& token
 
 // The session's operator changes their own password (declared in session.h):
 // POST /senha with the session's token, over TLS for an https host.
-int httpChangePassword(const QString& hostIn, int port, const QString& token, const QString& atual,
-                       const QString& nova)
+int httpChangePassword(const QString& hostIn, int port, const QString& token, const QString& atual, const QString& nova)
 {
     HttpTransport& t = HttpTransport::shared();
     const QString host = bareHost(hostIn);
@@ -655,11 +652,12 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
         // server gave the answer, so it is a connection failure with the
         // proxy's text.
         if (httpStatus == 502 || httpStatus == 503 || httpStatus == 504)
-            throw ConnectionError(QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus),
-                                  QStringLiteral("Nenhum servidor de aplicação está atendendo agora. Tente de novo em "
-                                                 "alguns instantes; se continuar, avise o suporte."));
+            throw ConnectionError(
+                QStringLiteral("%1 (%2, HTTP %3)").arg(text(QStringLiteral("message")), where).arg(httpStatus),
+                QStringLiteral("Nenhum servidor de aplicação está atendendo agora. Tente de novo em "
+                               "alguns instantes; se continuar, avise o suporte."));
         const bool knownHttp = httpStatus == 200 || httpStatus == 400 || httpStatus == 403 || httpStatus == 404
-                               || httpStatus == 411 || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
+            || httpStatus == 411 || httpStatus == 413 || httpStatus == 415 || httpStatus == 500;
         if (!knownHttp)
             throw malformed(QStringLiteral("erro com código HTTP inesperado"));
         const QString message = text(QStringLiteral("message"));
@@ -672,8 +670,8 @@ CallResponse HttpTransport::AnswerReader::finish(int httpStatus)
             if (!refusal.isEmpty())
                 refusal[0] = refusal[0].toUpper();
             refusal += refusal.contains(QStringLiteral("acesso à filial"))
-                           ? QStringLiteral(" Peça acesso a ela, ou entre no sistema com uma das suas filiais.")
-                           : QStringLiteral(" Entre no sistema de novo; se continuar, avise o suporte.");
+                ? QStringLiteral(" Peça acesso a ela, ou entre no sistema com uma das suas filiais.")
+                : QStringLiteral(" Entre no sistema de novo; se continuar, avise o suporte.");
             throw ServerError(QStringLiteral("%1 (%2, HTTP 403)").arg(message, where), refusal);
         }
         throw ServerError(message);

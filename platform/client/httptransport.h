@@ -22,7 +22,9 @@
 
 namespace core {
 
-namespace codec { class EnvelopeReader; }
+namespace codec {
+class EnvelopeReader;
+} // namespace codec
 
 class HttpTransport : public Transport {
 public:

@@ -90,10 +90,8 @@ bool isInput(QEvent::Type t)
     case QEvent::NativeGesture:
     case QEvent::DragEnter:
     case QEvent::DragMove:
-    case QEvent::Drop:
-        return true;
-    default:
-        return false;
+    case QEvent::Drop: return true;
+    default: return false;
     }
 }
 
@@ -143,12 +141,21 @@ private:
 
 // --- scopes --------------------------------------------------------------------
 
-InterruptibleCalls::InterruptibleCalls() : frame_(push(true, {})) {}
-InterruptibleCalls::~InterruptibleCalls() { pop(frame_); }
-bool InterruptibleCalls::interrupted() const { return frame_->requested.load(); }
+InterruptibleCalls::InterruptibleCalls() : frame_(push(true, {})) { }
+InterruptibleCalls::~InterruptibleCalls()
+{
+    pop(frame_);
+}
+bool InterruptibleCalls::interrupted() const
+{
+    return frame_->requested.load();
+}
 
-UninterruptibleCalls::UninterruptibleCalls(const QString& why) : frame_(push(false, why)) {}
-UninterruptibleCalls::~UninterruptibleCalls() { pop(frame_); }
+UninterruptibleCalls::UninterruptibleCalls(const QString& why) : frame_(push(false, why)) { }
+UninterruptibleCalls::~UninterruptibleCalls()
+{
+    pop(frame_);
+}
 
 namespace interruption {
 

@@ -22,7 +22,7 @@ LoginAnswer Transport::login(const QString&, int, const QString&, const QString&
     throw SessionError(QStringLiteral("Este meio de chamada não abre sessões."));
 }
 
-void Transport::logout(const QString&, int, const QString&) {}
+void Transport::logout(const QString&, int, const QString&) { }
 
 Transport& defaultTransport()
 {
@@ -31,8 +31,7 @@ Transport& defaultTransport()
     return HttpTransport::shared();
 }
 
-TNetConnection::TNetConnection(const QString& objectName, QObject* parent)
-    : QObject(parent)
+TNetConnection::TNetConnection(const QString& objectName, QObject* parent) : QObject(parent)
 {
     setObjectName(objectName);
 }
@@ -50,14 +49,13 @@ void TNetConnection::Connect()
     if (ServerName.trimmed().isEmpty())
         throw ConnectionError(QStringLiteral("Conexão %1 sem nome de servidor de aplicação").arg(objectName()));
     if (Host.trimmed().isEmpty() || Port <= 0 || Port > 65535)
-        throw ConnectionError(QStringLiteral("Endereço inválido do servidor de aplicação %1: \"%2:%3\"")
-                                  .arg(ServerName, Host)
-                                  .arg(Port),
-                              QStringLiteral("O endereço do servidor de aplicação na configuração (\"%1:%2\") não é "
-                                             "válido. Corrija a seção [Servidor] do arquivo de configuração e abra o "
-                                             "sistema de novo.")
-                                  .arg(Host)
-                                  .arg(Port));
+        throw ConnectionError(
+            QStringLiteral("Endereço inválido do servidor de aplicação %1: \"%2:%3\"").arg(ServerName, Host).arg(Port),
+            QStringLiteral("O endereço do servidor de aplicação na configuração (\"%1:%2\") não é "
+                           "válido. Corrija a seção [Servidor] do arquivo de configuração e abra o "
+                           "sistema de novo.")
+                .arg(Host)
+                .arg(Port));
     transport().connect(Host, Port, ServerName);
     connected_ = true;
 }
@@ -104,10 +102,11 @@ ServerResult TNetConnection::call(const QString& method, std::vector<Arg> args)
     // shift them onto the wrong variables.
     if (anyRef && resp.result.ok) {
         if (resp.refs.size() != args.size())
-            throw ConnectionError(QStringLiteral("Resposta inválida de %1.%2: %3 valores por referência para %4 argumentos")
-                                      .arg(ServerName, method)
-                                      .arg(resp.refs.size())
-                                      .arg(args.size()));
+            throw ConnectionError(
+                QStringLiteral("Resposta inválida de %1.%2: %3 valores por referência para %4 argumentos")
+                    .arg(ServerName, method)
+                    .arg(resp.refs.size())
+                    .arg(args.size()));
         for (size_t i = 0; i < args.size(); ++i)
             if (Variant* target = args[i].target())
                 *target = std::move(resp.refs[i]);

@@ -21,10 +21,15 @@ namespace core {
 /// written back after the call.
 class Arg {
 public:
-    Arg(Variant v) : value_(std::move(v)) {}
-    Arg(const QString& s) : value_(s) {}
-    Arg(const char* s) : value_(QString::fromUtf8(s)) {}
-    static Arg ref(Variant& var) { Arg a{Variant{}}; a.ref_ = &var; return a; }
+    Arg(Variant v) : value_(std::move(v)) { }
+    Arg(const QString& s) : value_(s) { }
+    Arg(const char* s) : value_(QString::fromUtf8(s)) { }
+    static Arg ref(Variant& var)
+    {
+        Arg a{Variant{}};
+        a.ref_ = &var;
+        return a;
+    }
     bool byRef() const { return ref_ != nullptr; }
     const Variant& value() const { return ref_ ? *ref_ : value_; }
     Variant* target() const { return ref_; }
@@ -40,15 +45,15 @@ struct CallRequest {
     QString method;
     std::vector<Variant> args;
     std::vector<bool> byRef;
-    QString token = {};  ///< the session the call runs in (Authorization: Bearer)
+    QString token = {}; ///< the session the call runs in (Authorization: Bearer)
 };
 
 /// What a successful login gives.
 struct LoginAnswer {
     QString token;
-    QString operador;  ///< the operator code as the server knows it
-    QString nome;      ///< the operator's name
-    qint64 expira = 0; ///< end of the session, seconds since the epoch (UTC)
+    QString operador;    ///< the operator code as the server knows it
+    QString nome;        ///< the operator's name
+    qint64 expira = 0;   ///< end of the session, seconds since the epoch (UTC)
     QStringList filiais; ///< the operator's branches; "*" alone: every branch; empty: not told
 };
 

@@ -58,13 +58,15 @@ bool loginInteractively(Transport& t, const QString& host, int port, const QStri
             why = i + 1 < tries ? e.message() : QString();
         }
     }
-    core::host().message(MsgKind::Error, QStringLiteral("Operador ou senha inválidos. Tentativas esgotadas."), {MsgButton::OK});
+    core::host().message(MsgKind::Error, QStringLiteral("Operador ou senha inválidos. Tentativas esgotadas."),
+                         {MsgButton::OK});
     return false;
 }
 
 bool offerRelogin(Transport& t, const QString& host, int port, const QString& refusal)
 {
-    const QString text = QStringLiteral("O servidor de aplicação recusou a chamada: %1\n\nDeseja entrar novamente?").arg(refusal);
+    const QString text =
+        QStringLiteral("O servidor de aplicação recusou a chamada: %1\n\nDeseja entrar novamente?").arg(refusal);
     if (core::host().message(MsgKind::Question, text, {MsgButton::Yes, MsgButton::No}) != MsgButton::Yes)
         return false;
     return loginInteractively(t, host, port, QString());
@@ -75,8 +77,8 @@ Credentials readCredentialsFile(const QString& path)
     const QFileInfo info(path);
     if (!info.exists())
         throw Error(QStringLiteral("Arquivo de credenciais não encontrado: %1").arg(path));
-    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
-                        | QFile::ExeOther;
+    const auto others =
+        QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     if (info.permissions() & others)
         throw Error(QStringLiteral("O arquivo de credenciais %1 pode ser lido ou alterado por outros usuários; "
                                    "deixe-o legível só pelo dono (chmod 600).")

@@ -27,8 +27,7 @@ bool& mustChangePassword();
 /// when the new one breaks a rule.
 int changePassword(Transport& t, const QString& host, int port, const QString& atual, const QString& nova);
 /// The HTTP exchange of changePassword, with an explicit token.
-int httpChangePassword(const QString& host, int port, const QString& token, const QString& atual,
-                       const QString& nova);
+int httpChangePassword(const QString& host, int port, const QString& token, const QString& atual, const QString& nova);
 
 /// Asks for operator and password through host().askLogin, up to `tries`
 /// times, showing the previous refusal each time. True when logged in;

@@ -46,10 +46,10 @@ struct RawObject {
 /// a client reads from its own server).
 struct DecodeLimits {
     static constexpr qint64 kNone = std::numeric_limits<qint64>::max() / 4;
-    qint64 maxText = kNone;   ///< bytes of one text value as written (quotes left out)
-    qint64 maxRows = kNone;   ///< rows of one streamed packet
-    qint64 maxCells = kNone;  ///< values of all streamed rows together
-    qint64 maxKept = kNone;   ///< bytes of the envelope outside streamed rows
+    qint64 maxText = kNone;  ///< bytes of one text value as written (quotes left out)
+    qint64 maxRows = kNone;  ///< rows of one streamed packet
+    qint64 maxCells = kNone; ///< values of all streamed rows together
+    qint64 maxKept = kNone;  ///< bytes of the envelope outside streamed rows
 };
 
 /// Split a call envelope into its parts without decoding them, so that each

@@ -21,9 +21,9 @@ struct DataPacket::CompactRows {
     enum Tag : char { Null, Latin1, Utf16, Int, Double, False, True, Date };
     static constexpr size_t kBlock = 1u << 20;
     std::vector<std::unique_ptr<char[]>> blocks;
-    size_t used = 0;   // of the last block
-    size_t room = 0;   // size of the last block
-    std::vector<const char*> starts;  // row r starts here
+    size_t used = 0;                 // of the last block
+    size_t room = 0;                 // size of the last block
+    std::vector<const char*> starts; // row r starts here
     std::string scratch;
 
     int count() const { return int(starts.size()); }
@@ -70,7 +70,8 @@ struct DataPacket::CompactRows {
                 scratch += char(latin1 ? Latin1 : Utf16);
                 varint(scratch, quint64(t.size()));
                 if (latin1)
-                    for (QChar c : t) scratch += char(c.unicode());
+                    for (QChar c : t)
+                        scratch += char(c.unicode());
                 else
                     scratch.append(reinterpret_cast<const char*>(t.utf16()), size_t(t.size()) * 2);
                 break;
@@ -81,9 +82,15 @@ struct DataPacket::CompactRows {
                 varint(scratch, (quint64(i) << 1) ^ quint64(i >> 63));
                 break;
             }
-            case Variant::Type::Double: scratch += char(Double); put8(scratch, v.toDouble()); break;
+            case Variant::Type::Double:
+                scratch += char(Double);
+                put8(scratch, v.toDouble());
+                break;
             case Variant::Type::Boolean: scratch += char(v.toBool() ? True : False); break;
-            case Variant::Type::Date: scratch += char(Date); put8(scratch, v.toDate().days); break;
+            case Variant::Type::Date:
+                scratch += char(Date);
+                put8(scratch, v.toDate().days);
+                break;
             default: throw Error(QStringLiteral("Dados recebidos inválidos: valor composto dentro de uma linha"));
             }
         }
@@ -135,8 +142,14 @@ struct DataPacket::CompactRows {
     {
         const char tag = *p++;
         switch (tag) {
-        case Latin1: { const qsizetype n = qsizetype(readVarint(p)); return p + n; }
-        case Utf16: { const qsizetype n = qsizetype(readVarint(p)); return p + 2 * n; }
+        case Latin1: {
+            const qsizetype n = qsizetype(readVarint(p));
+            return p + n;
+        }
+        case Utf16: {
+            const qsizetype n = qsizetype(readVarint(p));
+            return p + 2 * n;
+        }
         case Int: readVarint(p); return p;
         case Double:
         case Date: return p + 8;

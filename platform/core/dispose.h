@@ -32,7 +32,10 @@ void disposeLater(T&& value)
         return;
     }
     QMetaObject::invokeMethod(
-        app, [held = std::move(held)]() mutable { QThreadPool::globalInstance()->start([held = std::move(held)]() mutable { held.reset(); }); },
+        app,
+        [held = std::move(held)]() mutable {
+            QThreadPool::globalInstance()->start([held = std::move(held)]() mutable { held.reset(); });
+        },
         Qt::QueuedConnection);
 }
 

@@ -23,11 +23,11 @@ constexpr size_t kMaxScanDepth = detail::kMaxDepth + 16;
 struct Q_DECL_HIDDEN EnvelopeReader::Impl {
     struct Level {
         char kind = '{';
-        bool expectKey = true;  // object: the next string is a member name
-        int index = 0;          // list: index of the current element
-        QByteArray key;         // object: current member name, plain (kept on the first levels only)
-        qsizetype fieldsFrom = -1;  // a packet's "fields" list: where its text starts in `kept`
-        std::shared_ptr<const QList<FieldDef>> fields;  // packet object: its fields, once read
+        bool expectKey = true;     // object: the next string is a member name
+        int index = 0;             // list: index of the current element
+        QByteArray key;            // object: current member name, plain (kept on the first levels only)
+        qsizetype fieldsFrom = -1; // a packet's "fields" list: where its text starts in `kept`
+        std::shared_ptr<const QList<FieldDef>> fields; // packet object: its fields, once read
     };
     enum class Rows { Off, FirstOrEnd, Next, In, After };
 
@@ -57,13 +57,13 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
     int rowDepth = 0;
     bool rowString = false, rowEscape = false;
     std::string rowPart;
-    qint64 rowAt = 0;  // position of the row's first byte in the whole input
+    qint64 rowAt = 0; // position of the row's first byte in the whole input
     detail::Reader rowReader;
     std::map<int, std::vector<PacketRow>> streamed;
-    std::string held;  // bytes fed and not read yet
+    std::string held; // bytes fed and not read yet
     DecodeLimits limits;
-    qint64 cells = 0;  // values of the rows streamed so far
-    qsizetype gather = 32 * 1024;  // pieces smaller than this are gathered first
+    qint64 cells = 0;             // values of the rows streamed so far
+    qsizetype gather = 32 * 1024; // pieces smaller than this are gathered first
 
     // Before a row is read: the bounds on rows and values.
     void countRow(qint64 at)
@@ -87,11 +87,11 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
         if (d == 2 && stack[0].kind == '{' && stack[0].key == "payload" && stack[1].kind == '{'
             && stack[1].key == "packet")
             return kPayload;
-        if (d == 3 && stack[0].kind == '{' && stack[0].key == "args" && stack[1].kind == '['
-            && stack[2].kind == '{' && stack[2].key == "packet")
+        if (d == 3 && stack[0].kind == '{' && stack[0].key == "args" && stack[1].kind == '[' && stack[2].kind == '{'
+            && stack[2].key == "packet")
             return stack[1].index;
-        if (d == 3 && stack[0].kind == '{' && stack[0].key == "payload" && stack[1].kind == '['
-            && stack[2].kind == '{' && stack[2].key == "packet")
+        if (d == 3 && stack[0].kind == '{' && stack[0].key == "payload" && stack[1].kind == '[' && stack[2].kind == '{'
+            && stack[2].key == "packet")
             return payloadElement(stack[1].index);
         return kNoSlot;
     }
@@ -103,9 +103,12 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
         for (++p; p < end; ++p) {
             const char c = *p;
             if (str) {
-                if (esc) esc = false;
-                else if (c == '\\') esc = true;
-                else if (c == '"') str = false;
+                if (esc)
+                    esc = false;
+                else if (c == '\\')
+                    esc = true;
+                else if (c == '"')
+                    str = false;
             } else if (c == '"') {
                 str = true;
             } else if (c == ']') {
@@ -182,7 +185,7 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
                     continue;
                 } catch (const Error&) {
                     if (rowEnds(p, end))
-                        throw;  // whole, and malformed
+                        throw; // whole, and malformed
                 }
                 // Cut off by the end of these bytes: kept until its end
                 // arrives (and counted again then).
@@ -197,15 +200,16 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
             if (c == ']' && (rows == Rows::FirstOrEnd || rows == Rows::After)) {
                 rows = Rows::Off;
                 slot = kNoSlot;
-                return p;  // the ']' is kept: the list stays, empty
+                return p; // the ']' is kept: the list stays, empty
             }
             if (c == ',' && rows == Rows::After) {
                 rows = Rows::Next;
                 ++p;
                 continue;
             }
-            fail(fed + (p - chunkStart), rows == Rows::After ? QStringLiteral("esperado ',' ou ']' na lista de linhas")
-                                                             : QStringLiteral("esperado '[' em linha"));
+            fail(fed + (p - chunkStart),
+                 rows == Rows::After ? QStringLiteral("esperado ',' ou ']' na lista de linhas")
+                                     : QStringLiteral("esperado '[' em linha"));
         }
         if (rows == Rows::In) {
             if (qint64(rowPart.size()) + (end - rowStart) > limits.maxKept)
@@ -235,7 +239,7 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
             if (rows != Rows::Off) {
                 p = scanRows(p, end);
                 if (rows == Rows::Off) {
-                    keepFrom = p;  // from the list's ']' on
+                    keepFrom = p; // from the list's ']' on
                     ++p;
                     stack.back().expectKey = false;
                 }
@@ -258,8 +262,10 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
                         break;
                     } else if (keyString) {
                         // Only short names matter here ("args", "packet", ...).
-                        if (keyBuf.size() < 64) keyBuf.append(c);
-                        else keyPlain = false;
+                        if (keyBuf.size() < 64)
+                            keyBuf.append(c);
+                        else
+                            keyPlain = false;
                     }
                 }
                 continue;
@@ -322,7 +328,7 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
             case ']':
             case '}': {
                 if (stack.empty())
-                    break;  // text after the envelope: the envelope's decoder refuses it
+                    break; // text after the envelope: the envelope's decoder refuses it
                 const qsizetype fieldsFrom = stack.back().fieldsFrom;
                 stack.pop_back();
                 if (fieldsFrom >= 0 && !stack.empty()) {
@@ -347,10 +353,7 @@ struct Q_DECL_HIDDEN EnvelopeReader::Impl {
     }
 };
 
-EnvelopeReader::EnvelopeReader()
-    : d(std::make_unique<Impl>())
-{
-}
+EnvelopeReader::EnvelopeReader() : d(std::make_unique<Impl>()) { }
 
 EnvelopeReader::~EnvelopeReader() = default;
 

@@ -18,11 +18,10 @@ namespace core {
 
 class Error : public std::exception {
 public:
-    explicit Error(QString message) : message_(std::move(message)), utf8_(message_.toStdString()) {}
+    explicit Error(QString message) : message_(std::move(message)), utf8_(message_.toStdString()) { }
     Error(QString message, QString forPeople)
         : message_(std::move(message)), people_(std::move(forPeople)), utf8_(message_.toStdString())
-    {
-    }
+    { }
     /// The failure as it happened (technical detail included).
     const QString& message() const { return message_; }
     /// What a person is shown: the text for people, else the message.
@@ -63,7 +62,7 @@ public:
 class Abort : public std::exception {
 public:
     Abort() = default;
-    explicit Abort(QString shownText) : text_(std::move(shownText)) {}
+    explicit Abort(QString shownText) : text_(std::move(shownText)) { }
     /// The text of the box shown just before the abort, if any.
     const QString& shownText() const { return text_; }
     const char* what() const noexcept override { return "Operation aborted"; }

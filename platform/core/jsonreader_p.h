@@ -31,11 +31,8 @@ struct Number {
 
 class Q_DECL_HIDDEN Reader {
 public:
-    explicit Reader(const QByteArray& json)
-        : begin_(json.constData()), p_(begin_), end_(begin_ + json.size())
-    {
-    }
-    Reader() : begin_(nullptr), p_(nullptr), end_(nullptr) {}
+    explicit Reader(const QByteArray& json) : begin_(json.constData()), p_(begin_), end_(begin_ + json.size()) { }
+    Reader() : begin_(nullptr), p_(nullptr), end_(nullptr) { }
 
     /// Longest text value (bytes as written) read before it is refused.
     void setMaxText(qint64 n) { maxText_ = n; }

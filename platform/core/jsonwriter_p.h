@@ -36,7 +36,10 @@ public:
         len_ += n;
     }
     template <qsizetype N>
-    void lit(const char (&s)[N]) { put(s, N - 1); }
+    void lit(const char (&s)[N])
+    {
+        put(s, N - 1);
+    }
 
     void putInt(qint64 v)
     {

@@ -26,11 +26,16 @@ QString fieldTypeName(FieldType t)
 
 FieldType fieldTypeFromName(const QString& name)
 {
-    if (name == QLatin1String("string")) return FieldType::String;
-    if (name == QLatin1String("integer")) return FieldType::Integer;
-    if (name == QLatin1String("float")) return FieldType::Float;
-    if (name == QLatin1String("boolean")) return FieldType::Boolean;
-    if (name == QLatin1String("datetime")) return FieldType::DateTime;
+    if (name == QLatin1String("string"))
+        return FieldType::String;
+    if (name == QLatin1String("integer"))
+        return FieldType::Integer;
+    if (name == QLatin1String("float"))
+        return FieldType::Float;
+    if (name == QLatin1String("boolean"))
+        return FieldType::Boolean;
+    if (name == QLatin1String("datetime"))
+        return FieldType::DateTime;
     throw Error(QStringLiteral("Tipo de campo desconhecido: \"%1\"").arg(name));
 }
 
@@ -69,8 +74,7 @@ QString rowFieldError(int row, const QString& field, const QString& why)
 
 DataPacket::DataPacket(QList<FieldDef> fields, std::shared_ptr<const CompactRows> rows)
     : fields_(std::move(fields)), compact_(std::move(rows))
-{
-}
+{ }
 
 int DataPacket::rowCount() const
 {
@@ -118,7 +122,8 @@ void DataPacket::setCell(int r, int f, Variant v)
     if (w == written_.end()) {
         std::vector<Variant> column;
         column.reserve(size_t(rowCount()));
-        for (int i = 0; i < rowCount(); ++i) column.push_back(cell(i, f));
+        for (int i = 0; i < rowCount(); ++i)
+            column.push_back(cell(i, f));
         w = written_.emplace(f, std::move(column)).first;
     }
     w->second.at(size_t(r)) = std::move(v);

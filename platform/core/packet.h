@@ -43,9 +43,9 @@ constexpr bool valueFitsField(Variant::Type value, FieldType field)
 struct FieldDef {
     QString name;
     FieldType type = FieldType::String;
-    int size = 0;           ///< characters, for strings; 0 otherwise
-    bool fixed = false;     ///< fixed-length string
-    bool required = false;  ///< a null value is refused
+    int size = 0;          ///< characters, for strings; 0 otherwise
+    bool fixed = false;    ///< fixed-length string
+    bool required = false; ///< a null value is refused
     bool operator==(const FieldDef&) const = default;
 };
 
@@ -62,7 +62,7 @@ public:
     struct CompactRows;
 
     DataPacket() = default;
-    explicit DataPacket(QList<FieldDef> fields) : fields_(std::move(fields)) {}
+    explicit DataPacket(QList<FieldDef> fields) : fields_(std::move(fields)) { }
     DataPacket(QList<FieldDef> fields, std::shared_ptr<const CompactRows> rows);
 
     const QList<FieldDef>& fields() const { return fields_; }
@@ -74,12 +74,14 @@ public:
     /// them at once: code that reads a large list uses readRow() and cell().
     const std::vector<PacketRow>& rows() const
     {
-        if (compact_) materialize();
+        if (compact_)
+            materialize();
         return rows_;
     }
     std::vector<PacketRow>& rows()
     {
-        if (compact_) materialize();
+        if (compact_)
+            materialize();
         return rows_;
     }
     int rowCount() const;
@@ -113,7 +115,7 @@ private:
     QList<FieldDef> fields_;
     mutable std::vector<PacketRow> rows_;
     mutable std::shared_ptr<const CompactRows> compact_;
-    mutable std::map<int, std::vector<Variant>> written_;  ///< compact only: columns set by setCell
+    mutable std::map<int, std::vector<Variant>> written_; ///< compact only: columns set by setCell
 };
 
 } // namespace core

@@ -79,10 +79,14 @@ unsigned Reader::hex4()
     for (int i = 0; i < 4; ++i) {
         const char c = *p_++;
         v <<= 4;
-        if (c >= '0' && c <= '9') v |= unsigned(c - '0');
-        else if (c >= 'a' && c <= 'f') v |= unsigned(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F') v |= unsigned(c - 'A' + 10);
-        else fail(QStringLiteral("escape \\u malformado"));
+        if (c >= '0' && c <= '9')
+            v |= unsigned(c - '0');
+        else if (c >= 'a' && c <= 'f')
+            v |= unsigned(c - 'a' + 10);
+        else if (c >= 'A' && c <= 'F')
+            v |= unsigned(c - 'A' + 10);
+        else
+            fail(QStringLiteral("escape \\u malformado"));
     }
     return v;
 }
@@ -98,7 +102,8 @@ QString Reader::shortString(const char* s, qsizetype n)
     if (shortCache_.empty()) {
         // A small call's reader meets a handful of short strings: the
         // cache pays off only from the rows of a packet on.
-        if (++uncachedShort_ <= kUncachedShort) return QString::fromLatin1(s, n);
+        if (++uncachedShort_ <= kUncachedShort)
+            return QString::fromLatin1(s, n);
         shortCache_.resize(512);
     }
     ShortEntry& e = shortCache_[size_t((key * 0x9E3779B97F4A7C15ull) >> 55)];
@@ -128,7 +133,7 @@ QString Reader::columnString(int col, const char* s, qsizetype n, Text value)
     quint64 h = 1469598103934665603ull;
     for (qsizetype i = 0; i < n; ++i)
         h = (h ^ static_cast<unsigned char>(s[i])) * 1099511628211ull;
-    h ^= h >> 31;  // mixed, so the last characters reach the slot bits too
+    h ^= h >> 31; // mixed, so the last characters reach the slot bits too
     h *= 0xbf58476d1ce4e5b9ull;
     h ^= h >> 29;
     ShortEntry& e = cc.table[size_t(h >> 54)];
@@ -476,8 +481,9 @@ Variant Reader::cell(const FieldDef& f, int row, int col)
             qint64 i = 0;
             const Number n = number();
             if (!toInt(n, i))
-                failRow(row, f, QStringLiteral("número não inteiro ou fora do intervalo: %1")
-                                    .arg(QString::fromLatin1(n.begin, std::min<qsizetype>(n.end - n.begin, 30))));
+                failRow(row, f,
+                        QStringLiteral("número não inteiro ou fora do intervalo: %1")
+                            .arg(QString::fromLatin1(n.begin, std::min<qsizetype>(n.end - n.begin, 30))));
             return Variant(i);
         }
         break;

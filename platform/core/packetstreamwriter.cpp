@@ -11,8 +11,7 @@ struct Q_DECL_HIDDEN PacketStreamWriter::Impl {
     int rows = 0;
 };
 
-PacketStreamWriter::PacketStreamWriter(QList<FieldDef> fields)
-    : d(std::make_unique<Impl>())
+PacketStreamWriter::PacketStreamWriter(QList<FieldDef> fields) : d(std::make_unique<Impl>())
 {
     d->fields = std::move(fields);
     detail::writePacketHead(d->w, d->fields);

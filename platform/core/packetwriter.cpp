@@ -57,8 +57,7 @@ void writeRow(Writer& w, const QList<FieldDef>& fields, const PacketRow& row, in
             w.lit("null");
             continue;
         }
-        if (!valueFitsField(t, f.type)
-            || (f.type == FieldType::String && f.size > 0 && v.stringPtr()->size() > f.size))
+        if (!valueFitsField(t, f.type) || (f.type == FieldType::String && f.size > 0 && v.stringPtr()->size() > f.size))
             throw Error(rowFieldError(r, f.name, DataPacket::checkValue(f, v)));
         switch (f.type) {
         case FieldType::String: w.putString(*v.stringPtr()); break;

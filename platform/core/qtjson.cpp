@@ -113,8 +113,7 @@ Variant variantFromJson(const QJsonValue& j)
             return Variant(Date{x.toDouble()});
         throw Error(QStringLiteral("Dados recebidos inválidos: tipo de valor desconhecido \"%1\"").arg(key));
     }
-    case QJsonValue::Double:
-        throw Error(QStringLiteral("Dados recebidos inválidos: número sem tipo"));
+    case QJsonValue::Double: throw Error(QStringLiteral("Dados recebidos inválidos: número sem tipo"));
     case QJsonValue::Undefined: break;
     }
     throw Error(QStringLiteral("Dados recebidos inválidos: valor indefinido"));

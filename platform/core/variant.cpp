@@ -69,24 +69,21 @@ Date Date::today()
 
 // --- Variant -----------------------------------------------------------------------
 
-Variant::Variant(const QString& s) : v_(s) {}
-Variant::Variant(const char* s) : v_(QString::fromUtf8(s)) {}
-Variant::Variant(int i) : v_(qint64(i)) {}
-Variant::Variant(qint64 i) : v_(i) {}
-Variant::Variant(double d) : v_(d) {}
-Variant::Variant(bool b) : v_(b) {}
-Variant::Variant(Date d) : v_(d) {}
-Variant::Variant(const DataPacket& p) : v_(std::shared_ptr<const DataPacket>(std::make_shared<DataPacket>(p))) {}
-Variant::Variant(DataPacket&& p)
-    : v_(std::shared_ptr<const DataPacket>(std::make_shared<DataPacket>(std::move(p))))
-{
-}
+Variant::Variant(const QString& s) : v_(s) { }
+Variant::Variant(const char* s) : v_(QString::fromUtf8(s)) { }
+Variant::Variant(int i) : v_(qint64(i)) { }
+Variant::Variant(qint64 i) : v_(i) { }
+Variant::Variant(double d) : v_(d) { }
+Variant::Variant(bool b) : v_(b) { }
+Variant::Variant(Date d) : v_(d) { }
+Variant::Variant(const DataPacket& p) : v_(std::shared_ptr<const DataPacket>(std::make_shared<DataPacket>(p))) { }
+Variant::Variant(DataPacket&& p) : v_(std::shared_ptr<const DataPacket>(std::make_shared<DataPacket>(std::move(p)))) { }
 Variant::Variant(std::shared_ptr<const DataPacket> p)
 {
     if (p)
         v_ = std::move(p);
 }
-Variant::Variant(const VariantArray& a) : v_(std::shared_ptr<const VariantArray>(std::make_shared<VariantArray>(a))) {}
+Variant::Variant(const VariantArray& a) : v_(std::shared_ptr<const VariantArray>(std::make_shared<VariantArray>(a))) { }
 
 Variant Variant::array(std::initializer_list<Variant> items)
 {

@@ -79,8 +79,7 @@ public:
     static QString typeName(Type t);
 
 private:
-    using Storage = std::variant<std::monostate, QString, qint64, double, bool, Date,
-                                 std::shared_ptr<const DataPacket>,
+    using Storage = std::variant<std::monostate, QString, qint64, double, bool, Date, std::shared_ptr<const DataPacket>,
                                  std::shared_ptr<const VariantArray>>;
     Storage v_;
 };

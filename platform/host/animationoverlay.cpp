@@ -10,7 +10,8 @@
 
 namespace host {
 
-AnimationOverlay::AnimationOverlay(QWidget* window, int kind, const QString& caption) : QWidget(window), caption_(caption)
+AnimationOverlay::AnimationOverlay(QWidget* window, int kind, const QString& caption)
+    : QWidget(window), caption_(caption)
 {
     setObjectName(QStringLiteral("aviShowAvi"));
     if (caption_.isEmpty())

@@ -10,7 +10,8 @@
 
 namespace host {
 
-TBtnPesquisa::TBtnPesquisa(const QString& objectName, QWidget* parent) : TSpeedButton(objectName, parent, QStringLiteral("Pesquisar"))
+TBtnPesquisa::TBtnPesquisa(const QString& objectName, QWidget* parent)
+    : TSpeedButton(objectName, parent, QStringLiteral("Pesquisar"))
 {
     setIcon(style()->standardIcon(QStyle::SP_FileDialogContentsView));
     // The click runs the handler when one is set, else the built-in lookup.

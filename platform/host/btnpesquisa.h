@@ -22,7 +22,7 @@ class TBtnPesquisa : public TSpeedButton {
     Q_OBJECT
 public:
     explicit TBtnPesquisa(const QString& objectName, QWidget* parent = nullptr);
-    QPointer<QWidget> edit;               ///< associated control
+    QPointer<QWidget> edit; ///< associated control
     QString title;
     QString emptyError;
     QPointer<core::DataSource> dataSource;

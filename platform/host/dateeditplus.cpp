@@ -26,7 +26,8 @@ TDateEditPlus::TDateEditPlus(const QString& objectName, QWidget* parent) : TEdit
     setInfoBackground(true);
     connect(this, &QLineEdit::textChanged, this, [this] {
         QPalette p = palette();
-        p.setColor(QPalette::Text, (!isBlank() && isValidText()) ? QColor(Qt::blue) : QApplication::palette().color(QPalette::Text));
+        p.setColor(QPalette::Text,
+                   (!isBlank() && isValidText()) ? QColor(Qt::blue) : QApplication::palette().color(QPalette::Text));
         setPalette(p);
         setToolTip(weekdayName());
         update();

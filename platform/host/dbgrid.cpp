@@ -29,7 +29,7 @@ core::Field* Column::field(const DBGrid& grid) const
 
 class DBGridDelegate : public QStyledItemDelegate {
 public:
-    explicit DBGridDelegate(DBGrid* grid) : QStyledItemDelegate(grid), grid_(grid) {}
+    explicit DBGridDelegate(DBGrid* grid) : QStyledItemDelegate(grid), grid_(grid) { }
 
     void paint(QPainter* p, const QStyleOptionViewItem& opt, const QModelIndex& index) const override
     {
@@ -112,9 +112,11 @@ DBGrid::DBGrid(const QString& objectName, QWidget* parent)
             core::dispatch([&] { onTitleClick(col); });
         // The title hook may have reloaded or rebuilt the columns.
         const auto& now = effectiveColumns();
-        if (sortable_ && section < int(now.size()) && !unsortable_.contains(now[size_t(section)].fieldName, Qt::CaseInsensitive))
-            sortByColumn(section, section == sortColumn_ && sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder
-                                                                                              : Qt::AscendingOrder);
+        if (sortable_ && section < int(now.size())
+            && !unsortable_.contains(now[size_t(section)].fieldName, Qt::CaseInsensitive))
+            sortByColumn(section,
+                         section == sortColumn_ && sortOrder_ == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                                    : Qt::AscendingOrder);
         else
             showSortIndicator(); // the header flips its arrow on any click: put the real one back
     });
@@ -301,8 +303,8 @@ double designScale(const QFont& font)
 {
     const QFontMetricsF fm(font);
     const double digits = fm.horizontalAdvance(QStringLiteral("0123456789")) / 60.0;
-    const double letters
-        = fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 312.0;
+    const double letters =
+        fm.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 312.0;
     return std::max(digits, letters);
 }
 
@@ -320,8 +322,8 @@ int scaledDesignWidth(int designWidth, const QFont& font, const QWidget* widget)
 QBrush DBGrid::cellBrush(GridDrawStates state) const
 {
     const QPalette::ColorGroup group = !isEnabled() ? QPalette::Disabled
-                                       : isActiveWindow() ? QPalette::Active
-                                                          : QPalette::Inactive;
+        : isActiveWindow()                          ? QPalette::Active
+                                                    : QPalette::Inactive;
     if (state & gdSelected)
         return palette().brush(group, QPalette::Highlight);
     return palette().brush(group, QPalette::Base);

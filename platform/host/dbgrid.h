@@ -57,11 +57,11 @@ class DBGrid;
 /// A grid column bound to a dataset field.
 struct Column {
     QString fieldName;
-    QString title;                     ///< empty: the field's display label
-    int width = -1;                    ///< design pixels (8-point MS Sans Serif, 96 dpi); -1: the grid's default (64)
-    std::optional<QFont> titleFont;    ///< empty: the grid's header font
+    QString title;                  ///< empty: the field's display label
+    int width = -1;                 ///< design pixels (8-point MS Sans Serif, 96 dpi); -1: the grid's default (64)
+    std::optional<QFont> titleFont; ///< empty: the grid's header font
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
-    int index = -1;                    ///< position in the grid, set by the grid
+    int index = -1; ///< position in the grid, set by the grid
 
     /// The bound field of the grid's dataset; null when the dataset lacks it.
     core::Field* field(const DBGrid& grid) const;
@@ -107,8 +107,8 @@ public:
     /// Background brush of a data cell in a given state.
     QBrush cellBrush(GridDrawStates state) const;
 
-    std::function<void(QPainter& canvas, const QRect& rect, int dataCol, const Column& column,
-                       GridDrawStates state)> onDrawColumnCell;
+    std::function<void(QPainter& canvas, const QRect& rect, int dataCol, const Column& column, GridDrawStates state)>
+        onDrawColumnCell;
     std::function<void(const Column& column)> onCellClick;
     std::function<void(const Column& column)> onTitleClick;
     std::function<void(int& key, Qt::KeyboardModifiers shift)> onKeyDown;
@@ -161,16 +161,16 @@ private:
     QPointer<core::ClientDataset> bound_;
     QList<QMetaObject::Connection> conns_;
     DBGridModel* model_;
-    QPixmap frame_;          ///< the rows as last shown, painted while controls are disabled
+    QPixmap frame_; ///< the rows as last shown, painted while controls are disabled
     QTimer* frameTimer_;
     bool capturing_ = false;
     std::vector<Column> columns_;
     mutable std::vector<Column> autoColumns_;
     bool syncing_ = false;
     qint64 cellPaints_ = 0;
-    QMap<QString, int> userWidths_;      ///< dragged widths by field name
+    QMap<QString, int> userWidths_; ///< dragged widths by field name
     core::FindSearch lastSearch_;
-    bool applyingWidths_ = false;        ///< resizing sections ourselves, not the user
+    bool applyingWidths_ = false; ///< resizing sections ourselves, not the user
     bool sortable_ = false;
     QStringList unsortable_;
     int sortColumn_ = -1;

@@ -23,7 +23,7 @@ QString dingbatText(const QString& text)
     return out;
 }
 
-DBGridModel::DBGridModel(DBGrid* grid) : core::DatasetModel(grid), grid_(grid) {}
+DBGridModel::DBGridModel(DBGrid* grid) : core::DatasetModel(grid), grid_(grid) { }
 
 QVariant DBGridModel::data(const QModelIndex& index, int role) const
 {
@@ -55,13 +55,11 @@ QVariant DBGridModel::headerData(int section, Qt::Orientation orientation, int r
         if (col.titleFont && !dingbat)
             return *col.titleFont;
         return {};
-    case Qt::InitialSortOrderRole:
-        return int(Qt::AscendingOrder);
+    case Qt::InitialSortOrderRole: return int(Qt::AscendingOrder);
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(dingbat ? Qt::Alignment(Qt::AlignCenter)
                                            : Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
-    default:
-        return {};
+    default: return {};
     }
 }
 

@@ -1,6 +1,5 @@
 #include "dbtext.h"
 
-
 namespace host {
 
 TDBText::TDBText(const QString& objectName, QWidget* parent) : QLabel(parent)

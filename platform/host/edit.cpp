@@ -16,8 +16,14 @@ TEdit::TEdit(const QString& objectName, QWidget* parent) : QLineEdit(parent)
 {
     setObjectName(objectName);
     auto* t = new FocusTracker(this);
-    t->onEnter = [this] { if (onEnter) onEnter(); };
-    t->onExit = [this] { if (onExit) onExit(); };
+    t->onEnter = [this] {
+        if (onEnter)
+            onEnter();
+    };
+    t->onExit = [this] {
+        if (onExit)
+            onExit();
+    };
     connect(this, &QLineEdit::textChanged, this, [this] { runHandler(onChange); });
 }
 

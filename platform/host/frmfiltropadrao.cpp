@@ -225,9 +225,9 @@ void TfrmFiltroPadrao::btfLoadOpcClick()
 
 // --- lifecycle -------------------------------------------------------------------
 
-void TfrmFiltroPadrao::FormCreate() {}
-void TfrmFiltroPadrao::FormActivate() {}
-void TfrmFiltroPadrao::FormClose() {}
+void TfrmFiltroPadrao::FormCreate() { }
+void TfrmFiltroPadrao::FormActivate() { }
+void TfrmFiltroPadrao::FormClose() { }
 
 void TfrmFiltroPadrao::sbtConfirmaClick()
 {

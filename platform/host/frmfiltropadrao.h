@@ -47,12 +47,12 @@ public:
 
     explicit TfrmFiltroPadrao(QWidget* owner = nullptr);
 
-    TGroupBox* grbFiltroPadrao;   ///< the derived dialog's controls go inside
-    TPanel* panMenu;              ///< side panel
-    TSpeedButton* sbtConfirma;    ///< runs sbtConfirmaClick
+    TGroupBox* grbFiltroPadrao; ///< the derived dialog's controls go inside
+    TPanel* panMenu;            ///< side panel
+    TSpeedButton* sbtConfirma;  ///< runs sbtConfirmaClick
     TSpeedButton* sbtAjuda;
-    TSpeedButton* btfSaveOpc;     ///< "Salvar opções"
-    TSpeedButton* btfLoadOpc;     ///< "Restaurar opções"
+    TSpeedButton* btfSaveOpc; ///< "Salvar opções"
+    TSpeedButton* btfLoadOpc; ///< "Restaurar opções"
     QLabel* lblCodTela;
     core::TMessages msgPadrao;
 

@@ -445,9 +445,9 @@ void TfrmPadrao::FormCreate()
     mnuFolhaDados->setChecked(true);
 }
 
-void TfrmPadrao::FormActivate() {}
+void TfrmPadrao::FormActivate() { }
 
-void TfrmPadrao::FormClose() {}
+void TfrmPadrao::FormClose() { }
 
 void TfrmPadrao::pgcPadraoChange()
 {
@@ -455,9 +455,9 @@ void TfrmPadrao::pgcPadraoChange()
     mnuFormulario->setChecked(pgcPadrao->activePage() == tshFormulario);
 }
 
-void TfrmPadrao::dbgPadraoKeyDown(int&, Qt::KeyboardModifiers) {}
+void TfrmPadrao::dbgPadraoKeyDown(int&, Qt::KeyboardModifiers) { }
 
-void TfrmPadrao::sbtVerificarClick() {}
+void TfrmPadrao::sbtVerificarClick() { }
 
 void TfrmPadrao::sbtProcurarClick()
 {
@@ -474,7 +474,7 @@ void TfrmPadrao::procurarProximo()
     core::dispatch([this] { ProcuraProximo(searchGrid()); });
 }
 
-void TfrmPadrao::sbtImprimirClick() {}
+void TfrmPadrao::sbtImprimirClick() { }
 
 void TfrmPadrao::sbtAjudaClick()
 {
@@ -483,6 +483,6 @@ void TfrmPadrao::sbtAjudaClick()
                        .arg(helpContext_));
 }
 
-void TfrmPadrao::dtsPadraoStateChange() {}
+void TfrmPadrao::dtsPadraoStateChange() { }
 
 } // namespace host

@@ -60,36 +60,36 @@ public:
     ~TfrmPadrao() override;
 
     // --- components (objectName = member name) ------------------------------
-    TPanel* panMenu;                 ///< tool bar at the top
-    TSpeedButton* sbtProcurar;       ///< "Procurar": sbtProcurarClick
-    TSpeedButton* sbtVerificar;      ///< "Verificar": sbtVerificarClick
-    TSpeedButton* sbtImprimir;       ///< "Imprimir": sbtImprimirClick
-    TSpeedButton* sbtAjuda;          ///< "Ajuda": help context
-    TSpeedButton* sbtFechar;         ///< "Fechar": closes the screen
-    QLabel* lblCodTela;              ///< screen code, right of the tool bar
+    TPanel* panMenu;            ///< tool bar at the top
+    TSpeedButton* sbtProcurar;  ///< "Procurar": sbtProcurarClick
+    TSpeedButton* sbtVerificar; ///< "Verificar": sbtVerificarClick
+    TSpeedButton* sbtImprimir;  ///< "Imprimir": sbtImprimirClick
+    TSpeedButton* sbtAjuda;     ///< "Ajuda": help context
+    TSpeedButton* sbtFechar;    ///< "Fechar": closes the screen
+    QLabel* lblCodTela;         ///< screen code, right of the tool bar
 
     QMenuBar* mnuMenu;
     QMenu* mnuOperacao;
-    QAction* mnuFolhaDados;          ///< shows tshFolhaDados
-    QAction* mnuFormulario;          ///< shows tshFormulario
-    QAction* mnuListagem;            ///< runs sbtImprimir
+    QAction* mnuFolhaDados; ///< shows tshFolhaDados
+    QAction* mnuFormulario; ///< shows tshFormulario
+    QAction* mnuListagem;   ///< runs sbtImprimir
     QMenu* mnuManutencao;
     QAction* mnuIncluir;
     QAction* mnuAlterar;
     QAction* mnuExcluir;
-    QAction* mnuProcurar;            ///< runs sbtProcurar
-    QAction* mnuVerificar;           ///< runs sbtVerificar
+    QAction* mnuProcurar;  ///< runs sbtProcurar
+    QAction* mnuVerificar; ///< runs sbtVerificar
     QAction* mnuCancelar;
     QAction* mnuConfirmar;
     QMenu* mnuAjuda;
-    QAction* mnuGuia;                ///< runs sbtAjuda (F1)
+    QAction* mnuGuia; ///< runs sbtAjuda (F1)
 
     TPageControl* pgcPadrao;
     TabSheet* tshFolhaDados;
     TabSheet* tshFormulario;
-    DBGrid* dbgPadrao;               ///< fills tshFolhaDados
+    DBGrid* dbgPadrao; ///< fills tshFolhaDados
 
-    TPanel* panNavigator;            ///< bottom bar
+    TPanel* panNavigator; ///< bottom bar
     TDBText* dbtNome;
     TDBNavigator* dbnPadrao;
 

@@ -40,14 +40,9 @@ std::vector<ExportColumn> exportColumns(const DBGrid& grid, const QStringList& s
         if (e.field && !e.field->hasOnGetText() && e.field->editMask().isEmpty()) {
             switch (e.field->dataType()) {
             case core::FieldType::Integer:
-            case core::FieldType::Float:
-                e.kind = ExportColumn::Number;
-                break;
-            case core::FieldType::DateTime:
-                e.kind = ExportColumn::Date;
-                break;
-            default:
-                break;
+            case core::FieldType::Float: e.kind = ExportColumn::Number; break;
+            case core::FieldType::DateTime: e.kind = ExportColumn::Date; break;
+            default: break;
             }
         }
         const int px = grid.columnWidth(c.index);
@@ -175,8 +170,8 @@ int writeXlsx(const DBGrid& grid, const core::ClientDataset& ds, const std::vect
     const lxw_error err = workbook_close(wb);
     if (err != LXW_NO_ERROR) {
         QFile::remove(tmp);
-        throw core::Error(QStringLiteral("Não foi possível gravar o arquivo %1: %2")
-                              .arg(path, QString::fromUtf8(lxw_strerror(err))));
+        throw core::Error(
+            QStringLiteral("Não foi possível gravar o arquivo %1: %2").arg(path, QString::fromUtf8(lxw_strerror(err))));
     }
     QFile::remove(path);
     if (!QFile::rename(tmp, path)) {

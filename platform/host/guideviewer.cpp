@@ -18,8 +18,8 @@ namespace host {
 QWidget* showGuide(const QString& url, const QString& title)
 {
     const QUrl source(url);
-    const QString local = source.scheme() == QLatin1String("qrc") ? QLatin1Char(':') + source.path()
-                                                                   : source.toLocalFile();
+    const QString local =
+        source.scheme() == QLatin1String("qrc") ? QLatin1Char(':') + source.path() : source.toLocalFile();
     if (!QFile::exists(local))
         throw core::Error(QStringLiteral("O guia do operador não está instalado (%1).").arg(url));
 

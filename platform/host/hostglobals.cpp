@@ -18,8 +18,14 @@ QPointer<QMdiArea> g_area;
 QString g_layoutFile;
 } // namespace
 
-void setLayoutFile(const QString& path) { g_layoutFile = path; }
-QString layoutFile() { return g_layoutFile; }
+void setLayoutFile(const QString& path)
+{
+    g_layoutFile = path;
+}
+QString layoutFile()
+{
+    return g_layoutFile;
+}
 
 QString operatorScreenKey(const QString& screenCode, const QString& fallbackName)
 {
@@ -32,8 +38,14 @@ QString operatorScreenKey(const QString& screenCode, const QString& fallbackName
     return code + u'/' + op;
 }
 
-QMainWindow* mainWindow() { return g_main; }
-QMdiArea* mdiArea() { return g_area; }
+QMainWindow* mainWindow()
+{
+    return g_main;
+}
+QMdiArea* mdiArea()
+{
+    return g_area;
+}
 
 void setMainWindow(QMainWindow* w, QMdiArea* area)
 {
@@ -65,8 +77,10 @@ int vkFromQtKey(int k)
         return VK_F1 + (k - Qt::Key_F1);
     switch (k) {
     case Qt::Key_Backspace: return VK_BACK;
-    case Qt::Key_Tab: case Qt::Key_Backtab: return VK_TAB;
-    case Qt::Key_Return: case Qt::Key_Enter: return VK_RETURN;
+    case Qt::Key_Tab:
+    case Qt::Key_Backtab: return VK_TAB;
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return VK_RETURN;
     case Qt::Key_Shift: return VK_SHIFT;
     case Qt::Key_Control: return VK_CONTROL;
     case Qt::Key_Alt: return VK_MENU;

@@ -33,10 +33,26 @@ QString operatorScreenKey(const QString& screenCode, const QString& fallbackName
 /// Platform key codes as the key handlers receive them. Letters and digits
 /// are their upper-case ASCII codes ('A' = 65, '0' = 48).
 enum VirtualKey : int {
-    VK_BACK = 8, VK_TAB = 9, VK_RETURN = 13, VK_SHIFT = 16, VK_CONTROL = 17, VK_MENU = 18,
-    VK_ESCAPE = 27, VK_SPACE = 32, VK_PRIOR = 33, VK_NEXT = 34, VK_END = 35, VK_HOME = 36,
-    VK_LEFT = 37, VK_UP = 38, VK_RIGHT = 39, VK_DOWN = 40, VK_INSERT = 45, VK_DELETE = 46,
-    VK_F1 = 112, VK_F12 = 123
+    VK_BACK = 8,
+    VK_TAB = 9,
+    VK_RETURN = 13,
+    VK_SHIFT = 16,
+    VK_CONTROL = 17,
+    VK_MENU = 18,
+    VK_ESCAPE = 27,
+    VK_SPACE = 32,
+    VK_PRIOR = 33,
+    VK_NEXT = 34,
+    VK_END = 35,
+    VK_HOME = 36,
+    VK_LEFT = 37,
+    VK_UP = 38,
+    VK_RIGHT = 39,
+    VK_DOWN = 40,
+    VK_INSERT = 45,
+    VK_DELETE = 46,
+    VK_F1 = 112,
+    VK_F12 = 123
 };
 /// Qt key to platform code (0 when the key has none); and back (0 when none).
 int vkFromQtKey(int qtKey);

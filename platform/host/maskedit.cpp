@@ -65,15 +65,15 @@ QString TMaskEdit::toQtInputMask(const QString& platformMask)
     for (qsizetype i = 0; i < b.size(); ++i) {
         const QChar c = b[i];
         switch (c.unicode()) {
-        case '9': out += u'0'; break;   // optional digit
-        case '0': out += u'9'; break;   // required digit
-        case '#': out += u'#'; break;   // optional digit or sign
-        case 'L': out += u'A'; break;   // required letter
-        case 'l': out += u'a'; break;   // optional letter
-        case 'A': out += u'N'; break;   // required letter or digit
-        case 'a': out += u'n'; break;   // optional letter or digit
-        case 'C': out += u'X'; break;   // required any
-        case 'c': out += u'x'; break;   // optional any
+        case '9': out += u'0'; break; // optional digit
+        case '0': out += u'9'; break; // required digit
+        case '#': out += u'#'; break; // optional digit or sign
+        case 'L': out += u'A'; break; // required letter
+        case 'l': out += u'a'; break; // optional letter
+        case 'A': out += u'N'; break; // required letter or digit
+        case 'a': out += u'n'; break; // optional letter or digit
+        case 'C': out += u'X'; break; // required any
+        case 'c': out += u'x'; break; // optional any
         case '>': out += u'>'; break;
         case '<':
             if (i + 1 < b.size() && b[i + 1] == u'>') {
@@ -83,7 +83,7 @@ QString TMaskEdit::toQtInputMask(const QString& platformMask)
                 out += u'<';
             }
             break;
-        case '!': break;                // leading-blank trimming: no equivalent, not needed
+        case '!': break; // leading-blank trimming: no equivalent, not needed
         case '\\':
             if (i + 1 < b.size()) {
                 out += u'\\';

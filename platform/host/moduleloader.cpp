@@ -16,7 +16,7 @@ using IniProcFn = void (*)();
 using LoadProcFn = void (*)(const core::Variant*);
 } // namespace
 
-ModuleLoader::ModuleLoader(QString folder) : folder_(std::move(folder)) {}
+ModuleLoader::ModuleLoader(QString folder) : folder_(std::move(folder)) { }
 
 QString ModuleLoader::libraryPath(const QString& code) const
 {
@@ -53,13 +53,15 @@ void* ModuleLoader::resolve(const QString& code, const char* entry)
     QLibrary lib(path);
     lib.setLoadHints(QLibrary::ExportExternalSymbolsHint);
     if (!lib.load())
-        throw core::Error(QStringLiteral("Não foi possível carregar o módulo %1: %2").arg(code.trimmed(), lib.errorString()),
-                          QStringLiteral("O módulo %1 não pôde ser aberto: a instalação dele está incompleta ou "
-                                         "danificada. Avise o suporte.")
-                              .arg(code.trimmed()));
+        throw core::Error(
+            QStringLiteral("Não foi possível carregar o módulo %1: %2").arg(code.trimmed(), lib.errorString()),
+            QStringLiteral("O módulo %1 não pôde ser aberto: a instalação dele está incompleta ou "
+                           "danificada. Avise o suporte.")
+                .arg(code.trimmed()));
     QFunctionPointer fn = lib.resolve(entry);
     if (!fn)
-        throw core::Error(QStringLiteral("O módulo %1 não exporta a entrada %2.").arg(code.trimmed(), QString::fromLatin1(entry)));
+        throw core::Error(
+            QStringLiteral("O módulo %1 não exporta a entrada %2.").arg(code.trimmed(), QString::fromLatin1(entry)));
     return reinterpret_cast<void*>(fn);
 }
 

@@ -73,10 +73,8 @@ bool TPageControl::isPageSwitchKey(const QKeyEvent* e)
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_PageUp:
-    case Qt::Key_PageDown:
-        return true;
-    default:
-        return false;
+    case Qt::Key_PageDown: return true;
+    default: return false;
     }
 }
 

@@ -8,8 +8,14 @@ TPanel::TPanel(const QString& objectName, QWidget* parent) : QFrame(parent)
 {
     setObjectName(objectName);
     auto* t = new FocusTracker(this);
-    t->onEnter = [this] { if (onEnter) onEnter(); };
-    t->onExit = [this] { if (onExit) onExit(); };
+    t->onEnter = [this] {
+        if (onEnter)
+            onEnter();
+    };
+    t->onExit = [this] {
+        if (onExit)
+            onExit();
+    };
 }
 
 } // namespace host

@@ -1,6 +1,5 @@
 #include "radiobutton.h"
 
-
 namespace host {
 
 TRadioButton::TRadioButton(const QString& objectName, const QString& caption, QWidget* parent)

@@ -24,8 +24,7 @@ bool Pesquisar(core::DataSource* ds, const QString& titleAndEmpty, bool flag1 = 
 /// marked rows' `keyField` values in the list-string format of
 /// docs/protocol.md ('k1','k2') and true is returned; cancelling leaves
 /// `result` unchanged. A closed query is opened first.
-bool PesquisaLista(core::DataSource* ds, const QString& keyField, const QString& title, bool flag,
-                   QString& result);
+bool PesquisaLista(core::DataSource* ds, const QString& keyField, const QString& title, bool flag, QString& result);
 
 /// Find dialog over an open dataset (nothing for a closed one).
 void Procura(core::ClientDataset* ds);

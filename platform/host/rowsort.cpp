@@ -47,9 +47,11 @@ void appendSortKey(const QString& s, std::string& out)
         const char16_t x = c[i];
         if (x >= u'0' && x <= u'9') {
             qsizetype si = i;
-            while (si < n && c[si] == u'0') ++si;
+            while (si < n && c[si] == u'0')
+                ++si;
             qsizetype ei = si;
-            while (ei < n && c[ei] >= u'0' && c[ei] <= u'9') ++ei;
+            while (ei < n && c[ei] >= u'0' && c[ei] <= u'9')
+                ++ei;
             put(u'0');
             put(char16_t(std::min<qsizetype>(ei - si, 0xFFFF)));
             for (qsizetype k = si; k < ei; ++k)
@@ -124,9 +126,8 @@ std::vector<int> sortedPositions(const core::ClientDataset& ds, int field, Qt::S
         return pos;
     const core::Field& f = ds.field(field);
     const bool numeric = !f.hasOnGetText()
-                         && (f.dataType() == core::FieldType::Integer || f.dataType() == core::FieldType::Float
-                             || f.dataType() == core::FieldType::DateTime
-                             || f.dataType() == core::FieldType::Boolean);
+        && (f.dataType() == core::FieldType::Integer || f.dataType() == core::FieldType::Float
+            || f.dataType() == core::FieldType::DateTime || f.dataType() == core::FieldType::Boolean);
     // Key per row: a number (nulls below every number), or a text rank
     // (empty texts rank first by the collation).
     std::vector<double> num(static_cast<size_t>(n));

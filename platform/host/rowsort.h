@@ -11,7 +11,7 @@
 
 namespace core {
 class ClientDataset;
-}
+} // namespace core
 
 namespace host {
 

@@ -1,6 +1,5 @@
 #include "speedbutton.h"
 
-
 namespace host {
 
 TSpeedButton::TSpeedButton(const QString& objectName, QWidget* parent, const QString& hint) : QToolButton(parent)

@@ -104,9 +104,18 @@ core::MsgButton WidgetHost::message(core::MsgKind kind, const QString& text, con
         QMessageBox::ButtonRole role = QMessageBox::AcceptRole;
         switch (b) {
         case core::MsgButton::OK: label = QStringLiteral("OK"); break;
-        case core::MsgButton::Yes: label = QStringLiteral("&Sim"); role = QMessageBox::YesRole; break;
-        case core::MsgButton::No: label = QStringLiteral("&Não"); role = QMessageBox::NoRole; break;
-        case core::MsgButton::Cancel: label = QStringLiteral("Cancelar"); role = QMessageBox::RejectRole; break;
+        case core::MsgButton::Yes:
+            label = QStringLiteral("&Sim");
+            role = QMessageBox::YesRole;
+            break;
+        case core::MsgButton::No:
+            label = QStringLiteral("&Não");
+            role = QMessageBox::NoRole;
+            break;
+        case core::MsgButton::Cancel:
+            label = QStringLiteral("Cancelar");
+            role = QMessageBox::RejectRole;
+            break;
         case core::MsgButton::None: continue;
         }
         QPushButton* pb = box.addButton(label, role);
@@ -194,8 +203,10 @@ bool WidgetHost::askLogin(const QString& reason, QString& operador, QString& sen
         lay->addLayout(row);
     }
     auto* buttons = new QDialogButtonBox(&dlg);
-    buttons->addButton(QStringLiteral("Entrar"), QDialogButtonBox::AcceptRole)->setObjectName(QStringLiteral("btnEntrar"));
-    buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole)->setObjectName(QStringLiteral("btnCancelar"));
+    buttons->addButton(QStringLiteral("Entrar"), QDialogButtonBox::AcceptRole)
+        ->setObjectName(QStringLiteral("btnEntrar"));
+    buttons->addButton(QStringLiteral("Cancelar"), QDialogButtonBox::RejectRole)
+        ->setObjectName(QStringLiteral("btnCancelar"));
     QObject::connect(buttons, &QDialogButtonBox::accepted, &dlg, &QDialog::accept);
     QObject::connect(buttons, &QDialogButtonBox::rejected, &dlg, &QDialog::reject);
     lay->addWidget(buttons);

@@ -34,7 +34,8 @@ FrontReply AppServer::login(const Route& route, FrontRequest& r)
         if (const auto wait = throttle_.wait(code.left(Operators::kMaxCode), address); wait.count() > 0) {
             const qint64 secs = (wait.count() + 999) / 1000;
             refusal(what, address, ms(), QString("throttled: tentativa %1 s antes da hora").arg(secs));
-            FrontReply a = json(429, raisedBody(QString("Tentativas de entrada demais; tente de novo em %1 s.").arg(secs)));
+            FrontReply a =
+                json(429, raisedBody(QString("Tentativas de entrada demais; tente de novo em %1 s.").arg(secs)));
             a.headers.emplace_back("Retry-After", std::to_string(secs));
             return a;
         }
@@ -57,17 +58,21 @@ FrontReply AppServer::login(const Route& route, FrontRequest& r)
         const bool ok = hashPool_.run(*place, [&] { return operators_.verify(account, password); });
         if (!ok) {
             const auto wait = throttle_.failed(code, address);
-            return refused(wait.count() > 0 ? QString("refused; next try from this address in %1 s").arg((wait.count() + 999) / 1000)
-                                            : QString("refused"));
+            return refused(wait.count() > 0
+                               ? QString("refused; next try from this address in %1 s").arg((wait.count() + 999) / 1000)
+                               : QString("refused"));
         }
         throttle_.succeeded(code, address);
         LoginResult lr;
-        pool_.run([&] { lr = operators_.openSession(code, account.name, address, opt_.sessionSecs, account.mustChange); });
+        pool_.run(
+            [&] { lr = operators_.openSession(code, account.name, address, opt_.sessionSecs, account.mustChange); });
         logLine(what, nullptr, address, ms(), lr.mustChange ? "ok, troca de senha pendente" : "ok");
         metrics_->call(label, "ok", ms() / 1000);
-        QJsonObject answer{{"status", "ok"}, {"token", lr.token}, {"operador", code}, {"nome", lr.operatorName},
+        QJsonObject answer{{"status", "ok"},         {"token", lr.token},
+                           {"operador", code},       {"nome", lr.operatorName},
                            {"expira", lr.expiresAt}, {"filiais", QJsonArray::fromStringList(lr.branches)}};
-        if (lr.mustChange) answer.insert("trocarSenha", true);
+        if (lr.mustChange)
+            answer.insert("trocarSenha", true);
         return json(200, QJsonDocument(answer).toJson(QJsonDocument::Compact).toStdString());
     } catch (const Unauthorized& e) {
         refusal(what, address, ms(), "refused");
@@ -103,7 +108,8 @@ FrontReply AppServer::changePassword(const Route& route, FrontRequest& r)
         const std::optional<HashPool::Place> place = hashPool_.reserve();
         if (!place) {
             logLine(route.name(), &session, address, 0, "busy: fila de verificação de senhas cheia");
-            FrontReply a = json(503, raisedBody("Muitas verificações de senha ao mesmo tempo; tente de novo em alguns segundos."));
+            FrontReply a =
+                json(503, raisedBody("Muitas verificações de senha ao mesmo tempo; tente de novo em alguns segundos."));
             a.headers.emplace_back("Retry-After", "2");
             return a;
         }
@@ -111,18 +117,20 @@ FrontReply AppServer::changePassword(const Route& route, FrontRequest& r)
         pool_.run([&] { account = operators_.stored(session.operatorCode); });
         if (!hashPool_.run(*place, [&] { return operators_.verify(account, current); }))
             throw Unauthorized(QStringLiteral("A senha atual não confere."));
-        if (next == current) throw core::Error(QStringLiteral("A nova senha deve ser diferente da atual."));
+        if (next == current)
+            throw core::Error(QStringLiteral("A nova senha deve ser diferente da atual."));
         QString newHash;
         hashPool_.run(*place, [&] {
-            newHash = operators_.hash(next);  // the rules of every password
+            newHash = operators_.hash(next); // the rules of every password
             return true;
         });
         int ended = 0;
         pool_.run([&] { ended = operators_.changeOwnPassword(token, session.operatorCode, newHash); });
         logLine(route.name(), &session, address, 0, QString("ok, %1 outra(s) sessão(ões) encerrada(s)").arg(ended));
-        return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"sessoesEncerradas", ended}})
-                             .toJson(QJsonDocument::Compact)
-                             .toStdString());
+        return json(200,
+                    QJsonDocument(QJsonObject{{"status", "ok"}, {"sessoesEncerradas", ended}})
+                        .toJson(QJsonDocument::Compact)
+                        .toStdString());
     } catch (const Unauthorized& e) {
         logLine(route.name(), &session, address, 0, "refused");
         return json(401, raisedBody(e.message()));

@@ -32,8 +32,13 @@ LoginThrottle::Options throttleOptions(const ServerOptions& o)
 } // namespace
 
 AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazPort> port)
-    : db_(db), opt_(std::move(options)), operators_(db), throttle_(throttleOptions(opt_)),
-      hashPool_(2, opt_.hashQueue), metrics_(std::make_unique<ServerMetrics>()), pool_(opt_.dbConnections)
+    : db_(db),
+      opt_(std::move(options)),
+      operators_(db),
+      throttle_(throttleOptions(opt_)),
+      hashPool_(2, opt_.hashQueue),
+      metrics_(std::make_unique<ServerMetrics>()),
+      pool_(opt_.dbConnections)
 {
     if (opt_.log) {
         log_ = std::make_unique<LogWriter>(2);
@@ -55,7 +60,8 @@ AppServer::AppServer(Database& db, ServerOptions options, std::shared_ptr<SefazP
     lim.bodyTimeout = std::chrono::milliseconds(opt_.bodyTimeoutMs);
     lim.shortBodyTimeout = std::chrono::milliseconds(opt_.shortBodyTimeoutMs);
     lim.stallTimeout = std::chrono::milliseconds(opt_.stallTimeoutMs);
-    for (const QString& a : opt_.trustedProxies) lim.trustedProxies.push_back(a.toStdString());
+    for (const QString& a : opt_.trustedProxies)
+        lim.trustedProxies.push_back(a.toStdString());
     lim.perAddress = opt_.perAddress;
     lim.maxConnections = opt_.maxConnections;
     lim.workers = opt_.threads;
@@ -99,7 +105,7 @@ void AppServer::postForSession(const std::string& token, std::function<void()> j
         std::lock_guard lock(sessionMutex_);
         SessionJobs& s = sessionJobs_[token];
         if (s.running >= opt_.sessionWorkers) {
-            s.waiting.push_back(std::move(job));  // no worker held while it waits
+            s.waiting.push_back(std::move(job)); // no worker held while it waits
             return;
         }
         ++s.running;
@@ -116,9 +122,11 @@ void AppServer::sessionJobDone(const std::string& token)
     {
         std::lock_guard lock(sessionMutex_);
         auto it = sessionJobs_.find(token);
-        if (it == sessionJobs_.end()) return;
+        if (it == sessionJobs_.end())
+            return;
         if (it->second.waiting.empty()) {
-            if (--it->second.running <= 0) sessionJobs_.erase(it);
+            if (--it->second.running <= 0)
+                sessionJobs_.erase(it);
             return;
         }
         next = std::move(it->second.waiting.front());
@@ -132,8 +140,10 @@ void AppServer::sessionJobDone(const std::string& token)
 
 void AppServer::refusal(const QString& what, const QString& address, double ms, const QString& outcome)
 {
-    if (!opt_.log) return;
-    if (refusals_.note(address, outcome)) logLine(what, nullptr, address, ms, outcome);
+    if (!opt_.log)
+        return;
+    if (refusals_.note(address, outcome))
+        logLine(what, nullptr, address, ms, outcome);
 }
 
 void AppServer::summarizeRefusals(bool all)
@@ -141,7 +151,9 @@ void AppServer::summarizeRefusals(bool all)
     for (const RefusalLog::Summary& s : refusals_.due(RefusalLog::Clock::now(), all))
         logLine("refusals", nullptr, s.address, 0,
                 QString("refused %1 more in %2 s, not written one by one (last: %3)")
-                    .arg(s.unwritten).arg(s.seconds, 0, 'f', 1).arg(s.last));
+                    .arg(s.unwritten)
+                    .arg(s.seconds, 0, 'f', 1)
+                    .arg(s.last));
 }
 
 void AppServer::bind()
@@ -149,19 +161,24 @@ void AppServer::bind()
     try {
         port_ = front_->bind(opt_.listen.toStdString(), opt_.port);
     } catch (const std::exception& e) {
-        throw core::Error(QString("Não foi possível escutar em %1:%2: %3").arg(opt_.listen).arg(opt_.port).arg(QString::fromUtf8(e.what())));
+        throw core::Error(QString("Não foi possível escutar em %1:%2: %3")
+                              .arg(opt_.listen)
+                              .arg(opt_.port)
+                              .arg(QString::fromUtf8(e.what())));
     }
 }
 
 void AppServer::run()
 {
     front_->run();
-    if (log_) log_->flush();
+    if (log_)
+        log_->flush();
 }
 
 void AppServer::stop()
 {
-    if (front_) front_->stop();
+    if (front_)
+        front_->stop();
 }
 
 FrontReply AppServer::internalFailure(const QString& what, const Session* s, const QString& address, double ms,

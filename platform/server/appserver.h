@@ -54,25 +54,25 @@ constexpr int kLargeBodiesPerSession = 2;
 
 struct ServerOptions {
     QString listen = "127.0.0.1";
-    int port = 8211;          ///< 0 picks a free port
-    int threads = 64;         ///< worker pool: calls running at once
-    int dbConnections = 8;    ///< database connections (and database worker threads) of this process
+    int port = 8211;       ///< 0 picks a free port
+    int threads = 64;      ///< worker pool: calls running at once
+    int dbConnections = 8; ///< database connections (and database worker threads) of this process
     size_t maxBody = defaultMaxBody();
-    size_t maxInflight = 0;   ///< bytes of large bodies at once; 0: defaultMaxInflight(maxBody)
+    size_t maxInflight = 0; ///< bytes of large bodies at once; 0: defaultMaxInflight(maxBody)
     int headerTimeoutMs = 10000;
     int bodyTimeoutMs = 60000;
-    int shortBodyTimeoutMs = 3000;  ///< bodies read before the session is known, and log-in bodies
-    int stallTimeoutMs = 5000;      ///< each part of a list answer must be taken within this
-    int sessionWorkers = 2;   ///< database workers one session holds at once; its further calls wait their turn
-    int hashQueue = 16;       ///< password checks waiting for the two checking threads; beyond, 503
-    int loginFreePerPair = 3;       ///< failed log-ins of one code from one address before waits begin
-    int loginFreePerAddress = 10;   ///< failed log-ins from one address (any code) before waits begin
-    QStringList trustedProxies;     ///< addresses whose X-Forwarded-For names the caller
-    int perAddress = 32;      ///< connections open at once from one address (a proxy is one address)
+    int shortBodyTimeoutMs = 3000; ///< bodies read before the session is known, and log-in bodies
+    int stallTimeoutMs = 5000;     ///< each part of a list answer must be taken within this
+    int sessionWorkers = 2;        ///< database workers one session holds at once; its further calls wait their turn
+    int hashQueue = 16;            ///< password checks waiting for the two checking threads; beyond, 503
+    int loginFreePerPair = 3;      ///< failed log-ins of one code from one address before waits begin
+    int loginFreePerAddress = 10;  ///< failed log-ins from one address (any code) before waits begin
+    QStringList trustedProxies;    ///< addresses whose X-Forwarded-For names the caller
+    int perAddress = 32;           ///< connections open at once from one address (a proxy is one address)
     int maxConnections = 1024;
     qint64 sessionSecs = 12 * 3600;
     bool log = true;
-    QStringList metricsAllow;  ///< addresses besides loopback that may read /metrics
+    QStringList metricsAllow; ///< addresses besides loopback that may read /metrics
 };
 
 struct HttpAnswer {
@@ -116,12 +116,12 @@ private:
     /// answers, the body limit, the session check, where it runs and its
     /// name in the log and the metrics all read it.
     struct Route {
-        std::string_view path;    ///< "/call"; its name (log, metrics) is the path without the slash
-        std::string_view method;  ///< the one method it takes
-        bool session;             ///< needs a live session, checked before the body is read
-        std::size_t bodyLimit;    ///< 0: the server's own (ServerOptions::maxBody)
-        bool databaseWorker;      ///< runs whole on a database worker, from the session check to the answer
-        bool pendingPassword;     ///< open to a session whose first password is still to be changed
+        std::string_view path;   ///< "/call"; its name (log, metrics) is the path without the slash
+        std::string_view method; ///< the one method it takes
+        bool session;            ///< needs a live session, checked before the body is read
+        std::size_t bodyLimit;   ///< 0: the server's own (ServerOptions::maxBody)
+        bool databaseWorker;     ///< runs whole on a database worker, from the session check to the answer
+        bool pendingPassword;    ///< open to a session whose first password is still to be changed
         FrontReply (AppServer::*handler)(const Route& route, FrontRequest& r);
         QString name() const { return QString::fromLatin1(path.substr(1).data(), qsizetype(path.size() - 1)); }
     };
@@ -154,7 +154,8 @@ private:
     /// under a new reference, which alone the answer (500) shows.
     FrontReply internalFailure(const QString& what, const Session* s, const QString& address, double ms,
                                const QString& detail) const;
-    void logLine(const QString& what, const Session* s, const QString& address, double ms, const QString& outcome) const;
+    void logLine(const QString& what, const Session* s, const QString& address, double ms,
+                 const QString& outcome) const;
     /// A refusal's log line, written in full for the first few of an address
     /// and counted for the rest (see RefusalLog).
     void refusal(const QString& what, const QString& address, double ms, const QString& outcome);
@@ -167,26 +168,26 @@ private:
     ServerOptions opt_;
     Registry registry_;
     Operators operators_;
-    std::unique_ptr<LogWriter> log_;  ///< the call log on standard error, when logging
+    std::unique_ptr<LogWriter> log_; ///< the call log on standard error, when logging
     LoginThrottle throttle_;
     RefusalLog refusals_;
     std::mutex summaryMutex_;
     std::condition_variable summaryWake_;
     bool summaryStop_ = false;
-    std::thread summaries_;  ///< writes the refusal summaries once their window ends
+    std::thread summaries_; ///< writes the refusal summaries once their window ends
     struct SessionJobs {
         int running = 0;
         std::deque<std::function<void()>> waiting;
     };
     std::mutex sessionMutex_;
-    std::unordered_map<std::string, SessionJobs> sessionJobs_;  ///< by the caller's Authorization text
-    HashPool hashPool_;  ///< password checks, apart from the database workers
+    std::unordered_map<std::string, SessionJobs> sessionJobs_; ///< by the caller's Authorization text
+    HashPool hashPool_;                                        ///< password checks, apart from the database workers
     std::unique_ptr<ServerMetrics> metrics_;
-    DbPool pool_;  ///< every database access of a request runs here; calls run here whole
+    DbPool pool_; ///< every database access of a request runs here; calls run here whole
     std::unique_ptr<HttpFront> front_;
     int port_ = 0;
     std::mutex largeMutex_;
-    std::map<QString, int> largeBySession_;  ///< large bodies under way, by session token
+    std::map<QString, int> largeBySession_; ///< large bodies under way, by session token
 };
 
 /// A caller's text made safe for one log line: control characters (and the

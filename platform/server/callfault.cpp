@@ -45,7 +45,8 @@ QString internalDetail(const std::exception& e)
 {
     if (const auto* ie = dynamic_cast<const InternalError*>(&e))
         return ie->message() + (ie->detail().isEmpty() ? QString() : " | " + ie->detail());
-    if (const auto* ce = dynamic_cast<const core::Error*>(&e)) return ce->message();
+    if (const auto* ce = dynamic_cast<const core::Error*>(&e))
+        return ce->message();
     return QString::fromUtf8(e.what());
 }
 
@@ -76,7 +77,9 @@ Fault callFault(std::exception_ptr e)
 std::string raisedBody(const QString& message)
 {
     const QString m = message.size() > kMaxMessage ? message.left(kMaxMessage) + "..." : message;
-    return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", m}}).toJson(QJsonDocument::Compact).toStdString();
+    return QJsonDocument(QJsonObject{{"status", "raised"}, {"message", m}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
 }
 
 } // namespace server

@@ -54,7 +54,8 @@ FrontReply AppServer::answerCall(std::string body, const Session* session)
         // Read whole: the rows are held compact, the rest in the reader.
         std::string().swap(body);
         const CallRequest req = parseRequest(reader, label, registry_);
-        if (registry_.hasMethod(req.server, req.method)) metricLabel = label.toStdString();
+        if (registry_.hasMethod(req.server, req.method))
+            metricLabel = label.toStdString();
         // Here on a database thread: the call, and the reading of a list
         // while its parts are written, run on this thread's connection. A
         // small answer goes whole; a list read while it is written, or a

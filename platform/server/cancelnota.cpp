@@ -11,7 +11,8 @@ namespace {
 bool oneOf(const QString& v, std::initializer_list<const char*> codes)
 {
     for (const char* c : codes)
-        if (v == QLatin1String(c)) return true;
+        if (v == QLatin1String(c))
+            return true;
     return false;
 }
 
@@ -26,8 +27,9 @@ void writeAudit(QSqlDatabase& conn, const CallContext& c, const QString& operato
                 const QString& branch, const QString& entry, const QString& item, const QString& operation,
                 const QString& detail)
 {
-    QSqlQuery q = prepare(conn, "INSERT INTO AUDITCANC (DTHRREGISTRO, CDOPERADOR, CDFILIPROC, CDFILIAL, NRLANCTONF, "
-                                "NRSEQITPROD, IDOPERACAO, DSDETALHE, DSENDERECO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    QSqlQuery q = prepare(conn,
+                          "INSERT INTO AUDITCANC (DTHRREGISTRO, CDOPERADOR, CDFILIPROC, CDFILIAL, NRLANCTONF, "
+                          "NRSEQITPROD, IDOPERACAO, DSDETALHE, DSENDERECO) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
     q.addBindValue(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs));
     q.addBindValue(c.auditOperator(operatorArg).left(20));
     q.addBindValue(branchInUse);
@@ -45,8 +47,10 @@ void registerCancelNota(Registry& r)
     using K = ArgKind;
     using namespace cancelnota;
     const QString s = kCancelNotaServer;
-    r.addStreamed(s, "GetLanctoNF", {K::Branch, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String,
-                             K::String, K::String, K::String}, getLanctoNF);
+    r.addStreamed(s, "GetLanctoNF",
+                  {K::Branch, K::Date, K::Date, K::String, K::String, K::String, K::String, K::String, K::String,
+                   K::String, K::String},
+                  getLanctoNF);
     r.add(s, "GetItem", {K::Branch, K::String}, getItem);
     r.add(s, "GetItLanctoEst", {K::Branch, K::String}, getItLanctoEst);
     r.add(s, "GetReplicAprov", {K::Branch, K::String}, getReplicAprov);

@@ -43,7 +43,7 @@ Variant verReplic(CallContext& c)
     const auto tickable = tickableEntries(conn, keys);
     std::vector<EntryKey> ticked;
     qint64 count = 0;
-    const Variant yes("S"), no("N");  // one text each, shared by every row
+    const Variant yes("S"), no("N"); // one text each, shared by every row
     for (int r = 0; r < out.rowCount(); ++r) {
         const auto b = tickable.find(keys[size_t(r)].first);
         bool ok = b != tickable.end() && b->second.contains(keys[size_t(r)].second);
@@ -55,7 +55,8 @@ Variant verReplic(CallContext& c)
         }
     }
     core::DataPacket docs = replicatedDocs(c.db, conn, ticked);
-    return Variant(core::VariantArray{Variant(std::move(out)), docs.isEmpty() ? Variant() : Variant(std::move(docs)), count});
+    return Variant(
+        core::VariantArray{Variant(std::move(out)), docs.isEmpty() ? Variant() : Variant(std::move(docs)), count});
 }
 
 Variant getVdCancela(CallContext& c)
@@ -80,13 +81,19 @@ Variant getVdCancela(CallContext& c)
     for (size_t r = 0; r < keys.size(); ++r) {
         list.readRow(int(r), row);
         auto s = stored.find(keys[r]);
-        if (s == stored.end()) { ++changed; continue; }
+        if (s == stored.end()) {
+            ++changed;
+            continue;
+        }
         bool differs = false;
         if (iVersion >= 0 && !row[size_t(iVersion)].isNull())
             differs = row[size_t(iVersion)].toInt() != s->second.version;
-        if (iStatus >= 0 && cellText(row, iStatus) != s->second.status) differs = true;
-        if (iNfe >= 0 && cellText(row, iNfe) != s->second.statusNfe) differs = true;
-        if (differs) ++changed;
+        if (iStatus >= 0 && cellText(row, iStatus) != s->second.status)
+            differs = true;
+        if (iNfe >= 0 && cellText(row, iNfe) != s->second.statusNfe)
+            differs = true;
+        if (differs)
+            ++changed;
     }
     return Variant(changed);
 }

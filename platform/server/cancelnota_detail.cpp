@@ -12,15 +12,17 @@ using core::Variant;
 Variant getItem(CallContext& c)
 {
     QSqlDatabase conn = c.db.connection();
-    return Variant(core::VariantArray{itemsOf(c.db, conn, c.str(0), c.str(1)), accountsOf(c.db, conn, c.str(0), c.str(1))});
+    return Variant(
+        core::VariantArray{itemsOf(c.db, conn, c.str(0), c.str(1)), accountsOf(c.db, conn, c.str(0), c.str(1))});
 }
 
 Variant getItLanctoEst(CallContext& c)
 {
     QSqlDatabase conn = c.db.connection();
-    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM ITLANCTOEST WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND "
-                                        "IDCANCELADO = 'N' ORDER BY NRSEQUITEM")
-                                    .arg(selectList(c.db, kEstCols)));
+    QSqlQuery q = prepare(conn,
+                          QString("SELECT %1 FROM ITLANCTOEST WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND "
+                                  "IDCANCELADO = 'N' ORDER BY NRSEQUITEM")
+                              .arg(selectList(c.db, kEstCols)));
     q.addBindValue(c.str(0));
     q.addBindValue(c.str(1));
     exec(q);
@@ -36,10 +38,11 @@ Variant getReplicAprov(CallContext& c)
     };
     QSqlDatabase conn = c.db.connection();
     // Approved and emitted replicas first: the screen reads the first row.
-    QSqlQuery q = prepare(conn, "SELECT CDSERIE, CDFILIALREPLIC, NRLANCTONFDEST, IDENTRSAIDOP, TIPO, IDSTATUS "
-                                "FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N' "
-                                "ORDER BY CASE IDSTATUS WHEN 'A' THEN 0 WHEN 'E' THEN 1 ELSE 2 END, "
-                                "CDFILIALREPLIC, NRLANCTONFDEST");
+    QSqlQuery q = prepare(conn,
+                          "SELECT CDSERIE, CDFILIALREPLIC, NRLANCTONFDEST, IDENTRSAIDOP, TIPO, IDSTATUS "
+                          "FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDCANCELADO = 'N' "
+                          "ORDER BY CASE IDSTATUS WHEN 'A' THEN 0 WHEN 'E' THEN 1 ELSE 2 END, "
+                          "CDFILIALREPLIC, NRLANCTONFDEST");
     q.addBindValue(c.str(0));
     q.addBindValue(c.str(1));
     exec(q);

@@ -18,9 +18,11 @@ constexpr int kChunk = 400;
 bool digitKeys(const QStringList& numbers)
 {
     for (const QString& n : numbers) {
-        if (n.isEmpty()) return false;
+        if (n.isEmpty())
+            return false;
         for (QChar ch : n)
-            if (ch < u'0' || ch > u'9') return false;
+            if (ch < u'0' || ch > u'9')
+                return false;
     }
     return true;
 }
@@ -32,18 +34,21 @@ const QString& textFor(const Database& db, Build build)
 {
     thread_local QString text[2];
     QString& t = text[db.isSqlite() ? 0 : 1];
-    if (t.isEmpty()) t = build();
+    if (t.isEmpty())
+        t = build();
     return t;
 }
 
 } // namespace
 
-std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, std::vector<EntryKey> keys, bool forUpdate)
+std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, std::vector<EntryKey> keys,
+                                            bool forUpdate)
 {
     std::sort(keys.begin(), keys.end());
     keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
     std::map<QString, QStringList> byBranch;
-    for (const auto& k : keys) byBranch[k.first] << k.second;
+    for (const auto& k : keys)
+        byBranch[k.first] << k.second;
     std::map<EntryKey, StoredEntry> out;
     for (const auto& [branch, numbers] : byBranch) {
         for (int from = 0; from < numbers.size(); from += kChunk) {
@@ -52,11 +57,13 @@ std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, st
                                   "CDFILIEMIT, DTENTRSAID FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF IN (%1) "
                                   "ORDER BY NRLANCTONF")
                               .arg(marks(part.size()));
-            if (forUpdate && !db.isSqlite()) sql += " FOR UPDATE";
+            if (forUpdate && !db.isSqlite())
+                sql += " FOR UPDATE";
             // Whole chunks share one text: kept prepared across chunks and calls.
             QSqlQuery q = prepareKept(conn, sql);
             q.addBindValue(branch);
-            for (const QString& n : part) q.addBindValue(n);
+            for (const QString& n : part)
+                q.addBindValue(n);
             exec(q);
             while (q.next()) {
                 StoredEntry e;
@@ -79,19 +86,24 @@ core::DataPacket replicatedDocs(const Database& db, QSqlDatabase& conn, const st
 {
     core::DataPacket p(fieldDefs(kErroReplicCols));
     std::map<QString, QStringList> byBranch;
-    for (const auto& k : keys) byBranch[k.first] << k.second;
+    for (const auto& k : keys)
+        byBranch[k.first] << k.second;
     for (const auto& [branch, numbers] : byBranch) {
         for (int from = 0; from < numbers.size(); from += kChunk) {
             const QStringList part = numbers.mid(from, kChunk);
-            QSqlQuery q = prepareKept(conn, QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
-                                                "AND IDCANCELADO = 'N' ORDER BY NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST")
-                                            .arg(selectList(db, kErroReplicCols), marks(part.size())));
+            QSqlQuery q =
+                prepareKept(conn,
+                            QString("SELECT %1 FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF IN (%2) "
+                                    "AND IDCANCELADO = 'N' ORDER BY NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST")
+                                .arg(selectList(db, kErroReplicCols), marks(part.size())));
             q.addBindValue(branch);
-            for (const QString& n : part) q.addBindValue(n);
+            for (const QString& n : part)
+                q.addBindValue(n);
             exec(q);
             core::DataPacket chunk = packetFromQuery(q, kErroReplicCols);
             q.finish();
-            for (auto& row : chunk.rows()) p.rows().push_back(std::move(row));
+            for (auto& row : chunk.rows())
+                p.rows().push_back(std::move(row));
         }
     }
     return p;
@@ -112,7 +124,8 @@ std::map<QString, QSet<QString>> tickableEntries(QSqlDatabase& conn, const std::
         "AND NOT EXISTS (SELECT 1 FROM DOCREPLIC D WHERE D.CDFILIAL = L.CDFILIAL AND D.NRLANCTONF = L.NRLANCTONF AND "
         "D.IDCANCELADO = 'N' AND D.IDSTATUS = 'A')");
     std::map<QString, QStringList> byBranch;
-    for (const auto& k : keys) byBranch[k.first] << k.second;
+    for (const auto& k : keys)
+        byBranch[k.first] << k.second;
     std::map<QString, QSet<QString>> out;
     for (auto& [branch, numbers] : byBranch) {
         QSet<QString>& eligible = out[branch];
@@ -123,13 +136,15 @@ std::map<QString, QSet<QString>> tickableEntries(QSqlDatabase& conn, const std::
             exec(q);
             while (q.next()) {
                 const QString nr = q.value(0).toString();
-                if (!match || wanted.contains(nr)) eligible.insert(nr);
+                if (!match || wanted.contains(nr))
+                    eligible.insert(nr);
             }
             q.finish();
         };
         if (wanted.size() > kChunk && digitKeys(numbers)) {
             const auto [lo, hi] = std::minmax_element(numbers.cbegin(), numbers.cend());
-            QSqlQuery n = prepareKept(conn, "SELECT COUNT(*) FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF BETWEEN ? AND ?");
+            QSqlQuery n =
+                prepareKept(conn, "SELECT COUNT(*) FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF BETWEEN ? AND ?");
             n.addBindValue(branch);
             n.addBindValue(*lo);
             n.addBindValue(*hi);
@@ -150,7 +165,8 @@ std::map<QString, QSet<QString>> tickableEntries(QSqlDatabase& conn, const std::
             const QStringList part = distinct.mid(from, kChunk);
             QSqlQuery q = prepareKept(conn, eligibleSql.arg(QString("L.NRLANCTONF IN (%1)").arg(marks(part.size()))));
             q.addBindValue(branch);
-            for (const QString& nr : part) q.addBindValue(nr);
+            for (const QString& nr : part)
+                q.addBindValue(nr);
             collect(q, false);
         }
     }
@@ -181,7 +197,8 @@ core::DataPacket accountsOf(const Database& db, QSqlDatabase& conn, const QStrin
 void checkListSize(const core::DataPacket& list)
 {
     if (list.rowCount() > kMaxListEntries)
-        throw BadRequest(QString("Lista de lançamentos longa demais (%1; no máximo %2).").arg(list.rowCount()).arg(kMaxListEntries));
+        throw BadRequest(
+            QString("Lista de lançamentos longa demais (%1; no máximo %2).").arg(list.rowCount()).arg(kMaxListEntries));
 }
 
 } // namespace server::cancelnota

@@ -27,7 +27,7 @@ QStringList pickedKeys(const QString& text, const QString& what)
 // order. The count that guards the cap and the list itself both use it, so
 // they always select the same rows.
 struct EntryFilter {
-    QString where;  ///< "WHERE ..."
+    QString where; ///< "WHERE ..."
     QVariantList binds;
 };
 
@@ -48,12 +48,14 @@ EntryFilter entryFilter(CallContext& c)
     if (allRoutes != "T") {
         const QStringList keys = pickedKeys(routes, "rotas");
         f.where += QString(" AND CDROTATRANS IN (%1)").arg(marks(keys.size()));
-        for (const QString& k : keys) f.binds << k;
+        for (const QString& k : keys)
+            f.binds << k;
     }
     if (allShipments != "T") {
         const QStringList keys = pickedKeys(shipments, "expedições");
         f.where += QString(" AND NREXPEDICAO IN (%1)").arg(marks(keys.size()));
-        for (const QString& k : keys) f.binds << k;
+        for (const QString& k : keys)
+            f.binds << k;
     }
     if (noInterval != "T") {
         if (expFrom.trimmed().isEmpty() || expTo.trimmed().isEmpty())
@@ -78,18 +80,22 @@ std::shared_ptr<RowSource> getLanctoNF(CallContext& c)
     // before any row of it is read into a packet.
     QSqlDatabase conn = c.db.connection();
     {
-        QSqlQuery n = prepare(conn, QString("SELECT COUNT(*) FROM (SELECT 1 FROM LANCTONF %1 LIMIT %2) X")
-                                        .arg(f.where, QString::number(kMaxListEntries + 1)));
-        for (const QVariant& b : f.binds) n.addBindValue(b);
+        QSqlQuery n = prepare(conn,
+                              QString("SELECT COUNT(*) FROM (SELECT 1 FROM LANCTONF %1 LIMIT %2) X")
+                                  .arg(f.where, QString::number(kMaxListEntries + 1)));
+        for (const QVariant& b : f.binds)
+            n.addBindValue(b);
         exec(n);
         if (n.next() && n.value(0).toLongLong() > kMaxListEntries)
             throw core::ServerError(QString("A consulta encontrou mais de %1 lançamentos, o máximo que a tela carrega. "
                                             "Restrinja o filtro (período, rotas ou expedições) e consulte de novo.")
                                         .arg(QLocale(QLocale::Portuguese, QLocale::Brazil).toString(kMaxListEntries)));
     }
-    QSqlQuery q = prepare(conn, QString("SELECT %1 FROM LANCTONF %2 ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO")
-                                    .arg(selectList(c.db, kLanctoCols), f.where));
-    for (const QVariant& b : f.binds) q.addBindValue(b);
+    QSqlQuery q = prepare(conn,
+                          QString("SELECT %1 FROM LANCTONF %2 ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO")
+                              .arg(selectList(c.db, kLanctoCols), f.where));
+    for (const QVariant& b : f.binds)
+        q.addBindValue(b);
     exec(q);
     return rowsFromQuery(std::move(q), kLanctoCols);
 }

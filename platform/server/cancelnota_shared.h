@@ -33,12 +33,12 @@ inline const QString kEntries = QStringLiteral("lançamentos");
 
 // ---- column layouts (cancelnota_columns.cpp) ----------------------------------
 
-extern const std::vector<Column> kLanctoCols;      ///< the entry list
-extern const std::vector<Column> kItemCols;        ///< an entry's items
-extern const std::vector<Column> kContaCols;       ///< an entry's generated accounts
-extern const std::vector<Column> kEstCols;         ///< stock movements
-extern const std::vector<Column> kErroReplicCols;  ///< replicated documents
-extern const std::vector<Column> kFollowUpCols;    ///< the follow-up of an item cancellation
+extern const std::vector<Column> kLanctoCols;     ///< the entry list
+extern const std::vector<Column> kItemCols;       ///< an entry's items
+extern const std::vector<Column> kContaCols;      ///< an entry's generated accounts
+extern const std::vector<Column> kEstCols;        ///< stock movements
+extern const std::vector<Column> kErroReplicCols; ///< replicated documents
+extern const std::vector<Column> kFollowUpCols;   ///< the follow-up of an item cancellation
 
 /// The select list of a packet's columns; stored quantities leave as floating point.
 QString selectList(const Database& db, const std::vector<Column>& cols);
@@ -55,7 +55,8 @@ using EntryKey = std::pair<QString, QString>;
 
 /// Stored state of the given entries, read in chunks; `forUpdate` locks the
 /// rows on PostgreSQL (SQLite already holds the write lock).
-std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, std::vector<EntryKey> keys, bool forUpdate);
+std::map<EntryKey, StoredEntry> loadEntries(Database& db, QSqlDatabase& conn, std::vector<EntryKey> keys,
+                                            bool forUpdate);
 /// Replicated documents (not cancelled) of the given entries, in the layout of cdsErroReplic.
 core::DataPacket replicatedDocs(const Database& db, QSqlDatabase& conn, const std::vector<EntryKey>& keys);
 /// The given entries a tick-all may tick, as far as the stored rows say;
@@ -77,8 +78,8 @@ using StockDeltas = std::map<EntryKey, Quantity>;
 /// Stock returned to the issuing side by the withdrawal movements of an entry
 /// (all of them, or those of `onlyItems`), and taken back from the destination
 /// of every replica that already brought the goods in.
-void addEntryStock(Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry, const QString& nrLancEstq,
-                   const QStringList* onlyItems, StockDeltas& deltas);
+void addEntryStock(Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry,
+                   const QString& nrLancEstq, const QStringList* onlyItems, StockDeltas& deltas);
 /// Locks every balance the changes touch and refuses (throws `key`) when one
 /// that decreases would fall below zero.
 void lockAndCheckStock(Database& db, QSqlDatabase& conn, const StockDeltas& deltas, const char* key);

@@ -44,16 +44,19 @@ void lockAndCheckStock(Database& db, QSqlDatabase& conn, const StockDeltas& delt
 void applyStock(Database& db, QSqlDatabase& conn, const StockDeltas& deltas)
 {
     for (const auto& [k, delta] : deltas) {
-        if (delta.isZero()) continue;
-        QSqlQuery u = prepare(conn, delta.isNegative()
-            ? "UPDATE SALDOESTQ SET QTSALDO = QTSALDO - ? WHERE CDFILIAL = ? AND CDPRODUTO = ?"
-            : "INSERT INTO SALDOESTQ (QTSALDO, CDFILIAL, CDPRODUTO) VALUES (?, ?, ?) "
-              "ON CONFLICT (CDFILIAL, CDPRODUTO) DO UPDATE SET QTSALDO = SALDOESTQ.QTSALDO + EXCLUDED.QTSALDO");
+        if (delta.isZero())
+            continue;
+        QSqlQuery u = prepare(
+            conn,
+            delta.isNegative()
+                ? "UPDATE SALDOESTQ SET QTSALDO = QTSALDO - ? WHERE CDFILIAL = ? AND CDPRODUTO = ?"
+                : "INSERT INTO SALDOESTQ (QTSALDO, CDFILIAL, CDPRODUTO) VALUES (?, ?, ?) "
+                  "ON CONFLICT (CDFILIAL, CDPRODUTO) DO UPDATE SET QTSALDO = SALDOESTQ.QTSALDO + EXCLUDED.QTSALDO");
         u.addBindValue(qtyBind(db, delta.isNegative() ? -delta : delta));
         u.addBindValue(k.first);
         u.addBindValue(k.second);
         exec(u);
-        if (u.numRowsAffected() != 1)  // checked under lock: only a broken invariant gets here
+        if (u.numRowsAffected() != 1) // checked under lock: only a broken invariant gets here
             throw InternalError(QString("O saldo %1/%2 mudou durante o cancelamento.").arg(k.first, k.second));
     }
 }
@@ -62,37 +65,50 @@ void applyStock(Database& db, QSqlDatabase& conn, const StockDeltas& deltas)
 // (all of them, or those of the listed items), and taken back from the
 // destination of every replica that already brought the goods in (approved or
 // emitted).
-void addEntryStock(Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry, const QString& nrLancEstq,
-                   const QStringList* onlyItems, StockDeltas& deltas)
+void addEntryStock(Database& db, QSqlDatabase& conn, const QString& branch, const QString& entry,
+                   const QString& nrLancEstq, const QStringList* onlyItems, StockDeltas& deltas)
 {
     QString itemFilter;
-    if (onlyItems) itemFilter = QString(" AND NRSEQITPROD IN (%1)").arg(marks(onlyItems->size()));
+    if (onlyItems)
+        itemFilter = QString(" AND NRSEQITPROD IN (%1)").arg(marks(onlyItems->size()));
     {
-        QSqlQuery q = prepare(conn, QString("SELECT CDFILIMOVI, CDPRODMOVI, CDPRODUTO, %1 FROM ITLANCTOEST "
-                                            "WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND IDCANCELADO = 'N'")
-                                        .arg(qtyUnitsSql(db, "QTLANCTOEST")) + itemFilter);
+        QSqlQuery q = prepare(conn,
+                              QString("SELECT CDFILIMOVI, CDPRODMOVI, CDPRODUTO, %1 FROM ITLANCTOEST "
+                                      "WHERE CDFILIAL = ? AND NRLANCESTQ = ? AND IDCANCELADO = 'N'")
+                                      .arg(qtyUnitsSql(db, "QTLANCTOEST"))
+                                  + itemFilter);
         q.addBindValue(branch);
         q.addBindValue(nrLancEstq);
-        if (onlyItems) for (const QString& s : *onlyItems) q.addBindValue(s);
+        if (onlyItems)
+            for (const QString& s : *onlyItems)
+                q.addBindValue(s);
         exec(q);
         while (q.next()) {
             const QString prod = q.value(1).toString().isEmpty() ? q.value(2).toString() : q.value(1).toString();
             deltas[{stockBranch(q.value(0).toString(), branch), prod}] += quantityAt(q, 3);
         }
     }
-    QSqlQuery r = prepare(conn, "SELECT CDFILIALREPLIC FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                "AND IDCANCELADO = 'N' AND IDSTATUS IN ('A', 'E')");
+    QSqlQuery r = prepare(conn,
+                          "SELECT CDFILIALREPLIC FROM DOCREPLIC WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                          "AND IDCANCELADO = 'N' AND IDSTATUS IN ('A', 'E')");
     r.addBindValue(branch);
     r.addBindValue(entry);
     exec(r);
     QStringList destinations;
-    while (r.next()) destinations << r.value(0).toString();
-    if (destinations.isEmpty()) return;
-    QSqlQuery it = prepare(conn, QString("SELECT CDPRODUTO, %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? "
-                                         "AND IDCANCELADO = 'N'").arg(qtyUnitsSql(db, "QTITEMPROD")) + itemFilter);
+    while (r.next())
+        destinations << r.value(0).toString();
+    if (destinations.isEmpty())
+        return;
+    QSqlQuery it = prepare(conn,
+                           QString("SELECT CDPRODUTO, %1 FROM ITLANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ? "
+                                   "AND IDCANCELADO = 'N'")
+                                   .arg(qtyUnitsSql(db, "QTITEMPROD"))
+                               + itemFilter);
     it.addBindValue(branch);
     it.addBindValue(entry);
-    if (onlyItems) for (const QString& s : *onlyItems) it.addBindValue(s);
+    if (onlyItems)
+        for (const QString& s : *onlyItems)
+            it.addBindValue(s);
     exec(it);
     while (it.next())
         for (const QString& dest : destinations)

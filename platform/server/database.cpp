@@ -26,17 +26,23 @@ DbConfig DbConfig::parse(const QString& text)
             if (eq <= 0)
                 throw core::Error(QString("Opção de conexão inválida: \"%1\" (esperado chave=valor).").arg(p));
             const QString k = p.left(eq).toLower(), v = p.mid(eq + 1);
-            if (k == "host") c.host = v;
+            if (k == "host")
+                c.host = v;
             else if (k == "port") {
                 bool ok = false;
                 c.port = v.toInt(&ok);
                 if (!ok || c.port <= 0 || c.port > 65535)
                     throw core::Error(QString("Porta inválida: \"%1\".").arg(v));
-            } else if (k == "user") c.user = v;
-            else if (k == "password") c.password = v;
-            else if (k == "dbname") c.dbName = v;
-            else if (k == "schema") c.schema = v;
-            else throw core::Error(QString("Opção de conexão desconhecida: \"%1\".").arg(k));
+            } else if (k == "user")
+                c.user = v;
+            else if (k == "password")
+                c.password = v;
+            else if (k == "dbname")
+                c.dbName = v;
+            else if (k == "schema")
+                c.schema = v;
+            else
+                throw core::Error(QString("Opção de conexão desconhecida: \"%1\".").arg(k));
         }
         if (c.dbName.isEmpty())
             throw core::Error("Conexão PostgreSQL sem dbname.");
@@ -57,7 +63,10 @@ QString DbConfig::describe() const
     if (dialect == Dialect::Sqlite)
         return "sqlite:" + sqlitePath;
     return QString("postgres:host=%1 port=%2 dbname=%3%4")
-        .arg(host).arg(port).arg(dbName).arg(schema.isEmpty() ? QString() : " schema=" + schema);
+        .arg(host)
+        .arg(port)
+        .arg(dbName)
+        .arg(schema.isEmpty() ? QString() : " schema=" + schema);
 }
 
 namespace {
@@ -70,7 +79,8 @@ struct RawStatements {
     RawStatements& operator=(const RawStatements&) = delete;
     ~RawStatements()
     {
-        for (auto& [sql, st] : bySql) sqlite3_finalize(st);
+        for (auto& [sql, st] : bySql)
+            sqlite3_finalize(st);
     }
 };
 
@@ -87,12 +97,13 @@ struct ThreadConnections {
     }
     ~ThreadConnections()
     {
-        statements.clear();  // before their connections go
+        statements.clear(); // before their connections go
         raw.clear();
         for (auto& [id, name] : names) {
             {
                 QSqlDatabase db = QSqlDatabase::database(name, false);
-                if (db.isValid()) db.close();
+                if (db.isValid())
+                    db.close();
             }
             QSqlDatabase::removeDatabase(name);
         }
@@ -120,7 +131,8 @@ void quietSqliteAllocator()
 
 Database::Database(DbConfig cfg) : cfg_(std::move(cfg)), id_(nextId_++)
 {
-    if (cfg_.dialect == Dialect::Sqlite) quietSqliteAllocator();
+    if (cfg_.dialect == Dialect::Sqlite)
+        quietSqliteAllocator();
 }
 
 Database::~Database()
@@ -139,7 +151,8 @@ void Database::closeThreadConnection()
         tlsConnections.forget(name);
         {
             QSqlDatabase db = QSqlDatabase::database(name, false);
-            if (db.isValid()) db.close();
+            if (db.isValid())
+                db.close();
         }
         QSqlDatabase::removeDatabase(name);
     }
@@ -150,11 +163,13 @@ QSqlDatabase Database::connection()
     auto it = tlsConnections.names.find(id_);
     if (it != tlsConnections.names.end()) {
         QSqlDatabase db = QSqlDatabase::database(it->second, false);
-        if (db.isOpen()) return db;
+        if (db.isOpen())
+            return db;
     }
     const QString name = QString("expsrv_%1_%2").arg(id_).arg(tlsThreadSerial);
-    tlsConnections.forget(name);  // kept statements of a connection that went away
-    if (QSqlDatabase::contains(name)) QSqlDatabase::removeDatabase(name);
+    tlsConnections.forget(name); // kept statements of a connection that went away
+    if (QSqlDatabase::contains(name))
+        QSqlDatabase::removeDatabase(name);
     QSqlDatabase db;
     if (cfg_.dialect == Dialect::Sqlite) {
         db = QSqlDatabase::addDatabase("QSQLITE", name);
@@ -167,7 +182,8 @@ QSqlDatabase Database::connection()
         db.setUserName(cfg_.user);
         db.setPassword(cfg_.password);
         db.setDatabaseName(cfg_.dbName);
-        if (!cfg_.applicationName.isEmpty()) db.setConnectOptions("application_name=" + cfg_.applicationName);
+        if (!cfg_.applicationName.isEmpty())
+            db.setConnectOptions("application_name=" + cfg_.applicationName);
     }
     if (!db.open()) {
         const QString err = db.lastError().text();
@@ -194,10 +210,11 @@ QSqlDatabase Database::connection()
 bool isTransient(const QSqlError& e)
 {
     const QString code = e.nativeErrorCode();
-    if (code == "40001" || code == "40P01") return true;
+    if (code == "40001" || code == "40P01")
+        return true;
     bool numeric = false;
     const int n = code.toInt(&numeric);
-    return numeric && ((n & 0xff) == 5 || (n & 0xff) == 6);  // SQLITE_BUSY, SQLITE_LOCKED (extended codes too)
+    return numeric && ((n & 0xff) == 5 || (n & 0xff) == 6); // SQLITE_BUSY, SQLITE_LOCKED (extended codes too)
 }
 
 namespace {
@@ -219,7 +236,8 @@ QSqlQuery prepare(QSqlDatabase& db, const QString& sql)
 {
     QSqlQuery q(db);
     q.setForwardOnly(true);
-    if (!q.prepare(sql)) raise(q.lastError(), sql);
+    if (!q.prepare(sql))
+        raise(q.lastError(), sql);
     return q;
 }
 
@@ -228,10 +246,11 @@ QSqlQuery prepareKept(QSqlDatabase& db, const QString& sql)
     auto& kept = tlsConnections.statements[db.connectionName()];
     auto it = kept.find(sql);
     if (it == kept.end()) {
-        if (kept.size() >= 32) kept.clear();
+        if (kept.size() >= 32)
+            kept.clear();
         it = kept.emplace(sql, prepare(db, sql)).first;
     }
-    it->second.finish();  // a previous use that stopped early leaves no open read
+    it->second.finish(); // a previous use that stopped early leaves no open read
     // A copy shares the kept prepared statement with the caller, which is
     // what keeping it is for; Qt marks that copy deprecated all the same.
     QT_WARNING_PUSH
@@ -245,7 +264,8 @@ namespace {
 sqlite3* sqliteHandle(const QSqlDatabase& db)
 {
     const QVariant h = db.driver()->handle();
-    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0) return nullptr;
+    if (!h.isValid() || qstrcmp(h.typeName(), "sqlite3*") != 0)
+        return nullptr;
     return *static_cast<sqlite3* const*>(h.constData());
 }
 
@@ -276,7 +296,8 @@ void selectSqlite(QSqlDatabase& db, sqlite3* h, const QString& sql, const QVaria
     auto it = kept.bySql.find(sql);
     if (it == kept.bySql.end()) {
         if (kept.bySql.size() >= 32) {
-            for (auto& [text, old] : kept.bySql) sqlite3_finalize(old);
+            for (auto& [text, old] : kept.bySql)
+                sqlite3_finalize(old);
             kept.bySql.clear();
         }
         sqlite3_stmt* st = nullptr;
@@ -309,27 +330,31 @@ void selectSqlite(QSqlDatabase& db, sqlite3* h, const QString& sql, const QVaria
             throw InternalError("Erro no banco de dados; nada foi gravado.",
                                 QString("parâmetro %1 de tipo %2 [%3]").arg(i + 1).arg(b.typeName(), sql));
         }
-        if (rc != SQLITE_OK) raiseSqlite(h, rc, sql);
+        if (rc != SQLITE_OK)
+            raiseSqlite(h, rc, sql);
     }
     // Each value as the QtSql driver makes it, so the rows read the same
     // either way.
     std::vector<QVariant> cells(static_cast<size_t>(columns));
     for (;;) {
         const int rc = sqlite3_step(st);
-        if (rc == SQLITE_DONE) return;
-        if (rc != SQLITE_ROW) raiseSqlite(h, rc, sql);
+        if (rc == SQLITE_DONE)
+            return;
+        if (rc != SQLITE_ROW)
+            raiseSqlite(h, rc, sql);
         for (int i = 0; i < columns; ++i) {
             switch (sqlite3_column_type(st, i)) {
             case SQLITE_INTEGER: cells[size_t(i)] = QVariant(qlonglong(sqlite3_column_int64(st, i))); break;
             case SQLITE_FLOAT: cells[size_t(i)] = QVariant(sqlite3_column_double(st, i)); break;
             case SQLITE_NULL: cells[size_t(i)] = QVariant(QMetaType::fromType<QString>()); break;
             case SQLITE_BLOB:
-                cells[size_t(i)] = QVariant(QByteArray(static_cast<const char*>(sqlite3_column_blob(st, i)),
-                                                       sqlite3_column_bytes(st, i)));
+                cells[size_t(i)] = QVariant(
+                    QByteArray(static_cast<const char*>(sqlite3_column_blob(st, i)), sqlite3_column_bytes(st, i)));
                 break;
             default: {
                 const void* text = sqlite3_column_text16(st, i);
-                cells[size_t(i)] = QVariant(QString(static_cast<const QChar*>(text), sqlite3_column_bytes16(st, i) / 2));
+                cells[size_t(i)] =
+                    QVariant(QString(static_cast<const QChar*>(text), sqlite3_column_bytes16(st, i) / 2));
             }
             }
         }
@@ -342,28 +367,34 @@ void selectSqlite(QSqlDatabase& db, sqlite3* h, const QString& sql, const QVaria
 void selectKept(QSqlDatabase& db, const QString& sql, const QVariantList& binds, int columns,
                 const std::function<void(const QVariant* cells)>& row)
 {
-    if (sqlite3* h = sqliteHandle(db)) return selectSqlite(db, h, sql, binds, columns, row);
+    if (sqlite3* h = sqliteHandle(db))
+        return selectSqlite(db, h, sql, binds, columns, row);
     QSqlQuery q = prepareKept(db, sql);
-    for (const QVariant& b : binds) q.addBindValue(b);
+    for (const QVariant& b : binds)
+        q.addBindValue(b);
     exec(q);
     std::vector<QVariant> cells(static_cast<size_t>(columns));
     while (q.next()) {
-        for (int i = 0; i < columns; ++i) cells[size_t(i)] = q.value(i);
+        for (int i = 0; i < columns; ++i)
+            cells[size_t(i)] = q.value(i);
         row(cells.data());
     }
-    if (q.lastError().isValid()) raise(q.lastError(), sql);
+    if (q.lastError().isValid())
+        raise(q.lastError(), sql);
     q.finish();
 }
 
 void exec(QSqlQuery& q)
 {
-    if (!q.exec()) raise(q.lastError(), q.lastQuery());
+    if (!q.exec())
+        raise(q.lastError(), q.lastQuery());
 }
 
 void execDirect(QSqlDatabase& db, const QString& sql)
 {
     QSqlQuery q(db);
-    if (!q.exec(sql)) raise(q.lastError(), sql);
+    if (!q.exec(sql))
+        raise(q.lastError(), sql);
 }
 
 Transaction::Transaction(Database& db, QSqlDatabase& conn) : db_(db), conn_(conn)

@@ -23,7 +23,8 @@ namespace server {
 class InternalError : public core::Error {
 public:
     explicit InternalError(QString message, QString detail = QString())
-        : core::Error(std::move(message)), detail_(std::move(detail)) {}
+        : core::Error(std::move(message)), detail_(std::move(detail))
+    { }
     const QString& detail() const { return detail_; }
 
 private:
@@ -49,15 +50,15 @@ enum class Dialect { Sqlite, Postgres };
 
 struct DbConfig {
     Dialect dialect = Dialect::Sqlite;
-    QString sqlitePath;  ///< file name for SQLite
+    QString sqlitePath; ///< file name for SQLite
     QString host = "127.0.0.1";
     int port = 5432;
     QString user;
     QString password;
     QString dbName;
-    QString schema;      ///< optional PostgreSQL schema (search_path)
-    QString applicationName = "exp_appserver";  ///< PostgreSQL: shown in pg_stat_activity
-    int sqliteBusyMs = 5000;  ///< SQLite: how long a writer waits for the lock before "busy"
+    QString schema;                            ///< optional PostgreSQL schema (search_path)
+    QString applicationName = "exp_appserver"; ///< PostgreSQL: shown in pg_stat_activity
+    int sqliteBusyMs = 5000;                   ///< SQLite: how long a writer waits for the lock before "busy"
 
     /// "sqlite:/path/file.db" or "postgres:host=... port=... user=... dbname=... [schema=...]".
     /// A bare path is taken as an SQLite file. Throws core::Error on a malformed string.

@@ -5,7 +5,7 @@
 namespace server {
 
 namespace {
-thread_local const DbPool* tlsPool = nullptr;  ///< the pool the thread works for
+thread_local const DbPool* tlsPool = nullptr; ///< the pool the thread works for
 } // namespace
 
 DbPool::DbPool(int size)
@@ -18,7 +18,8 @@ DbPool::DbPool(int size)
                 {
                     std::unique_lock lock(mutex_);
                     ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-                    if (queue_.empty()) return;
+                    if (queue_.empty())
+                        return;
                     task = std::move(queue_.front());
                     queue_.pop_front();
                 }
@@ -36,7 +37,8 @@ DbPool::~DbPool()
         stopping_ = true;
     }
     ready_.notify_all();
-    for (std::thread& t : workers_) t.join();
+    for (std::thread& t : workers_)
+        t.join();
 }
 
 void DbPool::post(std::function<void()> work)
@@ -61,7 +63,8 @@ bool DbPool::onWorker() const
 
 void DbPool::run(std::function<void()> work)
 {
-    if (onWorker()) return work();
+    if (onWorker())
+        return work();
     std::packaged_task<void()> task(std::move(work));
     std::future<void> done = task.get_future();
     {

@@ -11,7 +11,7 @@ namespace server {
 struct DemoOptions {
     int entries = 2000;
     quint64 seed = 1;
-    int spreadDays = 7;  ///< entry dates fall in today - (spreadDays - 1) .. today
+    int spreadDays = 7; ///< entry dates fall in today - (spreadDays - 1) .. today
 };
 
 /// Replaces every row of the schema's tables with the demo data (one transaction).

@@ -27,10 +27,12 @@ inline FrontReply json(int status, std::string body)
 /// The token of an "Authorization: Bearer ..." header, empty without one.
 inline QString bearer(const std::string& header)
 {
-    const QString h = QString::fromLatin1(header.data(), qsizetype(std::min<std::size_t>(header.size(), 200))).trimmed();
+    const QString h =
+        QString::fromLatin1(header.data(), qsizetype(std::min<std::size_t>(header.size(), 200))).trimmed();
     return h.startsWith("Bearer ", Qt::CaseInsensitive) ? h.mid(7).trimmed() : QString();
 }
 
-inline const QString kBusy = QStringLiteral("Servidor ocupado com outras chamadas grandes; nada foi feito. Tente de novo em alguns segundos.");
+inline const QString kBusy =
+    QStringLiteral("Servidor ocupado com outras chamadas grandes; nada foi feito. Tente de novo em alguns segundos.");
 
 } // namespace server

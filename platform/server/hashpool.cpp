@@ -4,7 +4,6 @@
 #include <exception>
 #include <future>
 
-
 namespace server {
 
 struct HashPool::Job {
@@ -20,7 +19,8 @@ HashPool::HashPool(int threads, int queue) : limit_(std::max(1, threads) + std::
                 {
                     std::unique_lock lock(mutex_);
                     ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-                    if (queue_.empty()) return;
+                    if (queue_.empty())
+                        return;
                     job = std::move(queue_.front());
                     queue_.pop_front();
                 }
@@ -36,12 +36,14 @@ HashPool::~HashPool()
         stopping_ = true;
     }
     ready_.notify_all();
-    for (auto& t : threads_) t.join();
+    for (auto& t : threads_)
+        t.join();
 }
 
 HashPool::Place::~Place()
 {
-    if (!pool_) return;
+    if (!pool_)
+        return;
     std::lock_guard lock(pool_->mutex_);
     --pool_->taken_;
 }
@@ -49,7 +51,8 @@ HashPool::Place::~Place()
 std::optional<HashPool::Place> HashPool::reserve()
 {
     std::lock_guard lock(mutex_);
-    if (stopping_ || taken_ >= limit_) return std::nullopt;
+    if (stopping_ || taken_ >= limit_)
+        return std::nullopt;
     ++taken_;
     return Place(this);
 }

@@ -31,8 +31,8 @@ public:
     /// does anything else for its log-in, so that a refusal costs nothing.
     class Place {
     public:
-        explicit Place(HashPool* pool) : pool_(pool) {}
-        Place(Place&& o) noexcept : pool_(std::exchange(o.pool_, nullptr)) {}
+        explicit Place(HashPool* pool) : pool_(pool) { }
+        Place(Place&& o) noexcept : pool_(std::exchange(o.pool_, nullptr)) { }
         Place& operator=(Place&&) = delete;
         ~Place();
 
@@ -51,7 +51,7 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::deque<std::shared_ptr<Job>> queue_;
-    const int limit_;  ///< places: checks running and waiting
+    const int limit_; ///< places: checks running and waiting
     int taken_ = 0;
     bool stopping_ = false;
     std::vector<std::thread> threads_;

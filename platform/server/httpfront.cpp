@@ -29,7 +29,7 @@ using tcp = net::ip::tcp;
 
 namespace {
 
-constexpr std::size_t kMaxDrain = 8u << 20;  ///< read and dropped after a refusal, so the answer is not lost to a reset
+constexpr std::size_t kMaxDrain = 8u << 20; ///< read and dropped after a refusal, so the answer is not lost to a reset
 constexpr auto kDrainTime = std::chrono::seconds(1);
 /// Bodies up to this size (announced by Content-Length) are read before the
 /// admission check: at most this much is read for a caller without a session.
@@ -46,8 +46,9 @@ constexpr std::size_t kIdleBuffer = 16u << 10;
 
 bool quietEnd(const beast::error_code& ec)
 {
-    return ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof ||
-           ec == net::error::operation_aborted || ec == net::error::connection_reset || ec == http::error::partial_message;
+    return ec == beast::error::timeout || ec == http::error::end_of_stream || ec == net::error::eof
+        || ec == net::error::operation_aborted || ec == net::error::connection_reset
+        || ec == http::error::partial_message;
 }
 
 /// The hand-off between a worker writing a reply in parts and the
@@ -72,7 +73,7 @@ struct HttpFront::Impl {
     mutable std::mutex mutex;
     std::unordered_map<std::string, int> perAddress;
     int total = 0;
-    std::unordered_map<Connection*, std::weak_ptr<Connection>> live;  ///< under `mutex`
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> live; ///< under `mutex`
     std::atomic<bool> stopped{false};
     std::unique_ptr<net::thread_pool> workers;
     net::io_context ioc;
@@ -93,9 +94,11 @@ struct HttpFront::Impl {
     bool admit(const std::string& a)
     {
         std::lock_guard lock(mutex);
-        if (total >= lim.maxConnections) return false;
+        if (total >= lim.maxConnections)
+            return false;
         auto it = perAddress.find(a);
-        if (it != perAddress.end() && it->second >= lim.perAddress) return false;
+        if (it != perAddress.end() && it->second >= lim.perAddress)
+            return false;
         ++perAddress[a];
         ++total;
         return true;
@@ -104,20 +107,22 @@ struct HttpFront::Impl {
     {
         std::lock_guard lock(mutex);
         auto it = perAddress.find(a);
-        if (it != perAddress.end() && --it->second <= 0) perAddress.erase(it);
+        if (it != perAddress.end() && --it->second <= 0)
+            perAddress.erase(it);
         --total;
     }
     void accept();
     void closeIdle();
 
-    std::size_t inflight = 0;  ///< under `mutex`
+    std::size_t inflight = 0; ///< under `mutex`
     /// A share of the in-flight budget, given back when the last copy goes;
     /// null when it would pass the bound.
     std::shared_ptr<void> reserve(std::size_t bytes)
     {
         {
             std::lock_guard lock(mutex);
-            if (lim.maxInflight && inflight + bytes > lim.maxInflight) return nullptr;
+            if (lim.maxInflight && inflight + bytes > lim.maxInflight)
+                return nullptr;
             inflight += bytes;
         }
         return std::shared_ptr<void>(static_cast<void*>(this), [this, bytes](void*) {
@@ -131,8 +136,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
 public:
     Connection(HttpFront::Impl& srv, tcp::socket&& s, std::string address)
         : srv_(srv), stream_(std::move(s)), address_(std::move(address))
-    {
-    }
+    { }
     ~Connection()
     {
         {
@@ -156,16 +160,19 @@ public:
     void closeIfIdle()
     {
         net::post(stream_.get_executor(), [self = shared_from_this()] {
-            if (self->idle_) self->close();
+            if (self->idle_)
+                self->close();
         });
     }
 
 private:
     void readHeader()
     {
-        if (srv_.stopped.load()) return close();
+        if (srv_.stopped.load())
+            return close();
         idle_ = true;
-        if (buffer_.capacity() > kIdleBuffer) buffer_.shrink_to_fit();
+        if (buffer_.capacity() > kIdleBuffer)
+            buffer_.shrink_to_fit();
         parser_.emplace();
         parser_->header_limit(std::uint32_t(srv_.lim.maxHeader));
         parser_->body_limit(std::uint64_t(srv_.lim.maxBody));
@@ -176,39 +183,49 @@ private:
 
     void failed(const beast::error_code& ec)
     {
-        if (quietEnd(ec)) return close();
-        if (ec == http::error::header_limit) return refuse(431);
-        if (ec == http::error::body_limit) return refuse(413);
+        if (quietEnd(ec))
+            return close();
+        if (ec == http::error::header_limit)
+            return refuse(431);
+        if (ec == http::error::body_limit)
+            return refuse(413);
         refuse(400);
     }
 
     void onHeader(beast::error_code ec)
     {
         idle_ = false;
-        if (ec) return failed(ec);
+        if (ec)
+            return failed(ec);
         const auto& req = parser_->get();
         const auto enc = req[http::field::content_encoding];
-        if (!enc.empty() && !beast::iequals(enc, "identity")) return refuse(415);
+        if (!enc.empty() && !beast::iequals(enc, "identity"))
+            return refuse(415);
         const auto te = req[http::field::transfer_encoding];
-        if (!te.empty() && !beast::iequals(te, "chunked")) return refuse(415);
-        if (const auto len = parser_->content_length(); len && *len > srv_.lim.maxBody) return refuse(413);
+        if (!te.empty() && !beast::iequals(te, "chunked"))
+            return refuse(415);
+        if (const auto len = parser_->content_length(); len && *len > srv_.lim.maxBody)
+            return refuse(413);
         request_ = FrontRequest{};
         request_.method = std::string(req.method_string());
         const std::string_view target(req.target().data(), req.target().size());
         const auto q = target.find('?');
         request_.path = std::string(target.substr(0, q));
-        if (q != std::string_view::npos) request_.query = std::string(target.substr(q + 1));
+        if (q != std::string_view::npos)
+            request_.query = std::string(target.substr(q + 1));
         request_.authorization = std::string(req[http::field::authorization]);
         request_.address = callerAddress(req);
         request_.chunked = parser_->chunked();
-        if (const auto n = parser_->content_length()) request_.contentLength = std::size_t(*n);
+        if (const auto n = parser_->content_length())
+            request_.contentLength = std::size_t(*n);
         const bool expectContinue = beast::iequals(req[http::field::expect], "100-continue");
         // A small body announced by its length is read first and admitted on
         // the worker that then runs the call (one hand-off less); a large or
         // chunked one is admitted before a byte of it is read.
         const auto len = parser_->content_length();
         admitLater_ = srv_.admission && !expectContinue && len && *len <= kAdmitWithBody;
-        if (!srv_.admission || admitLater_) return afterAdmission(std::nullopt, expectContinue);
+        if (!srv_.admission || admitLater_)
+            return afterAdmission(std::nullopt, expectContinue);
         net::post(*srv_.workers, [self = shared_from_this(), expectContinue, work = net::make_work_guard(srv_.ioc)]() {
             std::optional<FrontReply> refusal;
             try {
@@ -229,13 +246,17 @@ private:
     std::string callerAddress(const Request& req) const
     {
         const auto& trusted = srv_.lim.trustedProxies;
-        if (std::find(trusted.begin(), trusted.end(), address_) == trusted.end()) return address_;
+        if (std::find(trusted.begin(), trusted.end(), address_) == trusted.end())
+            return address_;
         std::string_view last;
         for (const auto& f : boost::make_iterator_range(req.equal_range("X-Forwarded-For")))
             last = std::string_view(f.value().data(), f.value().size());
-        if (const auto comma = last.rfind(','); comma != std::string_view::npos) last = last.substr(comma + 1);
-        while (!last.empty() && (last.front() == ' ' || last.front() == '\t')) last.remove_prefix(1);
-        while (!last.empty() && (last.back() == ' ' || last.back() == '\t')) last.remove_suffix(1);
+        if (const auto comma = last.rfind(','); comma != std::string_view::npos)
+            last = last.substr(comma + 1);
+        while (!last.empty() && (last.front() == ' ' || last.front() == '\t'))
+            last.remove_prefix(1);
+        while (!last.empty() && (last.back() == ' ' || last.back() == '\t'))
+            last.remove_suffix(1);
         beast::error_code ec;
         const auto a = net::ip::make_address(std::string(last.substr(0, 64)), ec);
         return ec ? address_ : a.to_string();
@@ -250,15 +271,18 @@ private:
 
     void afterAdmission(std::optional<FrontReply> refusal, bool expectContinue)
     {
-        if (refusal) return write(std::move(*refusal), false);
+        if (refusal)
+            return write(std::move(*refusal), false);
         if (request_.maxBody && request_.maxBody < srv_.lim.maxBody) {
-            if (const auto len = parser_->content_length(); len && *len > request_.maxBody) return refuse(413);
+            if (const auto len = parser_->content_length(); len && *len > request_.maxBody)
+                return refuse(413);
             parser_->body_limit(std::uint64_t(request_.maxBody));
         }
         if (request_.large()) {
             // Counted before a byte of it is read: at its announced length,
             // or a chunked one at the most it may grow to.
-            const std::size_t limit = request_.maxBody && request_.maxBody < srv_.lim.maxBody ? request_.maxBody : srv_.lim.maxBody;
+            const std::size_t limit =
+                request_.maxBody && request_.maxBody < srv_.lim.maxBody ? request_.maxBody : srv_.lim.maxBody;
             budget_ = srv_.reserve(request_.chunked ? limit : request_.contentLength);
             if (!budget_) {
                 FrontReply busy = srv_.refusal(503);
@@ -267,10 +291,12 @@ private:
             }
         }
         if (expectContinue) {
-            auto cont = std::make_shared<http::response<http::empty_body>>(http::status::continue_, parser_->get().version());
+            auto cont =
+                std::make_shared<http::response<http::empty_body>>(http::status::continue_, parser_->get().version());
             stream_.expires_after(srv_.lim.writeTimeout);
             http::async_write(stream_, *cont, [self = shared_from_this(), cont](beast::error_code e, std::size_t) {
-                if (e) return self->close();
+                if (e)
+                    return self->close();
                 self->readBody();
             });
             return;
@@ -285,7 +311,8 @@ private:
         // would take it in pieces of at most 64 KB, each a timed operation
         // of its own (a 12 MB list took about 0.1 s that way).
         const auto len = parser_->content_length();
-        if (len && !parser_->chunked() && *len > kAdmitWithBody) return readBodyDirect(std::size_t(*len));
+        if (len && !parser_->chunked() && *len > kAdmitWithBody)
+            return readBodyDirect(std::size_t(*len));
         stream_.expires_after(bodyDeadline());
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) { self->onBody(ec); });
@@ -307,12 +334,15 @@ private:
         buffer_.consume(have);
         stream_.expires_never();
         bodyTimer_.expires_after(bodyDeadline());
-        bodyTimer_.async_wait(net::bind_executor(stream_.get_executor(), [self = shared_from_this()](beast::error_code ec) {
-            if (!ec && self->directLen_) self->close();  // the body's deadline: the pending wait fails
-        }));
+        bodyTimer_.async_wait(
+            net::bind_executor(stream_.get_executor(), [self = shared_from_this()](beast::error_code ec) {
+                if (!ec && self->directLen_)
+                    self->close(); // the body's deadline: the pending wait fails
+            }));
         beast::error_code ec;
         stream_.socket().non_blocking(true, ec);
-        if (ec) return close();
+        if (ec)
+            return close();
         readSomeDirect();
     }
 
@@ -328,30 +358,35 @@ private:
                 direct_.resize(directGot_);
                 return dispatch(std::move(direct_));
             }
-            if (directGot_ == direct_.size()) direct_.resize(std::min(directLen_, 2 * direct_.size()));
+            if (directGot_ == direct_.size())
+                direct_.resize(std::min(directLen_, 2 * direct_.size()));
             beast::error_code ec;
-            const std::size_t n = sock.read_some(net::buffer(direct_.data() + directGot_, direct_.size() - directGot_), ec);
+            const std::size_t n =
+                sock.read_some(net::buffer(direct_.data() + directGot_, direct_.size() - directGot_), ec);
             directGot_ += n;
-            if (ec == net::error::would_block || ec == net::error::try_again) break;
+            if (ec == net::error::would_block || ec == net::error::try_again)
+                break;
             if (ec) {
                 directLen_ = 0;
                 bodyTimer_.cancel();
-                return close();  // dropped or timed out halfway: nothing to answer
+                return close(); // dropped or timed out halfway: nothing to answer
             }
         }
-        sock.async_wait(tcp::socket::wait_read, net::bind_executor(stream_.get_executor(), [self = shared_from_this()](beast::error_code ec) {
-            if (ec || !self->directLen_) {
-                self->directLen_ = 0;
-                self->bodyTimer_.cancel();
-                return self->close();
-            }
-            self->readSomeDirect();
-        }));
+        sock.async_wait(tcp::socket::wait_read,
+                        net::bind_executor(stream_.get_executor(), [self = shared_from_this()](beast::error_code ec) {
+                            if (ec || !self->directLen_) {
+                                self->directLen_ = 0;
+                                self->bodyTimer_.cancel();
+                                return self->close();
+                            }
+                            self->readSomeDirect();
+                        }));
     }
 
     void onBody(beast::error_code ec)
     {
-        if (ec) return failed(ec);
+        if (ec)
+            return failed(ec);
         stream_.expires_never();
         dispatch(std::move(parser_->get().body()));
     }
@@ -370,7 +405,8 @@ private:
                                      work = net::make_work_guard(srv_.ioc)] {
             self->serve(std::move(*r), keep, chunked, admit);
         };
-        if (!srv_.executor || !srv_.executor(*r, job)) net::post(*srv_.workers, std::move(job));
+        if (!srv_.executor || !srv_.executor(*r, job))
+            net::post(*srv_.workers, std::move(job));
     }
 
     // On a worker or an executor's thread: the request from its admission
@@ -381,8 +417,10 @@ private:
         const bool giveBack = r.body.size() >= kGiveBackAfter;
         try {
             std::optional<FrontReply> refused;
-            if (admit) refused = srv_.admission(r);
-            if (!refused && r.maxBody && r.body.size() > r.maxBody) refused = srv_.refusal(413);
+            if (admit)
+                refused = srv_.admission(r);
+            if (!refused && r.maxBody && r.body.size() > r.maxBody)
+                refused = srv_.refusal(413);
             rep = refused ? std::move(*refused) : srv_.handler(r);
         } catch (...) {
             rep = srv_.refusal(500);
@@ -394,25 +432,25 @@ private:
         r.budget.reset();
         if (rep.parts && chunked) {
             writeParts(std::move(rep), keep);
-            if (giveBack) giveBackFreedMemory();
+            if (giveBack)
+                giveBackFreedMemory();
             return;
         }
-        if (rep.parts) {  // HTTP/1.0 has no chunks: the parts are joined
+        if (rep.parts) { // HTTP/1.0 has no chunks: the parts are joined
             std::string part;
-            while (rep.parts->next(part)) rep.body += part;
+            while (rep.parts->next(part))
+                rep.body += part;
             rep.parts->finished(true);
             rep.parts.reset();
         }
         net::post(stream_.get_executor(), [self = shared_from_this(), rep = std::move(rep), keep]() mutable {
             self->write(std::move(rep), keep);
         });
-        if (giveBack) giveBackFreedMemory();
+        if (giveBack)
+            giveBackFreedMemory();
     }
 
-    void refuse(int status)
-    {
-        write(srv_.refusal(status), false);
-    }
+    void refuse(int status) { write(srv_.refusal(status), false); }
 
     void write(FrontReply rep, bool keep)
     {
@@ -421,14 +459,17 @@ private:
         res_.version(11);
         res_.result(unsigned(rep.status));
         res_.set(http::field::content_type, rep.contentType);
-        for (const auto& [name, value] : rep.headers) res_.set(name, value);
+        for (const auto& [name, value] : rep.headers)
+            res_.set(name, value);
         res_.body() = std::move(rep.body);
         res_.keep_alive(keep);
         res_.prepare_payload();
         stream_.expires_after(srv_.lim.writeTimeout);
         http::async_write(stream_, res_, [self = shared_from_this(), keep](beast::error_code ec, std::size_t) {
-            if (ec) return self->close();
-            if (!keep) return self->drain();
+            if (ec)
+                return self->close();
+            if (!keep)
+                return self->drain();
             self->readHeader();
         });
     }
@@ -445,7 +486,8 @@ private:
         auto flight = std::make_shared<Flight>();
         auto head = std::make_shared<http::response<http::empty_body>>(http::status(unsigned(rep.status)), 11);
         head->set(http::field::content_type, rep.contentType);
-        for (const auto& [name, value] : rep.headers) head->set(name, value);
+        for (const auto& [name, value] : rep.headers)
+            head->set(name, value);
         head->keep_alive(keep);
         head->chunked(true);
         auto body = std::make_shared<std::string>(std::move(rep.body));
@@ -453,16 +495,19 @@ private:
         // whole answer's deadline.
         const auto deadline = std::chrono::steady_clock::now() + srv_.lim.writeTimeout;
         auto expiry = [this, deadline] {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             stream_.expires_after(std::max(std::chrono::milliseconds(0), std::min(srv_.lim.stallTimeout, left)));
         };
         hand(flight, [this, head, expiry](auto done) {
             expiry();
             auto sr = std::make_shared<http::response_serializer<http::empty_body>>(*head);
-            http::async_write_header(stream_, *sr, [sr, head, done](beast::error_code ec, std::size_t n) { done(ec, n); });
+            http::async_write_header(stream_, *sr,
+                                     [sr, head, done](beast::error_code ec, std::size_t n) { done(ec, n); });
         });
         auto chunk = [this, &flight, &expiry](std::shared_ptr<std::string> part) {
-            if (part->empty()) return true;  // an empty chunk would end the body
+            if (part->empty())
+                return true; // an empty chunk would end the body
             return hand(flight, [this, part, expiry](auto done) {
                 expiry();
                 net::async_write(stream_, http::make_chunk(net::buffer(*part)),
@@ -472,9 +517,10 @@ private:
         bool whole = chunk(body);
         try {
             std::string part;
-            while (whole && rep.parts->next(part)) whole = chunk(std::make_shared<std::string>(std::move(part)));
+            while (whole && rep.parts->next(part))
+                whole = chunk(std::make_shared<std::string>(std::move(part)));
         } catch (...) {
-            whole = false;  // the parts must not throw; if they do, the reply stays cut off
+            whole = false; // the parts must not throw; if they do, the reply stays cut off
         }
         if (whole)
             hand(flight, [this, expiry](auto done) {
@@ -490,7 +536,8 @@ private:
             net::post(stream_.get_executor(), [self = shared_from_this()] { self->close(); });
         } else {
             net::post(stream_.get_executor(), [self = shared_from_this(), keep] {
-                if (!keep) return self->drain();
+                if (!keep)
+                    return self->drain();
                 self->readHeader();
             });
         }
@@ -505,7 +552,8 @@ private:
         {
             std::unique_lock lock(flight->mutex);
             flight->cv.wait(lock, [&] { return !flight->busy; });
-            if (flight->failed) return false;
+            if (flight->failed)
+                return false;
             flight->busy = true;
         }
         net::post(stream_.get_executor(), [self = shared_from_this(), flight, write = std::move(write)]() mutable {
@@ -516,7 +564,8 @@ private:
                     flight->failed = flight->failed || bool(ec);
                 }
                 flight->cv.notify_all();
-                if (ec) self->close();
+                if (ec)
+                    self->close();
             });
         });
         return true;
@@ -534,11 +583,13 @@ private:
     }
     void drainSome()
     {
-        stream_.async_read_some(net::buffer(scratch_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-            self->drained_ += n;
-            if (ec || self->drained_ > kMaxDrain) return self->close();
-            self->drainSome();
-        });
+        stream_.async_read_some(net::buffer(scratch_),
+                                [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                                    self->drained_ += n;
+                                    if (ec || self->drained_ > kMaxDrain)
+                                        return self->close();
+                                    self->drainSome();
+                                });
     }
 
     void close()
@@ -553,10 +604,10 @@ private:
     beast::tcp_stream stream_;
     beast::flat_buffer buffer_{std::max(kReadBuffer, srv_.lim.maxHeader + 1024)};
     std::optional<http::request_parser<http::string_body>> parser_;
-    std::shared_ptr<void> budget_;  ///< the in-flight share of the body being read
-    std::string direct_;         ///< a large body being read straight from the socket
-    std::size_t directLen_ = 0;  ///< its announced length while it is read, else 0
-    std::size_t directGot_ = 0;  ///< the bytes of it read so far (the string may be larger)
+    std::shared_ptr<void> budget_; ///< the in-flight share of the body being read
+    std::string direct_;           ///< a large body being read straight from the socket
+    std::size_t directLen_ = 0;    ///< its announced length while it is read, else 0
+    std::size_t directGot_ = 0;    ///< the bytes of it read so far (the string may be larger)
     net::steady_timer bodyTimer_{stream_.get_executor()};
     http::response<http::string_body> res_;
     std::string address_;
@@ -573,15 +624,18 @@ void HttpFront::Impl::closeIdle()
     {
         std::lock_guard lock(mutex);
         for (auto& [p, w] : live)
-            if (auto c = w.lock()) all.push_back(std::move(c));
+            if (auto c = w.lock())
+                all.push_back(std::move(c));
     }
-    for (auto& c : all) c->closeIfIdle();
+    for (auto& c : all)
+        c->closeIfIdle();
 }
 
 void HttpFront::Impl::accept()
 {
     acceptor.async_accept(net::make_strand(ioc), [this](beast::error_code ec, tcp::socket s) {
-        if (ec == net::error::operation_aborted || !acceptor.is_open()) return;
+        if (ec == net::error::operation_aborted || !acceptor.is_open())
+            return;
         if (!ec) {
             beast::error_code e2;
             const auto peer = s.remote_endpoint(e2);
@@ -590,7 +644,7 @@ void HttpFront::Impl::accept()
                 s.set_option(tcp::no_delay(true), e2);
                 std::make_shared<Connection>(*this, std::move(s), std::move(address))->start();
             } else {
-                s.close(e2);  // over the cap: closed without reading a byte
+                s.close(e2); // over the cap: closed without reading a byte
             }
         }
         accept();
@@ -617,33 +671,42 @@ int HttpFront::bind(const std::string& host, int port)
 {
     beast::error_code ec;
     const auto address = net::ip::make_address(host, ec);
-    if (ec) throw std::runtime_error("endereço inválido: " + host);
+    if (ec)
+        throw std::runtime_error("endereço inválido: " + host);
     const tcp::endpoint ep(address, static_cast<unsigned short>(port));
     d->acceptor.open(ep.protocol(), ec);
-    if (!ec) d->acceptor.set_option(net::socket_base::reuse_address(true), ec);
-    if (!ec) d->acceptor.bind(ep, ec);
-    if (!ec) d->acceptor.listen(net::socket_base::max_listen_connections, ec);
-    if (ec) throw std::runtime_error(ec.message());
+    if (!ec)
+        d->acceptor.set_option(net::socket_base::reuse_address(true), ec);
+    if (!ec)
+        d->acceptor.bind(ep, ec);
+    if (!ec)
+        d->acceptor.listen(net::socket_base::max_listen_connections, ec);
+    if (ec)
+        throw std::runtime_error(ec.message());
     return d->acceptor.local_endpoint().port();
 }
 
 void HttpFront::run()
 {
-    if (d->stopped.load()) return;
+    if (d->stopped.load())
+        return;
     d->running.emplace(d->ioc.get_executor());
     d->accept();
     std::vector<std::thread> io;
-    for (int i = 1; i < d->lim.ioThreads; ++i) io.emplace_back([this] { d->ioc.run(); });
+    for (int i = 1; i < d->lim.ioThreads; ++i)
+        io.emplace_back([this] { d->ioc.run(); });
     d->ioc.run();
-    for (auto& t : io) t.join();
-    d->workers->join();  // running requests end before run() returns
+    for (auto& t : io)
+        t.join();
+    d->workers->join(); // running requests end before run() returns
 }
 
 void HttpFront::stop()
 {
     // Graceful: no new connections, idle ones closed, requests under way
     // answered; run() returns when nothing is left.
-    if (d->stopped.exchange(true)) return;
+    if (d->stopped.exchange(true))
+        return;
     net::post(d->ioc, [impl = d.get()] {
         beast::error_code ec;
         impl->acceptor.close(ec);

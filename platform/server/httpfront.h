@@ -51,7 +51,7 @@ struct FrontLimits {
     std::chrono::milliseconds shortBodyTimeout{3000};
     std::chrono::milliseconds writeTimeout{60000};
     std::chrono::milliseconds stallTimeout{5000};
-    std::vector<std::string> trustedProxies;  ///< peer addresses whose X-Forwarded-For is believed
+    std::vector<std::string> trustedProxies; ///< peer addresses whose X-Forwarded-For is believed
     int perAddress = 32;
     int maxConnections = 1024;
     int workers = 64;
@@ -64,23 +64,23 @@ struct FrontLimits {
 };
 
 struct FrontRequest {
-    std::string method;         ///< "GET", "POST", ...
-    std::string path;           ///< the target without its query
-    std::string query;          ///< after '?', undecoded
-    std::string authorization;  ///< the Authorization header
+    std::string method;        ///< "GET", "POST", ...
+    std::string path;          ///< the target without its query
+    std::string query;         ///< after '?', undecoded
+    std::string authorization; ///< the Authorization header
     std::string body;
-    std::string address;        ///< the caller's IP address (the proxy's client behind a trusted proxy)
+    std::string address; ///< the caller's IP address (the proxy's client behind a trusted proxy)
     /// The caller's session, set by the admission check and read by the
     /// handler; the front only carries it.
     std::shared_ptr<const Session> session;
-    std::size_t maxBody = 0;      ///< the admission check may lower the body limit of this request
-    bool shortBody = false;       ///< set by the admission check: the body gets the short deadline
-    std::size_t contentLength = 0;  ///< as announced; 0 when chunked or absent
+    std::size_t maxBody = 0;       ///< the admission check may lower the body limit of this request
+    bool shortBody = false;        ///< set by the admission check: the body gets the short deadline
+    std::size_t contentLength = 0; ///< as announced; 0 when chunked or absent
     bool chunked = false;
     /// Set by the admission check: what it holds for this request (released
     /// once the handler has returned, with the body).
     std::shared_ptr<void> hold;
-    std::shared_ptr<void> budget;  ///< the front's share of the in-flight budget
+    std::shared_ptr<void> budget; ///< the front's share of the in-flight budget
     bool large() const { return chunked || contentLength > kLargeBody; }
 };
 
@@ -150,7 +150,7 @@ public:
     /// Connections open now from `address` (for tests and the log).
     int openConnections(const std::string& address) const;
 
-    struct Impl;  ///< shared with the connections in httpfront.cpp
+    struct Impl; ///< shared with the connections in httpfront.cpp
 
 private:
     std::shared_ptr<Impl> d;

@@ -13,7 +13,8 @@ QString pairKey(const QString& code, const QString& address)
 
 std::chrono::milliseconds LoginThrottle::delayAfter(int beyondFree) const
 {
-    if (beyondFree <= 0) return std::chrono::milliseconds(0);
+    if (beyondFree <= 0)
+        return std::chrono::milliseconds(0);
     const int doublings = std::min(beyondFree - 1, 20);
     return std::min(opt_.maxDelay, std::chrono::milliseconds(opt_.firstDelay.count() << doublings));
 }
@@ -21,19 +22,24 @@ std::chrono::milliseconds LoginThrottle::delayAfter(int beyondFree) const
 void LoginThrottle::prune(Table& t, Clock::time_point now)
 {
     for (auto it = t.begin(); it != t.end();)
-        if (now - it->last > opt_.window && now >= it->until) it = t.erase(it);
-        else ++it;
+        if (now - it->last > opt_.window && now >= it->until)
+            it = t.erase(it);
+        else
+            ++it;
 }
 
 LoginThrottle::Count* LoginThrottle::entry(Table& t, const QString& key, Clock::time_point now)
 {
     auto it = t.find(key);
     if (it != t.end()) {
-        if (now - it->last > opt_.window && now >= it->until) *it = Count{};  // faded
+        if (now - it->last > opt_.window && now >= it->until)
+            *it = Count{}; // faded
         return &*it;
     }
-    if (std::size_t(t.size()) >= opt_.maxTracked) prune(t, now);
-    if (std::size_t(t.size()) >= opt_.maxTracked) return nullptr;
+    if (std::size_t(t.size()) >= opt_.maxTracked)
+        prune(t, now);
+    if (std::size_t(t.size()) >= opt_.maxTracked)
+        return nullptr;
     return &*t.insert(key, Count{});
 }
 
@@ -41,8 +47,10 @@ std::chrono::milliseconds LoginThrottle::wait(const QString& code, const QString
 {
     std::lock_guard lock(mutex_);
     Clock::time_point until{};
-    if (auto it = pairs_.constFind(pairKey(code, address)); it != pairs_.cend()) until = std::max(until, it->until);
-    if (auto it = addresses_.constFind(address); it != addresses_.cend()) until = std::max(until, it->until);
+    if (auto it = pairs_.constFind(pairKey(code, address)); it != pairs_.cend())
+        until = std::max(until, it->until);
+    if (auto it = addresses_.constFind(address); it != addresses_.cend())
+        until = std::max(until, it->until);
     return until > now ? std::chrono::ceil<std::chrono::milliseconds>(until - now) : std::chrono::milliseconds(0);
 }
 
@@ -53,12 +61,14 @@ std::chrono::milliseconds LoginThrottle::failed(const QString& code, const QStri
     if (Count* o = entry(operators_, code, now)) {
         ++o->failures;
         o->last = now;
-        if (o->failures >= opt_.operatorAlarm) freePair = 0;
+        if (o->failures >= opt_.operatorAlarm)
+            freePair = 0;
     }
     std::chrono::milliseconds imposed{0};
     auto count = [&](Table& t, const QString& key, int free) {
         Count* c = entry(t, key, now);
-        if (!c) return;
+        if (!c)
+            return;
         ++c->failures;
         c->last = now;
         const auto d = delayAfter(c->failures - free);

@@ -37,8 +37,8 @@ public:
         std::chrono::milliseconds window{15 * 60 * 1000};
         std::size_t maxTracked = 100000;
     };
-    LoginThrottle() : LoginThrottle(Options{}) {}
-    explicit LoginThrottle(Options o) : opt_(o) {}
+    LoginThrottle() : LoginThrottle(Options{}) { }
+    explicit LoginThrottle(Options o) : opt_(o) { }
 
     /// How long `address` must still wait before trying `code` (zero: go on).
     std::chrono::milliseconds wait(const QString& code, const QString& address, Clock::time_point now = Clock::now());
@@ -53,7 +53,7 @@ private:
     struct Count {
         int failures = 0;
         Clock::time_point last{};
-        Clock::time_point until{};  ///< no try before this
+        Clock::time_point until{}; ///< no try before this
     };
     using Table = QHash<QString, Count>;
     std::chrono::milliseconds delayAfter(int beyondFree) const;

@@ -17,13 +17,13 @@ std::string logTimestamp(std::int64_t msSinceEpoch)
     const std::time_t t = std::time_t(secs);
     std::tm parts{};
     gmtime_r(&t, &parts);
-    char out[80];  // room for any int the format could be given, so nothing is cut
+    char out[80]; // room for any int the format could be given, so nothing is cut
     std::snprintf(out, sizeof out, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", parts.tm_year + 1900, parts.tm_mon + 1,
                   parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, int(ms));
     return out;
 }
 
-LogWriter::LogWriter(int fd) : LogWriter(fd, Options{}) {}
+LogWriter::LogWriter(int fd) : LogWriter(fd, Options{}) { }
 
 LogWriter::LogWriter(int fd, Options options) : fd_(fd), opt_(options)
 {
@@ -37,7 +37,7 @@ LogWriter::~LogWriter()
         stopping_ = true;
     }
     wake_.notify_all();
-    thread_.join();  // the loop writes what is left before it ends
+    thread_.join(); // the loop writes what is left before it ends
 }
 
 void LogWriter::add(std::string_view line)
@@ -56,7 +56,8 @@ void LogWriter::flush()
 {
     std::unique_lock lock(mutex_);
     const std::uint64_t target = added_;
-    if (done_ >= target) return;
+    if (done_ >= target)
+        return;
     urgent_ = true;
     wake_.notify_one();
     written_.wait(lock, [&] { return done_ >= target; });
@@ -85,7 +86,8 @@ void LogWriter::loop()
             batch.clear();
             written_.notify_all();
         }
-        if (stopping_ && pending_.empty()) return;
+        if (stopping_ && pending_.empty())
+            return;
     }
 }
 
@@ -96,8 +98,10 @@ void LogWriter::output(const std::string& bytes)
     std::size_t off = 0;
     while (off < bytes.size()) {
         const ssize_t n = ::write(fd_, bytes.data() + off, bytes.size() - off);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
         off += std::size_t(n);
     }
 }

@@ -52,11 +52,11 @@ private:
     const int fd_;
     const Options opt_;
     mutable std::mutex mutex_;
-    std::condition_variable wake_;     ///< the writer: lines waiting, a flush asked, or stopping
-    std::condition_variable written_;  ///< callers: a batch went out
+    std::condition_variable wake_;    ///< the writer: lines waiting, a flush asked, or stopping
+    std::condition_variable written_; ///< callers: a batch went out
     std::string pending_;
-    std::uint64_t added_ = 0;    ///< bytes ever added
-    std::uint64_t done_ = 0;     ///< bytes ever written (or given up on)
+    std::uint64_t added_ = 0; ///< bytes ever added
+    std::uint64_t done_ = 0;  ///< bytes ever written (or given up on)
     std::uint64_t writes_ = 0;
     bool urgent_ = false;
     bool stopping_ = false;

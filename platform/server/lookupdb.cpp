@@ -12,7 +12,8 @@ namespace server {
 int writeLookupDatabase(Database& source, const QString& file)
 {
     const QString part = file + ".novo";
-    for (const QString& f : {part, part + "-journal"}) QFile::remove(f);
+    for (const QString& f : {part, part + "-journal"})
+        QFile::remove(f);
     int rows = 0;
     {
         Database target(DbConfig::parse("sqlite:" + part));
@@ -31,10 +32,12 @@ int writeLookupDatabase(Database& source, const QString& file)
                 names << rec.fieldName(i).toUpper();
                 marks << "?";
             }
-            const QString insert = QString("INSERT INTO %1 (%2) VALUES (%3)").arg(table, names.join(", "), marks.join(", "));
+            const QString insert =
+                QString("INSERT INTO %1 (%2) VALUES (%3)").arg(table, names.join(", "), marks.join(", "));
             while (read.next()) {
                 QSqlQuery w = prepare(to, insert);
-                for (int i = 0; i < rec.count(); ++i) w.addBindValue(read.value(i));
+                for (int i = 0; i < rec.count(); ++i)
+                    w.addBindValue(read.value(i));
                 exec(w);
                 ++rows;
             }
@@ -45,8 +48,10 @@ int writeLookupDatabase(Database& source, const QString& file)
         execDirect(to, "PRAGMA journal_mode=DELETE");
     }
     QFile::remove(file);
-    if (!QFile::rename(part, file)) throw InternalError(QString("Não foi possível gravar %1.").arg(file));
-    for (const QString& f : {part + "-wal", part + "-shm"}) QFile::remove(f);
+    if (!QFile::rename(part, file))
+        throw InternalError(QString("Não foi possível gravar %1.").arg(file));
+    for (const QString& f : {part + "-wal", part + "-shm"})
+        QFile::remove(f);
     return rows;
 }
 

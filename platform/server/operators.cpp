@@ -26,7 +26,8 @@ void initSodium()
 {
     static std::once_flag once;
     std::call_once(once, [] {
-        if (sodium_init() < 0) throw InternalError("Falha ao iniciar a biblioteca criptográfica (libsodium).");
+        if (sodium_init() < 0)
+            throw InternalError("Falha ao iniciar a biblioteca criptográfica (libsodium).");
     });
 }
 
@@ -34,15 +35,18 @@ QString tokenDigest(const QString& token)
 {
     const QByteArray t = token.toLatin1();
     unsigned char out[32];
-    crypto_generichash(out, sizeof out, reinterpret_cast<const unsigned char*>(t.constData()), size_t(t.size()), nullptr, 0);
+    crypto_generichash(out, sizeof out, reinterpret_cast<const unsigned char*>(t.constData()), size_t(t.size()),
+                       nullptr, 0);
     return QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(out), sizeof out).toHex());
 }
 
 bool validCode(const QString& code)
 {
-    if (code.isEmpty() || code.size() > Operators::kMaxCode) return false;
+    if (code.isEmpty() || code.size() > Operators::kMaxCode)
+        return false;
     for (QChar c : code)
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-')) return false;
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '-'))
+            return false;
     return true;
 }
 
@@ -52,7 +56,8 @@ void requireValidCode(const QString& code)
 {
     if (!validCode(code))
         throw core::Error(QString("Código de operador inválido: \"%1\" (letras maiúsculas, dígitos, _ . -; até %2).")
-                              .arg(code).arg(Operators::kMaxCode));
+                              .arg(code)
+                              .arg(Operators::kMaxCode));
 }
 
 bool exists(QSqlDatabase& conn, const QString& code)
@@ -65,8 +70,9 @@ bool exists(QSqlDatabase& conn, const QString& code)
 
 void insertOperator(QSqlDatabase& conn, const QString& code, const QString& name, const QString& hash, bool mustChange)
 {
-    QSqlQuery q = prepare(conn, "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO, IDTROCARSENHA) "
-                                "VALUES (?, ?, ?, 'S', ?)");
+    QSqlQuery q = prepare(conn,
+                          "INSERT INTO OPERADOR (CDOPERADOR, NMOPERADOR, DSSENHAHASH, IDATIVO, IDTROCARSENHA) "
+                          "VALUES (?, ?, ?, 'S', ?)");
     q.addBindValue(code);
     q.addBindValue(name.left(60));
     q.addBindValue(hash);
@@ -92,11 +98,13 @@ QStringList parseBranchList(const QString& text)
     for (const QString& part : text.split(',', Qt::SkipEmptyParts)) {
         const QString b = part.trimmed();
         bool digits = !b.isEmpty() && b.size() <= 4;
-        for (QChar c : b) digits = digits && c.isDigit();
+        for (QChar c : b)
+            digits = digits && c.isDigit();
         if (b != "*" && !digits)
             throw core::Error(QString("Filial inválida: \"%1\" (esperado um código de até 4 dígitos ou *).").arg(b));
         const QString code = b == "*" ? b : b.rightJustified(4, '0');
-        if (!out.contains(code)) out << code;
+        if (!out.contains(code))
+            out << code;
     }
     return out;
 }
@@ -119,7 +127,8 @@ QString Operators::hash(const QString& password) const
     if (crypto_pwhash_str_alg(out, pw.constData(), size_t(pw.size()),
                               minimal ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
                               minimal ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                              crypto_pwhash_ALG_ARGON2ID13) != 0)
+                              crypto_pwhash_ALG_ARGON2ID13)
+        != 0)
         throw InternalError("Memória insuficiente para calcular o hash da senha.");
     return QString::fromLatin1(out);
 }
@@ -130,7 +139,8 @@ void Operators::add(const QString& code, const QString& name, const QString& pas
     const QString h = hash(password);
     QSqlDatabase conn = db_.connection();
     Transaction tx(db_, conn);
-    if (exists(conn, code)) throw core::Error(QString("O operador %1 já existe.").arg(code));
+    if (exists(conn, code))
+        throw core::Error(QString("O operador %1 já existe.").arg(code));
     insertOperator(conn, code, name, h, false);
     insertBranches(conn, code, branches);
     tx.commit();
@@ -148,7 +158,8 @@ void Operators::importMany(const QList<NewOperator>& list)
         } catch (const core::Error& e) {
             throw atLine(o, e.message());
         }
-        if (seen.contains(o.code)) throw atLine(o, QString("o operador %1 aparece duas vezes.").arg(o.code));
+        if (seen.contains(o.code))
+            throw atLine(o, QString("o operador %1 aparece duas vezes.").arg(o.code));
         seen.insert(o.code);
     }
     // Hashes first (about 80 ms each): the transaction then lasts only for the inserts.
@@ -164,7 +175,8 @@ void Operators::importMany(const QList<NewOperator>& list)
     Transaction tx(db_, conn);
     for (qsizetype i = 0; i < list.size(); ++i) {
         const NewOperator& o = list[i];
-        if (exists(conn, o.code)) throw atLine(o, QString("o operador %1 já existe.").arg(o.code));
+        if (exists(conn, o.code))
+            throw atLine(o, QString("o operador %1 já existe.").arg(o.code));
         insertOperator(conn, o.code, o.name, hashes[i], true);
         insertBranches(conn, o.code, o.branches);
     }
@@ -177,7 +189,8 @@ void requireOperator(QSqlDatabase& conn, const QString& code)
     QSqlQuery q = prepare(conn, "SELECT COUNT(*) FROM OPERADOR WHERE CDOPERADOR = ?");
     q.addBindValue(code);
     exec(q);
-    if (!q.next() || q.value(0).toLongLong() == 0) throw core::Error(QString("Operador %1 não cadastrado.").arg(code));
+    if (!q.next() || q.value(0).toLongLong() == 0)
+        throw core::Error(QString("Operador %1 não cadastrado.").arg(code));
 }
 } // namespace
 
@@ -246,12 +259,14 @@ std::optional<OperatorInfo> Operators::find(const QString& code)
     QSqlQuery q = prepare(conn, "SELECT NMOPERADOR, IDATIVO, IDTROCARSENHA FROM OPERADOR WHERE CDOPERADOR = ?");
     q.addBindValue(code);
     exec(q);
-    if (!q.next()) return std::nullopt;
+    if (!q.next())
+        return std::nullopt;
     OperatorInfo o{code, q.value(0).toString(), q.value(1).toString() == "S", {}, q.value(2).toString() == "S"};
     QSqlQuery b = prepare(conn, "SELECT CDFILIAL FROM OPERFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL");
     b.addBindValue(code);
     exec(b);
-    while (b.next()) o.branches << b.value(0).toString();
+    while (b.next())
+        o.branches << b.value(0).toString();
     return o;
 }
 
@@ -268,9 +283,11 @@ const QString& Operators::refusedText()
 StoredLogin Operators::stored(const QString& code)
 {
     StoredLogin a;
-    if (!validCode(code)) return a;
+    if (!validCode(code))
+        return a;
     QSqlDatabase conn = db_.connection();
-    QSqlQuery q = prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO, IDTROCARSENHA FROM OPERADOR WHERE CDOPERADOR = ?");
+    QSqlQuery q =
+        prepare(conn, "SELECT DSSENHAHASH, NMOPERADOR, IDATIVO, IDTROCARSENHA FROM OPERADOR WHERE CDOPERADOR = ?");
     q.addBindValue(code);
     exec(q);
     if (q.next()) {
@@ -297,7 +314,8 @@ const QByteArray& dummyHash(bool minimal)
         if (crypto_pwhash_str_alg(out, reinterpret_cast<const char*>(pw), sizeof pw,
                                   minimal ? crypto_pwhash_OPSLIMIT_MIN : crypto_pwhash_OPSLIMIT_INTERACTIVE,
                                   minimal ? crypto_pwhash_MEMLIMIT_MIN : crypto_pwhash_MEMLIMIT_INTERACTIVE,
-                                  crypto_pwhash_ALG_ARGON2ID13) != 0)
+                                  crypto_pwhash_ALG_ARGON2ID13)
+            != 0)
             throw InternalError("Memória insuficiente para calcular o hash da senha.");
         hash[minimal] = QByteArray(out);
     });
@@ -307,7 +325,8 @@ const QByteArray& dummyHash(bool minimal)
 
 bool Operators::verify(const StoredLogin& account, const QString& password) const
 {
-    if (password.isEmpty() || password.size() > kMaxPassword) return false;
+    if (password.isEmpty() || password.size() > kMaxPassword)
+        return false;
     const bool usable = account.found && !account.hash.isEmpty() && account.hash.size() < crypto_pwhash_STRBYTES;
     const QByteArray& h = usable ? account.hash : dummyHash(cost_ == PasswordCost::Minimal);
     const QByteArray pw = password.toUtf8();
@@ -316,8 +335,8 @@ bool Operators::verify(const StoredLogin& account, const QString& password) cons
     return ok && usable && account.active;
 }
 
-LoginResult Operators::openSession(const QString& code, const QString& name, const QString& address, qint64 lifetimeSecs,
-                                   bool mustChange)
+LoginResult Operators::openSession(const QString& code, const QString& name, const QString& address,
+                                   qint64 lifetimeSecs, bool mustChange)
 {
     QSqlDatabase conn = db_.connection();
     unsigned char raw[32];
@@ -329,10 +348,11 @@ LoginResult Operators::openSession(const QString& code, const QString& name, con
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     r.expiresAt = now + lifetimeSecs;
     Transaction tx(db_, conn);
-    QSqlQuery old = prepare(conn, "DELETE FROM SESSAO WHERE DTHREXPIRA <= ?");  // keep the table small
+    QSqlQuery old = prepare(conn, "DELETE FROM SESSAO WHERE DTHREXPIRA <= ?"); // keep the table small
     old.addBindValue(now);
     exec(old);
-    QSqlQuery s = prepare(conn, "INSERT INTO SESSAO (CDSESSAO, CDOPERADOR, DTHREXPIRA, DTHRCRIACAO, DSENDERECO) VALUES (?, ?, ?, ?, ?)");
+    QSqlQuery s = prepare(
+        conn, "INSERT INTO SESSAO (CDSESSAO, CDOPERADOR, DTHREXPIRA, DTHRCRIACAO, DSENDERECO) VALUES (?, ?, ?, ?, ?)");
     s.addBindValue(tokenDigest(r.token));
     s.addBindValue(code);
     s.addBindValue(r.expiresAt);
@@ -342,25 +362,31 @@ LoginResult Operators::openSession(const QString& code, const QString& name, con
     QSqlQuery b = prepare(conn, "SELECT CDFILIAL FROM OPERFILIAL WHERE CDOPERADOR = ? ORDER BY CDFILIAL");
     b.addBindValue(code);
     exec(b);
-    while (b.next()) r.branches << b.value(0).toString();
-    if (r.branches.contains("*")) r.branches = QStringList{"*"};
+    while (b.next())
+        r.branches << b.value(0).toString();
+    if (r.branches.contains("*"))
+        r.branches = QStringList{"*"};
     tx.commit();
     return r;
 }
 
 LoginResult Operators::login(const QString& code, const QString& password, const QString& address, qint64 lifetimeSecs)
 {
-    if (!validCode(code) || password.isEmpty() || password.size() > kMaxPassword) throw Unauthorized(kRefused);
+    if (!validCode(code) || password.isEmpty() || password.size() > kMaxPassword)
+        throw Unauthorized(kRefused);
     const StoredLogin account = stored(code);
-    if (!verify(account, password)) throw Unauthorized(kRefused);
+    if (!verify(account, password))
+        throw Unauthorized(kRefused);
     return openSession(code, account.name, address, lifetimeSecs, account.mustChange);
 }
 
 std::optional<Session> Operators::session(const QString& token, const QString& address)
 {
-    if (token.size() != 64) return std::nullopt;
+    if (token.size() != 64)
+        return std::nullopt;
     for (QChar c : token)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return std::nullopt;
+        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f')))
+            return std::nullopt;
     // One query, kept prepared on the thread's connection: the session, its
     // operator (active) and their branches, one row per branch.
     QSqlDatabase conn = db_.connection();
@@ -378,10 +404,13 @@ std::optional<Session> Operators::session(const QString& token, const QString& a
                        s->address = address;
                        s->mustChange = cells[3].toString() == "S";
                    }
-                   if (cells[2].isNull()) return;
+                   if (cells[2].isNull())
+                       return;
                    const QString br = cells[2].toString();
-                   if (br == "*") s->allBranches = true;
-                   else s->branches.insert(br);
+                   if (br == "*")
+                       s->allBranches = true;
+                   else
+                       s->branches.insert(br);
                });
     return s;
 }
@@ -402,7 +431,8 @@ QString randomPassword(int length)
     initSodium();
     static const char kAlphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
     QString out;
-    for (int i = 0; i < length; ++i) out += QChar(kAlphabet[randombytes_uniform(sizeof kAlphabet - 1)]);
+    for (int i = 0; i < length; ++i)
+        out += QChar(kAlphabet[randombytes_uniform(sizeof kAlphabet - 1)]);
     return out;
 }
 
@@ -415,35 +445,46 @@ QList<NewOperator> parseOperatorFile(const QByteArray& content)
         const int number = int(i + 1);
         auto bad = [number](const QString& why) { return core::Error(QString("linha %1: %2").arg(number).arg(why)); };
         QByteArray raw = lines[i];
-        if (raw.endsWith('\r')) raw.chop(1);
-        if (i == 0 && raw.startsWith("\xEF\xBB\xBF")) raw.remove(0, 3);  // a byte-order mark
+        if (raw.endsWith('\r'))
+            raw.chop(1);
+        if (i == 0 && raw.startsWith("\xEF\xBB\xBF"))
+            raw.remove(0, 3); // a byte-order mark
         const QString line = utf8.decode(raw);
-        if (utf8.hasError()) throw bad("texto que não é UTF-8.");
+        if (utf8.hasError())
+            throw bad("texto que não é UTF-8.");
         const QString t = line.trimmed();
-        if (t.isEmpty() || t.startsWith('#')) continue;
+        if (t.isEmpty() || t.startsWith('#'))
+            continue;
         const QStringList parts = t.split(';');
-        if (parts.size() != 3) throw bad("esperado \"código; nome; filiais\" (três campos separados por ;).");
+        if (parts.size() != 3)
+            throw bad("esperado \"código; nome; filiais\" (três campos separados por ;).");
         NewOperator o;
         o.line = number;
         o.code = parts[0].trimmed().toUpper();
         o.name = parts[1].trimmed();
         if (!validCode(o.code))
             throw bad(QString("código de operador inválido: \"%1\" (letras, dígitos, _ . -; até %2).")
-                          .arg(o.code.left(40)).arg(Operators::kMaxCode));
-        if (o.name.isEmpty()) throw bad("falta o nome do operador.");
-        if (o.name.size() > 60) throw bad("nome com mais de 60 caracteres.");
+                          .arg(o.code.left(40))
+                          .arg(Operators::kMaxCode));
+        if (o.name.isEmpty())
+            throw bad("falta o nome do operador.");
+        if (o.name.size() > 60)
+            throw bad("nome com mais de 60 caracteres.");
         try {
             o.branches = parseBranchList(QString(parts[2]).replace(' ', ','));
         } catch (const core::Error& e) {
             throw bad(e.message());
         }
-        if (o.branches.isEmpty()) throw bad("faltam as filiais do operador (códigos separados por vírgula, ou *).");
+        if (o.branches.isEmpty())
+            throw bad("faltam as filiais do operador (códigos separados por vírgula, ou *).");
         for (const NewOperator& prev : out)
-            if (prev.code == o.code) throw bad(QString("o operador %1 já aparece na linha %2.").arg(o.code).arg(prev.line));
+            if (prev.code == o.code)
+                throw bad(QString("o operador %1 já aparece na linha %2.").arg(o.code).arg(prev.line));
         o.password = randomPassword();
         out << o;
     }
-    if (out.isEmpty()) throw core::Error("O arquivo não tem nenhum operador.");
+    if (out.isEmpty())
+        throw core::Error("O arquivo não tem nenhum operador.");
     return out;
 }
 

@@ -38,14 +38,14 @@ struct OperatorInfo {
     QString code;
     QString name;
     bool active = true;
-    QStringList branches;  ///< "*" stands for every branch
-    bool mustChange = false;  ///< a first password, to be changed at the next log-in
+    QStringList branches;    ///< "*" stands for every branch
+    bool mustChange = false; ///< a first password, to be changed at the next log-in
 };
 
 /// One operator of a bulk import: code, name and branches as the import
 /// file gives them, and the first password made for them.
 struct NewOperator {
-    int line = 0;  ///< where the file names it, for messages
+    int line = 0; ///< where the file names it, for messages
     QString code;
     QString name;
     QStringList branches;
@@ -59,8 +59,8 @@ struct Session {
     QString operatorName;
     QSet<QString> branches;
     bool allBranches = false;
-    QString address;  ///< the caller's IP address
-    bool mustChange = false;  ///< only a password change (or log-out) is allowed until it is cleared
+    QString address;         ///< the caller's IP address
+    bool mustChange = false; ///< only a password change (or log-out) is allowed until it is cleared
     bool mayUse(const QString& branch) const { return allBranches || branches.contains(branch); }
 };
 
@@ -69,16 +69,16 @@ struct StoredLogin {
     bool found = false;
     bool active = false;
     QString name;
-    QByteArray hash;  ///< the Argon2id hash string
-    bool mustChange = false;  ///< a first password, to be changed before anything else
+    QByteArray hash;         ///< the Argon2id hash string
+    bool mustChange = false; ///< a first password, to be changed before anything else
 };
 
 struct LoginResult {
     QString token;
     QString operatorName;
-    qint64 expiresAt = 0;  ///< seconds since the epoch, UTC
-    bool mustChange = false;  ///< "trocarSenha" in the log-in answer
-    QStringList branches;  ///< the operator's branches in code order; "*" alone: every branch
+    qint64 expiresAt = 0;    ///< seconds since the epoch, UTC
+    bool mustChange = false; ///< "trocarSenha" in the log-in answer
+    QStringList branches;    ///< the operator's branches in code order; "*" alone: every branch
 };
 
 class Operators {

@@ -50,7 +50,8 @@ void readRow(QSqlQuery& q, const std::vector<Column>& cols, core::PacketRow& row
 
 class QueryRows : public RowSource {
 public:
-    QueryRows(QSqlQuery q, const std::vector<Column>& cols) : q_(std::move(q)), cols_(cols), fields_(fieldDefs(cols)) {}
+    QueryRows(QSqlQuery q, const std::vector<Column>& cols)
+        : q_(std::move(q)), cols_(cols), fields_(fieldDefs(cols)) { }
     const QList<core::FieldDef>& fields() const override { return fields_; }
     bool next(core::PacketRow& row) override
     {

@@ -7,8 +7,8 @@ namespace server {
 namespace {
 bool keyChar(QChar c)
 {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' || c == '-' ||
-           c == '_' || c == '.' || c == '/';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == ' ' || c == '-'
+        || c == '_' || c == '.' || c == '/';
 }
 } // namespace
 

@@ -7,20 +7,23 @@ namespace server {
 namespace {
 [[noreturn]] void outOfRange(const QString& what)
 {
-    throw InternalError(QString("Quantidade fora do intervalo: %1.").arg(what.size() > 40 ? what.left(40) + "..." : what));
+    throw InternalError(
+        QString("Quantidade fora do intervalo: %1.").arg(what.size() > 40 ? what.left(40) + "..." : what));
 }
 } // namespace
 
 Quantity Quantity::fromUnits(qint64 units)
 {
-    if (units > kMaxUnits || units < -kMaxUnits) outOfRange(QString::number(units));
+    if (units > kMaxUnits || units < -kMaxUnits)
+        outOfRange(QString::number(units));
     return Quantity(units);
 }
 
 Quantity Quantity::fromDouble(double v)
 {
     const double scaled = std::round(v * double(kOne));
-    if (!std::isfinite(scaled) || std::fabs(scaled) > double(kMaxUnits)) outOfRange(QString::number(v, 'g', 17));
+    if (!std::isfinite(scaled) || std::fabs(scaled) > double(kMaxUnits))
+        outOfRange(QString::number(v, 'g', 17));
     return Quantity(qint64(scaled));
 }
 
@@ -29,7 +32,8 @@ Quantity Quantity::parse(const QString& textIn)
     const QString text = textIn.trimmed();
     int i = 0;
     const bool negative = text.startsWith('-');
-    if (negative || text.startsWith('+')) ++i;
+    if (negative || text.startsWith('+'))
+        ++i;
     qint64 whole = 0, fraction = 0;
     int digits = 0, decimals = 0;
     bool point = false;
@@ -39,22 +43,27 @@ Quantity Quantity::parse(const QString& textIn)
             point = true;
             continue;
         }
-        if (!c.isDigit()) outOfRange(textIn);
+        if (!c.isDigit())
+            outOfRange(textIn);
         const int d = c.digitValue();
         if (point) {
             if (++decimals > kScale) {
-                if (d != 0) outOfRange(textIn);  // trailing zeros beyond the scale are harmless
+                if (d != 0)
+                    outOfRange(textIn); // trailing zeros beyond the scale are harmless
                 continue;
             }
             fraction = fraction * 10 + d;
         } else {
-            if (whole > (kMaxUnits / kOne)) outOfRange(textIn);
+            if (whole > (kMaxUnits / kOne))
+                outOfRange(textIn);
             whole = whole * 10 + d;
         }
         ++digits;
     }
-    if (digits == 0) outOfRange(textIn);
-    for (int k = std::min(decimals, kScale); k < kScale; ++k) fraction *= 10;
+    if (digits == 0)
+        outOfRange(textIn);
+    for (int k = std::min(decimals, kScale); k < kScale; ++k)
+        fraction *= 10;
     const qint64 units = whole * kOne + fraction;
     return fromUnits(negative ? -units : units);
 }

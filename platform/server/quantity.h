@@ -17,7 +17,7 @@ namespace server {
 class Quantity {
 public:
     static constexpr int kScale = 5;
-    static constexpr qint64 kOne = 100000;  ///< 10^kScale
+    static constexpr qint64 kOne = 100000; ///< 10^kScale
     /// Largest magnitude NUMERIC(18,5) holds, in hundred-thousandths.
     static constexpr qint64 kMaxUnits = 999999999999999999LL;
 
@@ -45,7 +45,7 @@ public:
     friend auto operator<=>(Quantity, Quantity) = default;
 
 private:
-    explicit constexpr Quantity(qint64 u) : units_(u) {}
+    explicit constexpr Quantity(qint64 u) : units_(u) { }
     qint64 units_ = 0;
 };
 

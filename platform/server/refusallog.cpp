@@ -6,11 +6,14 @@ bool RefusalLog::note(const QString& address, const QString& what, Clock::time_p
 {
     std::lock_guard lock(mutex_);
     QString key = address;
-    if (!windows_.contains(key) && std::size_t(windows_.size()) >= opt_.maxAddresses) key = QStringLiteral("*");
+    if (!windows_.contains(key) && std::size_t(windows_.size()) >= opt_.maxAddresses)
+        key = QStringLiteral("*");
     Window& w = windows_[key];
-    if (w.seen == 0) w.start = now;
+    if (w.seen == 0)
+        w.start = now;
     ++w.seen;
-    if (w.seen <= opt_.fullPerWindow) return true;
+    if (w.seen <= opt_.fullPerWindow)
+        return true;
     w.last = what;
     return false;
 }

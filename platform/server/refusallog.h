@@ -25,17 +25,17 @@ public:
         std::chrono::milliseconds window{10000};
         std::size_t maxAddresses = 10000;
     };
-    RefusalLog() : RefusalLog(Options{}) {}
-    explicit RefusalLog(Options o) : opt_(o) {}
+    RefusalLog() : RefusalLog(Options{}) { }
+    explicit RefusalLog(Options o) : opt_(o) { }
 
     /// Counts one refusal; true when it is to be written in full.
     bool note(const QString& address, const QString& what, Clock::time_point now = Clock::now());
 
     struct Summary {
         QString address;
-        int unwritten = 0;       ///< refusals counted but not written
-        double seconds = 0;      ///< the window they fell in
-        QString last;            ///< what the last of them was
+        int unwritten = 0;  ///< refusals counted but not written
+        double seconds = 0; ///< the window they fell in
+        QString last;       ///< what the last of them was
     };
     /// The windows that ended by `now` (all of them when `all`) with refusals
     /// left unwritten; those windows are forgotten.

@@ -9,7 +9,7 @@
 namespace server {
 
 namespace {
-constexpr double kMaxDay = 2958465;  // 31/12/9999
+constexpr double kMaxDay = 2958465; // 31/12/9999
 
 QString kindName(ArgKind k)
 {
@@ -55,19 +55,23 @@ core::Date CallContext::date(int i) const
 void CallContext::requireBranch(const QString& branch) const
 {
     if (session && !session->mayUse(branch))
-        throw Forbidden(QString("O operador %1 não tem acesso à filial %2.").arg(session->operatorCode, quoted(branch)));
+        throw Forbidden(
+            QString("O operador %1 não tem acesso à filial %2.").arg(session->operatorCode, quoted(branch)));
 }
 
 void CallContext::requireBranches(const core::DataPacket& p, const char* field) const
 {
-    if (!session || session->allBranches) return;
+    if (!session || session->allBranches)
+        return;
     const int f = p.fieldIndex(QString::fromLatin1(field));
-    if (f < 0) return;
+    if (f < 0)
+        return;
     QSet<QString> checked;
     for (int r = 0; r < p.rowCount(); ++r) {
         const core::Variant v = p.cell(r, f);
         const QString b = v.isNull() ? QString() : v.toString();
-        if (checked.contains(b)) continue;
+        if (checked.contains(b))
+            continue;
         requireBranch(b);
         checked.insert(b);
     }
@@ -113,7 +117,8 @@ CallResult Registry::call(Database& db, const CallRequest& req, const Session* s
     if (r.rows) {
         core::DataPacket p(r.rows->fields());
         core::PacketRow row;
-        while (r.rows->next(row)) p.appendRow(std::move(row));
+        while (r.rows->next(row))
+            p.appendRow(std::move(row));
         r.payload = core::Variant(std::move(p));
         r.rows.reset();
     }
@@ -141,8 +146,8 @@ CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Se
     const Entry& e = entry(req.server, req.method);
     const QString method = quoted(req.method);
     if (req.args.size() != int(e.args.size()))
-        throw BadRequest(QString("%1: esperados %2 argumentos, recebidos %3.")
-                             .arg(method).arg(e.args.size()).arg(req.args.size()));
+        throw BadRequest(
+            QString("%1: esperados %2 argumentos, recebidos %3.").arg(method).arg(e.args.size()).arg(req.args.size()));
     if (!req.byRef.isEmpty() && req.byRef.size() != req.args.size())
         throw BadRequest(QString("%1: byRef deve ter um valor por argumento.").arg(method));
     for (int i = 0; i < req.args.size(); ++i) {
@@ -160,14 +165,18 @@ CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Se
         }
         if (!ok)
             throw BadRequest(QString("%1, argumento %2: esperado %3, recebido %4.")
-                                 .arg(method).arg(i + 1).arg(kindName(e.args[i]), core::Variant::typeName(t)));
+                                 .arg(method)
+                                 .arg(i + 1)
+                                 .arg(kindName(e.args[i]), core::Variant::typeName(t)));
     }
     if (session) {
         for (int i = 0; i < req.args.size(); ++i) {
-            if (e.args[i] != ArgKind::Branch && e.args[i] != ArgKind::Operator) continue;
+            if (e.args[i] != ArgKind::Branch && e.args[i] != ArgKind::Operator)
+                continue;
             const QString v = req.args[i].toString();
             if (e.args[i] == ArgKind::Branch && !session->mayUse(v))
-                throw Forbidden(QString("%1: o operador %2 não tem acesso à filial %3.").arg(method, session->operatorCode, quoted(v)));
+                throw Forbidden(QString("%1: o operador %2 não tem acesso à filial %3.")
+                                    .arg(method, session->operatorCode, quoted(v)));
             if (e.args[i] == ArgKind::Operator && v != session->operatorCode)
                 throw Forbidden(QString("%1: o operador informado (%2) não é o da sessão (%3).")
                                     .arg(method, quoted(v), session->operatorCode));
@@ -191,13 +200,18 @@ CallResult Registry::callStreamed(Database& db, const CallRequest& req, const Se
             // The failed run's transaction has rolled back on the way here.
             if (Transaction::committedOnThisThread() != commitsBefore)
                 throw InternalError(QString("%1: o banco de dados falhou depois de gravar parte da chamada; "
-                                            "consulte os dados antes de repetir.").arg(method), t.detail());
+                                            "consulte os dados antes de repetir.")
+                                        .arg(method),
+                                    t.detail());
             if (run >= retry_.attempts)
                 throw BusyError(QString("%1: o banco de dados está ocupado com outras operações; a chamada não foi "
-                                        "feita (%2 tentativas). Tente de novo.").arg(method).arg(run),
+                                        "feita (%2 tentativas). Tente de novo.")
+                                    .arg(method)
+                                    .arg(run),
                                 t.detail());
             const int cap = retry_.baseDelayMs << std::min(run - 1, 10);
-            if (cap > 0) QThread::msleep(std::uniform_int_distribution<int>(0, cap)(jitter));
+            if (cap > 0)
+                QThread::msleep(std::uniform_int_distribution<int>(0, cap)(jitter));
         }
     }
 }

@@ -28,20 +28,20 @@ public:
 };
 
 enum class ArgKind {
-    String,  ///< a string
-    Date,    ///< a date, or a day count as a number; refused when not a valid day
-    Packet,  ///< a data packet
+    String, ///< a string
+    Date,   ///< a date, or a day count as a number; refused when not a valid day
+    Packet, ///< a data packet
     PacketOrNull,
     Any,
-    Branch,    ///< a string naming a branch: the session's operator must be allowed it
-    Operator,  ///< a string naming the operator: must be the session's operator
+    Branch,   ///< a string naming a branch: the session's operator must be allowed it
+    Operator, ///< a string naming the operator: must be the session's operator
 };
 
 struct CallRequest {
     QString server;
     QString method;
     core::VariantArray args;
-    QList<bool> byRef;  ///< empty: all by value
+    QList<bool> byRef; ///< empty: all by value
 };
 
 /// The rows of a packet answer, produced while the answer is written.
@@ -56,7 +56,7 @@ public:
 
 struct CallResult {
     core::Variant payload;
-    core::VariantArray refs;  ///< one per argument, Null for by-value ones
+    core::VariantArray refs; ///< one per argument, Null for by-value ones
     /// When set, the payload is the packet of these rows, still to be read.
     std::shared_ptr<RowSource> rows;
 };
@@ -64,7 +64,8 @@ struct CallResult {
 class CallContext {
 public:
     CallContext(Database& db, const core::VariantArray& args, const Session* session = nullptr)
-        : db(db), session(session), args_(args), refs_(args) {}
+        : db(db), session(session), args_(args), refs_(args)
+    { }
     Database& db;
     /// Who calls; null for an in-process call (tests, benchmarks), which is trusted.
     const Session* session;
@@ -80,7 +81,7 @@ public:
 
     QString str(int i) const { return args_.at(i).isNull() ? QString() : args_.at(i).toString(); }
     core::Date date(int i) const;
-    const core::DataPacket* packet(int i) const;  ///< null for a Null argument
+    const core::DataPacket* packet(int i) const; ///< null for a Null argument
     const core::Variant& arg(int i) const { return args_.at(i); }
     /// Sets what a by-reference argument carries back.
     void setRef(int i, const core::Variant& v) { refs_[i] = v; }

@@ -44,14 +44,16 @@ CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label, cons
     }
     auto text = [&](QStringView name) {
         const QByteArray* raw = m.find(name);
-        if (!raw) throw BadRequest(QString("Chamada sem \"%1\".").arg(name));
+        if (!raw)
+            throw BadRequest(QString("Chamada sem \"%1\".").arg(name));
         core::Variant v;
         try {
             v = core::codec::decodeVariant(*raw);
         } catch (const core::Error& e) {
             throw BadRequest(QString("\"%1\" malformado: %2").arg(name, e.message()));
         }
-        if (v.type() != core::Variant::Type::String) throw BadRequest(QString("\"%1\" deve ser um texto.").arg(name));
+        if (v.type() != core::Variant::Type::String)
+            throw BadRequest(QString("\"%1\" deve ser um texto.").arg(name));
         return v.toString();
     };
     CallRequest r;
@@ -88,11 +90,15 @@ CallRequest parseRequest(core::codec::EnvelopeReader& body, QString& label, cons
     }
     if (const QByteArray* byRef = m.find(u"byRef")) {
         const QString wrong = "\"byRef\" deve ser uma lista de valores lógicos.";
-        if (!byRef->startsWith('[')) throw BadRequest(wrong);
+        if (!byRef->startsWith('['))
+            throw BadRequest(wrong);
         for (const QByteArray& b : elements(*byRef, wrong, expected)) {
-            if (b == "true") r.byRef << true;
-            else if (b == "false") r.byRef << false;
-            else throw BadRequest(wrong);
+            if (b == "true")
+                r.byRef << true;
+            else if (b == "false")
+                r.byRef << false;
+            else
+                throw BadRequest(wrong);
         }
     }
     return r;

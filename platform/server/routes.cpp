@@ -39,7 +39,8 @@ std::span<const AppServer::Route> AppServer::routes()
 const AppServer::Route* AppServer::findRoute(std::string_view path)
 {
     for (const Route& r : routes())
-        if (r.path == path) return &r;
+        if (r.path == path)
+            return &r;
     return nullptr;
 }
 
@@ -48,8 +49,10 @@ namespace {
 // (GET) names itself.
 FrontReply wrongMethod(std::string_view method, std::string_view path)
 {
-    return json(405, raisedBody(method == "POST" ? QStringLiteral("Use POST.")
-                                                 : QString("Use %1 em %2.").arg(QLatin1String(method), QLatin1String(path))));
+    return json(405,
+                raisedBody(method == "POST"
+                               ? QStringLiteral("Use POST.")
+                               : QString("Use %1 em %2.").arg(QLatin1String(method), QLatin1String(path))));
 }
 } // namespace
 
@@ -65,12 +68,14 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
         r.shortBody = true;
         return std::nullopt;
     }
-    if (r.method != route->method) return wrongMethod(route->method, route->path);
+    if (r.method != route->method)
+        return wrongMethod(route->method, route->path);
     const QString address = QString::fromStdString(r.address);
     const QString token = bearer(r.authorization);
     try {
         std::optional<Session> s;
-        if (!token.isEmpty()) pool_.run([&] { s = operators_.session(token, address); });
+        if (!token.isEmpty())
+            pool_.run([&] { s = operators_.session(token, address); });
         if (!s) {
             refusal(route->name(), address, 0, "refused: sem sessão válida");
             return json(401, raisedBody(kSessionRefused));
@@ -85,7 +90,8 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
             std::lock_guard lock(largeMutex_);
             int& n = largeBySession_[token];
             if (n >= kLargeBodiesPerSession) {
-                logLine(route->name(), r.session.get(), address, 0, "refused: sessão com chamadas grandes em andamento");
+                logLine(route->name(), r.session.get(), address, 0,
+                        "refused: sessão com chamadas grandes em andamento");
                 FrontReply busy = json(503, raisedBody(kSessionBusy));
                 busy.headers.emplace_back("Retry-After", "2");
                 return busy;
@@ -94,7 +100,8 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
             r.hold = std::shared_ptr<void>(static_cast<void*>(this), [this, token](void*) {
                 std::lock_guard lock(largeMutex_);
                 auto it = largeBySession_.find(token);
-                if (it != largeBySession_.end() && --it->second <= 0) largeBySession_.erase(it);
+                if (it != largeBySession_.end() && --it->second <= 0)
+                    largeBySession_.erase(it);
             });
         }
     } catch (const std::exception& e) {
@@ -110,7 +117,8 @@ std::optional<FrontReply> AppServer::admit(FrontRequest& r)
 bool AppServer::runOnDatabase(const FrontRequest& r, std::function<void()>& job)
 {
     const Route* route = findRoute(r.path);
-    if (!route || !route->databaseWorker) return false;
+    if (!route || !route->databaseWorker)
+        return false;
     const auto bytes = std::int64_t(r.body.size());
     metrics_->bodyBytes(bytes);
     postForSession(r.authorization.substr(0, 200), [this, bytes, job = std::move(job)] {
@@ -123,13 +131,17 @@ bool AppServer::runOnDatabase(const FrontRequest& r, std::function<void()>& job)
 FrontReply AppServer::route(FrontRequest& r)
 {
     const Route* route = findRoute(r.path);
-    if (!route) return json(404, raisedBody(QString("Caminho desconhecido: %1").arg(pathText(r.path))));
-    if (r.method != route->method) return wrongMethod(route->method, route->path);
-    if (route->bodyLimit && r.body.size() > route->bodyLimit) return json(413, raisedBody("Corpo da chamada grande demais."));
+    if (!route)
+        return json(404, raisedBody(QString("Caminho desconhecido: %1").arg(pathText(r.path))));
+    if (r.method != route->method)
+        return wrongMethod(route->method, route->path);
+    if (route->bodyLimit && r.body.size() > route->bodyLimit)
+        return json(413, raisedBody("Corpo da chamada grande demais."));
     if (route->session && !r.session) {
         // Not admitted before (an owner without admission): checked now.
         FrontRequest copy = r;
-        if (auto refused = admit(copy)) return *refused;
+        if (auto refused = admit(copy))
+            return *refused;
         r.session = std::move(copy.session);
     }
     return (this->*route->handler)(*route, r);

@@ -121,7 +121,7 @@ const char* const kStepsV4[] = {
     "ALTER TABLE OPERADOR ADD COLUMN IDTROCARSENHA VARCHAR(1) NOT NULL DEFAULT 'N'",
 };
 
-constexpr int kLookupTableCount = 6;  ///< the first entries of kTablesV1
+constexpr int kLookupTableCount = 6; ///< the first entries of kTablesV1
 
 void recordVersion(QSqlDatabase& conn, int version)
 {
@@ -152,7 +152,7 @@ QString dialectSql(const Database& db, QString sql)
 struct QtyTable {
     const char* table;
     QStringList quantities;
-    const char* check;  ///< extra table constraint, or nullptr
+    const char* check; ///< extra table constraint, or nullptr
 };
 const QtyTable kQtyTablesV2[] = {
     {"ITLANCTONF", {"QTITEMPROD"}, nullptr},
@@ -162,17 +162,19 @@ const QtyTable kQtyTablesV2[] = {
 
 void refuseNegativeBalances(QSqlDatabase& conn)
 {
-    QSqlQuery q = prepare(conn, "SELECT CDFILIAL, CDPRODUTO, QTSALDO FROM SALDOESTQ WHERE QTSALDO <= -0.000005 "
-                                "ORDER BY CDFILIAL, CDPRODUTO");
+    QSqlQuery q = prepare(conn,
+                          "SELECT CDFILIAL, CDPRODUTO, QTSALDO FROM SALDOESTQ WHERE QTSALDO <= -0.000005 "
+                          "ORDER BY CDFILIAL, CDPRODUTO");
     exec(q);
     QStringList wrong;
     while (q.next())
         wrong << QString("%1/%2 = %3").arg(q.value(0).toString(), q.value(1).toString(), q.value(2).toString());
     if (!wrong.isEmpty())
-        throw InternalError(QString("Saldos de estoque negativos impedem a conversão para quantidades exatas (%1 saldo(s): %2). "
-                                    "Corrija-os e inicie o servidor de novo.")
-                                .arg(wrong.size())
-                                .arg(wrong.mid(0, 10).join(", ") + (wrong.size() > 10 ? ", ..." : "")));
+        throw InternalError(
+            QString("Saldos de estoque negativos impedem a conversão para quantidades exatas (%1 saldo(s): %2). "
+                    "Corrija-os e inicie o servidor de novo.")
+                .arg(wrong.size())
+                .arg(wrong.mid(0, 10).join(", ") + (wrong.size() > 10 ? ", ..." : "")));
 }
 
 void exactQuantities(Database& db, QSqlDatabase& conn)
@@ -181,9 +183,12 @@ void exactQuantities(Database& db, QSqlDatabase& conn)
     for (const QtyTable& t : kQtyTablesV2) {
         if (!db.isSqlite()) {
             for (const QString& col : t.quantities)
-                execDirect(conn, QString("ALTER TABLE %1 ALTER COLUMN %2 TYPE NUMERIC(18,%3) USING ROUND(%2::NUMERIC, %3)")
-                                     .arg(t.table, col).arg(Quantity::kScale));
-            if (t.check) execDirect(conn, QString("ALTER TABLE %1 ADD CONSTRAINT %1_QTD_CHECK %2").arg(t.table, t.check));
+                execDirect(conn,
+                           QString("ALTER TABLE %1 ALTER COLUMN %2 TYPE NUMERIC(18,%3) USING ROUND(%2::NUMERIC, %3)")
+                               .arg(t.table, col)
+                               .arg(Quantity::kScale));
+            if (t.check)
+                execDirect(conn, QString("ALTER TABLE %1 ADD CONSTRAINT %1_QTD_CHECK %2").arg(t.table, t.check));
             continue;
         }
         // SQLite cannot change a column's type: the table is built again
@@ -191,9 +196,10 @@ void exactQuantities(Database& db, QSqlDatabase& conn)
         QSqlQuery ddl = prepare(conn, "SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?");
         ddl.addBindValue(QString(t.table));
         exec(ddl);
-        if (!ddl.next()) throw InternalError(QString("Tabela %1 não encontrada.").arg(t.table));
+        if (!ddl.next())
+            throw InternalError(QString("Tabela %1 não encontrada.").arg(t.table));
         QString create = ddl.value(0).toString();
-        ddl.finish();  // an open statement would keep SQLite from dropping the table
+        ddl.finish(); // an open statement would keep SQLite from dropping the table
         QStringList columns, select;
         {
             QSqlQuery info(conn);
@@ -210,13 +216,17 @@ void exactQuantities(Database& db, QSqlDatabase& conn)
         for (const QString& col : t.quantities) {
             const QString checks = QString("%1 INTEGER NOT NULL CHECK (typeof(%1) = 'integer')").arg(col);
             const qsizetype at = create.indexOf(col + " REAL NOT NULL");
-            if (at < 0) throw InternalError(QString("Coluna %1.%2 não está na forma esperada.").arg(t.table, col));
+            if (at < 0)
+                throw InternalError(QString("Coluna %1.%2 não está na forma esperada.").arg(t.table, col));
             create.replace(at, col.size() + 14, checks);
         }
-        if (t.check) create.insert(create.lastIndexOf(')'), QString(", %1").arg(t.check));
+        if (t.check)
+            create.insert(create.lastIndexOf(')'), QString(", %1").arg(t.check));
         create.replace(QString("CREATE TABLE %1").arg(t.table), QString("CREATE TABLE %1_V2").arg(t.table));
         execDirect(conn, create);
-        execDirect(conn, QString("INSERT INTO %1_V2 (%2) SELECT %3 FROM %1").arg(t.table, columns.join(", "), select.join(", ")));
+        execDirect(
+            conn,
+            QString("INSERT INTO %1_V2 (%2) SELECT %3 FROM %1").arg(t.table, columns.join(", "), select.join(", ")));
         execDirect(conn, QString("DROP TABLE %1").arg(t.table));
         execDirect(conn, QString("ALTER TABLE %1_V2 RENAME TO %1").arg(t.table));
     }
@@ -237,12 +247,17 @@ int migrateSchema(Database& db, int target)
     Transaction tx(db, conn);
     // Several servers starting at once against one PostgreSQL: one migrates,
     // the others wait here and then find the work done.
-    if (!db.isSqlite()) execDirect(conn, "SELECT pg_advisory_xact_lock(82110001)");
-    execDirect(conn, "CREATE TABLE IF NOT EXISTS SCHEMA_VERSAO (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTHRAPLICADA VARCHAR(30))");
+    if (!db.isSqlite())
+        execDirect(conn, "SELECT pg_advisory_xact_lock(82110001)");
+    execDirect(
+        conn,
+        "CREATE TABLE IF NOT EXISTS SCHEMA_VERSAO (NRVERSAO INTEGER NOT NULL PRIMARY KEY, DTHRAPLICADA VARCHAR(30))");
     const int found = currentVersion(conn);
     if (found > kSchemaVersion)
-        throw InternalError(QString("O banco de dados está na versão %1 do esquema; este servidor conhece até a versão %2.")
-                                .arg(found).arg(kSchemaVersion));
+        throw InternalError(
+            QString("O banco de dados está na versão %1 do esquema; este servidor conhece até a versão %2.")
+                .arg(found)
+                .arg(kSchemaVersion));
     if (found < 1 && target >= 1) {
         for (const char* ddl : kTablesV1)
             execDirect(conn, dialectSql(db, ddl));
@@ -278,7 +293,8 @@ QStringList lookupTables()
 QString lookupTableDdl(const QString& table)
 {
     for (int i = 0; i < kLookupTableCount; ++i)
-        if (QString::fromLatin1(kTablesV1[i]).section(' ', 2, 2) == table) return QString::fromLatin1(kTablesV1[i]);
+        if (QString::fromLatin1(kTablesV1[i]).section(' ', 2, 2) == table)
+            return QString::fromLatin1(kTablesV1[i]);
     return {};
 }
 

@@ -14,7 +14,10 @@ namespace server::sefaz {
 
 namespace {
 
-struct StateCode { const char* state; const char* code; };
+struct StateCode {
+    const char* state;
+    const char* code;
+};
 constexpr StateCode kStates[] = {
     {"RO", "11"}, {"AC", "12"}, {"AM", "13"}, {"RR", "14"}, {"PA", "15"}, {"AP", "16"}, {"TO", "17"},
     {"MA", "21"}, {"PI", "22"}, {"CE", "23"}, {"RN", "24"}, {"PB", "25"}, {"PE", "26"}, {"AL", "27"},
@@ -25,7 +28,8 @@ constexpr StateCode kStates[] = {
 bool allDigits(const QString& s)
 {
     for (QChar c : s)
-        if (c < '0' || c > '9') return false;
+        if (c < '0' || c > '9')
+            return false;
     return !s.isEmpty();
 }
 
@@ -37,9 +41,11 @@ QList<std::pair<int, QStringList>> lines(const QString& text)
     for (int i = 0; i < all.size(); ++i) {
         QString l = all[i];
         const int hash = l.indexOf('#');
-        if (hash >= 0) l.truncate(hash);
+        if (hash >= 0)
+            l.truncate(hash);
         l = l.trimmed();
-        if (!l.isEmpty()) out.append({i + 1, l.split(QRegularExpression("\\s+"))});
+        if (!l.isEmpty())
+            out.append({i + 1, l.split(QRegularExpression("\\s+"))});
     }
     return out;
 }
@@ -57,7 +63,8 @@ QString readText(const QString& file, const QString& what)
 QString ibgeCode(const QString& state)
 {
     for (const StateCode& s : kStates)
-        if (state == QLatin1String(s.state)) return QString::fromLatin1(s.code);
+        if (state == QLatin1String(s.state))
+            return QString::fromLatin1(s.code);
     return {};
 }
 
@@ -98,12 +105,15 @@ EndpointTable EndpointTable::parse(const QString& text, const QString& origin)
             return core::Error(QString("%1, linha %2: %3").arg(origin).arg(n).arg(why));
         };
         if (w[0] == "uf" && w.size() == 4) {
-            if (ibgeCode(w[1]).isEmpty()) throw bad("UF desconhecida " + w[1]);
+            if (ibgeCode(w[1]).isEmpty())
+                throw bad("UF desconhecida " + w[1]);
             t.states_[w[1]] = {w[2], w[3]};
         } else if (w[0] == "url" && w.size() == 4) {
-            if (w[2] != "1" && w[2] != "2") throw bad("ambiente deve ser 1 ou 2");
+            if (w[2] != "1" && w[2] != "2")
+                throw bad("ambiente deve ser 1 ou 2");
             const QUrl u(w[3]);
-            if (!u.isValid() || u.scheme() != "https" || u.host().isEmpty()) throw bad("endereço https inválido " + w[3]);
+            if (!u.isValid() || u.scheme() != "https" || u.host().isEmpty())
+                throw bad("endereço https inválido " + w[3]);
             t.urls_[w[1] + '|' + w[2]] = w[3];
         } else {
             throw bad("esperado \"uf UF AUTORIZADOR CONTINGENCIA\" ou \"url AUTORIZADOR AMBIENTE ENDERECO\"");
@@ -123,7 +133,9 @@ Endpoint EndpointTable::resolve(const QString& state, const QString& environment
     const auto st = states_.constFind(state);
     if (st == states_.cend())
         throw core::Error(QString("UF sem autorizador de NF-e na tabela: \"%1\".").arg(state));
-    const QString authoriser = contingency.isEmpty() ? st->normal : contingency == "svc" ? st->contingency : contingency;
+    const QString authoriser = contingency.isEmpty() ? st->normal
+        : contingency == "svc"                       ? st->contingency
+                                                     : contingency;
     const auto url = urls_.constFind(authoriser + '|' + environment);
     if (url == urls_.cend())
         throw core::Error(QString("O autorizador %1 não tem endereço de %2 na tabela.")
@@ -135,19 +147,22 @@ Endpoint EndpointTable::resolve(const QString& state, const QString& environment
     e.host = u.host();
     e.port = u.port(443);
     e.path = u.path(QUrl::FullyEncoded);
-    if (e.path.isEmpty()) e.path = "/";
-    if (u.hasQuery()) e.path += '?' + u.query(QUrl::FullyEncoded);
+    if (e.path.isEmpty())
+        e.path = "/";
+    if (u.hasQuery())
+        e.path += '?' + u.query(QUrl::FullyEncoded);
     return e;
 }
 
 void requirePrivateFile(const QString& file, const QString& what)
 {
-    struct stat st {};
+    struct stat st { };
     if (::stat(QFile::encodeName(file).constData(), &st) != 0 || !S_ISREG(st.st_mode))
         throw core::Error(QString("%1 \"%2\" não existe ou não é um arquivo.").arg(what, file));
     if (st.st_mode & (S_IRWXG | S_IRWXO))
         throw core::Error(QString("%1 \"%2\" pode ser lido por outros usuários (permissões %3); use chmod 600.")
-                              .arg(what, file).arg(st.st_mode & 0777, 3, 8, QChar('0')));
+                              .arg(what, file)
+                              .arg(st.st_mode & 0777, 3, 8, QChar('0')));
 }
 
 NationalConfig NationalConfig::load(const QString& file)
@@ -159,35 +174,55 @@ NationalConfig NationalConfig::load(const QString& file)
     for (int i = 0; i < all.size(); ++i) {
         QString l = all[i];
         const int hash = l.indexOf('#');
-        if (hash >= 0) l.truncate(hash);
+        if (hash >= 0)
+            l.truncate(hash);
         l = l.trimmed();
-        if (l.isEmpty()) continue;
-        auto bad = [&](const QString& why) { return core::Error(QString("%1, linha %2: %3").arg(file).arg(i + 1).arg(why)); };
+        if (l.isEmpty())
+            continue;
+        auto bad = [&](const QString& why) {
+            return core::Error(QString("%1, linha %2: %3").arg(file).arg(i + 1).arg(why));
+        };
         const int eq = l.indexOf('=');
-        if (eq <= 0) throw bad("esperado \"chave = valor\"");
+        if (eq <= 0)
+            throw bad("esperado \"chave = valor\"");
         const QString key = l.left(eq).trimmed(), value = l.mid(eq + 1).trimmed();
         auto number = [&](int lo, int hi) {
             bool ok = false;
             const int v = value.toInt(&ok);
-            if (!ok || v < lo || v > hi) throw bad(QString("%1 deve estar entre %2 e %3").arg(key).arg(lo).arg(hi));
+            if (!ok || v < lo || v > hi)
+                throw bad(QString("%1 deve estar entre %2 e %3").arg(key).arg(lo).arg(hi));
             return v;
         };
         const QStringList parts = key.split('.');
-        if (key == "endpoints") c.endpointsFile = path(value);
-        else if (key == "ca_bundle") c.caBundle = path(value);
-        else if (key == "contingency") c.contingency = value == "none" ? QString() : value;
-        else if (key == "connect_timeout_ms") c.connectTimeoutMs = number(50, 120000);
-        else if (key == "answer_timeout_ms") c.answerTimeoutMs = number(50, 300000);
-        else if (key == "max_answer_bytes") c.maxAnswerBytes = number(4096, 64 << 20);
-        else if (key == "connect_retries") c.connectRetries = number(0, 5);
-        else if (key == "breaker_failures") c.breakerFailures = number(1, 1000);
-        else if (key == "breaker_seconds") c.breakerSeconds = number(1, 3600);
-        else if (parts.size() == 3 && parts[0] == "company" && parts[2] == "pkcs12") c.companies[parts[1]].pkcs12File = path(value);
-        else if (parts.size() == 3 && parts[0] == "company" && parts[2] == "password_file") c.companies[parts[1]].passwordFile = path(value);
-        else throw bad("chave desconhecida " + key);
+        if (key == "endpoints")
+            c.endpointsFile = path(value);
+        else if (key == "ca_bundle")
+            c.caBundle = path(value);
+        else if (key == "contingency")
+            c.contingency = value == "none" ? QString() : value;
+        else if (key == "connect_timeout_ms")
+            c.connectTimeoutMs = number(50, 120000);
+        else if (key == "answer_timeout_ms")
+            c.answerTimeoutMs = number(50, 300000);
+        else if (key == "max_answer_bytes")
+            c.maxAnswerBytes = number(4096, 64 << 20);
+        else if (key == "connect_retries")
+            c.connectRetries = number(0, 5);
+        else if (key == "breaker_failures")
+            c.breakerFailures = number(1, 1000);
+        else if (key == "breaker_seconds")
+            c.breakerSeconds = number(1, 3600);
+        else if (parts.size() == 3 && parts[0] == "company" && parts[2] == "pkcs12")
+            c.companies[parts[1]].pkcs12File = path(value);
+        else if (parts.size() == 3 && parts[0] == "company" && parts[2] == "password_file")
+            c.companies[parts[1]].passwordFile = path(value);
+        else
+            throw bad("chave desconhecida " + key);
     }
-    if (c.endpointsFile.isEmpty()) throw core::Error(file + ": falta \"endpoints\" (a tabela de autorizadores)");
-    if (c.caBundle.isEmpty()) throw core::Error(file + ": falta \"ca_bundle\" (as autoridades que assinam os autorizadores)");
+    if (c.endpointsFile.isEmpty())
+        throw core::Error(file + ": falta \"endpoints\" (a tabela de autorizadores)");
+    if (c.caBundle.isEmpty())
+        throw core::Error(file + ": falta \"ca_bundle\" (as autoridades que assinam os autorizadores)");
     for (auto it = c.companies.cbegin(); it != c.companies.cend(); ++it)
         if (it->pkcs12File.isEmpty() || it->passwordFile.isEmpty())
             throw core::Error(QString("%1: a empresa %2 precisa de pkcs12 e password_file").arg(file, it.key()));

@@ -26,8 +26,8 @@ QString accessKeyProblem(const QString& key, const QString& stateCode);
 
 /// One authoriser's address for the status query.
 struct Endpoint {
-    QString authoriser;  ///< "SP", "SVRS", "SVAN", "SVC-AN", ...
-    QString url;         ///< https://host[:port]/path
+    QString authoriser; ///< "SP", "SVRS", "SVAN", "SVC-AN", ...
+    QString url;        ///< https://host[:port]/path
     QString host, path;
     int port = 443;
 };
@@ -56,9 +56,11 @@ public:
     }
 
 private:
-    struct State { QString normal, contingency; };
+    struct State {
+        QString normal, contingency;
+    };
     QMap<QString, State> states_;
-    QMap<QString, QString> urls_;  ///< "<authoriser>|<environment>" -> URL
+    QMap<QString, QString> urls_; ///< "<authoriser>|<environment>" -> URL
 };
 
 /// A company's A1 certificate: a PKCS#12 file and a file with its password.
@@ -72,14 +74,14 @@ struct CompanyCertificate {
 struct NationalConfig {
     QString endpointsFile;
     QString caBundle;
-    QString contingency;  ///< "", "svc", or an authoriser's name
-    QMap<QString, CompanyCertificate> companies;  ///< by CDEMPRESA
+    QString contingency;                         ///< "", "svc", or an authoriser's name
+    QMap<QString, CompanyCertificate> companies; ///< by CDEMPRESA
     int connectTimeoutMs = 5000;
     int answerTimeoutMs = 15000;
     int maxAnswerBytes = 512 * 1024;
-    int connectRetries = 2;      ///< further attempts after a failed connection
-    int breakerFailures = 3;     ///< failures in a row that take an authoriser out
-    int breakerSeconds = 30;     ///< how long it stays out
+    int connectRetries = 2;  ///< further attempts after a failed connection
+    int breakerFailures = 3; ///< failures in a row that take an authoriser out
+    int breakerSeconds = 30; ///< how long it stays out
 
     /// Reads the file; throws core::Error naming the line of a bad entry.
     static NationalConfig load(const QString& file);

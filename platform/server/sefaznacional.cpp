@@ -62,14 +62,16 @@ QString namespaceOf(const pugi::xml_node& n)
     const int colon = name.indexOf(':');
     const std::string attr = colon < 0 ? std::string("xmlns") : "xmlns:" + name.left(colon).toStdString();
     for (pugi::xml_node at = n; at; at = at.parent())
-        if (pugi::xml_attribute a = at.attribute(attr.c_str())) return QString::fromUtf8(a.value());
+        if (pugi::xml_attribute a = at.attribute(attr.c_str()))
+            return QString::fromUtf8(a.value());
     return {};
 }
 
 pugi::xml_node child(const pugi::xml_node& parent, const char* local, const char* ns)
 {
     for (pugi::xml_node c = parent.first_child(); c; c = c.next_sibling())
-        if (c.type() == pugi::node_element && localName(c) == QLatin1String(local) && namespaceOf(c) == QLatin1String(ns))
+        if (c.type() == pugi::node_element && localName(c) == QLatin1String(local)
+            && namespaceOf(c) == QLatin1String(ns))
             return c;
     return {};
 }
@@ -90,7 +92,8 @@ QString normalisedSerial(QString s)
 {
     s.remove(' ').remove(':');
     s = s.toUpper();
-    while (s.size() > 1 && s.startsWith('0')) s.remove(0, 1);
+    while (s.size() > 1 && s.startsWith('0'))
+        s.remove(0, 1);
     return s;
 }
 
@@ -104,7 +107,8 @@ QString opensslError()
 {
     const unsigned long e = ERR_get_error();
     ERR_clear_error();
-    if (!e) return "erro desconhecido";
+    if (!e)
+        return "erro desconhecido";
     char buf[256];
     ERR_error_string_n(e, buf, sizeof buf);
     return QString::fromLatin1(buf);
@@ -118,7 +122,8 @@ std::unique_ptr<Company> loadCompany(const QString& code, const sefaz::CompanyCe
     if (!pf.open(QIODevice::ReadOnly) || !cf.open(QIODevice::ReadOnly))
         throw core::Error(QString("Não foi possível ler o certificado da empresa %1.").arg(code));
     QByteArray password = pf.readLine();
-    while (password.endsWith('\n') || password.endsWith('\r')) password.chop(1);
+    while (password.endsWith('\n') || password.endsWith('\r'))
+        password.chop(1);
     const QByteArray der = cf.readAll();
 
     const unsigned char* p = reinterpret_cast<const unsigned char*>(der.constData());
@@ -132,8 +137,9 @@ std::unique_ptr<Company> loadCompany(const QString& code, const sefaz::CompanyCe
     std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> keyGuard(key, EVP_PKEY_free);
     std::unique_ptr<X509, decltype(&X509_free)> certGuard(cert, X509_free);
     std::unique_ptr<STACK_OF(X509), void (*)(STACK_OF(X509)*)> chainGuard(
-        chain, [](STACK_OF(X509)* s) { sk_X509_pop_free(s, X509_free); });
-    if (!key || !cert) throw core::Error(QString("O arquivo %1 não tem certificado e chave.").arg(c.pkcs12File));
+        chain, [](STACK_OF(X509) * s) { sk_X509_pop_free(s, X509_free); });
+    if (!key || !cert)
+        throw core::Error(QString("O arquivo %1 não tem certificado e chave.").arg(c.pkcs12File));
 
     auto company = std::make_unique<Company>();
     company->code = code;
@@ -150,14 +156,16 @@ std::unique_ptr<Company> loadCompany(const QString& code, const sefaz::CompanyCe
     SSL_CTX* ctx = company->ctx->native_handle();
     SSL_CTX_set_min_proto_version(ctx, TLS1_2_VERSION);
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT);
-    if (SSL_CTX_use_certificate(ctx, cert) != 1 || SSL_CTX_use_PrivateKey(ctx, key) != 1 || SSL_CTX_check_private_key(ctx) != 1)
+    if (SSL_CTX_use_certificate(ctx, cert) != 1 || SSL_CTX_use_PrivateKey(ctx, key) != 1
+        || SSL_CTX_check_private_key(ctx) != 1)
         throw core::Error(QString("O certificado da empresa %1 não serve para TLS: %2").arg(code, opensslError()));
     for (int i = 0; chain && i < sk_X509_num(chain); ++i)
         SSL_CTX_add1_chain_cert(ctx, sk_X509_value(chain, i));
     boost::system::error_code ec;
     company->ctx->load_verify_file(caBundle.toStdString(), ec);
-    if (ec) throw core::Error(QString("Não foi possível ler as autoridades certificadoras \"%1\": %2")
-                                  .arg(caBundle, QString::fromStdString(ec.message())));
+    if (ec)
+        throw core::Error(QString("Não foi possível ler as autoridades certificadoras \"%1\": %2")
+                              .arg(caBundle, QString::fromStdString(ec.message())));
     company->ctx->set_verify_mode(ssl::verify_peer);
     return company;
 }
@@ -168,7 +176,7 @@ struct Connection {
     net::io_context ioc;
     beast::ssl_stream<beast::tcp_stream> stream;
     beast::flat_buffer buffer;
-    explicit Connection(ssl::context& ctx) : stream(ioc, ctx) {}
+    explicit Connection(ssl::context& ctx) : stream(ioc, ctx) { }
 };
 
 /// Runs one asynchronous step on the connection's own context, on the calling
@@ -188,7 +196,8 @@ beast::error_code runFor(Connection& c, int ms, Start&& start, const std::functi
     if (!done) {
         beast::error_code ignored;
         beast::get_lowest_layer(c.stream).socket().close(ignored);
-        if (cancel) cancel();
+        if (cancel)
+            cancel();
         c.ioc.restart();
         c.ioc.run();
         return beast::error::timeout;
@@ -198,7 +207,8 @@ beast::error_code runFor(Connection& c, int ms, Start&& start, const std::functi
 
 QString describe(const beast::error_code& ec)
 {
-    if (ec == beast::error::timeout) return "tempo esgotado";
+    if (ec == beast::error::timeout)
+        return "tempo esgotado";
     if (ec.category() == net::error::get_ssl_category()) {
         char buf[256];
         ERR_error_string_n(static_cast<unsigned long>(ec.value()), buf, sizeof buf);
@@ -215,7 +225,8 @@ struct Route {
     SSL_SESSION* session = nullptr;
     ~Route()
     {
-        if (session) SSL_SESSION_free(session);
+        if (session)
+            SSL_SESSION_free(session);
     }
 };
 
@@ -243,11 +254,15 @@ std::string consSitNFeEnvelope(const QString& environment, const QString& access
 {
     // Both values were checked to be digits; nothing in them needs escaping.
     return std::string(R"(<?xml version="1.0" encoding="utf-8"?>)"
-                       R"(<soap12:Envelope xmlns:soap12=")") + kSoapNs + R"("><soap12:Body>)"
-           R"(<nfeDadosMsg xmlns=")" + kWsdlNs + R"(">)"
-           R"(<consSitNFe xmlns=")" + kNfeNs + R"(" versao="4.00"><tpAmb>)" + environment.toStdString() +
-           "</tpAmb><xServ>CONSULTAR</xServ><chNFe>" + accessKey.toStdString() +
-           "</chNFe></consSitNFe></nfeDadosMsg></soap12:Body></soap12:Envelope>";
+                       R"(<soap12:Envelope xmlns:soap12=")")
+        + kSoapNs
+        + R"("><soap12:Body>)"
+          R"(<nfeDadosMsg xmlns=")"
+        + kWsdlNs
+        + R"(">)"
+          R"(<consSitNFe xmlns=")"
+        + kNfeNs + R"(" versao="4.00"><tpAmb>)" + environment.toStdString() + "</tpAmb><xServ>CONSULTAR</xServ><chNFe>"
+        + accessKey.toStdString() + "</chNFe></consSitNFe></nfeDadosMsg></soap12:Body></soap12:Envelope>";
 }
 
 SefazAnswer readConsSitNFeAnswer(const std::string& body, const QString& environment, const QString& accessKey,
@@ -259,36 +274,51 @@ SefazAnswer readConsSitNFeAnswer(const std::string& body, const QString& environ
     pugi::xml_document doc;
     // DOCTYPE is kept as a node so that it can be refused: no DTD, no entity
     // of its own, is accepted from the authority (pugixml never loads one).
-    const pugi::xml_parse_result parsed = doc.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_doctype);
-    if (!parsed) return malformed(QString("XML inválido (%1, posição %2)").arg(parsed.description()).arg(parsed.offset));
+    const pugi::xml_parse_result parsed =
+        doc.load_buffer(body.data(), body.size(), pugi::parse_default | pugi::parse_doctype);
+    if (!parsed)
+        return malformed(QString("XML inválido (%1, posição %2)").arg(parsed.description()).arg(parsed.offset));
     for (pugi::xml_node n = doc.first_child(); n; n = n.next_sibling())
-        if (n.type() == pugi::node_doctype) return malformed("declaração DOCTYPE não aceita");
+        if (n.type() == pugi::node_doctype)
+            return malformed("declaração DOCTYPE não aceita");
     const pugi::xml_node env = doc.document_element();
-    if (localName(env) != "Envelope" || namespaceOf(env) != kSoapNs) return malformed("não é um envelope SOAP 1.2");
+    if (localName(env) != "Envelope" || namespaceOf(env) != kSoapNs)
+        return malformed("não é um envelope SOAP 1.2");
     const pugi::xml_node soapBody = child(env, "Body", kSoapNs);
-    if (!soapBody) return malformed("envelope sem Body");
+    if (!soapBody)
+        return malformed("envelope sem Body");
     if (const pugi::xml_node fault = child(soapBody, "Fault", kSoapNs)) {
-        QString reason = QString::fromUtf8(child(child(fault, "Reason", kSoapNs), "Text", kSoapNs).child_value()).trimmed();
-        const QString code = QString::fromUtf8(child(child(fault, "Code", kSoapNs), "Value", kSoapNs).child_value()).trimmed();
-        if (reason.isEmpty()) reason = code.isEmpty() ? "sem motivo" : code;
+        QString reason =
+            QString::fromUtf8(child(child(fault, "Reason", kSoapNs), "Text", kSoapNs).child_value()).trimmed();
+        const QString code =
+            QString::fromUtf8(child(child(fault, "Code", kSoapNs), "Value", kSoapNs).child_value()).trimmed();
+        if (reason.isEmpty())
+            reason = code.isEmpty() ? "sem motivo" : code;
         return refused(QString("O autorizador %1 respondeu com falha SOAP: %2").arg(authoriser, reason.left(300)));
     }
     const pugi::xml_node ret = child(child(soapBody, "nfeResultMsg", kWsdlNs), "retConsSitNFe", kNfeNs);
-    if (!ret) return malformed("sem retConsSitNFe em nfeResultMsg");
-    if (QString::fromUtf8(ret.attribute("versao").value()).isEmpty()) return malformed("retConsSitNFe sem versao");
+    if (!ret)
+        return malformed("sem retConsSitNFe em nfeResultMsg");
+    if (QString::fromUtf8(ret.attribute("versao").value()).isEmpty())
+        return malformed("retConsSitNFe sem versao");
     const QString cStat = text(ret, "cStat"), xMotivo = text(ret, "xMotivo");
-    if (!threeDigits(cStat)) return malformed(QString("cStat \"%1\" não tem três dígitos").arg(cStat.left(20)));
-    if (text(ret, "tpAmb") != environment) return malformed(QString("ambiente %1 em vez de %2").arg(text(ret, "tpAmb").left(5), environment));
+    if (!threeDigits(cStat))
+        return malformed(QString("cStat \"%1\" não tem três dígitos").arg(cStat.left(20)));
+    if (text(ret, "tpAmb") != environment)
+        return malformed(QString("ambiente %1 em vez de %2").arg(text(ret, "tpAmb").left(5), environment));
     const QString chNFe = text(ret, "chNFe");
-    if (!chNFe.isEmpty() && chNFe != accessKey) return malformed("a resposta é de outra chave de acesso");
+    if (!chNFe.isEmpty() && chNFe != accessKey)
+        return malformed("a resposta é de outra chave de acesso");
     const pugi::xml_node infProt = child(child(ret, "protNFe", kNfeNs), "infProt", kNfeNs);
-    if (infProt && text(infProt, "chNFe") != accessKey) return malformed("o protocolo é de outra chave de acesso");
+    if (infProt && text(infProt, "chNFe") != accessKey)
+        return malformed("o protocolo é de outra chave de acesso");
 
     int code = cStat.toInt();
     if (code == 100 || code == 150) {
         // Some authorisers keep 100 and list the cancellation among the events.
         for (pugi::xml_node ev = ret.first_child(); ev; ev = ev.next_sibling()) {
-            if (localName(ev) != "procEventoNFe" || namespaceOf(ev) != kNfeNs) continue;
+            if (localName(ev) != "procEventoNFe" || namespaceOf(ev) != kNfeNs)
+                continue;
             const pugi::xml_node inf = child(child(ev, "retEvento", kNfeNs), "infEvento", kNfeNs);
             const QString type = text(inf, "tpEvento"), evStat = text(inf, "cStat");
             if ((type == "110111" || type == "110112") && (evStat == "135" || evStat == "155"))
@@ -296,14 +326,21 @@ SefazAnswer readConsSitNFeAnswer(const std::string& body, const QString& environ
         }
     }
     switch (code) {
-    case 100: case 150: case 110: case 301: case 302: case 101: case 151: case 135: case 155: {
+    case 100:
+    case 150:
+    case 110:
+    case 301:
+    case 302:
+    case 101:
+    case 151:
+    case 135:
+    case 155: {
         SefazAnswer a;
         a.answered = true;
         a.code = code;
         return a;
     }
-    default:
-        return refused(QString("%1 - %2").arg(cStat, xMotivo.isEmpty() ? "(sem motivo)" : xMotivo.left(500)));
+    default: return refused(QString("%1 - %2").arg(cStat, xMotivo.isEmpty() ? "(sem motivo)" : xMotivo.left(500)));
     }
 }
 
@@ -313,15 +350,16 @@ struct NationalSefazPort::Impl {
     sefaz::NationalConfig config;
     sefaz::EndpointTable table;
     std::map<QString, std::unique_ptr<Company>> companies;
-    std::mutex m;  // guards routes and health
-    std::map<QString, std::unique_ptr<Route>> routes;  // company|host|port
+    std::mutex m;                                     // guards routes and health
+    std::map<QString, std::unique_ptr<Route>> routes; // company|host|port
     std::map<QString, Health> health;                 // endpoint URL
 
     Route& route(const QString& key)
     {
         std::lock_guard l(m);
         auto& r = routes[key];
-        if (!r) r = std::make_unique<Route>();
+        if (!r)
+            r = std::make_unique<Route>();
         return *r;
     }
 
@@ -341,21 +379,28 @@ struct NationalSefazPort::Impl {
         }
         {
             std::lock_guard l(r.m);
-            if (r.session) SSL_set_session(s, r.session);
+            if (r.session)
+                SSL_set_session(s, r.session);
         }
         net::ip::tcp::resolver resolver(c->ioc);
         net::ip::tcp::resolver::results_type addresses;
         const auto started = Clock::now();
         auto left = [&] {
-            return config.connectTimeoutMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+            return config.connectTimeoutMs
+                - int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
         };
-        beast::error_code ec = runFor(*c, left(), [&](auto done) {
-            resolver.async_resolve(host, std::to_string(e.port), [&, done](beast::error_code rec, auto results) {
-                addresses = results;
-                done(rec);
-            });
-        }, [&] { resolver.cancel(); });
-        if (!ec) ec = runFor(*c, left(), [&](auto done) { beast::get_lowest_layer(c->stream).async_connect(addresses, done); });
+        beast::error_code ec = runFor(
+            *c, left(),
+            [&](auto done) {
+                resolver.async_resolve(host, std::to_string(e.port), [&, done](beast::error_code rec, auto results) {
+                    addresses = results;
+                    done(rec);
+                });
+            },
+            [&] { resolver.cancel(); });
+        if (!ec)
+            ec = runFor(*c, left(),
+                        [&](auto done) { beast::get_lowest_layer(c->stream).async_connect(addresses, done); });
         if (!ec) {
             beast::get_lowest_layer(c->stream).socket().set_option(net::ip::tcp::no_delay(true), ec);
             ec = {};
@@ -375,8 +420,10 @@ struct NationalSefazPort::Impl {
     {
         Route& r = route(co.code + '|' + e.host + '|' + QString::number(e.port));
         http::request<http::string_body> req{http::verb::post, e.path.toStdString(), 11};
-        req.set(http::field::host, e.port == 443 ? e.host.toStdString() : (e.host + ':' + QString::number(e.port)).toStdString());
-        req.set(http::field::content_type, std::string("application/soap+xml; charset=utf-8; action=\"") + kAction + '"');
+        req.set(http::field::host,
+                e.port == 443 ? e.host.toStdString() : (e.host + ':' + QString::number(e.port)).toStdString());
+        req.set(http::field::content_type,
+                std::string("application/soap+xml; charset=utf-8; action=\"") + kAction + '"');
         req.set(http::field::user_agent, "exp_appserver");
         req.keep_alive(true);
         req.body() = envelope;
@@ -402,7 +449,9 @@ struct NationalSefazPort::Impl {
                     if (++connectAttempts > config.connectRetries) {
                         x.outcome = Outcome::ConnectFailed;
                         x.why = QString("Não foi possível conectar ao autorizador %1 (%2 tentativas): %3")
-                                    .arg(e.authoriser).arg(connectAttempts).arg(why);
+                                    .arg(e.authoriser)
+                                    .arg(connectAttempts)
+                                    .arg(why);
                         return x;
                     }
                     std::this_thread::sleep_for(std::chrono::milliseconds(100 * connectAttempts));
@@ -411,7 +460,8 @@ struct NationalSefazPort::Impl {
             }
             const auto started = Clock::now();
             auto left = [&] {
-                return config.answerTimeoutMs - int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
+                return config.answerTimeoutMs
+                    - int(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count());
             };
             http::response_parser<http::string_body> parser;
             parser.header_limit(16 * 1024);
@@ -419,20 +469,27 @@ struct NationalSefazPort::Impl {
             beast::error_code ec = runFor(*c, left(), [&](auto done) { http::async_write(c->stream, req, done); });
             // The header first: Boost 1.74's async_read applies the body limit
             // to a Content-Length only when the header was read on its own.
-            if (!ec) ec = runFor(*c, left(), [&](auto done) { http::async_read_header(c->stream, c->buffer, parser, done); });
-            if (!ec) ec = runFor(*c, left(), [&](auto done) { http::async_read(c->stream, c->buffer, parser, done); });
+            if (!ec)
+                ec =
+                    runFor(*c, left(), [&](auto done) { http::async_read_header(c->stream, c->buffer, parser, done); });
+            if (!ec)
+                ec = runFor(*c, left(), [&](auto done) { http::async_read(c->stream, c->buffer, parser, done); });
             if (ec && reused && !staleRetried && ec != beast::error::timeout && !parser.got_some()) {
-                staleRetried = true;  // the authority closed the kept connection meanwhile
+                staleRetried = true; // the authority closed the kept connection meanwhile
                 continue;
             }
             if (ec == http::error::body_limit || ec == http::error::header_limit) {
                 x.outcome = Outcome::TooLarge;
-                x.why = QString("A resposta do autorizador %1 excede o limite de %2 bytes.").arg(e.authoriser).arg(config.maxAnswerBytes);
+                x.why = QString("A resposta do autorizador %1 excede o limite de %2 bytes.")
+                            .arg(e.authoriser)
+                            .arg(config.maxAnswerBytes);
                 return x;
             }
             if (ec == beast::error::timeout) {
                 x.outcome = Outcome::Failed;
-                x.why = QString("O autorizador %1 não respondeu em %2 s.").arg(e.authoriser).arg(config.answerTimeoutMs / 1000.0);
+                x.why = QString("O autorizador %1 não respondeu em %2 s.")
+                            .arg(e.authoriser)
+                            .arg(config.answerTimeoutMs / 1000.0);
                 return x;
             }
             if (ec) {
@@ -445,7 +502,8 @@ struct NationalSefazPort::Impl {
             x.body = std::move(parser.get().body());
             std::lock_guard l(r.m);
             if (SSL_SESSION* s = SSL_get1_session(c->stream.native_handle())) {
-                if (r.session) SSL_SESSION_free(r.session);
+                if (r.session)
+                    SSL_SESSION_free(r.session);
                 r.session = s;
             }
             if (parser.get().keep_alive() && c->buffer.size() == 0 && r.idle.size() < kMaxIdlePerRoute)
@@ -461,7 +519,8 @@ struct NationalSefazPort::Impl {
         std::lock_guard l(m);
         const Health& h = health[e.url];
         const auto now = Clock::now();
-        if (h.outUntil <= now) return {};
+        if (h.outUntil <= now)
+            return {};
         const auto secs = std::chrono::duration_cast<std::chrono::seconds>(h.outUntil - now).count() + 1;
         return QString("SEFAZ: autorizador indisponível (%1); nova consulta em %2 s.").arg(e.authoriser).arg(secs);
     }
@@ -486,7 +545,8 @@ NationalSefazPort::NationalSefazPort(const sefaz::NationalConfig& config) : d(st
     d->config = config;
     d->table = sefaz::EndpointTable::load(config.endpointsFile);
     if (!config.contingency.isEmpty() && config.contingency != "svc" && !d->table.knows(config.contingency))
-        throw core::Error(QString("contingency: o autorizador %1 não está na tabela %2.").arg(config.contingency, config.endpointsFile));
+        throw core::Error(QString("contingency: o autorizador %1 não está na tabela %2.")
+                              .arg(config.contingency, config.endpointsFile));
     for (auto it = config.companies.cbegin(); it != config.companies.cend(); ++it)
         d->companies[it.key()] = loadCompany(it.key(), it.value(), config.caBundle);
 }
@@ -503,12 +563,15 @@ SefazAnswer NationalSefazPort::query(Database&, const SefazQuery& q)
     const QString environment = q.environment.trimmed(), state = q.state.trimmed().toUpper();
     const QString key = q.accessKey.trimmed(), stateCode = q.stateCode.trimmed(), company = q.company.trimmed();
     if (environment != "1" && environment != "2")
-        return refused(QString("Ambiente da NF-e inválido: \"%1\" (1 produção, 2 homologação).").arg(environment.left(10)));
+        return refused(
+            QString("Ambiente da NF-e inválido: \"%1\" (1 produção, 2 homologação).").arg(environment.left(10)));
     const QString ibge = sefaz::ibgeCode(state);
-    if (ibge.isEmpty()) return refused(QString("UF da inscrição estadual inválida: \"%1\".").arg(state.left(10)));
+    if (ibge.isEmpty())
+        return refused(QString("UF da inscrição estadual inválida: \"%1\".").arg(state.left(10)));
     if (stateCode != ibge)
         return refused(QString("O código IBGE \"%1\" não é o da UF %2 (%3).").arg(stateCode.left(10), state, ibge));
-    if (const QString problem = sefaz::accessKeyProblem(key, ibge); !problem.isEmpty()) return refused(problem);
+    if (const QString problem = sefaz::accessKeyProblem(key, ibge); !problem.isEmpty())
+        return refused(problem);
 
     sefaz::Endpoint e;
     try {
@@ -518,30 +581,39 @@ SefazAnswer NationalSefazPort::query(Database&, const SefazQuery& q)
     }
     const auto co = d->companies.find(company);
     if (co == d->companies.end())
-        return refused(QString("A empresa %1 não tem certificado digital configurado no servidor.").arg(company.left(10)));
+        return refused(
+            QString("A empresa %1 não tem certificado digital configurado no servidor.").arg(company.left(10)));
     const QString serial = normalisedSerial(q.certificateSerial.trimmed());
     if (serial.isEmpty() || (serial != co->second->serialHex && serial != co->second->serialDec))
-        return refused(QString("O certificado digital configurado para a empresa %1 (série %2) não é o da inscrição estadual "
-                               "(série \"%3\").")
-                           .arg(company, co->second->serialHex, q.certificateSerial.trimmed().left(50)));
-    if (const QString out = d->outMessage(e); !out.isEmpty()) return refused(out);
+        return refused(
+            QString("O certificado digital configurado para a empresa %1 (série %2) não é o da inscrição estadual "
+                    "(série \"%3\").")
+                .arg(company, co->second->serialHex, q.certificateSerial.trimmed().left(50)));
+    if (const QString out = d->outMessage(e); !out.isEmpty())
+        return refused(out);
 
     const Exchange x = d->exchange(*co->second, e, consSitNFeEnvelope(environment, key));
     d->record(e, x.outcome == Outcome::ConnectFailed || x.outcome == Outcome::Failed);
-    if (x.outcome != Outcome::Answer) return refused(x.why);
+    if (x.outcome != Outcome::Answer)
+        return refused(x.why);
     const SefazAnswer a = readConsSitNFeAnswer(x.body, environment, key, e.authoriser);
     if (x.status != 200 && a.answered)
         return refused(QString("O autorizador %1 respondeu HTTP %2.").arg(e.authoriser).arg(x.status));
     if (x.status != 200 && a.message.startsWith("Resposta malformada"))
-        return refused(QString("O autorizador %1 respondeu HTTP %2 sem uma resposta SOAP legível.").arg(e.authoriser).arg(x.status));
+        return refused(QString("O autorizador %1 respondeu HTTP %2 sem uma resposta SOAP legível.")
+                           .arg(e.authoriser)
+                           .arg(x.status));
     return a;
 }
 
 std::shared_ptr<SefazPort> makeSefazPort(const QString& kind, const QString& configFile)
 {
-    if (kind == "simulador") return std::make_shared<StoredAnswerSimulator>();
-    if (kind != "nacional") throw core::Error(QString("--sefaz deve ser simulador ou nacional, não \"%1\".").arg(kind));
-    if (configFile.isEmpty()) throw core::Error("--sefaz nacional precisa de --sefaz-config ARQUIVO.");
+    if (kind == "simulador")
+        return std::make_shared<StoredAnswerSimulator>();
+    if (kind != "nacional")
+        throw core::Error(QString("--sefaz deve ser simulador ou nacional, não \"%1\".").arg(kind));
+    if (configFile.isEmpty())
+        throw core::Error("--sefaz nacional precisa de --sefaz-config ARQUIVO.");
     return std::make_shared<NationalSefazPort>(sefaz::NationalConfig::load(configFile));
 }
 

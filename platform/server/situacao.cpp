@@ -51,14 +51,15 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
     std::vector<K> atual(13, K::String);
     atual[0] = K::Operator;
     atual[1] = K::Branch;
-    atual[4] = K::Any;  // the new status, by reference
+    atual[4] = K::Any; // the new status, by reference
     r.add(kSituacaoServer, "GetAtual_Situ", atual, [port](CallContext& c) {
         const QString operatorCode = c.str(0), branch = c.str(1), entry = c.str(2), current = c.str(3);
         const Variant& nv = c.arg(4);
         const QString newStatus = nv.type() == Variant::Type::String ? nv.toString() : QString();
         const QString accessKey = c.str(7);
         if (newStatus != "A" && newStatus != "D" && newStatus != "X")
-            return answer("N", QString("Situação de NF-e inválida: \"%1\" (esperado A, D ou X).").arg(quoted(newStatus)));
+            return answer("N",
+                          QString("Situação de NF-e inválida: \"%1\" (esperado A, D ou X).").arg(quoted(newStatus)));
         QSqlDatabase conn = c.db.connection();
         QString storedKey;
         {
@@ -67,7 +68,8 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
             k.addBindValue(entry);
             exec(k);
             if (!k.next())
-                return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(quoted(entry), quoted(branch)));
+                return answer("N",
+                              QString("Lançamento %1 da filial %2 não encontrado.").arg(quoted(entry), quoted(branch)));
             storedKey = k.value(0).toString();
         }
         if (!accessKey.isEmpty() && storedKey != accessKey)
@@ -80,26 +82,37 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
         const SefazQuery q{c.str(5), c.str(6), storedKey, c.str(8), c.str(11), c.str(9), c.str(10), c.str(12)};
         const SefazAnswer a = port->query(c.db, q);
         if (!a.answered)
-            return answer("N", QString("A SEFAZ não confirmou a situação da NF-e do lançamento %1: %2").arg(quoted(entry), a.message));
+            return answer(
+                "N",
+                QString("A SEFAZ não confirmou a situação da NF-e do lançamento %1: %2").arg(quoted(entry), a.message));
         const QString given = statusForCode(a.code);
         if (given != newStatus)
-            return answer("N", QString("A situação %1 não confere com a resposta da SEFAZ para o lançamento %2 "
-                                       "(código %3, situação %4). Nada foi alterado.")
-                                   .arg(quoted(newStatus), quoted(entry)).arg(a.code).arg(quoted(given)));
+            return answer("N",
+                          QString("A situação %1 não confere com a resposta da SEFAZ para o lançamento %2 "
+                                  "(código %3, situação %4). Nada foi alterado.")
+                              .arg(quoted(newStatus), quoted(entry))
+                              .arg(a.code)
+                              .arg(quoted(given)));
         Transaction tx(c.db, conn);
-        QSqlQuery s = prepare(conn, QString("SELECT IDSTATUSNFE, NRACESSONFE FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ?%1")
-                                        .arg(c.db.isSqlite() ? "" : " FOR UPDATE"));
+        QSqlQuery s =
+            prepare(conn,
+                    QString("SELECT IDSTATUSNFE, NRACESSONFE FROM LANCTONF WHERE CDFILIAL = ? AND NRLANCTONF = ?%1")
+                        .arg(c.db.isSqlite() ? "" : " FOR UPDATE"));
         s.addBindValue(branch);
         s.addBindValue(entry);
         exec(s);
         if (!s.next())
-            return answer("N", QString("Lançamento %1 da filial %2 não encontrado.").arg(quoted(entry), quoted(branch)));
+            return answer("N",
+                          QString("Lançamento %1 da filial %2 não encontrado.").arg(quoted(entry), quoted(branch)));
         if (s.value(0).toString() != current)
-            return answer("N", QString("A situação da NF-e do lançamento %1 foi alterada por outro usuário.").arg(entry));
+            return answer("N",
+                          QString("A situação da NF-e do lançamento %1 foi alterada por outro usuário.").arg(entry));
         if (s.value(1).toString() != storedKey)
-            return answer("N", QString("A chave de acesso do lançamento %1 foi alterada por outro usuário.").arg(entry));
-        QSqlQuery u = prepare(conn, "UPDATE LANCTONF SET IDSTATUSNFE = ?, NRVERSAO = NRVERSAO + 1 "
-                                    "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDSTATUSNFE = ?");
+            return answer("N",
+                          QString("A chave de acesso do lançamento %1 foi alterada por outro usuário.").arg(entry));
+        QSqlQuery u = prepare(conn,
+                              "UPDATE LANCTONF SET IDSTATUSNFE = ?, NRVERSAO = NRVERSAO + 1 "
+                              "WHERE CDFILIAL = ? AND NRLANCTONF = ? AND IDSTATUSNFE = ?");
         u.addBindValue(newStatus);
         u.addBindValue(branch);
         u.addBindValue(entry);
@@ -116,8 +129,11 @@ void registerSituacao(Registry& r, std::shared_ptr<SefazPort> port)
 QString statusForCode(int code)
 {
     switch (code) {
-    case 100: case 150: return "A";
-    case 110: case 301: case 302: return "D";
+    case 100:
+    case 150: return "A";
+    case 110:
+    case 301:
+    case 302: return "D";
     default: return "X";
     }
 }

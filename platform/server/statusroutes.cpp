@@ -20,14 +20,18 @@ FrontReply AppServer::health(const Route&, FrontRequest& r)
         return json(known ? 200 : 404, known ? R"({"status":"ok"})" : raisedBody("Servidor desconhecido."));
     }
     QJsonArray names;
-    for (const QString& n : registry_.servers()) names << n;
-    return json(200, QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString());
+    for (const QString& n : registry_.servers())
+        names << n;
+    return json(
+        200,
+        QJsonDocument(QJsonObject{{"status", "ok"}, {"servers", names}}).toJson(QJsonDocument::Compact).toStdString());
 }
 
 FrontReply AppServer::metricsPage(const Route& route, FrontRequest& r)
 {
     if (!metricsAllowed(r.address, opt_.metricsAllow)) {
-        logLine(route.name(), nullptr, QString::fromStdString(r.address), 0, "refused: endereço sem acesso às métricas");
+        logLine(route.name(), nullptr, QString::fromStdString(r.address), 0,
+                "refused: endereço sem acesso às métricas");
         return json(403, raisedBody("Métricas disponíveis só no próprio servidor e nos endereços de --metrics-allow."));
     }
     ServerMetrics::Sample s;
@@ -40,10 +44,11 @@ FrontReply AppServer::metricsPage(const Route& route, FrontRequest& r)
             QSqlQuery q = prepare(conn, "SELECT COUNT(*) FROM SESSAO WHERE DTHREXPIRA > ?");
             q.addBindValue(QDateTime::currentSecsSinceEpoch());
             exec(q);
-            if (q.next()) s.sessions = q.value(0).toLongLong();
+            if (q.next())
+                s.sessions = q.value(0).toLongLong();
         });
     } catch (const std::exception&) {
-        s.sessions = -1;  // the database is unreachable: the figure says so rather than failing the scrape
+        s.sessions = -1; // the database is unreachable: the figure says so rather than failing the scrape
     }
     FrontReply page;
     page.body = metrics_->scrape(s);

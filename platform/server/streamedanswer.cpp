@@ -20,7 +20,8 @@ std::string refsList(const core::VariantArray& refs)
 {
     std::string out = "[";
     for (int i = 0; i < refs.size(); ++i) {
-        if (i) out += ',';
+        if (i)
+            out += ',';
         out += core::codec::encodeVariant(refs[i]).toStdString();
     }
     out += "]";
@@ -46,10 +47,12 @@ StreamedAnswer::StreamedAnswer(std::shared_ptr<RowSource> rows, const core::Vari
 
 bool StreamedAnswer::worthStreaming(const core::Variant& payload)
 {
-    if (largePacket(payload)) return true;
+    if (largePacket(payload))
+        return true;
     if (payload.isArray())
         for (const core::Variant& e : payload.elements())
-            if (largePacket(e)) return true;
+            if (largePacket(e))
+                return true;
     return false;
 }
 
@@ -69,9 +72,12 @@ StreamedAnswer::StreamedAnswer(const core::Variant& payload, const core::Variant
         segments_.back().text += "[";
         const auto& elements = payload.elements();
         for (qsizetype i = 0; i < qsizetype(elements.size()); ++i) {
-            if (i) segments_.back().text += ",";
-            if (largePacket(elements[i])) addPacket(elements[i], "}]");
-            else segments_.back().text += core::codec::encodeVariant(elements[i]).toStdString();
+            if (i)
+                segments_.back().text += ",";
+            if (largePacket(elements[i]))
+                addPacket(elements[i], "}]");
+            else
+                segments_.back().text += core::codec::encodeVariant(elements[i]).toStdString();
         }
         segments_.back().text += "]";
     } else {
@@ -85,7 +91,8 @@ StreamedAnswer::~StreamedAnswer() = default;
 bool StreamedAnswer::next(std::string& out)
 {
     out.clear();
-    if (ended_) return false;
+    if (ended_)
+        return false;
     while (at_ < segments_.size() && qsizetype(out.size()) < kStreamPart) {
         Segment& seg = segments_[at_];
         if (!seg.source && !seg.packet) {
@@ -93,12 +100,15 @@ bool StreamedAnswer::next(std::string& out)
             ++at_;
             continue;
         }
-        if (!writer_) writer_ = std::make_unique<core::codec::PacketStreamWriter>(seg.source ? seg.source->fields() : seg.packet->fields());
+        if (!writer_)
+            writer_ = std::make_unique<core::codec::PacketStreamWriter>(seg.source ? seg.source->fields()
+                                                                                   : seg.packet->fields());
         try {
             bool more = true;
             if (seg.source) {
                 core::PacketRow row;
-                while (writer_->pending() < kStreamPart && (more = seg.source->next(row))) writer_->row(row);
+                while (writer_->pending() < kStreamPart && (more = seg.source->next(row)))
+                    writer_->row(row);
             } else {
                 // A compact packet (a list the caller sent, sent back) is read row by row.
                 core::PacketRow row;
@@ -124,8 +134,8 @@ bool StreamedAnswer::next(std::string& out)
             fault_ = callFault(std::current_exception());
             writer_->end();
             rows_ += writer_->rowCount();
-            writer_->raw(QByteArray::fromStdString(seg.closer) + ",\"status\":\"raised\",\"message\":" +
-                         core::codec::encodeVariant(core::Variant(fault_.message)) + "}");
+            writer_->raw(QByteArray::fromStdString(seg.closer) + ",\"status\":\"raised\",\"message\":"
+                         + core::codec::encodeVariant(core::Variant(fault_.message)) + "}");
             const QByteArray part = writer_->take();
             out.append(part.constData(), size_t(part.size()));
             ended_ = true;
@@ -133,9 +143,10 @@ bool StreamedAnswer::next(std::string& out)
         }
         const QByteArray part = writer_->take();
         out.append(part.constData(), size_t(part.size()));
-        break;  // a part full of rows
+        break; // a part full of rows
     }
-    if (at_ == segments_.size()) ended_ = true;
+    if (at_ == segments_.size())
+        ended_ = true;
     return true;
 }
 

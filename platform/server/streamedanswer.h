@@ -40,10 +40,10 @@ public:
 private:
     /// The body as a sequence: text, then the rows of a packet, and so on.
     struct Segment {
-        std::string text;                        ///< written as it stands
-        std::shared_ptr<RowSource> source;       ///< rows read while written, or
-        std::shared_ptr<const core::DataPacket> packet;  ///< rows already in memory
-        std::string closer;                      ///< closes what is open when the rows fail
+        std::string text;                               ///< written as it stands
+        std::shared_ptr<RowSource> source;              ///< rows read while written, or
+        std::shared_ptr<const core::DataPacket> packet; ///< rows already in memory
+        std::string closer;                             ///< closes what is open when the rows fail
     };
     void addPacket(const core::Variant& packet, std::string closer);
     std::vector<Segment> segments_;

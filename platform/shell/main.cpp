@@ -92,9 +92,8 @@ int main(int argc, char** argv)
     shell::ShellWindow window(config);
     window.show();
     // Logging out when the shell ends frees the session at once.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, [&config] {
-        core::logout(core::defaultTransport(), config.serverHost, config.serverPort);
-    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit,
+                     [&config] { core::logout(core::defaultTransport(), config.serverHost, config.serverPort); });
     QTimer::singleShot(0, &window, [&] {
         // Scheduled first: a box shown while opening runs its own event loop,
         // and the capture must still happen then.

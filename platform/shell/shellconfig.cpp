@@ -99,17 +99,21 @@ QString ShellConfig::applyArguments(const QStringList& args)
                 return e.message();
             }
         } else if (a == QLatin1String("--filial")) {
-            if (!value(filial)) return QStringLiteral("--filial pede um código.");
+            if (!value(filial))
+                return QStringLiteral("--filial pede um código.");
         } else if (a == QLatin1String("--nome-filial")) {
-            if (!value(nomeFilial)) return QStringLiteral("--nome-filial pede um nome.");
+            if (!value(nomeFilial))
+                return QStringLiteral("--nome-filial pede um nome.");
         } else if (a == QLatin1String("--modufili")) {
             moduFili = true;
         } else if (a == QLatin1String("--operador")) {
-            if (!value(operador)) return QStringLiteral("--operador pede um código.");
+            if (!value(operador))
+                return QStringLiteral("--operador pede um código.");
         } else if (a == QLatin1String("--server")) {
-            if (!value(v)) return QStringLiteral("--server pede endereço:porta.");
+            if (!value(v))
+                return QStringLiteral("--server pede endereço:porta.");
             const qsizetype colon = v.lastIndexOf(u':');
-            if (colon > 0 && !v.mid(colon + 1).startsWith(QLatin1String("//"))) {  // not the colon of "https://"
+            if (colon > 0 && !v.mid(colon + 1).startsWith(QLatin1String("//"))) { // not the colon of "https://"
                 bool ok = false;
                 const int port = v.mid(colon + 1).toInt(&ok);
                 if (!ok || port <= 0 || port > 65535)
@@ -120,39 +124,53 @@ QString ShellConfig::applyArguments(const QStringList& args)
                 serverHost = v;
             }
         } else if (a == QLatin1String("--server-ca")) {
-            if (!value(serverCa)) return QStringLiteral("--server-ca pede um arquivo PEM.");
+            if (!value(serverCa))
+                return QStringLiteral("--server-ca pede um arquivo PEM.");
         } else if (a == QLatin1String("--db-driver")) {
-            if (!value(dbDriver)) return QStringLiteral("--db-driver pede um driver (QSQLITE, QPSQL, QIBASE).");
+            if (!value(dbDriver))
+                return QStringLiteral("--db-driver pede um driver (QSQLITE, QPSQL, QIBASE).");
         } else if (a == QLatin1String("--db")) {
-            if (!value(dbName)) return QStringLiteral("--db pede o banco (arquivo ou nome).");
+            if (!value(dbName))
+                return QStringLiteral("--db pede o banco (arquivo ou nome).");
         } else if (a == QLatin1String("--db-host")) {
-            if (!value(dbHost)) return QStringLiteral("--db-host pede um endereço.");
+            if (!value(dbHost))
+                return QStringLiteral("--db-host pede um endereço.");
         } else if (a == QLatin1String("--db-port")) {
-            if (!value(v) || v.toInt() <= 0) return QStringLiteral("--db-port pede um número.");
+            if (!value(v) || v.toInt() <= 0)
+                return QStringLiteral("--db-port pede um número.");
             dbPort = v.toInt();
         } else if (a == QLatin1String("--db-user")) {
-            if (!value(dbUser)) return QStringLiteral("--db-user pede um usuário.");
+            if (!value(dbUser))
+                return QStringLiteral("--db-user pede um usuário.");
         } else if (a == QLatin1String("--db-password")) {
             return QStringLiteral("A senha do banco não vai na linha de comando, onde outros usuários a leem: "
                                   "use Senha= em [Banco] no arquivo de --config, legível só pelo dono.");
         } else if (a == QLatin1String("--credentials")) {
-            if (!value(credentialsFile)) return QStringLiteral("--credentials pede um arquivo.");
+            if (!value(credentialsFile))
+                return QStringLiteral("--credentials pede um arquivo.");
         } else if (a == QLatin1String("--module-dir")) {
-            if (!value(moduleDir)) return QStringLiteral("--module-dir pede uma pasta.");
+            if (!value(moduleDir))
+                return QStringLiteral("--module-dir pede uma pasta.");
         } else if (a == QLatin1String("--module")) {
-            if (!value(module)) return QStringLiteral("--module pede um código.");
+            if (!value(module))
+                return QStringLiteral("--module pede um código.");
         } else if (a == QLatin1String("--options-file")) {
-            if (!value(optionsFile)) return QStringLiteral("--options-file pede um arquivo.");
+            if (!value(optionsFile))
+                return QStringLiteral("--options-file pede um arquivo.");
         } else if (a == QLatin1String("--screenshot")) {
-            if (!value(screenshot)) return QStringLiteral("--screenshot pede um arquivo PNG.");
+            if (!value(screenshot))
+                return QStringLiteral("--screenshot pede um arquivo PNG.");
         } else if (a == QLatin1String("--screenshot-page")) {
-            if (!value(v) || v.toInt() < 1) return QStringLiteral("--screenshot-page pede o número da página (1, 2, ...).");
+            if (!value(v) || v.toInt() < 1)
+                return QStringLiteral("--screenshot-page pede o número da página (1, 2, ...).");
             screenshotPage = v.toInt();
         } else if (a == QLatin1String("--screenshot-timeout")) {
-            if (!value(v) || v.toInt() <= 0) return QStringLiteral("--screenshot-timeout pede segundos.");
+            if (!value(v) || v.toInt() <= 0)
+                return QStringLiteral("--screenshot-timeout pede segundos.");
             screenshotTimeoutMs = v.toInt() * 1000;
         } else if (a == QLatin1String("--style")) {
-            if (!value(styleName)) return QStringLiteral("--style pede um nome.");
+            if (!value(styleName))
+                return QStringLiteral("--style pede um nome.");
         } else if (a.startsWith(QLatin1String("-platform")) || a == QLatin1String("-style")) {
             ++i; // Qt's own options, already taken by QApplication
         } else {

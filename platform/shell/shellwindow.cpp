@@ -48,7 +48,8 @@ ShellWindow::ShellWindow(const ShellConfig& config, QWidget* parent) : QMainWind
     setCentralWidget(area_);
 
     auto* file = menuBar()->addMenu(QStringLiteral("&Arquivo"));
-    file->addAction(QStringLiteral("&Abrir módulo..."), QKeySequence(Qt::CTRL | Qt::Key_M), this, &ShellWindow::askModule);
+    file->addAction(QStringLiteral("&Abrir módulo..."), QKeySequence(Qt::CTRL | Qt::Key_M), this,
+                    &ShellWindow::askModule);
     file->addSeparator();
     file->addAction(QStringLiteral("&Sair"), this, &QWidget::close);
     auto* account = menuBar()->addMenu(QStringLiteral("&Conta"));
@@ -74,11 +75,10 @@ ShellWindow::ShellWindow(const ShellConfig& config, QWidget* parent) : QMainWind
     if (!config_.optionsFile.isEmpty())
         host::TfrmFiltroPadrao::setOptionsFile(config_.optionsFile);
     // Screen layouts go with the filter options, each under its operator.
-    host::setLayoutFile(config_.optionsFile.isEmpty()
-                            ? QSettings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("Exp01800"),
-                                        QStringLiteral("opcoes"))
-                                  .fileName()
-                            : config_.optionsFile);
+    host::setLayoutFile(config_.optionsFile.isEmpty() ? QSettings(QSettings::IniFormat, QSettings::UserScope,
+                                                                  QStringLiteral("Exp01800"), QStringLiteral("opcoes"))
+                                                            .fileName()
+                                                      : config_.optionsFile);
     core::setHost(&host_);
     core::setLogSink([](const QString& line) {
         const QString path = logFile();
@@ -127,9 +127,8 @@ bool ShellWindow::openHostDatabase()
         QSqlDatabase db = QSqlDatabase::contains(name) ? QSqlDatabase::database(name, false)
                                                        : QSqlDatabase::addDatabase(config_.dbDriver, name);
         if (!db.isValid()) {
-            core::dispatch([&] {
-                throw core::Error(QStringLiteral("Driver de banco indisponível: %1").arg(config_.dbDriver));
-            });
+            core::dispatch(
+                [&] { throw core::Error(QStringLiteral("Driver de banco indisponível: %1").arg(config_.dbDriver)); });
             return false;
         }
         db.setDatabaseName(config_.dbName);
@@ -144,10 +143,11 @@ bool ShellWindow::openHostDatabase()
         if (!db.open()) {
             const QString why = db.lastError().text();
             core::dispatch([&] {
-                throw core::Error(QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(config_.dbName, why),
-                                  QStringLiteral("Não foi possível abrir o banco de dados do sistema; as consultas "
-                                                 "de filiais e rotas não vão funcionar. Verifique a seção [Banco] da "
-                                                 "configuração e se o banco está no ar, e abra o sistema de novo."));
+                throw core::Error(
+                    QStringLiteral("Não foi possível abrir o banco de dados %1: %2").arg(config_.dbName, why),
+                    QStringLiteral("Não foi possível abrir o banco de dados do sistema; as consultas "
+                                   "de filiais e rotas não vão funcionar. Verifique a seção [Banco] da "
+                                   "configuração e se o banco está no ar, e abra o sistema de novo."));
             });
             return false;
         }
@@ -234,9 +234,9 @@ bool ShellWindow::changePassword(bool forced)
             endSession();
         return false;
     }
-    core::MensInfo(ended > 0 ? QStringLiteral("Senha trocada. %1 outra(s) sessão(ões) sua(s) foi(ram) encerrada(s).")
-                                   .arg(ended)
-                             : QStringLiteral("Senha trocada."));
+    core::MensInfo(
+        ended > 0 ? QStringLiteral("Senha trocada. %1 outra(s) sessão(ões) sua(s) foi(ram) encerrada(s).").arg(ended)
+                  : QStringLiteral("Senha trocada."));
     return true;
 }
 
@@ -346,8 +346,9 @@ bool ShellWindow::idle() const
 void ShellWindow::askModule()
 {
     bool ok = false;
-    const QString code = QInputDialog::getText(this, QStringLiteral("Abrir módulo"), QStringLiteral("Código do módulo:"),
-                                               QLineEdit::Normal, config_.module, &ok);
+    const QString code =
+        QInputDialog::getText(this, QStringLiteral("Abrir módulo"), QStringLiteral("Código do módulo:"),
+                              QLineEdit::Normal, config_.module, &ok);
     if (ok && !code.trimmed().isEmpty())
         openModule(code.trimmed());
 }

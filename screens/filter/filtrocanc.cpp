@@ -51,8 +51,7 @@ void boldCaption(host::TGroupBox* box, const QFont& normal)
             w->setFont(plain);
 }
 
-host::TRadioButton* radio(const QString& name, const QString& caption, QWidget* parent, int left, int top,
-                          int width)
+host::TRadioButton* radio(const QString& name, const QString& caption, QWidget* parent, int left, int top, int width)
 {
     auto* r = new host::TRadioButton(name, caption, parent);
     place(r, left, top, width, 17);
@@ -80,8 +79,7 @@ host::TBtnPesquisa* lookupButton(const QString& name, QWidget* parent, int left,
 
 // --- creation -------------------------------------------------------------------
 
-TfrmFiltroCanc::TfrmFiltroCanc(QWidget* owner)
-    : host::TfrmFiltroPadrao(owner)
+TfrmFiltroCanc::TfrmFiltroCanc(QWidget* owner) : host::TfrmFiltroPadrao(owner)
 {
     setObjectName(QStringLiteral("frmFiltroCanc"));
     lblCodTela->setText(QStringLiteral("EXP01801"));
@@ -131,24 +129,22 @@ void TfrmFiltroCanc::buildControls()
     rbtTodosRota->setChecked(true);
 
     // Shipments.
-    grbNrExpedicao = new host::TGroupBox(QStringLiteral("grbNrExpedicao"), QStringLiteral(" Nr. Expedição "),
-                                         grbFiltroPadrao);
+    grbNrExpedicao =
+        new host::TGroupBox(QStringLiteral("grbNrExpedicao"), QStringLiteral(" Nr. Expedição "), grbFiltroPadrao);
     place(grbNrExpedicao, 153, 8, 163, 152);
     rbtTodosNrExp = radio(QStringLiteral("rbtTodosNrExp"), QStringLiteral("Todos"), grbNrExpedicao, 10, 20, 60);
     rbtLstNrExp = radio(QStringLiteral("rbtLstNrExp"), QStringLiteral("Lista"), grbNrExpedicao, 10, 44, 50);
     btpListaNrExp = lookupButton(QStringLiteral("btpListaNrExp"), grbNrExpedicao, 62, 41);
     rbtIntervalo = radio(QStringLiteral("rbtIntervalo"), QStringLiteral("Intervalo "), grbNrExpedicao, 10, 68, 80);
     lblDe = label(QStringLiteral("lblDe"), QStringLiteral("de "), grbNrExpedicao, 26, 96, 20);
-    medDENrExp = new host::TMaskEdit(QStringLiteral("medDENrExp"), grbNrExpedicao,
-                                     QStringLiteral("9999999999;0; "));
+    medDENrExp = new host::TMaskEdit(QStringLiteral("medDENrExp"), grbNrExpedicao, QStringLiteral("9999999999;0; "));
     place(medDENrExp, 50, 92, 104, 21);
     lblAte = label(QStringLiteral("lblAte"), QStringLiteral("até"), grbNrExpedicao, 26, 124, 20);
-    medAteNrExp = new host::TMaskEdit(QStringLiteral("medAteNrExp"), grbNrExpedicao,
-                                      QStringLiteral("9999999999;0; "));
+    medAteNrExp = new host::TMaskEdit(QStringLiteral("medAteNrExp"), grbNrExpedicao, QStringLiteral("9999999999;0; "));
     place(medAteNrExp, 50, 120, 104, 21);
     rbtTodosNrExp->setChecked(true);
-    for (QWidget* w : {static_cast<QWidget*>(lblDe), static_cast<QWidget*>(medDENrExp),
-                       static_cast<QWidget*>(lblAte), static_cast<QWidget*>(medAteNrExp)})
+    for (QWidget* w : {static_cast<QWidget*>(lblDe), static_cast<QWidget*>(medDENrExp), static_cast<QWidget*>(lblAte),
+                       static_cast<QWidget*>(medAteNrExp)})
         w->setEnabled(false);
     medDENrExp->setMaxLength(10);
     medAteNrExp->setMaxLength(10);
@@ -168,16 +164,15 @@ void TfrmFiltroCanc::buildControls()
     edtNumeroG->setEnabled(false);
 
     for (host::TEdit* e : {static_cast<host::TEdit*>(depInicial), static_cast<host::TEdit*>(depFinal),
-                           static_cast<host::TEdit*>(medDENrExp), static_cast<host::TEdit*>(medAteNrExp),
-                           edtNumeroG})
+                           static_cast<host::TEdit*>(medDENrExp), static_cast<host::TEdit*>(medAteNrExp), edtNumeroG})
         e->setInfoBackground(true);
     for (host::TGroupBox* box : {grbPeriodo, grbRota, grbNrExpedicao, grbGrade})
         boldCaption(box, normal);
 
     // Tab order: the boxes in turn, and each box's controls as laid out.
-    const QList<QWidget*> ordem = {depInicial,    depFinal,     rbtTodosRota, rbtLstRota, btpListaRota,
-                                   rbtTodosNrExp, rbtLstNrExp,  btpListaNrExp, rbtIntervalo, medDENrExp,
-                                   medAteNrExp,   rbtTGrade,    rbtGrade,     edtNumeroG, btnGrade};
+    const QList<QWidget*> ordem = {depInicial,    depFinal,    rbtTodosRota,  rbtLstRota,   btpListaRota,
+                                   rbtTodosNrExp, rbtLstNrExp, btpListaNrExp, rbtIntervalo, medDENrExp,
+                                   medAteNrExp,   rbtTGrade,   rbtGrade,      edtNumeroG,   btnGrade};
     for (int i = 1; i < ordem.size(); ++i)
         QWidget::setTabOrder(ordem[i - 1], ordem[i]);
 

@@ -51,9 +51,9 @@ Q_DECL_EXPORT extern TfrmFiltroCanc* frmFiltroCanc;
 Q_DECL_EXPORT void CriaFiltroCancela(const QString& mode);
 
 namespace cli_exp01801 {
-extern TFILTRO Filtro;   ///< last confirmed filter
-extern QString stNrExp;  ///< shipment numbers last picked (list-string form)
-extern QString stRota;   ///< route codes last picked (list-string form)
+extern TFILTRO Filtro;  ///< last confirmed filter
+extern QString stNrExp; ///< shipment numbers last picked (list-string form)
+extern QString stRota;  ///< route codes last picked (list-string form)
 } // namespace cli_exp01801
 
 class TfrmFiltroCanc : public host::TfrmFiltroPadrao {

@@ -86,7 +86,7 @@ filtrocanc::EscolhasFiltro TfrmFiltroCanc::escolhas() const
     e.listaRotas = stRota;
     // Tested in this order; the three are exclusive and one is always checked.
     e.expedicao = rbtTodosNrExp->isChecked() ? Expedicao::Todas
-                  : rbtLstNrExp->isChecked() ? Expedicao::Lista
+        : rbtLstNrExp->isChecked()           ? Expedicao::Lista
                                              : Expedicao::Intervalo;
     e.listaExpedicoes = stNrExp;
     e.expDe = medDENrExp->text();

@@ -74,8 +74,8 @@ void TfrmFiltroCanc::btpListaNrExpClick()
         focar(rbtLstNrExp);
         throw;
     }
-    host::PesquisaLista(dtsExpedicao, QStringLiteral("NREXPEDICAO"), msgPadrao.Msg(QStringLiteral("EXPEDICAO")),
-                        false, stNrExp);
+    host::PesquisaLista(dtsExpedicao, QStringLiteral("NREXPEDICAO"), msgPadrao.Msg(QStringLiteral("EXPEDICAO")), false,
+                        stNrExp);
 }
 
 void TfrmFiltroCanc::btpListaRotaClick()
@@ -91,8 +91,7 @@ void TfrmFiltroCanc::btpListaRotaClick()
         throw;
     }
     // The picker opens the closed query again to list the routes.
-    host::PesquisaLista(dtsRota, QStringLiteral("CDROTATRANS"), msgPadrao.Msg(QStringLiteral("ROTA")), false,
-                        stRota);
+    host::PesquisaLista(dtsRota, QStringLiteral("CDROTATRANS"), msgPadrao.Msg(QStringLiteral("ROTA")), false, stRota);
 }
 
 // --- shipment validations ------------------------------------------------------------
@@ -152,7 +151,7 @@ void TfrmFiltroCanc::verificaData(host::TDateEditPlus* dep)
         if (data.days <= 0) {
             focar(dep);
             const QString texto = QLatin1Char('"') + data.toQDate().toString(QStringLiteral("dd/MM/yyyy"))
-                                  + QLatin1Char('"') + msgPadrao.Msg(QStringLiteral("data"));
+                + QLatin1Char('"') + msgPadrao.Msg(QStringLiteral("data"));
             core::MensErro(texto, true);
         }
     }
@@ -190,8 +189,8 @@ void TfrmFiltroCanc::btnGradeClick()
         // The grades of the period in the edits right now, for the branch in use.
         const core::Date fim = depFinal->GetDate();
         const core::Date inicio = depInicial->GetDate();
-        const core::ServerResult r = contracts::cancelnota::GetGradePesq(
-            *filtrocanc::telaConsulta().netCancelExp, core::FiliProc(), inicio, fim);
+        const core::ServerResult r = contracts::cancelnota::GetGradePesq(*filtrocanc::telaConsulta().netCancelExp,
+                                                                         core::FiliProc(), inicio, fim);
         cdsGrade->setData(core::CheckResultServ(r, true, 0));
     }
     const QString titulo = tituloGrade() + QLatin1Char('|') + msgPadrao.Msg(QStringLiteral("Grade_Empty"));

@@ -14,17 +14,17 @@ namespace filtrocanc {
 
 /// The filter dialog's choices at a confirmation, as its controls show them.
 struct EscolhasFiltro {
-    core::Date dataIni;          ///< depInicial
-    core::Date dataFin;          ///< depFinal
-    bool todasRotas = true;      ///< rbtTodosRota checked
-    QString listaRotas;          ///< stRota: the routes last picked
+    core::Date dataIni;     ///< depInicial
+    core::Date dataFin;     ///< depFinal
+    bool todasRotas = true; ///< rbtTodosRota checked
+    QString listaRotas;     ///< stRota: the routes last picked
     /// Which shipment choice is checked (rbtTodosNrExp, rbtLstNrExp, rbtIntervalo).
     enum class Expedicao { Todas, Lista, Intervalo } expedicao = Expedicao::Todas;
-    QString listaExpedicoes;     ///< stNrExp: the shipments last picked
-    QString expDe;               ///< text of medDENrExp
-    QString expAte;              ///< text of medAteNrExp
-    bool todasGrades = true;     ///< rbtTGrade checked
-    QString grade;               ///< text of edtNumeroG
+    QString listaExpedicoes; ///< stNrExp: the shipments last picked
+    QString expDe;           ///< text of medDENrExp
+    QString expAte;          ///< text of medAteNrExp
+    bool todasGrades = true; ///< rbtTGrade checked
+    QString grade;           ///< text of edtNumeroG
 };
 
 /// The eleven arguments of GetLanctoNF for these choices and `filial`, the

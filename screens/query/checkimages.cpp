@@ -7,41 +7,17 @@ namespace {
 // greyed box), 's' silver shadow. The tick of the checked box is drawn in
 // black over the interior.
 const char* const kFrame[16] = {
-    "................",
-    ".............s..",
-    "..XXXXXXXXXX.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    "..Xooooooooo.s..",
-    ".............s..",
-    ".sssssssssssss..",
-    "................",
-    "................",
+    "................", ".............s..", "..XXXXXXXXXX.s..", "..Xooooooooo.s..",
+    "..Xooooooooo.s..", "..Xooooooooo.s..", "..Xooooooooo.s..", "..Xooooooooo.s..",
+    "..Xooooooooo.s..", "..Xooooooooo.s..", "..Xooooooooo.s..", "..Xooooooooo.s..",
+    ".............s..", ".sssssssssssss..", "................", "................",
 };
 
 const char* const kCheck[16] = {
-    "................",
-    ".............s..",
-    "..XXXXXXXXXX.s..",
-    "..Xooooooooo.s..",
-    "..XoooooooXo.s..",
-    "..XooooooXXo.s..",
-    "..XoXoooXXXo.s..",
-    "..XoXXoXXXoo.s..",
-    "..XoXXXXXooo.s..",
-    "..XooXXXoooo.s..",
-    "..XoooXooooo.s..",
-    "..Xooooooooo.s..",
-    ".............s..",
-    ".sssssssssssss..",
-    "................",
-    "................",
+    "................", ".............s..", "..XXXXXXXXXX.s..", "..Xooooooooo.s..",
+    "..XoooooooXo.s..", "..XooooooXXo.s..", "..XoXoooXXXo.s..", "..XoXXoXXXoo.s..",
+    "..XoXXXXXooo.s..", "..XooXXXoooo.s..", "..XoooXooooo.s..", "..Xooooooooo.s..",
+    ".............s..", ".sssssssssssss..", "................", "................",
 };
 
 QImage render(const char* const* map, QColor interior)

@@ -12,7 +12,10 @@ enum class Kind { Uncheck, Descheck, Check };
 /// The glyph, pixel for pixel, olive background included.
 QImage image(Kind kind);
 /// The colour drawn as transparent.
-inline QColor transparentColor() { return QColor(128, 128, 0); }
+inline QColor transparentColor()
+{
+    return QColor(128, 128, 0);
+}
 /// The glyph with every olive pixel replaced by `background`.
 QImage onBackground(Kind kind, const QColor& background);
 

@@ -114,8 +114,7 @@ void styleItemGrid(host::DBGrid* g)
 
 } // namespace
 
-TfrmConLancto::TfrmConLancto(QWidget* owner)
-    : host::TfrmPadrao(owner)
+TfrmConLancto::TfrmConLancto(QWidget* owner) : host::TfrmPadrao(owner)
 {
     setObjectName(QStringLiteral("frmConLancto"));
     setWindowTitle(QStringLiteral("Cancelamento / Consulta Lançamentos"));
@@ -153,10 +152,12 @@ void TfrmConLancto::buildData()
     cdsParamExpedicao = dataset("cdsParamExpedicao", conlancto::declareParamExpedicao);
     cdsReplicAprov = dataset("cdsReplicAprov", conlancto::declareReplicAprov);
 
-    cdsLanctoNF->fieldByName("IDSTATUS").setOnGetText(
-        [this](Field& f, QString& t, bool d) { cdsLanctoNFIDSTATUSGetText(f, t, d); });
-    cdsLanctoNF->fieldByName("IDSTATUSNFE").setOnGetText(
-        [this](Field& f, QString& t, bool d) { cdsLanctoNFIDSTATUSNFEGetText(f, t, d); });
+    cdsLanctoNF->fieldByName("IDSTATUS").setOnGetText([this](Field& f, QString& t, bool d) {
+        cdsLanctoNFIDSTATUSGetText(f, t, d);
+    });
+    cdsLanctoNF->fieldByName("IDSTATUSNFE").setOnGetText([this](Field& f, QString& t, bool d) {
+        cdsLanctoNFIDSTATUSNFEGetText(f, t, d);
+    });
     attachAfterScroll();
 
     qryFilial = new TADOIBQuery("qryFilial", this);
@@ -345,8 +346,7 @@ void TfrmConLancto::buildMenus()
 {
     mnuFolhaDados->setText(QStringLiteral("&Lançamentos de Expedição"));
     mnuFormulario->setText(QStringLiteral("I&tens Nota Fiscal"));
-    mnuRetiEst = addMenuAction(mnuOperacao, "mnuRetiEst", QStringLiteral("Itens Retirada &Estoque"), {},
-                               mnuListagem);
+    mnuRetiEst = addMenuAction(mnuOperacao, "mnuRetiEst", QStringLiteral("Itens Retirada &Estoque"), {}, mnuListagem);
     connect(mnuRetiEst, &QAction::triggered, this, [this] { dispatch([this] { mnuRetiEstClick(); }); });
     mnuListagem->setEnabled(false);
 
@@ -359,8 +359,8 @@ void TfrmConLancto::buildMenus()
                                    QKeySequence(Qt::CTRL | Qt::Key_A));
     mnuCancelaNota->setEnabled(false);
     connect(mnuCancelaNota, &QAction::triggered, this, [this] { dispatch([this] { mnuCancelaNotaClick(); }); });
-    mnuFiltrar = addMenuAction(mnuManutencao, "mnuFiltrar", QStringLiteral("Filtrar"),
-                               QKeySequence(Qt::CTRL | Qt::Key_L));
+    mnuFiltrar =
+        addMenuAction(mnuManutencao, "mnuFiltrar", QStringLiteral("Filtrar"), QKeySequence(Qt::CTRL | Qt::Key_L));
     mnuFiltrar->setEnabled(false);
     connect(mnuFiltrar, &QAction::triggered, this, [this] { dispatch([this] { mnuFiltrarClick(); }); });
 }

@@ -40,9 +40,9 @@ Q_DECL_EXPORT extern bool boPrimVez;
 
 // --- unit state the screen's handlers share ---------------------------------
 namespace cli_exp01800 {
-extern int inNotasMarcadas;   ///< ticked entries
-extern int inItensMarcados;   ///< ticked items
-extern bool boContaComissao;  ///< the current entry has commission accounts
+extern int inNotasMarcadas;  ///< ticked entries
+extern int inItensMarcados;  ///< ticked items
+extern bool boContaComissao; ///< the current entry has commission accounts
 } // namespace cli_exp01800
 
 class TfrmConLancto : public host::TfrmPadrao {
@@ -77,10 +77,10 @@ public:
     QAction* N1;
     QAction* mnuCancelaNota;
     QAction* mnuFiltrar;
-    QAction* mnuExportar = nullptr;  ///< exports the grid of the page shown (Ctrl+E)
+    QAction* mnuExportar = nullptr; ///< exports the grid of the page shown (Ctrl+E)
 
     // --- status line ---------------------------------------------------------
-    QLabel* lblContagem = nullptr;   ///< entries listed and ticked (items on the items page)
+    QLabel* lblContagem = nullptr; ///< entries listed and ticked (items on the items page)
 
     // --- data --------------------------------------------------------------
     core::ClientDataset* cdsLanctoNF;

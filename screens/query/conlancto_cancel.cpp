@@ -93,9 +93,8 @@ void TfrmConLancto::cancelEntries()
         qint64 alterados = 0;
         {
             Animacao avi(this);
-            alterados = wholeNumber(CheckResultServ(cancelnota::GetVdCancela(*netCancelExp, cdsLanctoNF->data(),
-                                                                            medFilial->text()),
-                                                    true, 0));
+            alterados = wholeNumber(CheckResultServ(
+                cancelnota::GetVdCancela(*netCancelExp, cdsLanctoNF->data(), medFilial->text()), true, 0));
         }
         if (alterados > 0) {
             // Another user changed entries of the list since it was loaded.
@@ -121,11 +120,10 @@ void TfrmConLancto::cancelEntries()
 
 void TfrmConLancto::cancelItems()
 {
-    cdsParamExpedicao->setData(
-        CheckResultServ(cancelnota::GetParExpedicao(*netCancelExp, medFilial->text()), true, 0));
+    cdsParamExpedicao->setData(CheckResultServ(cancelnota::GetParExpedicao(*netCancelExp, medFilial->text()), true, 0));
     AtualizaStatusNF();
-    if (!cdsParamExpedicao->isEmpty() &&
-        cdsParamExpedicao->fieldByName(QStringLiteral("IDGERPRODEST")).asString() == QLatin1String("3"))
+    if (!cdsParamExpedicao->isEmpty()
+        && cdsParamExpedicao->fieldByName(QStringLiteral("IDGERPRODEST")).asString() == QLatin1String("3"))
         MensErro(msgPadrao.Msg(QStringLiteral("CANCEL_EXP")), true);
     if (!MensPergunta(msgPadrao.Msg(QStringLiteral("CONF_ITEM"))))
         return;
@@ -145,8 +143,8 @@ void TfrmConLancto::cancelItems()
             throw Error(QStringLiteral("CancelaItemNf: resposta inesperada do servidor (esperados três elementos)."));
         {
             Animacao exclusao(this, conlancto::kAviCancela, msgPadrao.Msg(QStringLiteral("EXC_NOTA")));
-            CheckResultServ(cancelnota::CancelaNota(*netCancelExp, medFilial->text(), cdsLanctoNF->data(),
-                                                    FiliProc(), Operador(), gradeEscolhida()),
+            CheckResultServ(cancelnota::CancelaNota(*netCancelExp, medFilial->text(), cdsLanctoNF->data(), FiliProc(),
+                                                    Operador(), gradeEscolhida()),
                             true, 0);
         }
         if (!r[0].isNull()) {

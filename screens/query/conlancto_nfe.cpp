@@ -32,14 +32,11 @@ QString statusDaSefaz(int codigo)
 {
     switch (codigo) {
     case 100:
-    case 150:
-        return QStringLiteral("A");
+    case 150: return QStringLiteral("A");
     case 110:
     case 301:
-    case 302:
-        return QStringLiteral("D");
-    default:
-        return QStringLiteral("X");
+    case 302: return QStringLiteral("D");
+    default: return QStringLiteral("X");
     }
 }
 
@@ -69,11 +66,10 @@ void TfrmConLancto::AtualizaStatusNF()
         qryInscrEstad->Open();
     };
     auto consulta = [&] {
-        return parResposta(CheckResultServ(situacao::GetSituacao(*netSituacao, registro("IDTPAMBIENTENFE"),
-                                                                 registro("NRSERIECERTIFIC"), campo("NRACESSONFE"),
-                                                                 registro("SGESTADO"), campo("CDEMPRESA"),
-                                                                 registro("CDESTADOIBGE"), campo("IDTIPOEMISNFE"),
-                                                                 campo("CDINSCESTA")),
+        return parResposta(CheckResultServ(situacao::GetSituacao(
+                                               *netSituacao, registro("IDTPAMBIENTENFE"), registro("NRSERIECERTIFIC"),
+                                               campo("NRACESSONFE"), registro("SGESTADO"), campo("CDEMPRESA"),
+                                               registro("CDESTADOIBGE"), campo("IDTIPOEMISNFE"), campo("CDINSCESTA")),
                                            true, 0),
                            "GetSituacao");
     };
@@ -104,16 +100,16 @@ void TfrmConLancto::AtualizaStatusNF()
                 continue;
             abreInscricao();
             const Variant sit = consulta();
-            const QString novo =
-                sit[0].toString() == QLatin1String("S") ? statusDaSefaz(inteiro(sit[1].toString())) : QStringLiteral("X");
+            const QString novo = sit[0].toString() == QLatin1String("S") ? statusDaSefaz(inteiro(sit[1].toString()))
+                                                                         : QStringLiteral("X");
             if (novo.isEmpty() || novo == QLatin1String("X") || novo == campo("IDSTATUSNFE"))
                 continue;
             grava(novo);
             ds.edit();
             ds.fieldByName(QStringLiteral("IDCHECK")).setAsString(QStringLiteral("N"));
             ds.post();
-            MensAviso(msgPadrao.Msg(QStringLiteral("Status")) + campo("NRNOTAFISC") +
-                      msgPadrao.Msg(QStringLiteral("Status_1")));
+            MensAviso(msgPadrao.Msg(QStringLiteral("Status")) + campo("NRNOTAFISC")
+                      + msgPadrao.Msg(QStringLiteral("Status_1")));
         }
         return;
     }

@@ -114,7 +114,7 @@ void TfrmConLancto::Habilita()
 {
     const int e = inNotasMarcadas;
     const int i = inItensMarcados;
-    const bool vazio = cdsLanctoNF->isEmpty();  // a closed list counts as empty
+    const bool vazio = cdsLanctoNF->isEmpty(); // a closed list counts as empty
     const bool aberto = cdsLanctoNF->active();
     const bool nadaMarcado = e == 0 && i == 0;
 

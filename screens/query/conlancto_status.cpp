@@ -11,7 +11,7 @@ namespace {
 
 struct StatusText {
     const char* code;
-    const char* text;  ///< catalogue key (entry status) or the text itself (NF-e)
+    const char* text; ///< catalogue key (entry status) or the text itself (NF-e)
 };
 
 // Entry status: the words come from the screen's catalogue.
@@ -21,8 +21,7 @@ constexpr StatusText kStatusKeys[] = {
 
 // NF-e status with the tax authority: fixed words.
 constexpr StatusText kStatusNfe[] = {
-    {"A", "Aceita"},    {"C", "Cancelada"}, {"D", "Denegada"},
-    {"P", "Pendente"},  {"R", "Rejeitada"}, {"T", "Transmitida"},
+    {"A", "Aceita"}, {"C", "Cancelada"}, {"D", "Denegada"}, {"P", "Pendente"}, {"R", "Rejeitada"}, {"T", "Transmitida"},
 };
 
 template <size_t N>

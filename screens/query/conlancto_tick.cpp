@@ -49,7 +49,7 @@ private:
 /// cancelled; the normal path posts before.
 class EdicaoPendente {
 public:
-    explicit EdicaoPendente(ClientDataset& ds) : ds_(ds) {}
+    explicit EdicaoPendente(ClientDataset& ds) : ds_(ds) { }
     ~EdicaoPendente()
     {
         if (ds_.state() == DatasetState::Edit)
@@ -89,7 +89,7 @@ private:
 /// Declared first in a handler, so it runs after the other guards.
 class HabilitaNoFim {
 public:
-    explicit HabilitaNoFim(TfrmConLancto& f) : f_(f) {}
+    explicit HabilitaNoFim(TfrmConLancto& f) : f_(f) { }
     ~HabilitaNoFim()
     {
         try {
@@ -205,8 +205,9 @@ void TfrmConLancto::tickEntry()
     if (entryBlocked())
         return;
 
-    const Variant payload = sobAnimacao(
-        this, [&] { return CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0); });
+    const Variant payload = sobAnimacao(this, [&] {
+        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
+    });
     const Variant docs = elemento(payload, 1, "VerReplic");
     if (!docs.isNull())
         cdsErroReplic->setData(docs);
@@ -248,7 +249,8 @@ void TfrmConLancto::tickAllEntries()
 {
     // First pass: the server ticks the whole list in one call.
     Variant payload = sobAnimacao(this, [&] {
-        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true, 0);
+        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, cdsLanctoNF->data(), QString(), QString()), true,
+                               0);
     });
     Variant lista = elemento(payload, 0, "VerReplic");
     const Variant docs = elemento(payload, 1, "VerReplic");
@@ -272,8 +274,7 @@ void TfrmConLancto::tickAllEntries()
             continue;
         const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
         const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
-        cdsReplicAprov->setData(
-            CheckResultServ(cancelnota::GetReplicAprov(*netCancelExp, filial, lancto), true, 0));
+        cdsReplicAprov->setData(CheckResultServ(cancelnota::GetReplicAprov(*netCancelExp, filial, lancto), true, 0));
         if (cdsReplicAprov->fieldByName(QStringLiteral("IDSTATUS")).asString() == QLatin1String("A"))
             continue;
         cdsLanctoNF->edit();
@@ -315,8 +316,9 @@ bool TfrmConLancto::firstItemTickConfirmed()
     // The entry's keys, never the item's: the replicas belong to the entry.
     const QString filial = cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString();
     const QString lancto = cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
-    const Variant payload = sobAnimacao(
-        this, [&] { return CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0); });
+    const Variant payload = sobAnimacao(this, [&] {
+        return CheckResultServ(cancelnota::VerReplic(*netCancelExp, Variant(), filial, lancto), true, 0);
+    });
     const Variant docs = elemento(payload, 1, "VerReplic");
     if (!docs.isNull())
         cdsErroReplic->setData(docs);
@@ -327,8 +329,8 @@ QString TfrmConLancto::currentEntry() const
 {
     if (cdsLanctoNF->isEmpty())
         return QString();
-    return cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString() + u'/' +
-           cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
+    return cdsLanctoNF->fieldByName(QStringLiteral("CDFILIAL")).asString() + u'/'
+        + cdsLanctoNF->fieldByName(QStringLiteral("NRLANCTONF")).asString();
 }
 
 bool TfrmConLancto::itemsOfCurrentEntry() const

@@ -70,8 +70,8 @@ void TfrmConLancto::buildListTools()
     };
 
     // Export of the grid on the page shown.
-    mnuExportar = addMenuAction(mnuOperacao, "mnuExportar", QStringLiteral("E&xportar..."),
-                                QKeySequence(Qt::CTRL | Qt::Key_E));
+    mnuExportar =
+        addMenuAction(mnuOperacao, "mnuExportar", QStringLiteral("E&xportar..."), QKeySequence(Qt::CTRL | Qt::Key_E));
     mnuExportar->setToolTip(QStringLiteral("Exportar a lista para planilha (%1)")
                                 .arg(mnuExportar->shortcut().toString(QKeySequence::NativeText)));
     connect(mnuExportar, &QAction::triggered, this, [this] { dispatch([this] { mnuExportarClick(); }); });
@@ -143,8 +143,8 @@ void TfrmConLancto::mnuExportarClick()
                        QStringLiteral("exportar"));
     const QString folder = settings.value(QStringLiteral("exportar/pasta"), QDir::homePath()).toString();
     const QString base = grid == dbgItensNf ? QStringLiteral("itens-nota-fiscal")
-                         : grid == dbgItemEst ? QStringLiteral("itens-retirada-estoque")
-                                              : QStringLiteral("lancamentos-expedicao");
+        : grid == dbgItemEst                ? QStringLiteral("itens-retirada-estoque")
+                                            : QStringLiteral("lancamentos-expedicao");
     QFileDialog dlg(this, QStringLiteral("Exportar lista"), folder);
     dlg.setObjectName(QStringLiteral("dlgExportar"));
     dlg.setOption(QFileDialog::DontUseNativeDialog, true);

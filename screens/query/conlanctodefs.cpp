@@ -21,18 +21,26 @@ QStringList catalogueLines()
         QStringLiteral("LI|Liberada"),
         QStringLiteral("CONF_ITEM|Confirma o cancelamento dos itens da nota fiscal expedida?"),
         QStringLiteral("EXC_NOTA|Cancelando notas fiscais expedidas..."),
-        QStringLiteral("CNTCOMIS|Itens da nota fiscal não podem ser cancelados. Nota fiscal possui conta a pagar de comissão."),
+        QStringLiteral(
+            "CNTCOMIS|Itens da nota fiscal não podem ser cancelados. Nota fiscal possui conta a pagar de comissão."),
         QStringLiteral("NOTA_ALT|Operação Bloqueada. A nota fiscal foi emitida por outro usuário."),
-        QStringLiteral("NOTAS_N_CANC|Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."),
-        QStringLiteral("ERRO_EXC_COMIS|Algumas notas fiscais não foram canceladas. Não foi possível excluir a conta a pagar de comissão das notas."),
-        QStringLiteral("ERRO_EXC_COMISMAPA|Algumas notas fiscais não foram canceladas. As notas pertecem a mapas de comissão apurados. "),
-        QStringLiteral("CANCEL_EXP|Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."),
+        QStringLiteral(
+            "NOTAS_N_CANC|Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."),
+        QStringLiteral(
+            "ERRO_EXC_COMIS|Algumas notas fiscais não foram canceladas. Não foi possível excluir a conta a pagar de comissão das notas."),
+        QStringLiteral(
+            "ERRO_EXC_COMISMAPA|Algumas notas fiscais não foram canceladas. As notas pertecem a mapas de comissão apurados. "),
+        QStringLiteral(
+            "CANCEL_EXP|Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."),
         QStringLiteral("REPLIC_APROV1|Operação Bloqueada. A nota de entrada "),
         QStringLiteral("REPLIC_APROV2| para a filial "),
         QStringLiteral("REPLIC_APROV3| já está aprovada."),
-        QStringLiteral("VdAtualiza|Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada por outro usuário. O processo deve ser repetido."),
-        QStringLiteral("REPLIC_N_CANC|Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."),
-        QStringLiteral("ITEM_N_CANC|Operação Bloqueada! A exclusão do item selecionado faria com que o estoque ficasse irregular."),
+        QStringLiteral(
+            "VdAtualiza|Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada por outro usuário. O processo deve ser repetido."),
+        QStringLiteral(
+            "REPLIC_N_CANC|Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."),
+        QStringLiteral(
+            "ITEM_N_CANC|Operação Bloqueada! A exclusão do item selecionado faria com que o estoque ficasse irregular."),
         QStringLiteral("Op_bloq|Operação Bloqueada! Nota Fiscal transmitida, aceita ou denegada eletronicamente."),
         QStringLiteral("Status|Não foi possível excluir a NF "),
         QStringLiteral("Status_1| pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."),
@@ -116,18 +124,17 @@ void declareItLanctoEst(ClientDataset& ds)
 void declareContaGerada(ClientDataset& ds)
 {
     const std::pair<const char*, int> fields[] = {
-        {"CDFILIALPAG", 4}, {"NRLANCTOPAG", 10}, {"NRSEQVENPAG", 2}, {"NRPARCELAPAG", 2},
-        {"CDFILIALREC", 4}, {"NRLANCTOREC", 10}, {"NRSEQVENREC", 2}, {"NRPARCELAREC", 2},
-        {"CDEMPRESA", 2},   {"NRLANCTBDOC", 12}};
+        {"CDFILIALPAG", 4},  {"NRLANCTOPAG", 10}, {"NRSEQVENPAG", 2},  {"NRPARCELAPAG", 2}, {"CDFILIALREC", 4},
+        {"NRLANCTOREC", 10}, {"NRSEQVENREC", 2},  {"NRPARCELAREC", 2}, {"CDEMPRESA", 2},    {"NRLANCTBDOC", 12}};
     for (const auto& [name, size] : fields)
         ds.addString(name, size);
 }
 
 void declareErroReplic(ClientDataset& ds)
 {
-    const std::pair<const char*, int> fields[] = {
-        {"CDFILIAL", 4}, {"NRLANCTONF", 10}, {"CDFILIALREPLIC", 4}, {"CDSERIE", 5},
-        {"IDENTRSAIDOP", 1}, {"DESCOPER", 100}, {"NRLANCTONFDEST", 10}};
+    const std::pair<const char*, int> fields[] = {{"CDFILIAL", 4},       {"NRLANCTONF", 10},  {"CDFILIALREPLIC", 4},
+                                                  {"CDSERIE", 5},        {"IDENTRSAIDOP", 1}, {"DESCOPER", 100},
+                                                  {"NRLANCTONFDEST", 10}};
     for (const auto& [name, size] : fields)
         ds.addString(name, size);
 }
@@ -164,9 +171,9 @@ void declareInscrEstad(ClientDataset& ds)
 {
     ds.addField(FieldDef{"CDINSCESTA", FieldType::String, 16, false, true});
     const std::pair<const char*, int> fields[] = {
-        {"NMREPRINSEST", 40}, {"NMMUNICIPIO", 30}, {"IDTPIJURIEST", 1}, {"NRINSJURIEST", 20},
-        {"SGESTADO", 2},      {"NRCEPIEST", 15},   {"DSENDEIEST", 50},  {"NMBAIRIEST", 30},
-        {"NRTELEIEST", 25},   {"NRFAXIEST", 25},   {"CDPAIS", 4},       {"CDMUNICIPIO", 4},
+        {"NMREPRINSEST", 40}, {"NMMUNICIPIO", 30},    {"IDTPIJURIEST", 1},     {"NRINSJURIEST", 20},
+        {"SGESTADO", 2},      {"NRCEPIEST", 15},      {"DSENDEIEST", 50},      {"NMBAIRIEST", 30},
+        {"NRTELEIEST", 25},   {"NRFAXIEST", 25},      {"CDPAIS", 4},           {"CDMUNICIPIO", 4},
         {"NMRAZSOCEMPR", 80}, {"IDTPAMBIENTENFE", 1}, {"NRSERIECERTIFIC", 50}, {"CDESTADOIBGE", 2}};
     for (const auto& [name, size] : fields)
         ds.addString(name, size);

@@ -189,8 +189,8 @@ void TfrmErroReplic::ajustaTexto()
     const int left = Px(55);
     const int width = std::max(Px(339), this->width() - left - Px(8));
     const qreal margin = memInforma->document()->documentMargin();
-    const QRect need = memInforma->fontMetrics().boundingRect(
-        QRect(0, 0, width - int(2 * margin) - 2, 100000), Qt::TextWordWrap, memInforma->toPlainText());
+    const QRect need = memInforma->fontMetrics().boundingRect(QRect(0, 0, width - int(2 * margin) - 2, 100000),
+                                                              Qt::TextWordWrap, memInforma->toPlainText());
     const int height = std::max(Px(48), need.height() + int(2 * margin) + 2);
     memInforma->setGeometry(left, Px(8), width, height);
     panTopo->setFixedHeight(std::max(Px(kTopoAltura), height + Px(14)));
@@ -257,8 +257,8 @@ void ErroReplic(const core::Variant& varResultado, const core::Variant& oleDados
         throw;
     }
     // The catalogue breaks ERRO_PED with CR LF; the memo breaks lines at LF.
-    QString texto = form->msgPadrao.Msg(stTipo == QLatin1String("P") ? QStringLiteral("ERRO_PED")
-                                                                       : QStringLiteral("ERRO_ITEM"));
+    QString texto =
+        form->msgPadrao.Msg(stTipo == QLatin1String("P") ? QStringLiteral("ERRO_PED") : QStringLiteral("ERRO_ITEM"));
     form->memInforma->setPlainText(texto.replace(QLatin1String("\r\n"), QLatin1String("\n")));
     form->mostraOrigem(boMostraOrigem);
 

@@ -7,7 +7,8 @@ QStringList catalogueLines()
     return {
         QStringLiteral("ERRO_PED|Este documento está replicado. Se exclui-lo irá excluir também o(s) \r\n"
                        "documento(s) replicado(s) correspondente(s). "),
-        QStringLiteral("ERRO_ITEM|Este documento está replicado. A exclusão do item irá excluir também o item do documento replicado."),
+        QStringLiteral(
+            "ERRO_ITEM|Este documento está replicado. A exclusão do item irá excluir também o item do documento replicado."),
     };
 }
 

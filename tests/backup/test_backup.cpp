@@ -40,17 +40,19 @@ const QString kPgBin = QStringLiteral("/usr/lib/postgresql/15/bin/");
 /// What a client and the database show at one moment.
 struct State {
     core::DataPacket list;
-    std::map<QString, qint64> balances;  ///< branch/product -> units
+    std::map<QString, qint64> balances; ///< branch/product -> units
 };
 
 std::map<QString, qint64> balances(const QString& dbText)
 {
     server::Database db(server::DbConfig::parse(dbText));
     QSqlDatabase c = db.connection();
-    QSqlQuery q = server::prepare(c, "SELECT CDFILIAL, CDPRODUTO, " + server::qtyUnitsSql(db, "QTSALDO") + " FROM SALDOESTQ");
+    QSqlQuery q =
+        server::prepare(c, "SELECT CDFILIAL, CDPRODUTO, " + server::qtyUnitsSql(db, "QTSALDO") + " FROM SALDOESTQ");
     server::exec(q);
     std::map<QString, qint64> out;
-    while (q.next()) out[q.value(0).toString() + "/" + q.value(1).toString()] = q.value(2).toLongLong();
+    while (q.next())
+        out[q.value(0).toString() + "/" + q.value(1).toString()] = q.value(2).toLongLong();
     return out;
 }
 
@@ -63,8 +65,10 @@ public:
     core::DataPacket list()
     {
         const qint64 day = qint64(QDate(1899, 12, 30).daysTo(QDate::currentDate()));
-        return call("GetLanctoNF", {"0001", core::Date{double(day - 8)}, core::Date{double(day + 1)}, "", "T", "", "T", "",
-                                    "", "T", "T"}).packet();
+        return call("GetLanctoNF",
+                    {"0001", core::Date{double(day - 8)}, core::Date{double(day + 1)}, "", "T", "", "T", "", "", "T",
+                     "T"})
+            .packet();
     }
     /// Cancels the entry of row `row` of `list`; false when the server refused.
     bool cancel(const core::DataPacket& list, size_t row)
@@ -83,7 +87,8 @@ public:
     {
         const core::DataPacket l = list();
         for (size_t r = 0; r < l.rows().size(); ++r)
-            if (cancel(l, r)) return l.rows()[r][size_t(l.fieldIndex("NRLANCTONF"))].toString();
+            if (cancel(l, r))
+                return l.rows()[r][size_t(l.fieldIndex("NRLANCTONF"))].toString();
         return {};
     }
 
@@ -102,19 +107,21 @@ bool run(const QString& program, const QStringList& args, QString& why)
 {
     QProcess p;
     p.start(program, args);
-    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
+    if (p.waitForFinished(120000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0)
+        return true;
     why = program + " " + args.join(' ') + ": " + QString::fromUtf8(p.readAllStandardError());
     return false;
 }
 
-class BackupRestore : public ::testing::TestWithParam<const char*> {};
+class BackupRestore : public ::testing::TestWithParam<const char*> { };
 
 } // namespace
 
 TEST_P(BackupRestore, RestoredServerShowsASnapshotTakenWhileCancellingAndCancelsAgain)
 {
     const bool pg = QString(GetParam()) == "postgres";
-    if (pg && !testsupport::PgTemp::available()) GTEST_SKIP() << "PostgreSQL 15 not installed (scripts/deps.sh installs it)";
+    if (pg && !testsupport::PgTemp::available())
+        GTEST_SKIP() << "PostgreSQL 15 not installed (scripts/deps.sh installs it)";
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     QString why;
@@ -153,7 +160,8 @@ TEST_P(BackupRestore, RestoredServerShowsASnapshotTakenWhileCancellingAndCancels
                 states.push_back({l, balances(source)});
             }
             for (size_t r = 0; r < l.rows().size() && !stop; ++r) {
-                if (cl.cancel(l, r)) ++cancelled;
+                if (cl.cancel(l, r))
+                    ++cancelled;
                 State s{cl.list(), balances(source)};
                 std::lock_guard g(statesLock);
                 states.push_back(std::move(s));
@@ -163,14 +171,17 @@ TEST_P(BackupRestore, RestoredServerShowsASnapshotTakenWhileCancellingAndCancels
             clientError = e.what();
         }
     });
-    while (attempts < 3 && clientError.isEmpty()) QThread::msleep(5);
+    while (attempts < 3 && clientError.isEmpty())
+        QThread::msleep(5);
     const int before = attempts;
     QString backupFile = dir.filePath(pg ? "backup.dump" : "backup.db");
-    bool backedUp = pg ? run(kPgBin + "pg_dump", {"-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "-Fc", "-f", backupFile,
-                                                  "exptest"}, why)
-                       : run(EXP_APPSERVER_BIN, {"backup", "--db", source, "--to", backupFile}, why);
-    const int after = attempts + 1;  // one attempt may have committed but not yet been recorded
-    while (attempts < after + 1 && clientError.isEmpty() && attempts < before + 1000) QThread::msleep(5);
+    bool backedUp = pg
+        ? run(kPgBin + "pg_dump",
+              {"-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "-Fc", "-f", backupFile, "exptest"}, why)
+        : run(EXP_APPSERVER_BIN, {"backup", "--db", source, "--to", backupFile}, why);
+    const int after = attempts + 1; // one attempt may have committed but not yet been recorded
+    while (attempts < after + 1 && clientError.isEmpty() && attempts < before + 1000)
+        QThread::msleep(5);
     stop = true;
     client.join();
     ASSERT_TRUE(clientError.isEmpty()) << clientError.toStdString();
@@ -181,21 +192,24 @@ TEST_P(BackupRestore, RestoredServerShowsASnapshotTakenWhileCancellingAndCancels
     if (pg) {
         ASSERT_TRUE(run(kPgBin + "createdb", {"-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "exprestored"}, why))
             << why.toStdString();
-        ASSERT_TRUE(run(kPgBin + "pg_restore", {"-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "--no-owner", "-d",
-                                                "exprestored", backupFile}, why))
+        ASSERT_TRUE(run(
+            kPgBin + "pg_restore",
+            {"-h", "127.0.0.1", "-p", pgPort, "-U", "postgres", "--no-owner", "-d", "exprestored", backupFile}, why))
             << why.toStdString();
     } else {
         EXPECT_EQ(QFileInfo(backupFile).permissions() & 0x0077, 0) << "the copy holds password hashes: owner only";
         ASSERT_TRUE(QFile::copy(backupFile, dir.filePath("restored.db")));
     }
-    testsupport::AppServerProcess copy(EXP_APPSERVER_BIN, restored, testsupport::freePort(), dir.filePath("restored.log"));
+    testsupport::AppServerProcess copy(EXP_APPSERVER_BIN, restored, testsupport::freePort(),
+                                       dir.filePath("restored.log"));
     ASSERT_TRUE(copy.start(why)) << why.toStdString();
-    Client cl(copy.port());  // the operator and password came with the copy
+    Client cl(copy.port()); // the operator and password came with the copy
     const State now{cl.list(), balances(restored)};
 
     int match = -1;
     for (int k = before; k <= std::min(after, int(states.size()) - 1) && match < 0; ++k)
-        if (states[size_t(k)].list == now.list && states[size_t(k)].balances == now.balances) match = k;
+        if (states[size_t(k)].list == now.list && states[size_t(k)].balances == now.balances)
+            match = k;
     EXPECT_GE(match, 0) << "the restored list and balances are the source's after none of attempts " << before << ".."
                         << after << " (" << now.list.rowCount() << " rows)";
     std::printf("%s: backup during attempts %d..%d of %d (%d cancelled); the copy is the state after %d\n", GetParam(),
@@ -208,7 +222,8 @@ TEST_P(BackupRestore, RestoredServerShowsASnapshotTakenWhileCancellingAndCancels
     const int iNr = l.fieldIndex("NRLANCTONF"), iStatus = l.fieldIndex("IDSTATUS");
     QString status = "(not listed)";
     for (const auto& row : l.rows())
-        if (row[size_t(iNr)].toString() == entry) status = row[size_t(iStatus)].toString();
+        if (row[size_t(iNr)].toString() == entry)
+            status = row[size_t(iStatus)].toString();
     EXPECT_EQ(status, "C") << entry.toStdString();
 }
 

@@ -116,18 +116,23 @@ TEST_F(Loaded, RefusedPacketsLeaveTheDatasetAsItWas)
     ds.next();
     const DataPacket before = ds.toPacket();
 
-    DataPacket missing({{"IDCHECK", FieldType::String, 1}, {"NRLANCTONF", FieldType::String, 10},
+    DataPacket missing({{"IDCHECK", FieldType::String, 1},
+                        {"NRLANCTONF", FieldType::String, 10},
                         {"DTENTRSAID", FieldType::DateTime}});
     missing.appendRow({"N", "1", Date{1}});
     EXPECT_THROW(ds.loadFromPacket(missing), Error);
 
-    DataPacket textInFloat({{"IDCHECK", FieldType::String, 1}, {"NRLANCTONF", FieldType::String, 10},
-                            {"DTENTRSAID", FieldType::DateTime}, {"VRTOTAL", FieldType::String, 10}});
+    DataPacket textInFloat({{"IDCHECK", FieldType::String, 1},
+                            {"NRLANCTONF", FieldType::String, 10},
+                            {"DTENTRSAID", FieldType::DateTime},
+                            {"VRTOTAL", FieldType::String, 10}});
     textInFloat.appendRow({"N", "1", Date{1}, "1.5"});
     EXPECT_THROW(ds.loadFromPacket(textInFloat), Error);
 
-    DataPacket numberAsDate({{"IDCHECK", FieldType::String, 1}, {"NRLANCTONF", FieldType::String, 10},
-                             {"DTENTRSAID", FieldType::Float}, {"VRTOTAL", FieldType::Float}});
+    DataPacket numberAsDate({{"IDCHECK", FieldType::String, 1},
+                             {"NRLANCTONF", FieldType::String, 10},
+                             {"DTENTRSAID", FieldType::Float},
+                             {"VRTOTAL", FieldType::Float}});
     numberAsDate.appendRow({"N", "1", 2.0, 1.0});
     EXPECT_THROW(ds.loadFromPacket(numberAsDate), Error);
 
@@ -365,8 +370,9 @@ TEST(ClientDatasetEvents, StateChangeHandlerRunsDirectlyAndItsAbortReachesTheCal
     ds.edit();
     ds.cancel();
     ds.close();
-    EXPECT_EQ(states, QList<DatasetState>({DatasetState::Browse, DatasetState::Edit, DatasetState::Browse,
-                                           DatasetState::Edit, DatasetState::Browse, DatasetState::Inactive}));
+    EXPECT_EQ(states,
+              QList<DatasetState>({DatasetState::Browse, DatasetState::Edit, DatasetState::Browse, DatasetState::Edit,
+                                   DatasetState::Browse, DatasetState::Inactive}));
 
     // Runs even while controls are disabled, before the call returns.
     states.clear();
@@ -463,15 +469,33 @@ TEST(ClientDatasetIndex, OrdersLikeAPlainStableSortForAnyStrings)
 {
     // Short, long, accented, non-Latin-1, embedded NUL, prefixes and nulls,
     // against a reference stable sort by (text, number).
-    const QStringList pool = {"", "a", "A", "ab", "a b", "abc", QString::fromUtf8("ação"), QString::fromUtf8("açao"),
-                              "0000000012", "0000000012 ", "00000000123456789", "00000000123456788",
-                              QString::fromUtf8("中文"), QString("a") + QChar(0) + "b", "a\x01", "zzzzzzzzzzzzzzzzz", "Z"};
+    const QStringList pool = {"",
+                              "a",
+                              "A",
+                              "ab",
+                              "a b",
+                              "abc",
+                              QString::fromUtf8("ação"),
+                              QString::fromUtf8("açao"),
+                              "0000000012",
+                              "0000000012 ",
+                              "00000000123456789",
+                              "00000000123456788",
+                              QString::fromUtf8("中文"),
+                              QString("a") + QChar(0) + "b",
+                              "a\x01",
+                              "zzzzzzzzzzzzzzzzz",
+                              "Z"};
     ClientDataset ds("cds");
     ds.addString("S", 40);
     ds.addInteger("N");
     ds.addInteger("SEQ");
     DataPacket p(ds.toPacket().fields());
-    struct Ref { Variant s; qint64 n; qint64 seq; };
+    struct Ref {
+        Variant s;
+        qint64 n;
+        qint64 seq;
+    };
     std::vector<Ref> ref;
     quint32 seed = 7;
     for (int i = 0; i < 400; ++i) {
@@ -501,7 +525,7 @@ TEST(ClientDatasetIndex, OrdersLikeAPlainStableSortForAnyStrings)
 TEST(ClientDatasetIndex, RowsArrivingInOrderOrAlmostReadAsAStableSortOrdersThem)
 {
     for (const std::vector<int>& values : {std::vector<int>{1, 2, 2, 3, 5, 8}, std::vector<int>{1, 2, 3, 4, 5, 0},
-                                          std::vector<int>{7, 7, 7, 7}, std::vector<int>{2, 1}, std::vector<int>{3}}) {
+                                           std::vector<int>{7, 7, 7, 7}, std::vector<int>{2, 1}, std::vector<int>{3}}) {
         DataPacket q({{"N", FieldType::Integer}, {"SEQ", FieldType::Integer}});
         for (size_t i = 0; i < values.size(); ++i)
             q.appendRow({qint64(values[i]), qint64(i)});
@@ -738,9 +762,12 @@ TEST(ClientDatasetStorage, ALoadReplacesRowsOfAnotherLayoutAndARefusedOneKeepsTh
 TEST(ClientDatasetStorage, ALongListReplacedIsFreedApartAndTextsTakenFromItStayValid)
 {
     auto list = [](int rows, const QString& tag) {
-        DataPacket p({{"NRLANCTONF", FieldType::String, 10}, {"NMCLIENTE", FieldType::String, 50}, {"NRVERSAO", FieldType::Integer}});
+        DataPacket p({{"NRLANCTONF", FieldType::String, 10},
+                      {"NMCLIENTE", FieldType::String, 50},
+                      {"NRVERSAO", FieldType::Integer}});
         for (int r = 0; r < rows; ++r)
-            p.appendRow({QString("%1").arg(r, 10, 10, QChar('0')), QString("%1 cliente %2").arg(tag).arg(r % 500), qint64(r)});
+            p.appendRow(
+                {QString("%1").arg(r, 10, 10, QChar('0')), QString("%1 cliente %2").arg(tag).arg(r % 500), qint64(r)});
         return p;
     };
     ClientDataset ds("cds");
@@ -754,7 +781,7 @@ TEST(ClientDatasetStorage, ALongListReplacedIsFreedApartAndTextsTakenFromItStayV
     for (int round = 0; round < 6; ++round) {
         ds.loadFromPacket(list(12000 + round, QString("B%1").arg(round)));
         if (round % 2)
-            QCoreApplication::processEvents();  // the freeing starts once the event loop runs
+            QCoreApplication::processEvents(); // the freeing starts once the event loop runs
     }
     QCoreApplication::processEvents();
     QThreadPool::globalInstance()->waitForDone();

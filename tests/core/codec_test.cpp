@@ -45,7 +45,8 @@ void expectRefused(const QByteArray& json, const char* fragment = nullptr)
     }
 }
 
-const QByteArray kFields = R"("fields":[{"name":"A","type":"string","size":3},{"name":"N","type":"integer","required":true},{"name":"F","type":"float"}])";
+const QByteArray kFields =
+    R"("fields":[{"name":"A","type":"string","size":3},{"name":"N","type":"integer","required":true},{"name":"F","type":"float"}])";
 
 QByteArray packetJson(const QByteArray& rows)
 {
@@ -73,18 +74,21 @@ TEST(CodecTest, EveryTypeRoundTrips)
 TEST(CodecTest, StringsWithUnicodeQuotesAndControlCharactersRoundTrip)
 {
     DataPacket p({{"T", FieldType::String, 0}});
-    const QStringList texts = {
-        QString::fromUtf8("Lançamentos de Expedição"), "aspas \" e \\ barra / fim",
-        QString("controle \x01\x1f\t\n\r\b\f"), QString::fromUtf8("emoji 😀 e 中文"), "", " ",
-        QString(QChar(0)) + "nulo"};
+    const QStringList texts = {QString::fromUtf8("Lançamentos de Expedição"),
+                               "aspas \" e \\ barra / fim",
+                               QString("controle \x01\x1f\t\n\r\b\f"),
+                               QString::fromUtf8("emoji 😀 e 中文"),
+                               "",
+                               " ",
+                               QString(QChar(0)) + "nulo"};
     for (const QString& t : texts)
         p.appendRow({t});
     const QByteArray json = codec::encodePacket(p);
     EXPECT_FALSE(json.contains('\n')) << "control characters must be escaped";
     EXPECT_EQ(codec::decodePacket(json), p);
     // Escapes written by others are read too, including surrogate pairs.
-    const DataPacket q = codec::decodePacket(
-        R"({"fields":[{"name":"T","type":"string"}],"rows":[["\u00e7\ud83d\ude00\/\""]]})");
+    const DataPacket q =
+        codec::decodePacket(R"({"fields":[{"name":"T","type":"string"}],"rows":[["\u00e7\ud83d\ude00\/\""]]})");
     EXPECT_EQ(q.value(0, "T").toString(), QString::fromUtf8("ç😀/\""));
 }
 
@@ -111,15 +115,15 @@ TEST(CodecTest, MalformedJsonIsRefused)
 {
     expectRefused("");
     expectRefused("nada");
-    expectRefused(packetJson("[[\"a\",1,2],]"));          // trailing comma
-    expectRefused(packetJson("[[\"a\",01,2]]"));          // leading zero
+    expectRefused(packetJson("[[\"a\",1,2],]")); // trailing comma
+    expectRefused(packetJson("[[\"a\",01,2]]")); // leading zero
     expectRefused(packetJson("[[\"a\",1,2]]") + "x", "a mais");
     expectRefused(packetJson("[[\"a\",1,.5]]"));
     expectRefused(packetJson("[[\"a\",1,1e]]"));
     expectRefused(packetJson("[[\"a\\q\",1,2]]"), "escape");
     expectRefused(packetJson("[[\"a\x01\",1,2]]"), "controle");
-    expectRefused(packetJson("[[\"\xc3\x28\",1,2]]"), "UTF-8");  // bad continuation
-    expectRefused(packetJson("[[\"\xc0\xaf\",1,2]]"), "UTF-8");  // overlong
+    expectRefused(packetJson("[[\"\xc3\x28\",1,2]]"), "UTF-8"); // bad continuation
+    expectRefused(packetJson("[[\"\xc0\xaf\",1,2]]"), "UTF-8"); // overlong
     expectRefused(packetJson("[[\"\\ud800\",1,2]]"), "surrogate");
     expectRefused(packetJson("[[\"a\",1,1e999]]"), "intervalo");
 }
@@ -133,16 +137,16 @@ TEST(CodecTest, TruncatedPacketsAreRefusedAtEveryLength)
 
 TEST(CodecTest, PacketsThatDoNotFitTheirFieldsAreRefused)
 {
-    expectRefused(packetJson("[[\"a\",1]]"), "linha 1");                  // too narrow
-    expectRefused(packetJson("[[\"a\",1,2,3]]"), "mais valores");         // too wide
-    expectRefused(packetJson("[[\"a\",1,2],[\"b\",\"2\",3]]"), "linha 2, campo N");  // text in integer
-    expectRefused(packetJson("[[\"a\",1.5,2]]"), "campo N");              // fraction in integer
-    expectRefused(packetJson("[[\"a\",1,\"2\"]]"), "campo F");            // text in float
-    expectRefused(packetJson("[[1,1,2]]"), "campo A");                    // number in string
-    expectRefused(packetJson("[[\"a\",null,2]]"), "obrigatório");         // null in required
-    expectRefused(packetJson("[[\"abcd\",1,2]]"), "excede");              // oversized string
+    expectRefused(packetJson("[[\"a\",1]]"), "linha 1");                            // too narrow
+    expectRefused(packetJson("[[\"a\",1,2,3]]"), "mais valores");                   // too wide
+    expectRefused(packetJson("[[\"a\",1,2],[\"b\",\"2\",3]]"), "linha 2, campo N"); // text in integer
+    expectRefused(packetJson("[[\"a\",1.5,2]]"), "campo N");                        // fraction in integer
+    expectRefused(packetJson("[[\"a\",1,\"2\"]]"), "campo F");                      // text in float
+    expectRefused(packetJson("[[1,1,2]]"), "campo A");                              // number in string
+    expectRefused(packetJson("[[\"a\",null,2]]"), "obrigatório");                   // null in required
+    expectRefused(packetJson("[[\"abcd\",1,2]]"), "excede");                        // oversized string
     expectRefused(packetJson("[[\"a\",99999999999999999999,2]]"), "campo N");
-    expectRefused(packetJson("[\"a\",1,2]"));                             // row not an array
+    expectRefused(packetJson("[\"a\",1,2]")); // row not an array
     expectRefused(R"({"fields":[{"name":"A","type":"money"}],"rows":[]})", "money");
     expectRefused(R"({"fields":[{"name":"A"}],"rows":[]})", "type");
     expectRefused(R"({"fields":[{"name":"A","type":"string","size":-1}],"rows":[]})", "tamanho");
@@ -170,10 +174,11 @@ TEST(CodecTest, VariantsRoundTripInTheirDocumentedForms)
 {
     DataPacket inner({{"A", FieldType::String, 2}});
     inner.appendRow({"x"});
-    const Variant v = Variant::array({Variant(), "t", 42, 1.5, true, Date{45000}, Variant(inner),
-                                      Variant::array({}), Variant::array({Variant::array({7})})});
+    const Variant v = Variant::array({Variant(), "t", 42, 1.5, true, Date{45000}, Variant(inner), Variant::array({}),
+                                      Variant::array({Variant::array({7})})});
     const QByteArray json = codec::encodeVariant(v);
-    EXPECT_TRUE(json.startsWith(R"([null,"t",{"int":42},{"float":1.5},true,{"date":45000},{"packet":)")) << json.constData();
+    EXPECT_TRUE(json.startsWith(R"([null,"t",{"int":42},{"float":1.5},true,{"date":45000},{"packet":)"))
+        << json.constData();
     EXPECT_EQ(codec::decodeVariant(json), v);
     // The same through the JSON tree used inside requests.
     const QJsonValue tree = codec::variantToJson(v);
@@ -185,7 +190,7 @@ TEST(CodecTest, VariantsRoundTripInTheirDocumentedForms)
 
 TEST(CodecTest, StrayVariantFormsAreRefused)
 {
-    EXPECT_THROW(codec::decodeVariant("42"), Error);              // number without its kind
+    EXPECT_THROW(codec::decodeVariant("42"), Error); // number without its kind
     EXPECT_THROW(codec::decodeVariant(R"({"int":1.5})"), Error);
     EXPECT_THROW(codec::decodeVariant(R"({"int":1,"float":2})"), Error);
     EXPECT_THROW(codec::decodeVariant(R"({"money":1})"), Error);
@@ -253,19 +258,20 @@ TEST(CodecTest, DamagedPacketsNeverCrashAndNeverHalfDecode)
             p.validate();
             EXPECT_EQ(codec::decodePacket(codec::encodePacket(p)), p);
             ++accepted;
-        } catch (const Error&) {
-        }
+        } catch (const Error&) { }
     }
     EXPECT_LT(accepted, 3000);
 }
 
 TEST(CodecTest, RepeatedLongStringsOfAColumnAreSharedAndUniqueOnesReadRight)
 {
-    DataPacket p({{"NMCLIENTE", FieldType::String, 60}, {"NRACESSO", FieldType::String, 44}, {"OBS", FieldType::String, 0}});
+    DataPacket p(
+        {{"NMCLIENTE", FieldType::String, 60}, {"NRACESSO", FieldType::String, 44}, {"OBS", FieldType::String, 0}});
     for (int r = 0; r < 5000; ++r)
         p.appendRow({QStringLiteral("Comercio de Alimentos Sao Joao %1").arg(r % 40),
                      QStringLiteral("3519%1").arg(r, 40, 10, QChar('0')),
-                     r % 2 ? Variant(QStringLiteral("ação %1 entregue após as 18 horas").arg(r % 3)) : Variant(QString(70, 'x'))});
+                     r % 2 ? Variant(QStringLiteral("ação %1 entregue após as 18 horas").arg(r % 3))
+                           : Variant(QString(70, 'x'))});
     const DataPacket back = codec::decodePacket(codec::encodePacket(p));
     ASSERT_EQ(back, p);
     // The same client name in two rows is one string in memory.
@@ -282,8 +288,8 @@ TEST(FieldFitTest, EveryCheckOfAValueAgainstItsFieldAgrees)
 {
     using T = Variant::Type;
     DataPacket inner({{"A", FieldType::String}});
-    const std::vector<Variant> samples = {Variant(),     Variant("x"), Variant(qint64(7)),   Variant(2.5),
-                                          Variant(true), Variant(Date{45000}), Variant(inner), Variant::array({1})};
+    const std::vector<Variant> samples = {Variant(),     Variant("x"),         Variant(qint64(7)), Variant(2.5),
+                                          Variant(true), Variant(Date{45000}), Variant(inner),     Variant::array({1})};
     const std::vector<std::pair<FieldType, std::vector<T>>> accepted = {
         {FieldType::String, {T::Null, T::String}},
         {FieldType::Integer, {T::Null, T::Integer}},
@@ -303,7 +309,8 @@ TEST(FieldFitTest, EveryCheckOfAValueAgainstItsFieldAgrees)
         const FieldDef def{"V", type};
         for (const Variant& v : samples) {
             const bool fits = std::find(types.begin(), types.end(), v.type()) != types.end();
-            const std::string pair = fieldTypeName(type).toStdString() + " <- " + Variant::typeName(v.type()).toStdString();
+            const std::string pair =
+                fieldTypeName(type).toStdString() + " <- " + Variant::typeName(v.type()).toStdString();
             EXPECT_EQ(valueFitsField(v.type(), type), fits) << pair;
             EXPECT_EQ(DataPacket::checkValue(def, v).isEmpty(), fits) << pair;
             DataPacket appended({def});

@@ -24,7 +24,8 @@ DataPacket people(int n, int seed)
     DataPacket p({{"CODIGO", FieldType::String, 4}, {"NOME", FieldType::String, 40}, {"VALOR", FieldType::Float}});
     for (int i = 0; i < n; ++i) {
         const int code = (i * 37 + seed) % 997;
-        p.appendRow({QStringLiteral("%1").arg(code, 4, 10, QChar(u'0')), QStringLiteral("Pessoa %1").arg(i), code * 1.5});
+        p.appendRow(
+            {QStringLiteral("%1").arg(code, 4, 10, QChar(u'0')), QStringLiteral("Pessoa %1").arg(i), code * 1.5});
     }
     return p;
 }
@@ -89,17 +90,21 @@ TEST(DatasetModel, FollowsItsDatasetUnderTheModelTester)
         {"reload with more rows", [&] { ds->loadFromPacket(people(45, 5)); }, false},
         {"ordered by code", [&] { model.setRowOrder(byCodeDescending); }, true},
         {"reload ordered with fewer rows", [&] { ds->loadFromPacket(people(12, 7)); }, true},
-        {"posted edit while ordered", [&] {
+        {"posted edit while ordered",
+         [&] {
              ds->moveTo(4);
              ds->edit();
              ds->fieldByName("NOME").setAsString("Alterado");
              ds->post();
-         }, true},
+         },
+         true},
         {"close", [&] { ds->close(); }, true},
         {"load after close", [&] { ds->loadFromPacket(people(30, 1)); }, true},
         {"order removed", [&] { model.setRowOrder({}); }, false},
         {"an order that is not a permutation is ignored",
-         [&] { model.setRowOrder([](const ClientDataset&) { return std::vector<int>{0, 0, 1}; }); }, false},
+         [&] { model.setRowOrder([](const ClientDataset&) {
+                   return std::vector<int>{0, 0, 1};
+               }); }, false},
     };
     for (const Step& s : steps) {
         s.act();

@@ -67,11 +67,13 @@ TEST(HostApiTest, DispatchShowsOtherErrorsOnceToPeopleAndLogsTheDetail)
     setLogSink(nullptr);
     const QStringList shown = h.messageTexts();
     ASSERT_EQ(shown.size(), 5);
-    EXPECT_EQ(shown.mid(0, 3), QStringList({"Falha de conexão", "NOTA_ALT", "O sistema não está ligado ao seu banco de dados."}));
+    EXPECT_EQ(shown.mid(0, 3),
+              QStringList({"Falha de conexão", "NOTA_ALT", "O sistema não está ligado ao seu banco de dados."}));
     EXPECT_TRUE(shown.at(3).startsWith("Ocorreu uma falha inesperada. Tente de novo")) << shown.at(3).toStdString();
     EXPECT_EQ(shown.at(4), "Erro desconhecido.");
-    EXPECT_EQ(logged, QStringList({"Consulta qryFilial: conexão \"dtmDBGeral\" com o banco de dados não existe",
-                                   "Falha inesperada: boom"}));
+    EXPECT_EQ(logged,
+              QStringList({"Consulta qryFilial: conexão \"dtmDBGeral\" com o banco de dados não existe",
+                           "Falha inesperada: boom"}));
     for (const auto& s : h.shown())
         EXPECT_EQ(s.msgKind, MsgKind::Error);
 }
@@ -151,8 +153,8 @@ TEST(HostApiTest, EmptyStringAndAjusta)
 
 TEST(HostApiTest, CatalogueLookup)
 {
-    TMessages msg({"NOTA_ALT|A nota foi alterada por outro usuário.", "Espaco|  com brancos  ",
-                   "DUPLA|primeira", "dupla|segunda", "sem barra", "BARRAS|a|b", " CHAVE |x", "VAZIO|"});
+    TMessages msg({"NOTA_ALT|A nota foi alterada por outro usuário.", "Espaco|  com brancos  ", "DUPLA|primeira",
+                   "dupla|segunda", "sem barra", "BARRAS|a|b", " CHAVE |x", "VAZIO|"});
     EXPECT_EQ(msg.Msg("nota_alt"), "A nota foi alterada por outro usuário.");
     EXPECT_EQ(msg.Msg("ESPACO"), "  com brancos  ");
     EXPECT_EQ(msg.Msg("Dupla"), "primeira");

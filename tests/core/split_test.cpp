@@ -61,8 +61,8 @@ TEST(SplitTest, ValuesDecodeToWhatWasEncoded)
     DataPacket p({{"TEXTO", FieldType::String, 20}, {"QT", FieldType::Integer}});
     p.appendRow({QStringLiteral("{\"a\":[1]}, \\ \""), qint64(7)});
     p.appendRow({QStringLiteral("ação ]}"), Variant()});
-    const VariantArray args{Variant(QStringLiteral("0001")), Variant(p), Variant(VariantArray{Variant(qint64(-1)), Variant()}),
-                            Variant(Date{45000.5})};
+    const VariantArray args{Variant(QStringLiteral("0001")), Variant(p),
+                            Variant(VariantArray{Variant(qint64(-1)), Variant()}), Variant(Date{45000.5})};
     QByteArray json = "{\"server\":\"S\",\"args\":[";
     for (qsizetype i = 0; i < args.size(); ++i)
         json += (i ? "," : "") + codec::encodeVariant(args[i]);

@@ -24,12 +24,9 @@ DataPacket listPacket(int rows)
                   {"VRTOTAL", FieldType::Float},
                   {"BOATIVO", FieldType::Boolean}});
     for (int r = 0; r < rows; ++r)
-        p.appendRow({r % 3 ? "N" : "S",
-                     QStringLiteral("Cliente \"%1\" ação\\ \u00e7 \U0001F600 ]}[{,").arg(r),
-                     r % 7 ? Variant(Date{46000.0 + r % 5}) : Variant(),
-                     qint64(r) * 1000003,
-                     r % 5 ? Variant(r * 0.25) : Variant(),
-                     r % 2 == 0});
+        p.appendRow({r % 3 ? "N" : "S", QStringLiteral("Cliente \"%1\" ação\\ \u00e7 \U0001F600 ]}[{,").arg(r),
+                     r % 7 ? Variant(Date{46000.0 + r % 5}) : Variant(), qint64(r) * 1000003,
+                     r % 5 ? Variant(r * 0.25) : Variant(), r % 2 == 0});
     return p;
 }
 
@@ -71,7 +68,7 @@ TEST(StreamTest, SameRowsWhetherSentInOnePieceOrInPiecesOfAnySize)
     const DataPacket p = listPacket(300);
     const QByteArray plain = "{\"status\":\"ok\",\"payload\":{\"packet\":" + codec::encodePacket(p) + "},\"refs\":[]}";
     const QByteArray spaced = " {\n \"payload\" : { \"packet\" :\t" + codec::encodePacket(p).replace("],[", "] ,\n [")
-                              + " } , \"status\" : \"ok\" }\n";
+        + " } , \"status\" : \"ok\" }\n";
     for (const QByteArray& body : {streamedAnswer(p), plain, spaced}) {
         for (qsizetype piece : {0, 1, 2, 3, 5, 13, 64, 1000, 4096, 65536}) {
             const CallResponse r = readInPieces(body, piece);
@@ -80,11 +77,12 @@ TEST(StreamTest, SameRowsWhetherSentInOnePieceOrInPiecesOfAnySize)
         }
     }
     // A packet that is not streamed (rows before fields, or inside a list) reads the same.
-    const QByteArray rowsFirst = "{\"status\":\"ok\",\"payload\":{\"packet\":{\"rows\":[[\"S\",\"x\",null,1,null,true]],"
-                                 "\"fields\":[{\"name\":\"IDCHECK\",\"type\":\"string\",\"size\":1,\"fixed\":true},"
-                                 "{\"name\":\"NMRAZSOCCLIE\",\"type\":\"string\",\"size\":50},"
-                                 "{\"name\":\"DTENTRSAID\",\"type\":\"datetime\"},{\"name\":\"NRVERSAO\",\"type\":\"integer\"},"
-                                 "{\"name\":\"VRTOTAL\",\"type\":\"float\"},{\"name\":\"BOATIVO\",\"type\":\"boolean\"}]}}}";
+    const QByteArray rowsFirst =
+        "{\"status\":\"ok\",\"payload\":{\"packet\":{\"rows\":[[\"S\",\"x\",null,1,null,true]],"
+        "\"fields\":[{\"name\":\"IDCHECK\",\"type\":\"string\",\"size\":1,\"fixed\":true},"
+        "{\"name\":\"NMRAZSOCCLIE\",\"type\":\"string\",\"size\":50},"
+        "{\"name\":\"DTENTRSAID\",\"type\":\"datetime\"},{\"name\":\"NRVERSAO\",\"type\":\"integer\"},"
+        "{\"name\":\"VRTOTAL\",\"type\":\"float\"},{\"name\":\"BOATIVO\",\"type\":\"boolean\"}]}}}";
     for (qsizetype piece : {0, 1, 7})
         EXPECT_EQ(readInPieces(rowsFirst, piece).result.payload.packet().rowCount(), 1);
 }
@@ -93,7 +91,7 @@ TEST(StreamTest, SameRowsWhetherSentInOnePieceOrInPiecesOfAnySize)
 QByteArray listPayloadAnswer(const DataPacket& list, const DataPacket& docs, qint64 count)
 {
     return "{\"payload\":[{\"packet\":" + codec::encodePacket(list) + "},{\"packet\":" + codec::encodePacket(docs)
-           + "},{\"int\":" + QByteArray::number(count) + "}],\"refs\":[],\"status\":\"ok\"}";
+        + "},{\"int\":" + QByteArray::number(count) + "}],\"refs\":[],\"status\":\"ok\"}";
 }
 
 TEST(StreamTest, PacketsInAPayloadListAreReadAsTheyArriveWithTheSameOutcome)
@@ -130,7 +128,8 @@ TEST(StreamTest, PacketsInAPayloadListAreReadAsTheyArriveWithTheSameOutcome)
         EXPECT_TRUE(why.contains(QStringLiteral("linha 2901"))) << why.toStdString();
     }
     // Rows in a list element that is not a packet variant are refused.
-    const QByteArray notPacket = "{\"payload\":[{\"int\":" + codec::encodePacket(listPacket(2)) + "}],\"status\":\"ok\"}";
+    const QByteArray notPacket =
+        "{\"payload\":[{\"int\":" + codec::encodePacket(listPacket(2)) + "}],\"status\":\"ok\"}";
     EXPECT_FALSE(connectionError([&] { readInPieces(notPacket, 4); }).isEmpty());
 }
 
@@ -158,12 +157,10 @@ TEST(StreamTest, MalformedRowLateInALongPacketRefusesTheWholeAnswer)
     }
     // A row too long, a value of the wrong type, a composite value, a bad separator.
     const QByteArray head = "{\"payload\":{\"packet\":" + codec::encodePacket(listPacket(2)).chopped(2);
-    for (const QByteArray& tail : {QByteArray(",[\"S\",\"x\",null,1,null,true,1]]}}"),
-                                   QByteArray(",[\"S\",\"x\",null,1.5,null,true]]}}"),
-                                   QByteArray(",[\"S\",[\"x\"],null,1,null,true]]}}"),
-                                   QByteArray(",[\"S\",\"x\",null,1,null,true],]}}"),
-                                   QByteArray(" [\"S\",\"x\",null,1,null,true]]}}"),
-                                   QByteArray(",null]}}")}) {
+    for (const QByteArray& tail :
+         {QByteArray(",[\"S\",\"x\",null,1,null,true,1]]}}"), QByteArray(",[\"S\",\"x\",null,1.5,null,true]]}}"),
+          QByteArray(",[\"S\",[\"x\"],null,1,null,true]]}}"), QByteArray(",[\"S\",\"x\",null,1,null,true],]}}"),
+          QByteArray(" [\"S\",\"x\",null,1,null,true]]}}"), QByteArray(",null]}}")}) {
         for (qsizetype piece : {0, 1, 9})
             EXPECT_FALSE(connectionError([&] { readInPieces(head + tail + ",\"status\":\"ok\"}", piece); }).isEmpty())
                 << tail.constData();
@@ -173,7 +170,7 @@ TEST(StreamTest, MalformedRowLateInALongPacketRefusesTheWholeAnswer)
 TEST(StreamTest, FailureAfterTheRowsIsRaisedAndTheRowsAreDropped)
 {
     const QByteArray body = "{\"payload\":{\"packet\":" + codec::encodePacket(listPacket(50))
-                            + "},\"status\":\"raised\",\"message\":\"Falha ao ler a linha 51\"}";
+        + "},\"status\":\"raised\",\"message\":\"Falha ao ler a linha 51\"}";
     for (qsizetype piece : {0, 17}) {
         try {
             readInPieces(body, piece);
@@ -209,51 +206,51 @@ TEST(StreamTest, EnvelopeRulesStillHoldAroundStreamedRows)
 
 TEST(StreamTest, DamagedAnswersGiveWhatTheWholeTextDecoderGives)
 {
-  for (const QByteArray& good : {streamedAnswer(listPacket(8)), listPayloadAnswer(listPacket(5), listPacket(2), 3)}) {
-    quint32 seed = 777;
-    auto rnd = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
-    const char alphabet[] = "{}[]\",:\\ nulltrue0123456789.-e\x01\xc3\xa7";
-    for (int i = 0; i < 2000; ++i) {
-        QByteArray bad = good;
-        const int pos = int(rnd() % quint32(bad.size()));
-        switch (rnd() % 3) {
-        case 0: bad[pos] = alphabet[rnd() % (sizeof alphabet - 1)]; break;
-        case 1: bad.remove(pos, 1 + int(rnd() % 3)); break;
-        default: bad.insert(pos, alphabet[rnd() % (sizeof alphabet - 1)]); break;
-        }
-        // The reference: the envelope split whole, the payload decoded whole.
-        bool refOk = true;
-        Variant refPayload;
-        try {
-            const codec::RawObject m = codec::splitObject(bad);
-            const QByteArray* s = m.find(u"status");
-            if (!s || codec::decodeVariant(*s) != Variant("ok"))
-                refOk = false;
-            else if (const QByteArray* p = m.find(u"payload"))
-                refPayload = codec::decodeVariant(*p);
-            if (const QByteArray* r = m.find(u"refs")) {
-                const Variant refs = codec::decodeVariant(*r);
-                if (!refs.isNull() && !refs.isArray())
+    for (const QByteArray& good : {streamedAnswer(listPacket(8)), listPayloadAnswer(listPacket(5), listPacket(2), 3)}) {
+        quint32 seed = 777;
+        auto rnd = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return seed >> 8;
+        };
+        const char alphabet[] = "{}[]\",:\\ nulltrue0123456789.-e\x01\xc3\xa7";
+        for (int i = 0; i < 2000; ++i) {
+            QByteArray bad = good;
+            const int pos = int(rnd() % quint32(bad.size()));
+            switch (rnd() % 3) {
+            case 0: bad[pos] = alphabet[rnd() % (sizeof alphabet - 1)]; break;
+            case 1: bad.remove(pos, 1 + int(rnd() % 3)); break;
+            default: bad.insert(pos, alphabet[rnd() % (sizeof alphabet - 1)]); break;
+            }
+            // The reference: the envelope split whole, the payload decoded whole.
+            bool refOk = true;
+            Variant refPayload;
+            try {
+                const codec::RawObject m = codec::splitObject(bad);
+                const QByteArray* s = m.find(u"status");
+                if (!s || codec::decodeVariant(*s) != Variant("ok"))
                     refOk = false;
+                else if (const QByteArray* p = m.find(u"payload"))
+                    refPayload = codec::decodeVariant(*p);
+                if (const QByteArray* r = m.find(u"refs")) {
+                    const Variant refs = codec::decodeVariant(*r);
+                    if (!refs.isNull() && !refs.isArray())
+                        refOk = false;
+                }
+            } catch (const Error&) {
+                refOk = false;
             }
-        } catch (const Error&) {
-            refOk = false;
-        }
-        const qsizetype piece = 1 + qsizetype(rnd() % 40);
-        try {
-            const CallResponse r = readInPieces(bad, piece);
-            EXPECT_EQ(r.result.ok, refOk) << bad.constData();
-            if (r.result.ok) {
-                EXPECT_EQ(r.result.payload, refPayload) << bad.constData();
+            const qsizetype piece = 1 + qsizetype(rnd() % 40);
+            try {
+                const CallResponse r = readInPieces(bad, piece);
+                EXPECT_EQ(r.result.ok, refOk) << bad.constData();
+                if (r.result.ok) {
+                    EXPECT_EQ(r.result.payload, refPayload) << bad.constData();
+                }
+            } catch (const Error&) {
+                EXPECT_FALSE(refOk) << bad.constData();
             }
-        } catch (const Error&) {
-            EXPECT_FALSE(refOk) << bad.constData();
         }
     }
-  }
 }
 
 TEST(StreamTest, RequestArgumentsAreReadWhileTheyArrive)
@@ -269,7 +266,7 @@ TEST(StreamTest, RequestArgumentsAreReadWhileTheyArrive)
         EXPECT_TRUE(r.streamed(1));
         EXPECT_FALSE(r.streamed(0));
         EXPECT_FALSE(r.streamed(codec::EnvelopeReader::kPayload));
-        EXPECT_LT(r.envelope().size(), 2000);  // the rows were not kept as text
+        EXPECT_LT(r.envelope().size(), 2000); // the rows were not kept as text
         const codec::RawObject m = codec::splitObject(r.envelope());
         const std::vector<QByteArray> args = codec::splitArray(*m.find(u"args"));
         ASSERT_EQ(args.size(), 3u);

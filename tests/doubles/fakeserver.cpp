@@ -165,12 +165,9 @@ CallResponse FakeTransport::call(const QString& host, int port, const CallReques
 CallResponse FakeTransport::respond(const Answer& a, const CallRequest& req)
 {
     switch (a.kind) {
-    case Answer::Kind::Raised:
-        throw ServerError(a.message);
-    case Answer::Kind::Failed:
-        return CallResponse{ServerResult::failure(a.message), {}};
-    case Answer::Kind::Payload:
-        break;
+    case Answer::Kind::Raised: throw ServerError(a.message);
+    case Answer::Kind::Failed: return CallResponse{ServerResult::failure(a.message), {}};
+    case Answer::Kind::Payload: break;
     }
     CallResponse r{ServerResult::success(a.payload), {}};
     r.refs.resize(req.args.size());
@@ -183,8 +180,7 @@ CallResponse FakeTransport::respond(const Answer& a, const CallRequest& req)
     return r;
 }
 
-TransportInstall::TransportInstall(Transport& t)
-    : previous_(&defaultTransport())
+TransportInstall::TransportInstall(Transport& t) : previous_(&defaultTransport())
 {
     setDefaultTransport(&t);
 }

@@ -105,7 +105,7 @@ private:
 /// A FakeTransport installed as the default for its lifetime.
 class FakeServerScope : public FakeTransport {
 public:
-    FakeServerScope() : install_(*this) {}
+    FakeServerScope() : install_(*this) { }
 
 private:
     TransportInstall install_;

@@ -152,7 +152,8 @@ MsgButton ScriptedHost::message(MsgKind kind, const QString& text, const QList<M
     const MsgButton b = answers_.front();
     answers_.pop_front();
     if (b != MsgButton::None && !buttons.contains(b))
-        fail(QStringLiteral("message"), QStringLiteral("%1 (scripted %2 is not one of its buttons)").arg(text, msgButtonName(b)));
+        fail(QStringLiteral("message"),
+             QStringLiteral("%1 (scripted %2 is not one of its buttons)").arg(text, msgButtonName(b)));
     return b;
 }
 
@@ -168,8 +169,11 @@ bool ScriptedHost::pickRow(ClientDataset& ds, const QString& title, const QStrin
     if (p.kind == Pick::Kind::Nothing)
         return false;
     if (p.kind != Pick::Kind::Row || p.row < 0 || p.row >= ds.recordCount())
-        fail(QStringLiteral("pick"), QStringLiteral("%1 (scripted answer does not fit: row %2 of %3)")
-                                         .arg(title).arg(p.row).arg(ds.recordCount()));
+        fail(QStringLiteral("pick"),
+             QStringLiteral("%1 (scripted answer does not fit: row %2 of %3)")
+                 .arg(title)
+                 .arg(p.row)
+                 .arg(ds.recordCount()));
     ds.moveTo(p.row);
     return true;
 }
@@ -191,7 +195,8 @@ bool ScriptedHost::pickRows(ClientDataset& ds, const QString& keyField, const QS
     QStringList keys;
     for (int r : rows) {
         if (r < 0 || r >= ds.recordCount())
-            fail(QStringLiteral("pickRows"), QStringLiteral("%1 (row %2 of %3)").arg(title).arg(r).arg(ds.recordCount()));
+            fail(QStringLiteral("pickRows"),
+                 QStringLiteral("%1 (row %2 of %3)").arg(title).arg(r).arg(ds.recordCount()));
         keys << u'\'' + ds.rawValue(r, key).toString() + u'\'';
     }
     result = keys.join(u',');
@@ -214,8 +219,8 @@ void ScriptedHost::find(ClientDataset& ds)
 void ScriptedHost::runModal(QObject& form)
 {
     // The form text is its object name; the title its window title.
-    shown_.append({QStringLiteral("form"), MsgKind::Information, form.objectName(), {},
-                   form.property("windowTitle").toString()});
+    shown_.append(
+        {QStringLiteral("form"), MsgKind::Information, form.objectName(), {}, form.property("windowTitle").toString()});
     if (forms_.empty()) {
         // Unanswered: close it as the user's close box would, then fail.
         QMetaObject::invokeMethod(&form, "close", Qt::DirectConnection);

@@ -31,11 +31,11 @@ class ScriptedHost : public HostServices {
 public:
     /// One thing shown to the user, in the order shown.
     struct Shown {
-        QString kind;              ///< "message", "pick", "pickRows", "find", "form", "login" (text: the reason shown)
+        QString kind; ///< "message", "pick", "pickRows", "find", "form", "login" (text: the reason shown)
         MsgKind msgKind = MsgKind::Information; ///< for messages
-        QString text;              ///< message text; for pickers the empty-list text
-        QList<MsgButton> buttons;  ///< for messages
-        QString title;             ///< for pickers; for forms the window title
+        QString text;                           ///< message text; for pickers the empty-list text
+        QList<MsgButton> buttons;               ///< for messages
+        QString title;                          ///< for pickers; for forms the window title
     };
 
     ScriptedHost();

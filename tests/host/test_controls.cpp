@@ -17,13 +17,13 @@ using namespace host;
 
 TEST(MaskEdit, PlatformMasksMapToQtInputMasks)
 {
-    EXPECT_EQ(TMaskEdit::toQtInputMask("9999;0; "), "0000; ");             // optional digits, blank space
+    EXPECT_EQ(TMaskEdit::toQtInputMask("9999;0; "), "0000; "); // optional digits, blank space
     EXPECT_EQ(TMaskEdit::toQtInputMask("9999999999;0; "), "0000000000; ");
-    EXPECT_EQ(TMaskEdit::toQtInputMask("00/00/0000;1;_"), "99/99/9999;_");  // required digits
+    EXPECT_EQ(TMaskEdit::toQtInputMask("00/00/0000;1;_"), "99/99/9999;_"); // required digits
     EXPECT_EQ(TMaskEdit::toQtInputMask("!99.999.9999;0;_"), "00.000.0000;_");
     EXPECT_EQ(TMaskEdit::toQtInputMask(">LLL-aaa;1;*"), ">AAA-nnn;*");
-    EXPECT_EQ(TMaskEdit::toQtInputMask("\\A9;0; "), "\\A0; ");              // escaped literal stays literal
-    EXPECT_EQ(TMaskEdit::toQtInputMask("99h;0; "), "00\\h; ");              // a Qt mask letter as literal is escaped
+    EXPECT_EQ(TMaskEdit::toQtInputMask("\\A9;0; "), "\\A0; "); // escaped literal stays literal
+    EXPECT_EQ(TMaskEdit::toQtInputMask("99h;0; "), "00\\h; "); // a Qt mask letter as literal is escaped
     EXPECT_EQ(TMaskEdit::toQtInputMask(""), "");
 }
 
@@ -107,7 +107,7 @@ TEST(DateEditPlus, TextThatIsNotADateIsReportedAndAborts)
     EXPECT_EQ(h.shown().at(0).msgKind, core::MsgKind::Error);
     EXPECT_EQ(h.shown().at(0).text, QString::fromUtf8("\"31/02/2024\" não é uma data válida."));
 
-    dep.setText("12/03/2");      // partly typed
+    dep.setText("12/03/2"); // partly typed
     EXPECT_FALSE(dep.isValidText());
     EXPECT_TRUE(dep.weekdayName().isEmpty());
 }

@@ -217,7 +217,8 @@ TEST(GridLarge, HundredThousandRowsReadOnlyWhatIsShown)
     core::ClientDataset ds("cdsGrande");
     ds.addString("CODIGO", 10, "Código");
     ds.addFloat("VALOR", "Valor", true, "#,##0.00");
-    core::DataPacket p(QList<core::FieldDef>{{"CODIGO", core::FieldType::String, 10}, {"VALOR", core::FieldType::Float}});
+    core::DataPacket p(
+        QList<core::FieldDef>{{"CODIGO", core::FieldType::String, 10}, {"VALOR", core::FieldType::Float}});
     p.rows().reserve(100000);
     for (int i = 0; i < 100000; ++i)
         p.rows().push_back({core::Variant(QString::number(i)), core::Variant(i * 1.5)});
@@ -355,6 +356,7 @@ TEST(RowSort, TextsInBrazilianListOrder)
     const QStringList asc = {"", "<null>", "a", "Á", "Abaco", "ábaco", "b", "NF02", "NF2", "NF10", "Zé 9", "ze 10"};
     EXPECT_EQ(order(Qt::AscendingOrder), asc);
     QStringList desc(asc.rbegin(), asc.rend() - 2);
-    desc << "" << "<null>";
+    desc << ""
+         << "<null>";
     EXPECT_EQ(order(Qt::DescendingOrder), desc);
 }

@@ -91,11 +91,12 @@ struct ScreenFixture : ::testing::Test {
 TEST_F(ScreenFixture, EveryComponentIsReachableByName)
 {
     TfrmTeste* f = TfrmPadrao::create<TfrmTeste>(nullptr);
-    for (const char* name : {"panMenu", "sbtProcurar", "sbtVerificar", "sbtImprimir", "sbtAjuda", "sbtFechar",
-                             "mnuMenu", "mnuOperacao", "mnuFolhaDados", "mnuFormulario", "mnuListagem",
-                             "mnuManutencao", "mnuIncluir", "mnuAlterar", "mnuExcluir", "mnuProcurar", "mnuVerificar",
-                             "mnuCancelar", "mnuConfirmar", "pgcPadrao", "tshFolhaDados", "tshFormulario", "dbgPadrao",
-                             "panNavigator", "dbtNome", "dbnPadrao", "lblCodTela", "dtsPadrao"})
+    for (const char* name :
+         {"panMenu",      "sbtProcurar", "sbtVerificar",  "sbtImprimir",   "sbtAjuda",     "sbtFechar",
+          "mnuMenu",      "mnuOperacao", "mnuFolhaDados", "mnuFormulario", "mnuListagem",  "mnuManutencao",
+          "mnuIncluir",   "mnuAlterar",  "mnuExcluir",    "mnuProcurar",   "mnuVerificar", "mnuCancelar",
+          "mnuConfirmar", "pgcPadrao",   "tshFolhaDados", "tshFormulario", "dbgPadrao",    "panNavigator",
+          "dbtNome",      "dbnPadrao",   "lblCodTela",    "dtsPadrao"})
         EXPECT_NE(f->component(name), nullptr) << name;
     EXPECT_EQ(f->sizeHint(), QSize(Px(893), Px(493)));
     EXPECT_EQ(f->pgcPadrao->activePage(), f->tshFolhaDados);

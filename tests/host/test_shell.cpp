@@ -90,11 +90,11 @@ TEST(ShellConfig, HttpsServerAndItsAuthority)
     EXPECT_EQ(c.applyArguments({"--config", ini}), "");
     EXPECT_EQ(c.serverHost, "https://exp.empresa.local");
     EXPECT_EQ(c.serverPort, 8443);
-    EXPECT_EQ(c.serverCa, dir.filePath("certs/ca.pem"));  // relative to the INI file
+    EXPECT_EQ(c.serverCa, dir.filePath("certs/ca.pem")); // relative to the INI file
     EXPECT_EQ(c.applyArguments({"--server", "https://proxy:9443", "--server-ca", "/etc/exp/ca.pem"}), "");
     EXPECT_EQ(c.serverHost, "https://proxy");
     EXPECT_EQ(c.serverPort, 9443);
-    EXPECT_EQ(c.applyArguments({"--server", "https://only-name"}), "");  // the scheme's colon is no port
+    EXPECT_EQ(c.applyArguments({"--server", "https://only-name"}), ""); // the scheme's colon is no port
     EXPECT_EQ(c.serverHost, "https://only-name");
     EXPECT_EQ(c.serverPort, 9443);
     EXPECT_FALSE(c.applyArguments({"--server-ca"}).isEmpty());
@@ -219,7 +219,8 @@ TEST(Shell, ModuleFolderOthersCanWriteIsRefused)
         h.clearShown();
         EXPECT_FALSE(w.openModule("SAMPLE"));
         ASSERT_EQ(h.shown().size(), 1);
-        EXPECT_TRUE(h.shown().at(0).text.contains(QStringLiteral("outros usuários"))) << qPrintable(h.shown().at(0).text);
+        EXPECT_TRUE(h.shown().at(0).text.contains(QStringLiteral("outros usuários")))
+            << qPrintable(h.shown().at(0).text);
     }
     QFile::setPermissions(dir.path(), owner | readers);
     QFile::setPermissions(lib, owner | readers);
@@ -250,8 +251,7 @@ namespace {
 // operator, ANA, may use `branches`; it serves on its own thread until the
 // test ends.
 struct LocalServer {
-    explicit LocalServer(const QStringList& branches)
-        : db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")))
+    explicit LocalServer(const QStringList& branches) : db(server::DbConfig::parse("sqlite:" + dir.filePath("srv.db")))
     {
         server::migrateSchema(db);
         testsupport::ensureOperator(db, "ANA", testsupport::kPassword, branches);
@@ -296,7 +296,7 @@ TEST(Shell, LogsInFromItsCredentialsFileOrThroughTheDialog)
         shell::ShellWindow w(c);
         core::ScriptedHost h;
         EXPECT_TRUE(w.login());
-        EXPECT_EQ(core::Operador(), "ANA");  // the logged-in operator, not the configured one
+        EXPECT_EQ(core::Operador(), "ANA"); // the logged-in operator, not the configured one
         EXPECT_FALSE(core::context().sessionToken.isEmpty());
         EXPECT_TRUE(h.shown().isEmpty());
     }
@@ -323,18 +323,18 @@ TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
 {
     LocalServer srv({"0004", "0003"});
 
-    shell::ShellConfig c;  // as the demo starts it: branch 0001, nobody suggested
+    shell::ShellConfig c; // as the demo starts it: branch 0001, nobody suggested
     c.moduleDir = QStringLiteral(EXP_MODULE_DIR);
     c.serverPort = srv.port();
     {
         shell::ShellWindow w(c);
         core::ScriptedHost h;
         h.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
-        EXPECT_FALSE(w.sessionText().contains("Operador"));  // nobody is logged in yet
+        EXPECT_FALSE(w.sessionText().contains("Operador")); // nobody is logged in yet
         h.login("ana", testsupport::kPassword).pickRow(1);
         EXPECT_TRUE(w.login());
         ASSERT_GE(h.shown().size(), 3);
-        EXPECT_EQ(h.shown().at(0).title, "");  // the dialog suggested no operator
+        EXPECT_EQ(h.shown().at(0).title, ""); // the dialog suggested no operator
         EXPECT_EQ(h.shown().at(1).text,
                   "A filial 0001, em uso neste terminal, não é uma das filiais do operador ANA (0003, 0004). "
                   "Escolha a seguir a filial com que vai trabalhar.");
@@ -345,11 +345,11 @@ TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
 
         h.clearShown();
         h.login("ana", testsupport::kPassword);
-        EXPECT_TRUE(w.login());  // 0004 is in use now: nothing to pick
+        EXPECT_TRUE(w.login()); // 0004 is in use now: nothing to pick
         EXPECT_EQ(h.shown().size(), 1);
     }
     {
-        shell::ShellWindow w(c);  // branch 0001 again; the operator picks none
+        shell::ShellWindow w(c); // branch 0001 again; the operator picks none
         core::ScriptedHost h;
         h.login("ana", testsupport::kPassword).pickNothing();
         EXPECT_FALSE(w.login());
@@ -357,7 +357,6 @@ TEST(Shell, AnOperatorWithoutTheBranchInUseIsToldAndPicksOneOfTheirs)
     }
     core::logout(core::HttpTransport::shared(), "127.0.0.1", srv.port());
 }
-
 
 // The operator changes their password through the account menu, typing in
 // the dialog; the server ends the operator's other session (its next call is
@@ -368,7 +367,8 @@ TEST(Shell, ChangingThePasswordFromTheAccountMenuEndsTheOperatorsOtherSession)
     core::HttpTransport& http = core::HttpTransport::shared();
     const QString other = http.login("127.0.0.1", srv.port(), "ANA", testsupport::kPassword).token;
     auto callAs = [&](const QString& token) {
-        core::CallRequest r{"Exp01800.rdmCancelNota", "GetExp", {core::Variant(QStringLiteral("0002"))}, {false}, token};
+        core::CallRequest r{
+            "Exp01800.rdmCancelNota", "GetExp", {core::Variant(QStringLiteral("0002"))}, {false}, token};
         http.call("127.0.0.1", srv.port(), r);
     };
     ASSERT_NO_THROW(callAs(other));

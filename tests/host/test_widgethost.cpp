@@ -334,11 +334,12 @@ TEST_F(WidgetHostFixture, LoginDialogAsksOperatorAndHiddenPassword)
     hosttest::onModal([&](QWidget* m) {
         EXPECT_EQ(m->objectName(), QStringLiteral("frmLogin"));
         EXPECT_EQ(m->windowTitle(), QStringLiteral("Entrar no sistema"));
-        if (auto* why = m->findChild<QLabel*>(QStringLiteral("lblMotivo"))) reason = why->text();
+        if (auto* why = m->findChild<QLabel*>(QStringLiteral("lblMotivo")))
+            reason = why->text();
         auto* user = m->findChild<QLineEdit*>(QStringLiteral("edtOperador"));
         auto* pass = m->findChild<QLineEdit*>(QStringLiteral("edtSenha"));
         ASSERT_TRUE(user && pass);
-        EXPECT_EQ(user->text(), QStringLiteral("ADMIN"));  // the suggested code
+        EXPECT_EQ(user->text(), QStringLiteral("ADMIN")); // the suggested code
         EXPECT_EQ(pass->echoMode(), QLineEdit::Password);
         user->setText(QStringLiteral("ana"));
         QTest::keyClicks(pass, QStringLiteral("uma senha"));

@@ -63,22 +63,23 @@ DataPacket lanctoPacket(const std::vector<Entry>& entries)
     DataPacket p = emptyOf(conlancto::declareLanctoNF);
     const qint64 today = Date::today().wholeDays();
     for (const Entry& e : entries) {
-        p.appendRow(rowFor(p, {{"IDCHECK", e.idcheck},
-                               {"CDFILIAL", e.cdfilial},
-                               {"DTENTRSAID", Date{double(today + e.dayOffset)}},
-                               {"NRLANCTONF", e.nr},
-                               {"NREXPEDICAO", e.nrexpedicao},
-                               {"NRLANCESTQ", e.nrlancestq.isEmpty() ? e.nr : e.nrlancestq},
-                               {"NMRAZSOCCLIE", QStringLiteral("Cliente ") + e.nr},
-                               {"NRNOTAFISC", e.nrnotafisc.isEmpty() ? "NF" + e.nr : e.nrnotafisc},
-                               {"DTEMISSAO", Date{double(today + e.dayOffset)}},
-                               {"IDSTATUS", e.idstatus},
-                               {"IDSTATUSNFE", e.idstatusnfe},
-                               {"CDFILIEMIT", e.cdfilial},
-                               {"NRACESSONFE", "35" + e.nr},
-                               {"CDEMPRESA", "01"},
-                               {"IDTIPOEMISNFE", "1"},
-                               {"CDINSCESTA", "1"}}));
+        p.appendRow(rowFor(p,
+                           {{"IDCHECK", e.idcheck},
+                            {"CDFILIAL", e.cdfilial},
+                            {"DTENTRSAID", Date{double(today + e.dayOffset)}},
+                            {"NRLANCTONF", e.nr},
+                            {"NREXPEDICAO", e.nrexpedicao},
+                            {"NRLANCESTQ", e.nrlancestq.isEmpty() ? e.nr : e.nrlancestq},
+                            {"NMRAZSOCCLIE", QStringLiteral("Cliente ") + e.nr},
+                            {"NRNOTAFISC", e.nrnotafisc.isEmpty() ? "NF" + e.nr : e.nrnotafisc},
+                            {"DTEMISSAO", Date{double(today + e.dayOffset)}},
+                            {"IDSTATUS", e.idstatus},
+                            {"IDSTATUSNFE", e.idstatusnfe},
+                            {"CDFILIEMIT", e.cdfilial},
+                            {"NRACESSONFE", "35" + e.nr},
+                            {"CDEMPRESA", "01"},
+                            {"IDTIPOEMISNFE", "1"},
+                            {"CDINSCESTA", "1"}}));
     }
     return p;
 }
@@ -88,16 +89,17 @@ DataPacket itemsPacket(const QString& nr, int n, const QString& idcheck)
     DataPacket p = emptyOf(conlancto::declareItensLanctoNF);
     for (int i = 1; i <= n; ++i) {
         const QString seq = QString::number(i).rightJustified(4, '0');
-        p.appendRow(rowFor(p, {{"IDCHECK", idcheck},
-                               {"NRSEQITPROD", seq},
-                               {"CDARVPROD", "P" + seq},
-                               {"CDPRODUTO", "P" + seq},
-                               {"NMPRODUTO", "Produto " + seq},
-                               {"QTITEMPROD", 1.5 * i},
-                               {"VRUNITITEM", 10.25},
-                               {"VRTOTAITEM", 15.375 * i},
-                               {"NRLANCTONF", nr},
-                               {"CDFILIAL", "0001"}}));
+        p.appendRow(rowFor(p,
+                           {{"IDCHECK", idcheck},
+                            {"NRSEQITPROD", seq},
+                            {"CDARVPROD", "P" + seq},
+                            {"CDPRODUTO", "P" + seq},
+                            {"NMPRODUTO", "Produto " + seq},
+                            {"QTITEMPROD", 1.5 * i},
+                            {"VRUNITITEM", 10.25},
+                            {"VRTOTAITEM", 15.375 * i},
+                            {"NRLANCTONF", nr},
+                            {"CDFILIAL", "0001"}}));
     }
     return p;
 }
@@ -115,8 +117,12 @@ DataPacket stockPacket(int n)
     DataPacket p = emptyOf(conlancto::declareItLanctoEst);
     for (int i = 1; i <= n; ++i) {
         const QString seq = QString::number(i).rightJustified(4, '0');
-        p.appendRow(rowFor(p, {{"NRSEQUITEM", seq}, {"CDARVPROD", "P" + seq}, {"NMPRODUTO", "Produto " + seq},
-                               {"QTLANCTOEST", 2.0}, {"VRUNILANCTO", 3.0}}));
+        p.appendRow(rowFor(p,
+                           {{"NRSEQUITEM", seq},
+                            {"CDARVPROD", "P" + seq},
+                            {"NMPRODUTO", "Produto " + seq},
+                            {"QTLANCTOEST", 2.0},
+                            {"VRUNILANCTO", 3.0}}));
     }
     return p;
 }
@@ -125,8 +131,13 @@ DataPacket replicAprovPacket(const QString& nr, const QString& filial, const QSt
 {
     DataPacket p = emptyOf(conlancto::declareReplicAprov);
     if (!idstatus.isEmpty())
-        p.appendRow(rowFor(p, {{"CDSERIE", "1"}, {"CDFILIAL", filial}, {"NRLANCTONF", nr}, {"IDENTRSAIDOP", "E"},
-                               {"TIPO", "Entrada por transferência"}, {"IDSTATUS", idstatus}}));
+        p.appendRow(rowFor(p,
+                           {{"CDSERIE", "1"},
+                            {"CDFILIAL", filial},
+                            {"NRLANCTONF", nr},
+                            {"IDENTRSAIDOP", "E"},
+                            {"TIPO", "Entrada por transferência"},
+                            {"IDSTATUS", idstatus}}));
     return p;
 }
 
@@ -135,9 +146,14 @@ DataPacket docReplicPacket(const QStringList& origens)
     DataPacket p = emptyOf(conlancto::declareErroReplic);
     int n = 0;
     for (const QString& nr : origens)
-        p.appendRow(rowFor(p, {{"CDFILIAL", "0001"}, {"NRLANCTONF", nr}, {"CDFILIALREPLIC", "0003"}, {"CDSERIE", "1"},
-                               {"IDENTRSAIDOP", "E"}, {"DESCOPER", "Entrada por transferência"},
-                               {"NRLANCTONFDEST", QString::number(++n).rightJustified(10, '9')}}));
+        p.appendRow(rowFor(p,
+                           {{"CDFILIAL", "0001"},
+                            {"NRLANCTONF", nr},
+                            {"CDFILIALREPLIC", "0003"},
+                            {"CDSERIE", "1"},
+                            {"IDENTRSAIDOP", "E"},
+                            {"DESCOPER", "Entrada por transferência"},
+                            {"NRLANCTONFDEST", QString::number(++n).rightJustified(10, '9')}}));
     return p;
 }
 

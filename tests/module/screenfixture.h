@@ -38,15 +38,15 @@ inline const QString kSituacao = QStringLiteral("DFS52000.rdmSituacao");
 /// One entry of the list, with the fields the screen reads; dates are day
 /// offsets from today.
 struct Entry {
-    QString nr;                 ///< NRLANCTONF
+    QString nr; ///< NRLANCTONF
     QString idstatus = "P";
     QString idstatusnfe = "R";
     QString idcheck = "N";
-    int dayOffset = 0;          ///< DTENTRSAID = today + offset
+    int dayOffset = 0; ///< DTENTRSAID = today + offset
     QString cdfilial = "0001";
     QString nrexpedicao = "0000000001";
-    QString nrlancestq;         ///< empty: same as nr
-    QString nrnotafisc;         ///< empty: "NF" + nr
+    QString nrlancestq; ///< empty: same as nr
+    QString nrnotafisc; ///< empty: "NF" + nr
 };
 
 /// A packet in the layout of the entry list.

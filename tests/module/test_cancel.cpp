@@ -10,7 +10,10 @@
 
 #include <map>
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace core;
 using namespace testing_module;
@@ -25,13 +28,14 @@ const QString kInscricao = QStringLiteral("110042490114");
 
 const QString kConfirma = QStringLiteral("Confirma cancelamento das notas fiscais expedidas?");
 const QString kConfItem = QStringLiteral("Confirma o cancelamento dos itens da nota fiscal expedida?");
-const QString kOpBloq = QStringLiteral("Operação Bloqueada! Nota Fiscal transmitida, aceita ou denegada eletronicamente.");
+const QString kOpBloq =
+    QStringLiteral("Operação Bloqueada! Nota Fiscal transmitida, aceita ou denegada eletronicamente.");
 
 QString aviso(const QString& nf)
 {
-    return "Não foi possível excluir a NF " + nf + " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz.";
+    return "Não foi possível excluir a NF " + nf
+        + " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz.";
 }
-
 
 /// An entry list whose rows name the registration that the host database holds.
 DataPacket entries(const std::vector<Entry>& e)
@@ -73,7 +77,8 @@ protected:
         fake.on(kSituacao, "GetSituacao", [this](const CallRequest& req) {
             const auto a = authority.find(req.args.at(2).toString());
             if (a == authority.end())
-                return FakeTransport::respond(FakeTransport::payload(pair("N", "217 - Rejeição: NF-e não consta")), req);
+                return FakeTransport::respond(FakeTransport::payload(pair("N", "217 - Rejeição: NF-e não consta")),
+                                              req);
             return FakeTransport::respond(FakeTransport::payload(a->second), req);
         });
         fake.setDefault(kCancel, "CancelaNota", FakeTransport::payload(Variant()));
@@ -108,8 +113,9 @@ protected:
     {
         frm->pgcPadrao->setActivePage(frm->tshFolhaDados);
         ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nr)));
-        fake.enqueue(kCancel, "GetItem",
-                     FakeTransport::payload(Variant::array({Variant(itemsPacket(nr, count)), Variant(contasPacket(0))})));
+        fake.enqueue(
+            kCancel, "GetItem",
+            FakeTransport::payload(Variant::array({Variant(itemsPacket(nr, count)), Variant(contasPacket(0))})));
         frm->pgcPadrao->setActivePage(frm->tshFormulario);
         frm->pgcPadraoChange();
         ClientDataset& it = *frm->cdsItensLanctoNF;
@@ -150,7 +156,7 @@ protected:
     }
 
     TfrmConLancto* frm = nullptr;
-    std::map<QString, Variant> authority;  ///< GetSituacao's answer per access key
+    std::map<QString, Variant> authority; ///< GetSituacao's answer per access key
     QStringList opened;
     int documentRows = -1;
     bool failModule = false;
@@ -191,10 +197,10 @@ TEST_F(CancelTest, TickedEntriesAreCancelledWithTheWholeListAndTheListIsReloaded
     QStringList sentTicks;
     for (const PacketRow& r : sent.rows())
         sentTicks << r[size_t(sent.fieldIndex("IDCHECK"))].toString();
-    EXPECT_EQ(sentTicks, (QStringList{"S", "N", "S"}));  // every row, each with its tick
-    EXPECT_EQ(cn.arg(2).toString(), "0001");                // branch in use
-    EXPECT_EQ(cn.arg(3).toString(), "TESTE");               // operator
-    EXPECT_EQ(cn.arg(4).toString(), "");                    // no grade picked
+    EXPECT_EQ(sentTicks, (QStringList{"S", "N", "S"})); // every row, each with its tick
+    EXPECT_EQ(cn.arg(2).toString(), "0001");            // branch in use
+    EXPECT_EQ(cn.arg(3).toString(), "TESTE");           // operator
+    EXPECT_EQ(cn.arg(4).toString(), "");                // no grade picked
     EXPECT_EQ(caption, "Cancelando notas fiscais expedidas...");
     EXPECT_EQ(depth, 1);
     EXPECT_EQ(offer.kind, interruption::Offer::Kind::Refused) << "one transaction: not to be stopped";
@@ -210,9 +216,10 @@ TEST_F(CancelTest, AnsweringNoCancelsNothingAndStillReloadsTheList)
 {
     load({{"0000000001", "P", "P"}, {"0000000002", "P", ""}});
     tick({"0000000001"});
-    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(entries({{"0000000001", "P", "P"}, {"0000000002", "P", ""}})));
+    fake.enqueue(kCancel, "GetLanctoNF",
+                 FakeTransport::payload(entries({{"0000000001", "P", "P"}, {"0000000002", "P", ""}})));
     host.answer(MsgButton::No);
-    frm->mnuCancelaNota->trigger();  // Ctrl+A runs the same handler
+    frm->mnuCancelaNota->trigger(); // Ctrl+A runs the same handler
     settle();
 
     EXPECT_EQ(host.messageTexts(), QStringList{kConfirma});
@@ -232,8 +239,9 @@ TEST_F(CancelTest, AStaleListIsReloadedWithAWarningAndNothingIsCancelled)
     cancel();
 
     EXPECT_EQ(host.messageTexts(),
-              (QStringList{kConfirma, "Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada por outro "
-                                      "usuário. O processo deve ser repetido."}));
+              (QStringList{kConfirma,
+                           "Operação Bloqueada! A tela foi atualizada pois a nota fiscal foi alterada por outro "
+                           "usuário. O processo deve ser repetido."}));
     EXPECT_EQ(host.shown().at(1).msgKind, MsgKind::Warning);
     // Reloaded once by the check and once more by the closing step; no refresh, no cancellation.
     EXPECT_EQ(methods(), (QStringList{"GetVdCancela", "GetLanctoNF", "GetLanctoNF"}));
@@ -244,13 +252,17 @@ TEST_F(CancelTest, AStaleListIsReloadedWithAWarningAndNothingIsCancelled)
 TEST_F(CancelTest, EachRefusalOfAWholeEntryCancellationShowsItsTextAndKeepsTheTicks)
 {
     const std::pair<const char*, const char*> table[] = {
-        {"ERRO_EXC_COMIS", "Algumas notas fiscais não foram canceladas. Não foi possível excluir a conta a pagar de "
-                           "comissão das notas."},
-        {"ERRO_EXC_COMISMAPA", "Algumas notas fiscais não foram canceladas. As notas pertecem a mapas de comissão "
-                               "apurados. "},
-        {"NOTAS_N_CANC", "Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."},
-        {"REPLIC_N_CANC", "Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."},
-        {"NOTA_ALT", "Operação Bloqueada. A nota fiscal foi emitida por outro usuário."},  // any catalogue key
+        {"ERRO_EXC_COMIS",
+         "Algumas notas fiscais não foram canceladas. Não foi possível excluir a conta a pagar de "
+         "comissão das notas."},
+        {"ERRO_EXC_COMISMAPA",
+         "Algumas notas fiscais não foram canceladas. As notas pertecem a mapas de comissão "
+         "apurados. "},
+        {"NOTAS_N_CANC",
+         "Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."},
+        {"REPLIC_N_CANC",
+         "Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."},
+        {"NOTA_ALT", "Operação Bloqueada. A nota fiscal foi emitida por outro usuário."}, // any catalogue key
         {"Falha de disco no servidor", "Falha de disco no servidor"},
     };
     for (const auto& [key, text] : table) {
@@ -292,7 +304,7 @@ TEST_F(CancelTest, ARefreshFailingMidwayKeepsTheEntriesItAlreadyUnticked)
     load({{"0000000001", "P", "R"}, {"0000000002", "P", "R"}, {"0000000003", "P", ""}});
     tick({"0000000001", "0000000002", "0000000003"});
     authority["350000000001"] = pair("S", "150");
-    authority["350000000002"] = pair("S", "1O0");  // not a whole number
+    authority["350000000002"] = pair("S", "1O0"); // not a whole number
     host.answer(MsgButton::Yes);
     cancel();
 
@@ -300,7 +312,7 @@ TEST_F(CancelTest, ARefreshFailingMidwayKeepsTheEntriesItAlreadyUnticked)
               (QStringList{kConfirma, aviso("NF0000000001"), "'1O0' não é um valor inteiro válido."}));
     EXPECT_EQ(methods(), (QStringList{"GetVdCancela", "GetSituacao", "GetAtual_Situ", "GetSituacao"}));
     EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "S", "S"}));
-    EXPECT_EQ(inNotasMarcadas, 3);  // set right only by the next reload
+    EXPECT_EQ(inNotasMarcadas, 3); // set right only by the next reload
     expectRestored();
 }
 
@@ -397,7 +409,7 @@ TEST_F(ItemCancelTest, NoFollowUpDocumentOpensNoModuleAndANullItemListKeepsTheOl
         host.answer(MsgButton::Yes);
         cancel();
         EXPECT_TRUE(opened.isEmpty());
-        EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"}));  // the old rows
+        EXPECT_EQ(columnValues(*frm->cdsItensLanctoNF, "IDCHECK"), (QStringList{"S", "N"})); // the old rows
         EXPECT_EQ(inItensMarcados, 0);
         EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFormulario);
         expectRestored();
@@ -409,9 +421,10 @@ TEST_F(ItemCancelTest, SubProductBranchesRefuseBeforeAnyQuestion)
     tickItems("0000000002", 2, {0});
     fake.setDefault(kCancel, "GetParExpedicao", FakeTransport::payload(paramPacket("3")));
     cancel();
-    EXPECT_EQ(host.messageTexts(),
-              QStringList{"Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o "
-                          "sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."});
+    EXPECT_EQ(
+        host.messageTexts(),
+        QStringList{"Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o "
+                    "sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."});
     EXPECT_EQ(methods(), QStringList{"GetParExpedicao"});
     EXPECT_EQ(inItensMarcados, 1);
 
@@ -432,13 +445,17 @@ TEST_F(ItemCancelTest, EachRefusalOfAnItemCancellationShowsItsTextAndChangesNoth
 {
     const std::pair<const char*, const char*> table[] = {
         {"NOTA_ALT", "Operação Bloqueada. A nota fiscal foi emitida por outro usuário."},
-        {"REPLIC_N_CANC", "Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."},
-        {"ITEM_N_CANC", "Operação Bloqueada! A exclusão do item selecionado faria com que o estoque ficasse irregular."},
+        {"REPLIC_N_CANC",
+         "Operação Bloqueada!A exclusão das notas replicadas faria com que o estoque ficasse irregular."},
+        {"ITEM_N_CANC",
+         "Operação Bloqueada! A exclusão do item selecionado faria com que o estoque ficasse irregular."},
         // Any key of the catalogue shows its text, whichever flow it belongs to.
-        {"NOTAS_N_CANC", "Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."},
+        {"NOTAS_N_CANC",
+         "Algumas das notas selecionadas não foram canceladas porque foram emitidas por outro usuário."},
         {"CNTCOMIS", "Itens da nota fiscal não podem ser cancelados. Nota fiscal possui conta a pagar de comissão."},
-        {"CANCEL_EXP", "Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o "
-                       "sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."},
+        {"CANCEL_EXP",
+         "Não é possível cancelar itens da nota fiscal quando o sistema está parâmetrizado para gravar o "
+         "sub-produtos do produto principal na nota. Neste caso a nota inteira deve ser cancelada."},
         {"Falha de disco no servidor", "Falha de disco no servidor"},
     };
     tickItems("0000000002", 2, {1});
@@ -478,8 +495,9 @@ TEST_F(ItemCancelTest, TheNavigatorIsFreedWhenTheItemTicksGoByACancellationOrABl
     clickCell(frm->dbgItensNf, 0);
     ASSERT_FALSE(frm->itemTickControl()->isEnabled());
     authority["350000000001"] = pair("S", "302");
-    fake.enqueue(kCancel, "GetLanctoNF",
-                 FakeTransport::payload(entries({{"0000000001", "P", "D", "N", 0, "0001", "0000000007", "0000000091"}})));
+    fake.enqueue(
+        kCancel, "GetLanctoNF",
+        FakeTransport::payload(entries({{"0000000001", "P", "D", "N", 0, "0001", "0000000007", "0000000091"}})));
     host.clearShown();
     cancel();
     EXPECT_EQ(host.messageTexts(), QStringList{kOpBloq});
@@ -499,7 +517,7 @@ TEST_F(ItemCancelTest, AFollowUpModuleThatFailsIsShownAndItsDatasetFreed)
     cancel();
     EXPECT_EQ(host.messageTexts(), (QStringList{kConfItem, "módulo indisponível"}));
     EXPECT_EQ(opened, QStringList{"EXP00106"});
-    EXPECT_EQ(inItensMarcados, 1);  // counters left as they were
+    EXPECT_EQ(inItensMarcados, 1); // counters left as they were
     expectRestored();
 }
 
@@ -521,17 +539,21 @@ TEST_F(ItemCancelTest, ACurrentEntryWhoseNfeMovedOnIsBlockedAfterTheEntriesAreRe
 
 // --- the NF-e status refresh on its own -------------------------------------------------
 
-class RefreshTest : public CancelTest {};
+class RefreshTest : public CancelTest { };
 
 TEST_F(RefreshTest, TickedModeAsksOnlyForTickedRejectedEntriesAndUntickesThoseThatMovedOn)
 {
-    load({{"0000000001", "P", "R"}, {"0000000002", "P", "R"}, {"0000000003", "P", "P"},
-          {"0000000004", "P", "R"}, {"0000000005", "P", "R"}, {"0000000006", "P", "R"}});
-    tick({"0000000001", "0000000003", "0000000004", "0000000005", "0000000006"});  // 2 is left unticked
+    load({{"0000000001", "P", "R"},
+          {"0000000002", "P", "R"},
+          {"0000000003", "P", "P"},
+          {"0000000004", "P", "R"},
+          {"0000000005", "P", "R"},
+          {"0000000006", "P", "R"}});
+    tick({"0000000001", "0000000003", "0000000004", "0000000005", "0000000006"}); // 2 is left unticked
     authority["350000000001"] = pair("S", "100");
     authority["350000000004"] = pair("S", "301");
     authority["350000000005"] = pair("S", "204");                      // outside the table: "X", skipped
-    authority["350000000006"] = pair("N", "108 - Serviço Paralisado");  // no answer: skipped, nothing shown
+    authority["350000000006"] = pair("N", "108 - Serviço Paralisado"); // no answer: skipped, nothing shown
     frm->AtualizaStatusNF();
 
     EXPECT_EQ(host.messageTexts(), (QStringList{aviso("NF0000000001"), aviso("NF0000000004")}));
@@ -546,7 +568,7 @@ TEST_F(RefreshTest, TickedModeAsksOnlyForTickedRejectedEntriesAndUntickesThoseTh
     EXPECT_TRUE(stored[0].request.byRef.at(4));
     EXPECT_EQ(stored[1].arg(4).toString(), "D");
     EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "IDCHECK"), (QStringList{"N", "N", "S", "N", "S", "S"}));
-    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 5);  // the walk ends on the last row
+    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 5); // the walk ends on the last row
     EXPECT_EQ(inNotasMarcadas, 5);
 
     // The registration of the entry's company went with the first call.
@@ -638,8 +660,9 @@ TEST_F(CancelTest, ItemsOfThePreviousEntryNeverStayUnderANewCurrentEntry)
     EXPECT_EQ(inItensMarcados, 0);
 
     // Reloading the same entry that fails keeps what it showed.
-    fake.enqueue(kCancel, "GetItem",
-                 FakeTransport::payload(Variant::array({Variant(itemsPacket("0000000002", 2)), Variant(contasPacket(0))})));
+    fake.enqueue(
+        kCancel, "GetItem",
+        FakeTransport::payload(Variant::array({Variant(itemsPacket("0000000002", 2)), Variant(contasPacket(0))})));
     frm->sbtVerificarClick();
     ASSERT_EQ(frm->cdsItensLanctoNF->recordCount(), 2);
     fake.enqueue(kCancel, "GetItem", FakeTransport::failed("Servidor ocupado"));

@@ -25,7 +25,10 @@
 #include <memory>
 #include <utility>
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace core;
 using namespace testing_module;
@@ -84,7 +87,6 @@ private:
     std::function<void()> act_;
 };
 
-
 class CancelEndToEnd : public ScreenFixture {
 protected:
     void SetUp() override
@@ -135,10 +137,11 @@ protected:
     QStringList prepareEntries(int n, int minItems = 1)
     {
         QStringList nrs;
-        QSqlQuery q = sql("SELECT L.NRLANCTONF FROM LANCTONF L WHERE L.CDFILIAL = '0001' AND (SELECT COUNT(*) FROM "
-                          "ITLANCTONF I WHERE I.CDFILIAL = L.CDFILIAL AND I.NRLANCTONF = L.NRLANCTONF AND I.IDCANCELADO = 'N') >= ? "
-                          "ORDER BY L.NRLANCTONF",
-                          {minItems});
+        QSqlQuery q = sql(
+            "SELECT L.NRLANCTONF FROM LANCTONF L WHERE L.CDFILIAL = '0001' AND (SELECT COUNT(*) FROM "
+            "ITLANCTONF I WHERE I.CDFILIAL = L.CDFILIAL AND I.NRLANCTONF = L.NRLANCTONF AND I.IDCANCELADO = 'N') >= ? "
+            "ORDER BY L.NRLANCTONF",
+            {minItems});
         while (nrs.size() < n && q.next())
             nrs << q.value(0).toString();
         EXPECT_EQ(nrs.size(), n) << "the demo data has too few entries";
@@ -246,7 +249,8 @@ protected:
         theirs.setData(frm->cdsLanctoNF->data());
         for (theirs.first(); !theirs.eof(); theirs.next()) {
             theirs.edit();
-            theirs.fieldByName("IDCHECK").setAsString(nrs.contains(theirs.fieldByName("NRLANCTONF").asString()) ? "S" : "N");
+            theirs.fieldByName("IDCHECK").setAsString(nrs.contains(theirs.fieldByName("NRLANCTONF").asString()) ? "S"
+                                                                                                                : "N");
             theirs.post();
         }
         CheckResultServ(contracts::cancelnota::CancelaNota(*otherClient(), "0001", theirs.data(), "0001", "OUTRO", ""),
@@ -291,7 +295,9 @@ TEST_F(CancelEndToEnd, ItemsAreCancelledAndTheLastOneTakesTheEntryWithIt)
     const QStringList nrs = prepareEntries(1, 2);
     const QString nr = nrs.value(0);
     const int before = value("SELECT COUNT(*) FROM ITLANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ? AND "
-                             "IDCANCELADO = 'N'", {nr}).toInt();
+                             "IDCANCELADO = 'N'",
+                             {nr})
+                           .toInt();
     loadList();
     showItemsOf(nr);
     ASSERT_EQ(frm->cdsItensLanctoNF->recordCount(), before);
@@ -362,8 +368,9 @@ TEST_F(CancelEndToEnd, ARejectedInvoiceTheAuthorityNowAcceptsIsUntickedAndTheOth
     cancel();
 
     EXPECT_EQ(host.messageTexts(),
-              (QStringList{kConfirma, "Não foi possível excluir a NF " + nf +
-                                          " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."}));
+              (QStringList{kConfirma,
+                           "Não foi possível excluir a NF " + nf
+                               + " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."}));
     EXPECT_EQ(listed(nrs[0]), "C");
     EXPECT_EQ(listed(nrs[1]), "P");
     EXPECT_EQ(listed(nrs[1], "IDSTATUSNFE"), "A");
@@ -386,8 +393,9 @@ TEST_F(CancelEndToEnd, EntriesAnotherOperatorCancelledFirstAreReportedOverAnyOth
     cancel();
 
     EXPECT_EQ(host.messageTexts(),
-              (QStringList{kConfirma, "Algumas das notas selecionadas não foram canceladas porque foram emitidas por "
-                                      "outro usuário."}));
+              (QStringList{kConfirma,
+                           "Algumas das notas selecionadas não foram canceladas porque foram emitidas por "
+                           "outro usuário."}));
     EXPECT_EQ(value("SELECT IDSTATUS FROM LANCTONF WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {nrs[0]}), "P");
     for (const QString& nr : {nrs[1], nrs[2]}) {
         EXPECT_EQ(audits(nr, "CANCELA_NOTA"), 1) << nr.toStdString();
@@ -428,7 +436,7 @@ TEST_F(CancelEndToEnd, ItemRefusalsOfTheServerShowTheCatalogueText)
         }
         EXPECT_EQ(host.messageTexts(), (QStringList{kConfItem, c.text}));
         EXPECT_EQ(liveItems(nr), before);
-        EXPECT_EQ(inItensMarcados, 1);  // the tick stays for another try
+        EXPECT_EQ(inItensMarcados, 1); // the tick stays for another try
         sql(c.undo);
     }
     EXPECT_EQ(audits(nr, "CANCELA_ITEM"), 0);
@@ -500,8 +508,10 @@ TEST_F(CancelEndToEndNacional, AnInvoiceTheAuthorityReportsAuthorisedIsUntickedA
               testsupport::SefazRig::kSerial);
     const QString authorised = testsupport::nfeKey("35", int(testsupport::AuthorityCase::Authorised));
     const QString unknown = testsupport::nfeKey("35", int(testsupport::AuthorityCase::Unknown));
-    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R', NRACESSONFE = ? WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {authorised, nrs[1]});
-    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R', NRACESSONFE = ? WHERE CDFILIAL = '0001' AND NRLANCTONF = ?", {unknown, nrs[2]});
+    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R', NRACESSONFE = ? WHERE CDFILIAL = '0001' AND NRLANCTONF = ?",
+        {authorised, nrs[1]});
+    sql("UPDATE LANCTONF SET IDSTATUSNFE = 'R', NRACESSONFE = ? WHERE CDFILIAL = '0001' AND NRLANCTONF = ?",
+        {unknown, nrs[2]});
     loadList();
     ASSERT_TRUE(frm->cdsLanctoNF->locate("NRLANCTONF", Variant(nrs[1])));
     const QString nf = frm->cdsLanctoNF->fieldByName("NRNOTAFISC").asString();
@@ -510,12 +520,13 @@ TEST_F(CancelEndToEndNacional, AnInvoiceTheAuthorityReportsAuthorisedIsUntickedA
     cancel();
 
     EXPECT_EQ(host.messageTexts(),
-              (QStringList{kConfirma, "Não foi possível excluir a NF " + nf +
-                                          " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."}));
+              (QStringList{kConfirma,
+                           "Não foi possível excluir a NF " + nf
+                               + " pois seu status foi atualizado. Gentileza conferir coluna Status Sefaz."}));
     EXPECT_EQ(listed(nrs[0]), "C");
     EXPECT_EQ(listed(nrs[1]), "P");
     EXPECT_EQ(listed(nrs[1], "IDSTATUSNFE"), "A");
-    EXPECT_EQ(listed(nrs[2]), "C");  // the authority has no record of it (217): cancelled as with the simulator
+    EXPECT_EQ(listed(nrs[2]), "C"); // the authority has no record of it (217): cancelled as with the simulator
     EXPECT_EQ(listed(nrs[3]), "C");
     EXPECT_EQ(audits(nrs[1], "ATUALIZA_SITUACAO"), 1);
     EXPECT_EQ(audits(nrs[1], "CANCELA_NOTA"), 0);

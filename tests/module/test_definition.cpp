@@ -53,9 +53,9 @@ TEST_F(Definition, WindowToolBarAndMenusStartAsDefined)
     EXPECT_TRUE(f->N1->isSeparator());
 
     // Every named component is reachable by its name.
-    for (const char* name : {"panFiltro", "medFilial", "btpPesqFilial", "edtFilial", "tshItemEst", "dbgItensNf",
-                             "dbgItemEst", "Panel1", "ScrollBox1", "sbtCancelNota", "sbtFiltro", "mnuRetiEst",
-                             "mnuCancelaNota", "mnuFiltrar", "imgCheck"})
+    for (const char* name :
+         {"panFiltro", "medFilial", "btpPesqFilial", "edtFilial", "tshItemEst", "dbgItensNf", "dbgItemEst", "Panel1",
+          "ScrollBox1", "sbtCancelNota", "sbtFiltro", "mnuRetiEst", "mnuCancelaNota", "mnuFiltrar", "imgCheck"})
         EXPECT_NE(f->component(name), nullptr) << name;
 }
 
@@ -103,19 +103,37 @@ void expectColumns(const host::DBGrid* g, std::initializer_list<Col> cols)
 
 TEST_F(Definition, GridColumns)
 {
-    expectColumns(f->dbgPadrao, {{"IDCHECK", 20, "4"}, {"CDFILIEMIT", -1, "Filial"}, {"DTENTRSAID", 80, "Data Lancto."},
-                                 {"NRLANCTONF", 71, "Lancto. NF"}, {"NREXPEDICAO", 75, "Nr. Expedição"},
-                                 {"NRLANCESTQ", -1, "Lancto. Estoque"}, {"NMRAZSOCCLIE", 197, "Cliente/Filial Destino"},
-                                 {"NRNOTAFISC", 69, "Nr. NF"}, {"DTEMISSAO", 77, "Dt. Emissão"},
-                                 {"IDSTATUS", 65, "Status"}, {"IDSTATUSNFE", 70, "Status Sefaz"}});
-    expectColumns(f->dbgItensNf, {{"IDCHECK", 20, "4"}, {"NRSEQITPROD", 49, "Nr. Item"}, {"CDARVPROD", 84, "Cód.Produto"},
-                                  {"NMPRODUTO", 275, "Nome Produto"}, {"QTITEMPROD", 60, "Quantidade"},
-                                  {"VRUNITITEM", -1, "Valor Unit."}, {"CDFILIALPED", -1, "Filial Pedido"},
-                                  {"NRPEDIDO", 73, "Nr.Pedido"}, {"NRITEMPED", 76, "Nr.Item Pedido"}});
-    expectColumns(f->dbgItemEst, {{"NRSEQUITEM", 44, "Nr.Item"}, {"CDARVPROD", 97, "Cód.Produto"},
-                                  {"NMPRODUTO", 286, "Nome Produto"}, {"QTLANCTOEST", -1, "Qtde."},
-                                  {"VRUNILANCTO", -1, "Vr. Unitário"}, {"DTLANCMOVI", 70, "Data Lancto."},
-                                  {"CDFILIMOVI", 72, "Filial Movto."}, {"PRODMOVI", 87, "Produto Movto."}});
+    expectColumns(f->dbgPadrao,
+                  {{"IDCHECK", 20, "4"},
+                   {"CDFILIEMIT", -1, "Filial"},
+                   {"DTENTRSAID", 80, "Data Lancto."},
+                   {"NRLANCTONF", 71, "Lancto. NF"},
+                   {"NREXPEDICAO", 75, "Nr. Expedição"},
+                   {"NRLANCESTQ", -1, "Lancto. Estoque"},
+                   {"NMRAZSOCCLIE", 197, "Cliente/Filial Destino"},
+                   {"NRNOTAFISC", 69, "Nr. NF"},
+                   {"DTEMISSAO", 77, "Dt. Emissão"},
+                   {"IDSTATUS", 65, "Status"},
+                   {"IDSTATUSNFE", 70, "Status Sefaz"}});
+    expectColumns(f->dbgItensNf,
+                  {{"IDCHECK", 20, "4"},
+                   {"NRSEQITPROD", 49, "Nr. Item"},
+                   {"CDARVPROD", 84, "Cód.Produto"},
+                   {"NMPRODUTO", 275, "Nome Produto"},
+                   {"QTITEMPROD", 60, "Quantidade"},
+                   {"VRUNITITEM", -1, "Valor Unit."},
+                   {"CDFILIALPED", -1, "Filial Pedido"},
+                   {"NRPEDIDO", 73, "Nr.Pedido"},
+                   {"NRITEMPED", 76, "Nr.Item Pedido"}});
+    expectColumns(f->dbgItemEst,
+                  {{"NRSEQUITEM", 44, "Nr.Item"},
+                   {"CDARVPROD", 97, "Cód.Produto"},
+                   {"NMPRODUTO", 286, "Nome Produto"},
+                   {"QTLANCTOEST", -1, "Qtde."},
+                   {"VRUNILANCTO", -1, "Vr. Unitário"},
+                   {"DTLANCMOVI", 70, "Data Lancto."},
+                   {"CDFILIMOVI", 72, "Filial Movto."},
+                   {"PRODMOVI", 87, "Produto Movto."}});
     EXPECT_TRUE(f->dbgItensNf->column(4).alignment & Qt::AlignRight);
     EXPECT_TRUE(f->dbgItemEst->column(4).alignment & Qt::AlignRight);
     EXPECT_EQ(f->dbgPadrao->column(0).titleFont->family(), "Monotype Sorts");
@@ -137,9 +155,8 @@ TEST_F(Definition, DatasetsKeepTheirOrderAndFormats)
     EXPECT_EQ(f->netSituacao->ServerName, "DFS52000.rdmSituacao");
 
     // Loaded entries come back in date, entry, shipment order.
-    f->cdsLanctoNF->loadFromPacket(lanctoPacket({{"0000000009", "P", "R", "N", 0},
-                                                 {"0000000003", "P", "R", "N", -1},
-                                                 {"0000000001", "P", "R", "N", 0}}));
+    f->cdsLanctoNF->loadFromPacket(lanctoPacket(
+        {{"0000000009", "P", "R", "N", 0}, {"0000000003", "P", "R", "N", -1}, {"0000000001", "P", "R", "N", 0}}));
     QStringList order;
     for (f->cdsLanctoNF->first(); !f->cdsLanctoNF->eof(); f->cdsLanctoNF->next())
         order << f->cdsLanctoNF->fieldByName("NRLANCTONF").asString();
@@ -190,14 +207,14 @@ TEST(CheckImages, GlyphsShareOneFrameAndDifferInside)
     const QImage grey = checkimages::image(Kind::Descheck);
     for (const QImage* img : {&check, &uncheck, &grey}) {
         ASSERT_EQ(img->size(), QSize(16, 16));
-        EXPECT_EQ(img->pixelColor(0, 0), QColor(128, 128, 0));           // olive background
+        EXPECT_EQ(img->pixelColor(0, 0), QColor(128, 128, 0)); // olive background
         for (int x = 2; x <= 11; ++x)
-            EXPECT_EQ(img->pixelColor(x, 2), QColor(Qt::black));        // top line, 10 pixels
+            EXPECT_EQ(img->pixelColor(x, 2), QColor(Qt::black)); // top line, 10 pixels
         for (int y = 2; y <= 11; ++y)
-            EXPECT_EQ(img->pixelColor(2, y), QColor(Qt::black));        // left line
-        EXPECT_EQ(img->pixelColor(12, 5), QColor(128, 128, 0));         // gap before the shadow
-        EXPECT_EQ(img->pixelColor(13, 5), QColor(192, 192, 192));       // right shadow
-        EXPECT_EQ(img->pixelColor(5, 13), QColor(192, 192, 192));       // bottom shadow
+            EXPECT_EQ(img->pixelColor(2, y), QColor(Qt::black));  // left line
+        EXPECT_EQ(img->pixelColor(12, 5), QColor(128, 128, 0));   // gap before the shadow
+        EXPECT_EQ(img->pixelColor(13, 5), QColor(192, 192, 192)); // right shadow
+        EXPECT_EQ(img->pixelColor(5, 13), QColor(192, 192, 192)); // bottom shadow
     }
     EXPECT_EQ(uncheck.pixelColor(7, 7), QColor(Qt::white));
     EXPECT_EQ(grey.pixelColor(7, 7), QColor(192, 192, 192));

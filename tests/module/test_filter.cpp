@@ -19,7 +19,10 @@
 
 #include <functional>
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace core;
 using namespace testing_module;
@@ -82,8 +85,16 @@ std::vector<Variant> argsOf(const FakeTransport::Record& r)
 
 std::vector<Variant> defaultArgs()
 {
-    return {Variant("0001"), Variant(dayFromToday(-2)), Variant(dayFromToday(0)), Variant(""), Variant("T"),
-            Variant(""),     Variant("T"),              Variant(""),              Variant(""), Variant("T"),
+    return {Variant("0001"),
+            Variant(dayFromToday(-2)),
+            Variant(dayFromToday(0)),
+            Variant(""),
+            Variant("T"),
+            Variant(""),
+            Variant("T"),
+            Variant(""),
+            Variant(""),
+            Variant("T"),
             Variant("T")};
 }
 
@@ -258,8 +269,7 @@ TEST_F(FilterDialog, ModeOtherThanTheTwoKeywordsOnlyCreatesTheDialog)
 
 TEST_F(FilterDialog, HiddenRunBeforeAnyDisplayLoadsTheDefaultFilter)
 {
-    fake.enqueue(kCancel, "GetLanctoNF",
-                 FakeTransport::payload(entries({"0000000011", "0000000012", "0000000013"})));
+    fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(entries({"0000000011", "0000000012", "0000000013"})));
     CriaFiltroCancela(QStringLiteral("ESCONDE_FILTRO"));
 
     ASSERT_EQ(fake.count("GetParExpedicao"), 1);
@@ -543,8 +553,8 @@ TEST_F(FilterDialog, IntervalWithAnEmptyEndIsRefusedStartFirst)
         EXPECT_EQ(d.focusWidget(), d.medAteNrExp);
         EXPECT_EQ(d.medDENrExp->text(), "0000000042");
     });
-    EXPECT_EQ(host.messageTexts(), (QStringList{"Nr. expedição inicial deve ser informado.",
-                                                "Nr. expedição final deve ser informado."}));
+    EXPECT_EQ(host.messageTexts(),
+              (QStringList{"Nr. expedição inicial deve ser informado.", "Nr. expedição final deve ser informado."}));
     EXPECT_EQ(fake.calls().size(), 0u);
 }
 

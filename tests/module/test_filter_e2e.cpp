@@ -13,7 +13,10 @@
 
 #include <memory>
 
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
 
 using namespace core;
 using namespace testing_module;
@@ -44,8 +47,8 @@ protected:
     QStringList expected(const QString& extraWhere, const QVariantList& binds) const
     {
         QSqlQuery q(QSqlDatabase::database(hostDbConnection));
-        q.prepare("SELECT NRLANCTONF FROM LANCTONF WHERE CDFILIAL = '0001' AND DTENTRSAID BETWEEN ? AND ? "
-                  + extraWhere + " ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO");
+        q.prepare("SELECT NRLANCTONF FROM LANCTONF WHERE CDFILIAL = '0001' AND DTENTRSAID BETWEEN ? AND ? " + extraWhere
+                  + " ORDER BY DTENTRSAID, NRLANCTONF, NREXPEDICAO");
         const qint64 today = Date::today().wholeDays();
         q.addBindValue(today - 2);
         q.addBindValue(today);

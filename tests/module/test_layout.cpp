@@ -171,18 +171,18 @@ TEST_F(LayoutTest, FindMatchesAnywhereNumbersWithOrWithoutZerosAndGoesOnToTheNex
         auto* value = dlg->findChild<QLineEdit*>("edtValor");
         value->setFocus();
         QTest::keyClicks(value, "134");
-        QTest::keyClick(value, Qt::Key_Return);  // "000000134"
+        QTest::keyClick(value, Qt::Key_Return); // "000000134"
         rows << frm->cdsLanctoNF->recNo();
-        QTest::keyClick(value, Qt::Key_Return);  // the same search again: "000001134"
+        QTest::keyClick(value, Qt::Key_Return); // the same search again: "000001134"
         rows << frm->cdsLanctoNF->recNo();
         value->clear();
-        QTest::keyClicks(value, "00000000200");  // more zeros than stored
+        QTest::keyClicks(value, "00000000200"); // more zeros than stored
         QTest::keyClick(value, Qt::Key_Return);
         rows << frm->cdsLanctoNF->recNo();
         value->clear();
         QTest::keyClicks(value, "999");
         QTest::keyClick(value, Qt::Key_Return);
-        rows << frm->cdsLanctoNF->recNo();  // not found: stays
+        rows << frm->cdsLanctoNF->recNo(); // not found: stays
         QTest::keyClick(value, Qt::Key_Escape);
     });
     driver.start();
@@ -190,15 +190,16 @@ TEST_F(LayoutTest, FindMatchesAnywhereNumbersWithOrWithoutZerosAndGoesOnToTheNex
     settle();
     core::setHost(&host);
 
-    EXPECT_EQ(offered, (QStringList{"Filial", "Data Lancto.", "Lancto. NF", "Nr. Expedição", "Lancto. Estoque",
-                                    "Cliente/Filial Destino", "Nr. NF", "Dt. Emissão", "Status", "Status Sefaz"}));
+    EXPECT_EQ(offered,
+              (QStringList{"Filial", "Data Lancto.", "Lancto. NF", "Nr. Expedição", "Lancto. Estoque",
+                           "Cliente/Filial Destino", "Nr. NF", "Dt. Emissão", "Status", "Status Sefaz"}));
     EXPECT_EQ(rows, (QList<int>{1, 2, 3, 3}));
 
     // Find next repeats the last search ("999", found nowhere: it says so).
     frm->procurarProximo();
     EXPECT_EQ(host.messageTexts(), QStringList{"\"999\" não foi encontrado."});
     frm->dbgPadrao->lastSearch().text = "134";
-    frm->procurarProximo();  // from row 3 past the end to the first match
+    frm->procurarProximo(); // from row 3 past the end to the first match
     EXPECT_EQ(frm->cdsLanctoNF->recNo(), 1);
 }
 
@@ -207,7 +208,7 @@ TEST_F(LayoutTest, AMissingHostDatabaseIsToldInWordsAndTheDetailGoesToTheLog)
     QStringList logged;
     setLogSink([&](const QString& line) { logged << line; });
     TDtmDBGeral::setConnectionName("nenhuma");
-    context().moduFili = true;  // the branch is checked at once
+    context().moduFili = true; // the branch is checked at once
     open();
     setLogSink(nullptr);
     ASSERT_FALSE(host.messageTexts().isEmpty());

@@ -12,7 +12,7 @@
 using namespace core;
 using namespace testing_module;
 
-class Lifecycle : public ScreenFixture {};
+class Lifecycle : public ScreenFixture { };
 
 TEST_F(Lifecycle, TwoEntryCallsMakeOneInstanceAndTheSecondRestoresIt)
 {
@@ -110,9 +110,8 @@ TEST_F(Lifecycle, ClosingDisconnectsBothServers)
     ASSERT_NE(f, nullptr);
     QPointer<core::TNetConnection> a(f->netCancelExp), b(f->netSituacao);
     bool sawDisconnected = false;
-    QObject::connect(f, &host::TfrmPadrao::formClosed, [&] {
-        sawDisconnected = a && b && !a->Connected() && !b->Connected();
-    });
+    QObject::connect(f, &host::TfrmPadrao::formClosed,
+                     [&] { sawDisconnected = a && b && !a->Connected() && !b->Connected(); });
     closeScreen();
     EXPECT_TRUE(sawDisconnected);
 }
@@ -176,7 +175,7 @@ TEST_F(Lifecycle, AFailedFirstLoadRepeatsTheFirstActivationNextTime)
     EXPECT_EQ(f->cdsLanctoNF->recordCount(), 1);
 }
 
-class LifecycleEndToEnd : public ScreenFixture {};
+class LifecycleEndToEnd : public ScreenFixture { };
 
 TEST_F(LifecycleEndToEnd, TheScreenOpensAgainstTheRealServerAndLoadsTheBranch)
 {

@@ -153,8 +153,8 @@ protected:
     TfrmConLancto* frm = nullptr;
 };
 
-constexpr int kColNrNota = 7;   // NRNOTAFISC in the entry grid
-constexpr int kColStatus = 9;   // IDSTATUS
+constexpr int kColNrNota = 7; // NRNOTAFISC in the entry grid
+constexpr int kColStatus = 9; // IDSTATUS
 
 // --- sorting and counts ------------------------------------------------------------
 
@@ -223,8 +223,9 @@ TEST_F(ListToolsTest, CountsUseBrazilianDigitGroupingAndFollowThePage)
         many.push_back(Entry{QString::number(i).rightJustified(10, '0')});
     load(many);
     EXPECT_EQ(counts(), "Lançamentos: 1.234 | marcados: 0");
-    fake.enqueue(kCancel, "GetItem", FakeTransport::payload(Variant::array(
-                                          {Variant(itemsPacket("0000000001", 3)), Variant(contasPacket(0))})));
+    fake.enqueue(
+        kCancel, "GetItem",
+        FakeTransport::payload(Variant::array({Variant(itemsPacket("0000000001", 3)), Variant(contasPacket(0))})));
     frm->pgcPadrao->setActivePage(frm->tshFormulario);
     frm->pgcPadraoChange();
     settle();
@@ -310,7 +311,8 @@ TEST_F(ListToolsTest, CtrlEExportsTheSortedGridAsCsvAndXlsxAndRemembersTheFolder
     const QString csv = out.filePath("lista.csv");
     answerFileDialog(csv);
     press(Qt::Key_E, Qt::ControlModifier);
-    ASSERT_TRUE(QFileInfo::exists(csv)) << host.messageTexts().join("\n").toStdString() << QDir(out.path()).entryList().join(",").toStdString();
+    ASSERT_TRUE(QFileInfo::exists(csv)) << host.messageTexts().join("\n").toStdString()
+                                        << QDir(out.path()).entryList().join(",").toStdString();
     QByteArray bom;
     const QList<QStringList> rows = readCsv(csv, &bom);
     EXPECT_EQ(bom, QByteArray("\xEF\xBB\xBF"));
@@ -318,8 +320,9 @@ TEST_F(ListToolsTest, CtrlEExportsTheSortedGridAsCsvAndXlsxAndRemembersTheFolder
     EXPECT_EQ(rows[0].first(), "Filial") << "titles as shown, no check column";
     EXPECT_EQ(rows[0].last(), "Status Sefaz");
     const QString today = QDate::currentDate().toString("dd/MM/yyyy");
-    EXPECT_EQ(rows[1], QStringList({"0001", today, "0000000004", "0000000001", "0000000004", "Cliente 0000000004",
-                                    "NF1", today, "Pendente", "Rejeitada"}));
+    EXPECT_EQ(rows[1],
+              QStringList({"0001", today, "0000000004", "0000000001", "0000000004", "Cliente 0000000004", "NF1", today,
+                           "Pendente", "Rejeitada"}));
     EXPECT_EQ(rows[2][8], "Cancelada");
     EXPECT_EQ(QSettings(QSettings::IniFormat, QSettings::UserScope, "Exp01800", "exportar").value("exportar/pasta"),
               out.path());

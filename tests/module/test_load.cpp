@@ -27,7 +27,6 @@ using cli_exp01800::inNotasMarcadas;
 
 namespace {
 
-
 DataPacket lackingField(const DataPacket& p, const QString& field)
 {
     QList<FieldDef> defs = p.fields();
@@ -46,7 +45,6 @@ Variant itemAnswer(const QString& nr, int items, int contas)
     return Variant::array({Variant(itemsPacket(nr, items)), Variant(contasPacket(contas))});
 }
 
-
 /// An application server that answers a list call with its first bytes and
 /// then nothing more: the call can end only by the client's hand. It keeps
 /// the request and sees the client close the connection.
@@ -62,8 +60,8 @@ public:
                 if (answering || !request.contains("GetLanctoNF"))
                     return;
                 const QByteArray part = R"({"payload":{"packet":{"fields":[)";
-                s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n" +
-                         QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n");
+                s->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"
+                         + QByteArray::number(part.size(), 16) + "\r\n" + part + "\r\n");
                 answering = true;
             });
             QObject::connect(s, &QTcpSocket::disconnected, s, [this] { closedByClient = true; });
@@ -92,7 +90,10 @@ class RealAnimation : public HostServices {
 public:
     explicit RealAnimation(ScriptedHost& scripted) : scripted_(scripted) { setHost(this); }
     ~RealAnimation() override { setHost(&scripted_); }
-    MsgButton message(MsgKind k, const QString& t, const QList<MsgButton>& b) override { return scripted_.message(k, t, b); }
+    MsgButton message(MsgKind k, const QString& t, const QList<MsgButton>& b) override
+    {
+        return scripted_.message(k, t, b);
+    }
     bool pickRow(ClientDataset& ds, const QString& t, const QString& e) override { return scripted_.pickRow(ds, t, e); }
     bool pickRows(ClientDataset& ds, const QString& k, const QString& t, QString& r) override
     {
@@ -100,7 +101,10 @@ public:
     }
     void find(ClientDataset& ds) override { scripted_.find(ds); }
     void runModal(QObject& f) override { scripted_.runModal(f); }
-    void startAnimation(QObject* o, int kind, const QString& caption) override { widgets_.startAnimation(o, kind, caption); }
+    void startAnimation(QObject* o, int kind, const QString& caption) override
+    {
+        widgets_.startAnimation(o, kind, caption);
+    }
     void stopAnimation(QObject* o) override { widgets_.stopAnimation(o); }
     void pushBusyCursor() override { scripted_.pushBusyCursor(); }
     void popBusyCursor() override { scripted_.popBusyCursor(); }
@@ -146,10 +150,11 @@ protected:
     /// Three entries loaded through the load command on the entry page.
     void loadThree()
     {
-        fake.enqueue(kCancel, "GetLanctoNF",
-                     FakeTransport::payload(lanctoPacket({{"0000000001", "P", "R", "N", -2, "0001", "0000000007", "E1"},
-                                                          {"0000000002", "P", "R", "N", -1, "0001", "0000000007", "E2"},
-                                                          {"0000000003", "P", "R", "N", 0, "0001", "0000000007", "E3"}})));
+        fake.enqueue(
+            kCancel, "GetLanctoNF",
+            FakeTransport::payload(lanctoPacket({{"0000000001", "P", "R", "N", -2, "0001", "0000000007", "E1"},
+                                                 {"0000000002", "P", "R", "N", -1, "0001", "0000000007", "E2"},
+                                                 {"0000000003", "P", "R", "N", 0, "0001", "0000000007", "E3"}})));
         frm->pgcPadrao->setActivePage(frm->tshFolhaDados);
         frm->sbtVerificarClick();
         fake.reset();
@@ -177,7 +182,7 @@ protected:
 
 TEST_F(LoadTest, BeforeAnyFilterTheReloadAsksForTheLastTwoDaysByValue)
 {
-    frm->boFiltroAplicado = false;  // as on a screen the filter has not loaded yet
+    frm->boFiltroAplicado = false; // as on a screen the filter has not loaded yet
     frm->medFilial->setText("0001");
     fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({})));
     frm->sbtVerificarClick();
@@ -192,7 +197,7 @@ TEST_F(LoadTest, BeforeAnyFilterTheReloadAsksForTheLastTwoDaysByValue)
     EXPECT_EQ(call.arg(1).toDouble(), double(today - 2));
     EXPECT_EQ(call.arg(2).type(), Variant::Type::Date);
     EXPECT_EQ(call.arg(2).toDate().wholeDays(), today);
-    EXPECT_EQ(call.arg(2).toDate().days, double(today));  // no time of day
+    EXPECT_EQ(call.arg(2).toDate().days, double(today)); // no time of day
     const QStringList rest = {"", "T", "", "T", "", "", "T", "T"};
     for (int i = 0; i < rest.size(); ++i) {
         EXPECT_EQ(call.arg(3 + i).type(), Variant::Type::String) << "argument " << 4 + i;
@@ -205,16 +210,23 @@ TEST_F(LoadTest, BeforeAnyFilterTheReloadAsksForTheLastTwoDaysByValue)
 
 TEST_F(LoadTest, AfterTheFilterTheReloadRepeatsItsStoredQueryByReference)
 {
-    CriaFiltroCancela(QString());  // only makes sure the dialog exists
+    CriaFiltroCancela(QString()); // only makes sure the dialog exists
     ASSERT_NE(frmFiltroCanc, nullptr);
     TfrmFiltroCanc& f = *frmFiltroCanc;
-    const contracts::cancelnota::LanctoNFArgs stored{
-        .stFilial = "0003", .dtInicial = Variant(Date{46000}), .dtFinal = Variant(Date{46010}),
-        .stRotas = "'01','02'", .stTodasRotas = "N", .stExpedicoes = "", .stTodasExpedicoes = "T",
-        .stExpDe = "0000000010", .stExpAte = "0000000020", .stSemIntervalo = "N", .stGrade = "0000000005"};
+    const contracts::cancelnota::LanctoNFArgs stored{.stFilial = "0003",
+                                                     .dtInicial = Variant(Date{46000}),
+                                                     .dtFinal = Variant(Date{46010}),
+                                                     .stRotas = "'01','02'",
+                                                     .stTodasRotas = "N",
+                                                     .stExpedicoes = "",
+                                                     .stTodasExpedicoes = "T",
+                                                     .stExpDe = "0000000010",
+                                                     .stExpAte = "0000000020",
+                                                     .stSemIntervalo = "N",
+                                                     .stGrade = "0000000005"};
     f.consulta = stored;
     frm->boFiltroAplicado = true;
-    frm->medFilial->setText("0001");  // the stored branch wins
+    frm->medFilial->setText("0001"); // the stored branch wins
     fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::payload(lanctoPacket({})));
 
     frm->sbtVerificarClick();
@@ -249,8 +261,7 @@ TEST_F(LoadTest, AFailedReloadKeepsTheRowsTheCountersAndTheEnabling)
     fake.enqueue(kCancel, "GetLanctoNF", FakeTransport::failed("Banco de dados indisponível."));
 
     EXPECT_FALSE(dispatch([this] { frm->sbtVerificarClick(); }));
-    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"),
-              (QStringList{"0000000001", "0000000002", "0000000003"}));
+    EXPECT_EQ(columnValues(*frm->cdsLanctoNF, "NRLANCTONF"), (QStringList{"0000000001", "0000000002", "0000000003"}));
     EXPECT_EQ(inNotasMarcadas, 1);
     EXPECT_TRUE(frm->sbtCancelNota->isEnabled());
     EXPECT_FALSE(frm->sbtFiltro->isEnabled());
@@ -469,7 +480,7 @@ TEST_F(LoadTest, TheStockMenuEntrySwitchesToItsPageAndLoads)
     frm->mnuRetiEst->trigger();
     settle();
     EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshItemEst);
-    EXPECT_TRUE(frm->cdsLanctoNF->active());  // the focus did not wander into the branch panel
+    EXPECT_TRUE(frm->cdsLanctoNF->active()); // the focus did not wander into the branch panel
     EXPECT_FALSE(frm->panFiltro->isAncestorOf(QApplication::focusWidget()));
     EXPECT_TRUE(frm->mnuRetiEst->isChecked());
     EXPECT_EQ(fake.count("GetItLanctoEst"), 1);
@@ -490,7 +501,7 @@ TEST_F(LoadTest, LoadingTheItemPageDoesNotTouchTheEntryList)
 TEST_F(LoadTest, SearchOpensTheFindDialogOnTheActivePagesList)
 {
     frm->cdsLanctoNF->close();
-    frm->sbtProcurarClick();  // closed entry list: no dialog
+    frm->sbtProcurarClick(); // closed entry list: no dialog
     EXPECT_TRUE(host.shown().isEmpty());
 
     loadThree();
@@ -509,7 +520,7 @@ TEST_F(LoadTest, SearchOpensTheFindDialogOnTheActivePagesList)
     fake.setDefault(kCancel, "GetItLanctoEst", FakeTransport::payload(stockPacket(0)));
     showPage(frm->tshItemEst);
     host.findRow(-1);
-    frm->sbtProcurarClick();  // empty list: the find dialog still opens
+    frm->sbtProcurarClick(); // empty list: the find dialog still opens
     EXPECT_EQ(host.shown().last().title, "cdsItLanctoEst");
 }
 

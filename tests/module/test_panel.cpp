@@ -74,10 +74,7 @@ protected:
         frm = open();
         ASSERT_NE(frm, nullptr);
     }
-    void loadEntries(const std::vector<Entry>& entries)
-    {
-        frm->cdsLanctoNF->loadFromPacket(lanctoPacket(entries));
-    }
+    void loadEntries(const std::vector<Entry>& entries) { frm->cdsLanctoNF->loadFromPacket(lanctoPacket(entries)); }
     /// Ticks are made in the grids, so the focus has left the branch panel
     /// (and its exit handling has run) before any counter changes.
     void focusTheGrid()
@@ -150,7 +147,7 @@ TEST_F(PanelTest, LookupListsEveryBranchAndFillsCodeAndName)
     host.pickRow(1);
     ASSERT_TRUE(frm->btpPesqFilial->Pesquisa());
     EXPECT_EQ(frm->pgcPadrao->activePage(), frm->tshFolhaDados);
-    ASSERT_GE(frm->qryFilial->recordCount(), 2);  // no branch filter: every one
+    ASSERT_GE(frm->qryFilial->recordCount(), 2); // no branch filter: every one
     const QString code = frm->qryFilial->fieldByName("CDFILIAL").asString();
     EXPECT_EQ(frm->medFilial->text(), code);
     EXPECT_EQ(frm->edtFilial->text(), branchName(hostDbConnection, code));
@@ -253,9 +250,9 @@ TEST_F(PanelTest, EnablingFollowsTheCountersBackWhenTheTicksGo)
 
 TEST_F(PanelTest, StateChangesOfTheEntryListRunTheEnabling)
 {
-    loadEntries({{"0000000001"}});  // opening runs it
+    loadEntries({{"0000000001"}}); // opening runs it
     EXPECT_EQ(controls(frm), "11110 111");
-    frm->cdsLanctoNF->close();      // so does closing
+    frm->cdsLanctoNF->close(); // so does closing
     EXPECT_EQ(controls(frm), "10000 100");
 }
 
@@ -289,9 +286,9 @@ TEST_F(PanelTest, TheFilterCommandShowsTheDialogOverTheEntryPageAndThenRederives
 {
     focusTheGrid();
     loadEntries({{"0000000001"}});
-    frm->pgcPadrao->tabBar()->setFocus();  // the user clicked the item tab
+    frm->pgcPadrao->tabBar()->setFocus(); // the user clicked the item tab
     frm->pgcPadrao->setActivePage(frm->tshFormulario);
-    frm->sbtCancelNota->setEnabled(true);  // stale: nothing is ticked
+    frm->sbtCancelNota->setEnabled(true); // stale: nothing is ticked
 
     QWidget* shown = nullptr;
     host::TabSheet* pageBehind = nullptr;
@@ -301,11 +298,11 @@ TEST_F(PanelTest, TheFilterCommandShowsTheDialogOverTheEntryPageAndThenRederives
         if (QWidget* w = QApplication::activeModalWidget()) {
             shown = w;
             pageBehind = frm->pgcPadrao->activePage();
-            static_cast<QDialog*>(w)->reject();  // the user cancels
+            static_cast<QDialog*>(w)->reject(); // the user cancels
         }
     });
     closer.start();
-    frm->mnuFiltrar->trigger();  // Ctrl+L
+    frm->mnuFiltrar->trigger(); // Ctrl+L
     closer.stop();
 
     ASSERT_NE(frmFiltroCanc, nullptr);

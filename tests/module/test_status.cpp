@@ -75,7 +75,7 @@ TEST_F(StatusTest, EachRowDrawnShowsItsOwnCodes)
     const Field& st = frm->cdsLanctoNF->fieldByName("IDSTATUS");
     const Field& nfe = frm->cdsLanctoNF->fieldByName("IDSTATUSNFE");
     {
-        const ClientDataset::DisplayRow at(*frm->cdsLanctoNF, 1);  // as the grid draws row 2
+        const ClientDataset::DisplayRow at(*frm->cdsLanctoNF, 1); // as the grid draws row 2
         EXPECT_EQ(st.displayText(), "Liberada");
         EXPECT_EQ(nfe.displayText(), "Aceita");
     }

@@ -20,7 +20,6 @@ using cli_exp01800::inNotasMarcadas;
 
 namespace {
 
-
 /// VerReplic's one-entry answer: [Null, documents or Null, Null].
 FakeTransport::Answer oneEntryAnswer(const QStringList& docsFor = {})
 {
@@ -66,10 +65,7 @@ protected:
         fake.reset();
         host.clearShown();
     }
-    void loadFour()
-    {
-        load({{"0000000001"}, {"0000000002"}, {"0000000003", "C"}, {"0000000004"}});
-    }
+    void loadFour() { load({{"0000000001"}, {"0000000002"}, {"0000000003", "C"}, {"0000000004"}}); }
 
     /// The server's whole-list VerReplic: ticks the entries named, reports
     /// replicated documents for `docs`.
@@ -427,7 +423,8 @@ TEST_F(TickTest, AFailedCallInATickAllLeavesNothingSetUp)
     clickTitle(frm->dbgPadrao);
     ASSERT_EQ(inNotasMarcadas, 0);
     host.clearShown();
-    DataPacket ticked = lanctoPacket({{"0000000001"}, {"0000000002", "P", "R", "S"}, {"0000000003", "C"}, {"0000000004"}});
+    DataPacket ticked =
+        lanctoPacket({{"0000000001"}, {"0000000002", "P", "R", "S"}, {"0000000003", "C"}, {"0000000004"}});
     fake.enqueue(kCancel, "VerReplic",
                  FakeTransport::payload(Variant::array({Variant(ticked), Variant("sem pacote"), Variant(1)})));
     clickTitle(frm->dbgPadrao);
@@ -448,8 +445,8 @@ protected:
     {
         load(entries);
         fake.setDefault(kCancel, "GetItem",
-                        FakeTransport::payload(
-                            Variant::array({Variant(itemsPacket(entries.front().nr, n)), Variant(contasPacket(contas))})));
+                        FakeTransport::payload(Variant::array(
+                            {Variant(itemsPacket(entries.front().nr, n)), Variant(contasPacket(contas))})));
         QTabBar* bar = frm->pgcPadrao->tabBar();
         bar->setFocus();
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(frm->tshFormulario->pageIndex()).center());
@@ -586,8 +583,9 @@ TEST_F(ItemTickTest, EntryGridKeysSetTheNavigatorFromTheCurrentItem)
     EXPECT_FALSE(frm->itemTickControl()->isEnabled());
     // The load command on the item page brings the server's items back
     // unticked (and zeroes the counters): the navigator follows them.
-    fake.enqueue(kCancel, "GetItem",
-                 FakeTransport::payload(Variant::array({Variant(itemsPacket("0000000001", 2)), Variant(contasPacket(0))})));
+    fake.enqueue(
+        kCancel, "GetItem",
+        FakeTransport::payload(Variant::array({Variant(itemsPacket("0000000001", 2)), Variant(contasPacket(0))})));
     frm->sbtVerificarClick();
     EXPECT_EQ(inItensMarcados, 0);
     EXPECT_TRUE(frm->itemTickControl()->isEnabled());

@@ -88,9 +88,11 @@ TEST_F(TickEndToEnd, AnOperatorWithSomeBranchesTicksAllWhatSqlSaysIsEligible)
         "AND R.IDCANCELADO = 'N' AND R.IDSTATUS = 'A')");
     const QStringList want = select(eligible);
     ASSERT_FALSE(want.isEmpty());
-    const QStringList withReplicas = select(eligible + QStringLiteral(
-        " AND EXISTS (SELECT 1 FROM DOCREPLIC R WHERE R.CDFILIAL = L.CDFILIAL AND R.NRLANCTONF = L.NRLANCTONF "
-        "AND R.IDCANCELADO = 'N')"));
+    const QStringList withReplicas = select(
+        eligible
+        + QStringLiteral(
+            " AND EXISTS (SELECT 1 FROM DOCREPLIC R WHERE R.CDFILIAL = L.CDFILIAL AND R.NRLANCTONF = L.NRLANCTONF "
+            "AND R.IDCANCELADO = 'N')"));
     if (!withReplicas.isEmpty())
         host.formClick("btnSim"); // the second pass then asks about the rest
 

@@ -89,10 +89,10 @@ TEST_F(CompanionTest, PrintingWritesAPdfOfTheEntryListAndSaysWhere)
     ASSERT_FALSE(pdf.isEmpty());
     EXPECT_TRUE(pdf.startsWith("%PDF"));
     EXPECT_EQ(pageCount(pdf), 1);
-    ASSERT_EQ(host.messageTexts().size(), 1);  // the preview is a form, not a message
+    ASSERT_EQ(host.messageTexts().size(), 1); // the preview is a form, not a message
     EXPECT_TRUE(host.messageTexts().at(0).startsWith("Relatório gravado em " + out.path()));
     EXPECT_TRUE(host.messageTexts().at(0).endsWith("(1 página)."));
-    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 0);  // the cursor never moved
+    EXPECT_EQ(frm->cdsLanctoNF->recNo(), 0); // the cursor never moved
 }
 
 TEST_F(CompanionTest, WithoutADocumentsFolderTheReportGoesToTheUsersOwnFolderForTheirEyesOnly)
@@ -107,11 +107,11 @@ TEST_F(CompanionTest, WithoutADocumentsFolderTheReportGoesToTheUsersOwnFolderFor
     qputenv("HOME", home);
     ASSERT_TRUE(printed) << host.messageTexts().join(" / ").toStdString();
 
-    ASSERT_EQ(host.documentsOpened().size(), 1);  // opened in the desktop's viewer
+    ASSERT_EQ(host.documentsOpened().size(), 1); // opened in the desktop's viewer
     const QFileInfo pdf(host.documentsOpened().first());
     EXPECT_TRUE(pdf.absoluteFilePath().startsWith(out.path() + "/")) << pdf.absoluteFilePath().toStdString();
-    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther
-                        | QFile::ExeOther;
+    const auto others =
+        QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup | QFile::ReadOther | QFile::WriteOther | QFile::ExeOther;
     EXPECT_EQ(pdf.permissions() & others, 0);
     EXPECT_EQ(QFileInfo(pdf.absolutePath()).permissions() & others, 0);
     EXPECT_TRUE(host.messageTexts().at(0).startsWith("Relatório gravado em " + pdf.absoluteFilePath()));
@@ -166,7 +166,7 @@ TEST_F(CompanionTest, TheFollowUpModuleListsTheRowsOfTheDatasetItIsGiven)
     doc->loadFromPacket(itemsPacket("0000000042", 3));
 
     EXPECT_TRUE(dispatch([doc] { LoadBPL("EXP00106", Variant::array({Variant(qint64(quintptr(doc)))})); }));
-    delete doc;  // the window keeps its own copy
+    delete doc; // the window keeps its own copy
 
     QWidget* w = documentWindow();
     ASSERT_NE(w, nullptr);
@@ -196,9 +196,12 @@ TEST_F(CompanionTest, TheFollowUpModuleAlsoTakesAPacket)
 
 TEST_F(CompanionTest, TheFollowUpModuleRefusesWhatIsNotADocument)
 {
-    ClientDataset loose("cdsSemDono");  // owned by no window: not reachable
-    const Variant bad[] = {Variant(), Variant::array({}), Variant::array({Variant("texto")}),
-                           Variant::array({Variant(qint64(0))}), Variant::array({Variant(qint64(12345678))}),
+    ClientDataset loose("cdsSemDono"); // owned by no window: not reachable
+    const Variant bad[] = {Variant(),
+                           Variant::array({}),
+                           Variant::array({Variant("texto")}),
+                           Variant::array({Variant(qint64(0))}),
+                           Variant::array({Variant(qint64(12345678))}),
                            Variant::array({Variant(qint64(quintptr(&loose)))})};
     for (const Variant& p : bad)
         EXPECT_FALSE(dispatch([&p] { LoadBPL("EXP00106", p); }));

@@ -84,9 +84,17 @@ protected:
 TEST_F(EndToEnd, DefaultLoadAndFilteredReloadReturnTheSameEntries)
 {
     const core::Date today = core::Date::today();
-    cn::LanctoNFArgs byValue{QStringLiteral("0001"), Variant(today.days - 2), Variant(today),
-                             QString(), QStringLiteral("T"), QString(), QStringLiteral("T"),
-                             QString(), QString(), QStringLiteral("T"), QStringLiteral("T")};
+    cn::LanctoNFArgs byValue{QStringLiteral("0001"),
+                             Variant(today.days - 2),
+                             Variant(today),
+                             QString(),
+                             QStringLiteral("T"),
+                             QString(),
+                             QStringLiteral("T"),
+                             QString(),
+                             QString(),
+                             QStringLiteral("T"),
+                             QStringLiteral("T")};
     const core::ServerResult first = cn::GetLanctoNF(cancel, byValue);
     ASSERT_TRUE(first.ok) << first.message.toStdString();
     const core::DataPacket& p = first.payload.packet();
@@ -111,9 +119,17 @@ TEST_F(EndToEnd, DefaultLoadAndFilteredReloadReturnTheSameEntries)
 TEST_F(EndToEnd, RefusalsAndBadArgumentsArriveAsServerErrors)
 {
     // A hostile picked list is refused by the server with a clear text.
-    cn::LanctoNFArgs bad{QStringLiteral("0001"), Variant(core::Date::today()), Variant(core::Date::today()),
-                         QStringLiteral("'1'); DROP TABLE FILIAL; --"), QString(), QString(), QStringLiteral("T"),
-                         QString(), QString(), QStringLiteral("T"), QStringLiteral("T")};
+    cn::LanctoNFArgs bad{QStringLiteral("0001"),
+                         Variant(core::Date::today()),
+                         Variant(core::Date::today()),
+                         QStringLiteral("'1'); DROP TABLE FILIAL; --"),
+                         QString(),
+                         QString(),
+                         QStringLiteral("T"),
+                         QString(),
+                         QString(),
+                         QStringLiteral("T"),
+                         QStringLiteral("T")};
     EXPECT_THROW(cn::GetLanctoNF(cancel, bad), core::ServerError);
 
     try {
@@ -165,7 +181,7 @@ TEST_F(EndToEnd, EndedSessionIsToldAndALoginAgainRepeatsTheCall)
 {
     core::ScriptedHost host;
     host.reportLeftovers = [](const QString& what) { ADD_FAILURE() << what.toStdString(); };
-    EXPECT_EQ(core::Operador(), testsupport::kOperator);  // Operador() is the logged-in operator
+    EXPECT_EQ(core::Operador(), testsupport::kOperator); // Operador() is the logged-in operator
 
     // The server ends the session (logout elsewhere); the user declines to log in again.
     core::HttpTransport::shared().logout(QStringLiteral("127.0.0.1"), srv->port(), core::context().sessionToken);
@@ -177,17 +193,20 @@ TEST_F(EndToEnd, EndedSessionIsToldAndALoginAgainRepeatsTheCall)
 
     // Yes, a wrong password, then the right one: the call is repeated and answers.
     host.clearShown();
-    host.answer(core::MsgButton::Yes).login(testsupport::kOperator, QStringLiteral("errada-errada"))
+    host.answer(core::MsgButton::Yes)
+        .login(testsupport::kOperator, QStringLiteral("errada-errada"))
         .login(testsupport::kOperator, testsupport::kPassword);
     EXPECT_TRUE(cn::GetExp(cancel, QStringLiteral("0001")).ok);
     ASSERT_EQ(host.shown().size(), 3);
     EXPECT_EQ(host.shown().at(1).kind, QStringLiteral("login"));
-    EXPECT_TRUE(host.shown().at(2).text.contains(QStringLiteral("inválidos"))) << "the refusal is shown at the next try";
+    EXPECT_TRUE(host.shown().at(2).text.contains(QStringLiteral("inválidos")))
+        << "the refusal is shown at the next try";
 
     // Three refused tries end the offer with the call refused.
     core::HttpTransport::shared().logout(QStringLiteral("127.0.0.1"), srv->port(), core::context().sessionToken);
     host.answer(core::MsgButton::Yes);
-    for (int i = 0; i < 3; ++i) host.login(testsupport::kOperator, QStringLiteral("errada-errada"));
+    for (int i = 0; i < 3; ++i)
+        host.login(testsupport::kOperator, QStringLiteral("errada-errada"));
     EXPECT_THROW(cn::GetExp(cancel, QStringLiteral("0001")), core::SessionError);
     EXPECT_TRUE(host.messageTexts().last().contains(QStringLiteral("Tentativas esgotadas")));
 }

@@ -118,9 +118,17 @@ TEST_F(FakeCallTest, GetLanctoNFByValueAndByReference)
     fake.setDefault(srv, QStringLiteral("GetLanctoNF"), FakeTransport::payload(Variant()));
 
     // The default load: first day as a plain day count, the rest by value.
-    cn::LanctoNFArgs byValue{QStringLiteral("0001"), Variant(45998.0), Variant(core::Date{46000}),
-                             QString(), QStringLiteral("T"), QString(), QStringLiteral("T"),
-                             QString(), QString(), QStringLiteral("T"), QStringLiteral("T")};
+    cn::LanctoNFArgs byValue{QStringLiteral("0001"),
+                             Variant(45998.0),
+                             Variant(core::Date{46000}),
+                             QString(),
+                             QStringLiteral("T"),
+                             QString(),
+                             QStringLiteral("T"),
+                             QString(),
+                             QString(),
+                             QStringLiteral("T"),
+                             QStringLiteral("T")};
     cn::GetLanctoNF(cancel, byValue);
     core::CallRequest r = fake.callsTo(QStringLiteral("GetLanctoNF")).back().request;
     ASSERT_EQ(r.args.size(), 11u);
@@ -130,9 +138,10 @@ TEST_F(FakeCallTest, GetLanctoNFByValueAndByReference)
     EXPECT_EQ(r.byRef, std::vector<bool>(11, false));
 
     // The filtered reload: all eleven by reference; the server's values come back.
-    fake.enqueue(srv, QStringLiteral("GetLanctoNF"),
-                 FakeTransport::payload(QStringLiteral("pacote"), {{0, Variant(QStringLiteral("0002"))},
-                                                                   {10, Variant(QStringLiteral("GRADE 7"))}}));
+    fake.enqueue(
+        srv, QStringLiteral("GetLanctoNF"),
+        FakeTransport::payload(QStringLiteral("pacote"),
+                               {{0, Variant(QStringLiteral("0002"))}, {10, Variant(QStringLiteral("GRADE 7"))}}));
     cn::LanctoNFArgs f = byValue;
     f.dtInicial = Variant(core::Date{45990});
     f.stRotas = QStringLiteral("'000001','000002'");
@@ -149,11 +158,11 @@ TEST_F(FakeCallTest, GetLanctoNFByValueAndByReference)
 TEST_F(FakeCallTest, EveryWrapperSendsItsArgumentsInTheServersOrder)
 {
     for (const char* m : {"GetItem", "GetItLanctoEst", "GetReplicAprov", "VerReplic", "GetVdCancela", "CancelaNota",
-                          "CancelaItemNf", "GetParExpedicao", "GetExp", "GetGradePesq", "GetSituacao",
-                          "GetAtual_Situ"})
+                          "CancelaItemNf", "GetParExpedicao", "GetExp", "GetGradePesq", "GetSituacao", "GetAtual_Situ"})
         fake.setDefault({}, QString::fromLatin1(m), FakeTransport::payload(Variant()));
 
-    const Variant lista = Variant(core::DataPacket({core::FieldDef{QStringLiteral("IDCHECK"), core::FieldType::String, 1, true}}));
+    const Variant lista =
+        Variant(core::DataPacket({core::FieldDef{QStringLiteral("IDCHECK"), core::FieldType::String, 1, true}}));
     const core::Date d{46001};
     cn::GetItem(cancel, "0001", "0000000042");
     cn::GetItLanctoEst(cancel, "0001", "0000000077");
@@ -167,7 +176,8 @@ TEST_F(FakeCallTest, EveryWrapperSendsItsArgumentsInTheServersOrder)
     cn::GetGradePesq(cancel, "0001", core::Date{45990}, d);
     contracts::situacao::GetSituacao(situ, "1", "SER", "CHAVE", "SP", "01", "35", "1", "IE");
     Variant novo = QStringLiteral("X");
-    fake.enqueue({}, QStringLiteral("GetAtual_Situ"), FakeTransport::payload(Variant(), {{4, Variant(QStringLiteral("A"))}}));
+    fake.enqueue({}, QStringLiteral("GetAtual_Situ"),
+                 FakeTransport::payload(Variant(), {{4, Variant(QStringLiteral("A"))}}));
     contracts::situacao::GetAtual_Situ(situ, "OPER", "0001", "0000000042", "R", novo, "1", "SER", "CHAVE", "SP", "35",
                                        "1", "01", "IE");
 
@@ -178,8 +188,9 @@ TEST_F(FakeCallTest, EveryWrapperSendsItsArgumentsInTheServersOrder)
     EXPECT_EQ(args("VerReplic"), (std::vector<Variant>{lista, S("0001"), S("0000000042")}));
     EXPECT_EQ(args("GetVdCancela"), (std::vector<Variant>{lista, S("0001")}));
     EXPECT_EQ(args("CancelaNota"), (std::vector<Variant>{S("0001"), lista, S("0003"), S("OPER"), S("T")}));
-    EXPECT_EQ(args("CancelaItemNf"), (std::vector<Variant>{S("0001"), lista, S("0000000042"), S("0000000012"),
-                                                          S("0000000077"), Variant(d), S("0004"), S("OPER")}));
+    EXPECT_EQ(args("CancelaItemNf"),
+              (std::vector<Variant>{S("0001"), lista, S("0000000042"), S("0000000012"), S("0000000077"), Variant(d),
+                                    S("0004"), S("OPER")}));
     EXPECT_EQ(args("GetParExpedicao"), (std::vector<Variant>{S("0003")}));
     EXPECT_EQ(args("GetGradePesq"), (std::vector<Variant>{S("0001"), Variant(core::Date{45990}), Variant(d)}));
     EXPECT_EQ(args("GetSituacao"),

@@ -235,12 +235,14 @@ TEST_F(HttpCallTest, PayloadArrivesAndByReferenceValuesAreWrittenBack)
     server.onCall([](const QJsonObject& req, httplib::Response& res) {
         // Echo what arrived so the test can check the request, and change the
         // by-reference argument.
-        QJsonObject packet{{"fields", QJsonArray{QJsonObject{{"name", "NREXPEDICAO"}, {"type", "string"}, {"size", 10}}}},
-                           {"rows", QJsonArray{QJsonArray{"0000000012"}, QJsonArray{"0000000015"}}}};
-        QJsonObject answer{{"status", "ok"},
-                           {"payload", QJsonArray{QJsonObject{{"packet", packet}}, req.value("method"),
-                                                  req.value("args"), req.value("byRef")}},
-                           {"refs", QJsonArray{QJsonValue(), "novo", QJsonValue()}}};
+        QJsonObject packet{
+            {"fields", QJsonArray{QJsonObject{{"name", "NREXPEDICAO"}, {"type", "string"}, {"size", 10}}}},
+            {"rows", QJsonArray{QJsonArray{"0000000012"}, QJsonArray{"0000000015"}}}};
+        QJsonObject answer{
+            {"status", "ok"},
+            {"payload",
+             QJsonArray{QJsonObject{{"packet", packet}}, req.value("method"), req.value("args"), req.value("byRef")}},
+            {"refs", QJsonArray{QJsonValue(), "novo", QJsonValue()}}};
         res.set_content(json(answer), "application/json");
     });
     net.Connect();
@@ -258,7 +260,8 @@ TEST_F(HttpCallTest, PayloadArrivesAndByReferenceValuesAreWrittenBack)
     EXPECT_EQ(p[0].packet().value(1, QStringLiteral("NREXPEDICAO")), Variant(QStringLiteral("0000000015")));
     EXPECT_EQ(p[1], Variant(QStringLiteral("GetAtual_Situ")));
     // The arguments travel in order with their types; the date as a day count.
-    EXPECT_EQ(p[2], Variant(core::VariantArray{Variant(QStringLiteral("0001")), Variant(QStringLiteral("R")), Variant(day)}));
+    EXPECT_EQ(p[2],
+              Variant(core::VariantArray{Variant(QStringLiteral("0001")), Variant(QStringLiteral("R")), Variant(day)}));
     EXPECT_EQ(p[3], Variant(core::VariantArray{Variant(false), Variant(true), Variant(false)}));
     EXPECT_TRUE(server.lastBody().contains("\"server\":\"Exp01800.rdmCancelNota\""));
 }
@@ -299,14 +302,15 @@ TEST_F(HttpCallTest, MalformedAnswersAreConnectionErrorsAndLeaveVariablesAlone)
     const std::pair<int, std::string> bad[] = {
         {200, "not json at all"},
         {200, ""},
-        {200, R"({"status":"ok","payload":{"packet":{"fields":[{"name":"A","type":"string"}],"rows":[[1]]}},"refs":[null,"x"]})"},
-        {200, R"({"status":"ok","payload":"x","refs":[null]})"},              // wrong count of refs
-        {200, R"({"status":"ok","payload":"x"})"},                            // refs missing for a by-ref call
+        {200,
+         R"({"status":"ok","payload":{"packet":{"fields":[{"name":"A","type":"string"}],"rows":[[1]]}},"refs":[null,"x"]})"},
+        {200, R"({"status":"ok","payload":"x","refs":[null]})"}, // wrong count of refs
+        {200, R"({"status":"ok","payload":"x"})"},               // refs missing for a by-ref call
         {200, R"({"status":"maybe","message":"?"})"},
-        {200, R"({"status":"failed"})"},                                      // no message
+        {200, R"({"status":"failed"})"}, // no message
         {200, R"({"status":"ok","payload":"x","refs":[null,"y"]} trailing)"},
-        {200, R"({"status":"ok","payload":42,"refs":[null,"y"]})"},          // untyped number
-        {200, R"({"status":"ok","status":"ok","refs":[null,"y"]})"},         // repeated member
+        {200, R"({"status":"ok","payload":42,"refs":[null,"y"]})"},  // untyped number
+        {200, R"({"status":"ok","status":"ok","refs":[null,"y"]})"}, // repeated member
         {502, "<html>Bad Gateway</html>"},
         {503, R"({"status":"raised","message":"x"})"},
         {404, R"({"status":"ok","payload":"x","refs":[null,"y"]})"},
@@ -336,13 +340,15 @@ TEST_F(HttpCallTest, AProxysOwnErrorIsAConnectionErrorWithItsText)
 TEST_F(HttpCallTest, PeopleAreToldWhatHappenedWhileTheMessageKeepsTheDetail)
 {
     net.Connect();
-    server.answerRaw(403, R"({"status":"raised","message":"GetParExpedicao: o operador ANA não tem acesso à filial 0001."})");
+    server.answerRaw(
+        403, R"({"status":"raised","message":"GetParExpedicao: o operador ANA não tem acesso à filial 0001."})");
     try {
         net.call(QStringLiteral("GetParExpedicao"), {"0001"});
         ADD_FAILURE() << "a 403 is a refusal";
     } catch (const core::ServerError& e) {
-        EXPECT_EQ(e.forPeople(), QStringLiteral("O operador ANA não tem acesso à filial 0001. Peça acesso a ela, ou "
-                                                "entre no sistema com uma das suas filiais."));
+        EXPECT_EQ(e.forPeople(),
+                  QStringLiteral("O operador ANA não tem acesso à filial 0001. Peça acesso a ela, ou "
+                                 "entre no sistema com uma das suas filiais."));
         EXPECT_TRUE(e.message().startsWith("GetParExpedicao: o operador ANA")) << e.message().toStdString();
     }
     server.answerRaw(200, "not json at all");
@@ -387,9 +393,10 @@ TEST_F(HttpCallTest, ServerDroppingTheConnectionMidCallIsAConnectionError)
 {
     net.Connect();
     const std::function<void(int)> behaviours[] = {
-        [](int) {}, // reads the request, closes without a word
+        [](int) {},  // reads the request, closes without a word
         [](int fd) { // headers promise more than is sent
-            const char half[] = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n\r\n{\"status\":\"ok\",";
+            const char half[] =
+                "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 500\r\n\r\n{\"status\":\"ok\",";
             (void)::send(fd, half, sizeof half - 1, 0);
         },
         [](int fd) { // garbage instead of HTTP
@@ -410,7 +417,8 @@ TEST_F(HttpCallTest, ListDroppedMidAnswerIsAConnectionErrorAndTheDatasetKeepsIts
 {
     net.Connect();
     core::DataPacket list({{"NRLANCTONF", core::FieldType::String, 10, false, false}});
-    for (int i = 0; i < 5000; ++i) list.appendRow({QStringLiteral("%1").arg(i, 10, 10, QChar('0'))});
+    for (int i = 0; i < 5000; ++i)
+        list.appendRow({QStringLiteral("%1").arg(i, 10, 10, QChar('0'))});
     const QByteArray whole = "{\"payload\":{\"packet\":" + core::codec::encodePacket(list) + "},\"status\":\"ok\"}";
 
     core::ClientDataset ds;
@@ -570,35 +578,48 @@ TEST_F(HttpCallTest, HostileAnswersAreCutBySizeDeadlineAndNeverInflated)
     transport.setMaxAnswer(1 << 20);
     transport.setReadTimeout(3s);
     net.Connect();
-    const std::string bomb = gzipOfZeros(size_t(1) << 30);  // 1 GB of zeros in about 1 MB
+    const std::string bomb = gzipOfZeros(size_t(1) << 30); // 1 GB of zeros in about 1 MB
     const long rss0 = residentBytes();
     const struct {
         const char* name;
         std::function<void(int)> behave;
         const char* hint;
     } cases[] = {
-        {"huge declared answer", [](int fd) {
+        {"huge declared answer",
+         [](int fd) {
              sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 1073741824\r\n\r\n");
              const std::string block(1 << 16, ' ');
-             for (int i = 0; i < 16384; ++i) sendAll(fd, block);
-         }, "limite"},
-        {"huge chunked answer", [](int fd) {
+             for (int i = 0; i < 16384; ++i)
+                 sendAll(fd, block);
+         },
+         "limite"},
+        {"huge chunked answer",
+         [](int fd) {
              sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n");
              const std::string chunk = "10000\r\n" + std::string(1 << 16, ' ') + "\r\n";
-             for (int i = 0; i < 16384; ++i) sendAll(fd, chunk);
-         }, "limite"},
-        {"gzip bomb", [&bomb](int fd) {
-             sendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: " +
-                             std::to_string(bomb.size()) + "\r\n\r\n" + bomb);
-         }, "compactada"},
-        {"one byte a second", [](int fd) {
-             const std::string answer = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 33\r\n\r\n"
-                                        R"({"status":"ok","payload":"tarde"})";
+             for (int i = 0; i < 16384; ++i)
+                 sendAll(fd, chunk);
+         },
+         "limite"},
+        {"gzip bomb",
+         [&bomb](int fd) {
+             sendAll(fd,
+                     "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Encoding: gzip\r\nContent-Length: "
+                         + std::to_string(bomb.size()) + "\r\n\r\n" + bomb);
+         },
+         "compactada"},
+        {"one byte a second",
+         [](int fd) {
+             const std::string answer =
+                 "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 33\r\n\r\n"
+                 R"({"status":"ok","payload":"tarde"})";
              for (char c : answer) {
-                 if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1) return;
+                 if (::send(fd, &c, 1, MSG_NOSIGNAL) != 1)
+                     return;
                  std::this_thread::sleep_for(1s);
              }
-         }, "interrompida"},
+         },
+         "interrompida"},
     };
     for (const auto& c : cases) {
         RawServer raw(c.behave);

@@ -22,19 +22,21 @@ class Https : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (!testsupport::TestCa::available()) GTEST_SKIP() << "openssl not installed";
+        if (!testsupport::TestCa::available())
+            GTEST_SKIP() << "openssl not installed";
         ASSERT_TRUE(dir.isValid());
         ASSERT_TRUE(ca.make(dir.path(), {"DNS:localhost"}, "certo")) << ca.error.toStdString();
         ASSERT_TRUE(other.make(dir.path(), {"DNS:localhost"}, "outro")) << other.error.toStdString();
         svr = std::make_unique<httplib::SSLServer>(ca.certFile.toUtf8().constData(), ca.keyFile.toUtf8().constData());
         ASSERT_TRUE(svr->is_valid());
-        svr->set_keep_alive_timeout(1);  // stop() waits for kept-alive connections
+        svr->set_keep_alive_timeout(1); // stop() waits for kept-alive connections
         svr->Get("/health", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(R"({"status":"ok"})", "application/json");
         });
         svr->Post("/call", [](const httplib::Request& req, httplib::Response& res) {
-            res.set_content(req.body.find("\"GetExp\"") != std::string::npos ? R"({"status":"ok","payload":{"int":42},"refs":[]})"
-                                                                                : R"({"status":"raised","message":"?"})",
+            res.set_content(req.body.find("\"GetExp\"") != std::string::npos
+                                ? R"({"status":"ok","payload":{"int":42},"refs":[]})"
+                                : R"({"status":"raised","message":"?"})",
                             "application/json");
         });
         port = svr->bind_to_any_port("127.0.0.1");
@@ -45,8 +47,10 @@ protected:
     }
     void TearDown() override
     {
-        if (svr) svr->stop();
-        if (runner.joinable()) runner.join();
+        if (svr)
+            svr->stop();
+        if (runner.joinable())
+            runner.join();
     }
     QString failure(const QString& host)
     {
@@ -86,10 +90,10 @@ TEST_F(Https, AnotherAuthorityOrAnotherNameIsRefused)
     EXPECT_THROW(transport.call("https://localhost", port, {kServer, "GetExp", {}, {}}), core::ConnectionError);
 
     transport.setCaFile(ca.caFile);
-    const QString wrongName = failure("https://127.0.0.1");  // the certificate names localhost only
+    const QString wrongName = failure("https://127.0.0.1"); // the certificate names localhost only
     EXPECT_TRUE(wrongName.contains("certificado")) << wrongName.toStdString();
 
-    transport.setCaFile(QString());  // the system's authorities do not know the test authority
+    transport.setCaFile(QString()); // the system's authorities do not know the test authority
     EXPECT_FALSE(failure("https://localhost").isEmpty());
     // Plain HTTP to a TLS port gets no answer it could take for one.
     EXPECT_FALSE(failure("localhost").isEmpty());

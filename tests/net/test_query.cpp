@@ -28,14 +28,15 @@ namespace {
 
 TEST(NamedParams, RewrittenOutsideLiteralsAndCommentsOneNamePerMarker)
 {
-    const core::ParsedSql p = core::parseNamedParams(QStringLiteral(
-        "SELECT ':NOT_A', \"x:y\", a::text -- :NOR_THIS\n"
-        "FROM T, PARAM(:P_CDFILIAL)P_CDFILIAL /* :nor_this */\n"
-        "WHERE (E.CD = :P_cdEmpresa) AND (I.CD = :P_CDEMPRESA) AND X = 'it''s :no'"));
+    const core::ParsedSql p = core::parseNamedParams(
+        QStringLiteral("SELECT ':NOT_A', \"x:y\", a::text -- :NOR_THIS\n"
+                       "FROM T, PARAM(:P_CDFILIAL)P_CDFILIAL /* :nor_this */\n"
+                       "WHERE (E.CD = :P_cdEmpresa) AND (I.CD = :P_CDEMPRESA) AND X = 'it''s :no'"));
     EXPECT_EQ(p.names, (QStringList{"P_CDFILIAL", "P_CDEMPRESA", "P_CDEMPRESA"}));
-    EXPECT_EQ(p.text, QStringLiteral("SELECT ':NOT_A', \"x:y\", a::text -- :NOR_THIS\n"
-                                     "FROM T, PARAM(?)P_CDFILIAL /* :nor_this */\n"
-                                     "WHERE (E.CD = ?) AND (I.CD = ?) AND X = 'it''s :no'"));
+    EXPECT_EQ(p.text,
+              QStringLiteral("SELECT ':NOT_A', \"x:y\", a::text -- :NOR_THIS\n"
+                             "FROM T, PARAM(?)P_CDFILIAL /* :nor_this */\n"
+                             "WHERE (E.CD = ?) AND (I.CD = ?) AND X = 'it''s :no'"));
     // An unterminated literal swallows the rest rather than inventing parameters.
     EXPECT_TRUE(core::parseNamedParams(QStringLiteral("SELECT 'abc :X")).names.isEmpty());
 }
@@ -72,17 +73,29 @@ TEST(HostSqlTexts, EachDialectDepartsFromTheOracleTextOnlyWhereItsDatabaseNeeds)
         const char* name;
         QStringList text;
         QStringList base;
-        int inserted;                  ///< index of a line the base lacks, or -1
-        std::map<int, QString> own;    ///< index (after removing `inserted`) -> line
+        int inserted;               ///< index of a line the base lacks, or -1
+        std::map<int, QString> own; ///< index (after removing `inserted`) -> line
     };
     const Case cases[] = {
-        {"filial MSSQL", sql::filialMSSQL(), sql::filialOracle(), -1,
+        {"filial MSSQL",
+         sql::filialMSSQL(),
+         sql::filialOracle(),
+         -1,
          {{6, "   FI.CDFILIAL = ISNULL(:P_CDFILIAL,FI.CDFILIAL) AND"}}},
-        {"filial IB", sql::filialIB(), sql::filialOracle(), 5,
+        {"filial IB",
+         sql::filialIB(),
+         sql::filialOracle(),
+         5,
          {{4, "   FILIAL FI, EMPRESA EM,"}, {6, "   FI.CDFILIAL = NVLSTR(P_CDFILIAL.PARAM ,FI.CDFILIAL) AND"}}},
-        {"filial SQLite", sql::filialSQLite(), sql::filialOracle(), -1,
+        {"filial SQLite",
+         sql::filialSQLite(),
+         sql::filialOracle(),
+         -1,
          {{6, "   FI.CDFILIAL = COALESCE(:P_CDFILIAL,FI.CDFILIAL) AND"}}},
-        {"filial PG", sql::filialPG(), sql::filialOracle(), -1,
+        {"filial PG",
+         sql::filialPG(),
+         sql::filialOracle(),
+         -1,
          {{6, "   FI.CDFILIAL = COALESCE(CAST(:P_CDFILIAL AS VARCHAR),FI.CDFILIAL) AND"}}},
         {"inscrEstad IB", sql::inscrEstadIB(), sql::inscrEstadMSSQL(), -1, {}},
         {"inscrEstad PG", sql::inscrEstadPG(), sql::inscrEstadSQLite(), -1, {}},
@@ -216,10 +229,10 @@ protected:
     {
         auto q = std::make_unique<TADOIBQuery>(QStringLiteral("qryInscrEstad"));
         const std::pair<const char*, int> fields[] = {
-            {"CDINSCESTA", 16}, {"NMREPRINSEST", 40}, {"NMMUNICIPIO", 30}, {"IDTPIJURIEST", 1},
-            {"NRINSJURIEST", 20}, {"SGESTADO", 2}, {"NRCEPIEST", 15}, {"DSENDEIEST", 50},
-            {"NMBAIRIEST", 30}, {"NRTELEIEST", 25}, {"NRFAXIEST", 25}, {"CDPAIS", 4},
-            {"CDMUNICIPIO", 4}, {"NMRAZSOCEMPR", 80}, {"IDTPAMBIENTENFE", 1}, {"NRSERIECERTIFIC", 50},
+            {"CDINSCESTA", 16},   {"NMREPRINSEST", 40}, {"NMMUNICIPIO", 30},    {"IDTPIJURIEST", 1},
+            {"NRINSJURIEST", 20}, {"SGESTADO", 2},      {"NRCEPIEST", 15},      {"DSENDEIEST", 50},
+            {"NMBAIRIEST", 30},   {"NRTELEIEST", 25},   {"NRFAXIEST", 25},      {"CDPAIS", 4},
+            {"CDMUNICIPIO", 4},   {"NMRAZSOCEMPR", 80}, {"IDTPAMBIENTENFE", 1}, {"NRSERIECERTIFIC", 50},
             {"CDESTADOIBGE", 2}};
         for (const auto& [name, size] : fields)
             q->addString(QString::fromLatin1(name), size);
@@ -232,13 +245,17 @@ protected:
     {
         QStringList out;
         for (q.first(); !q.eof(); q.next())
-            out << (q.fieldByName(QString::fromLatin1(field)).isNull() ? QStringLiteral("<null>")
-                                                                     : q.fieldByName(QString::fromLatin1(field)).asString());
+            out << (q.fieldByName(QString::fromLatin1(field)).isNull()
+                        ? QStringLiteral("<null>")
+                        : q.fieldByName(QString::fromLatin1(field)).asString());
         return out;
     }
 
     /// "FROM ..." that yields one row in this database.
-    QString oneRow() const { return GetParam() == Backend::Firebird ? QStringLiteral(" FROM RDB$DATABASE") : QString(); }
+    QString oneRow() const
+    {
+        return GetParam() == Backend::Firebird ? QStringLiteral(" FROM RDB$DATABASE") : QString();
+    }
 
     QString conn_;
 

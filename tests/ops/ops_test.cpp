@@ -80,7 +80,8 @@ std::map<QString, int> runLookups(const QString& conn)
 QString pgValue(const QString& conninfo, const QString& key)
 {
     for (const QString& part : conninfo.split(' ', Qt::SkipEmptyParts))
-        if (part.section('=', 0, 0) == key) return part.section('=', 1);
+        if (part.section('=', 0, 0) == key)
+            return part.section('=', 1);
     return {};
 }
 
@@ -89,7 +90,8 @@ QString pgValue(const QString& conninfo, const QString& key)
 TEST(LookupRole, OnPostgresTheRoleLoadsTheLookupsAndReadsNothingOfTheServer)
 {
     const QString pg = qEnvironmentVariable("EXP_TEST_PG");
-    if (pg.isEmpty()) GTEST_SKIP() << "EXP_TEST_PG not set";
+    if (pg.isEmpty())
+        GTEST_SKIP() << "EXP_TEST_PG not set";
     const QString psql = QStandardPaths::findExecutable("psql", {"/usr/lib/postgresql/15/bin", "/usr/bin"});
     ASSERT_FALSE(psql.isEmpty());
     const QString schema = QString("lk_%1").arg(QCoreApplication::applicationPid());
@@ -104,10 +106,16 @@ TEST(LookupRole, OnPostgresTheRoleLoadsTheLookupsAndReadsNothingOfTheServer)
     // The shipped script, as the administrator runs it (twice: it can be run again).
     for (int i = 0; i < 2; ++i) {
         QProcess p;
-        p.start(psql, {"-X", "-q", "-v", "ON_ERROR_STOP=1", "-v", "role=" + role, "-v", "password=consulta-123",
-                       "-v", "schema=" + schema, "-h", pgValue(pg, "host"), "-p", pgValue(pg, "port"), "-U",
-                       pgValue(pg, "user"), "-d", pgValue(pg, "dbname"), "-f",
-                       QString(EXP_SOURCE_DIR) + "/deploy/postgres/lookup-role.sql"});
+        p.start(psql, {"-X", "-q",
+                       "-v", "ON_ERROR_STOP=1",
+                       "-v", "role=" + role,
+                       "-v", "password=consulta-123",
+                       "-v", "schema=" + schema,
+                       "-h", pgValue(pg, "host"),
+                       "-p", pgValue(pg, "port"),
+                       "-U", pgValue(pg, "user"),
+                       "-d", pgValue(pg, "dbname"),
+                       "-f", QString(EXP_SOURCE_DIR) + "/deploy/postgres/lookup-role.sql"});
         ASSERT_TRUE(p.waitForFinished(30000));
         ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
     }
@@ -132,7 +140,8 @@ TEST(LookupRole, OnPostgresTheRoleLoadsTheLookupsAndReadsNothingOfTheServer)
         ASSERT_TRUE(t.exec(QString("SELECT upper(tablename) FROM pg_tables WHERE schemaname = '%1'").arg(schema)));
         QStringList others;
         while (t.next())
-            if (!server::lookupTables().contains(t.value(0).toString())) others << t.value(0).toString();
+            if (!server::lookupTables().contains(t.value(0).toString()))
+                others << t.value(0).toString();
         for (const char* must : {"LANCTONF", "ITLANCTONF", "SALDOESTQ", "OPERADOR", "SESSAO", "AUDITCANC"})
             EXPECT_TRUE(others.contains(must)) << must;
         for (const QString& table : others) {
@@ -158,7 +167,8 @@ TEST(LookupRole, TheSqliteDemoGivesTheDesktopsAFileWithTheLookupTablesOnly)
 {
     QTemporaryDir dir;
     const QString lookup = dir.filePath("consulta.db");
-    const auto made = runServer({"demo", "--db", "sqlite:" + dir.filePath("demo.db"), "--entries", "30", "--lookup-db", lookup});
+    const auto made =
+        runServer({"demo", "--db", "sqlite:" + dir.filePath("demo.db"), "--entries", "30", "--lookup-db", lookup});
     ASSERT_EQ(made.first, 0) << made.second.toStdString();
     const QString conn = "ops_lookup_sqlite";
     {
@@ -169,7 +179,8 @@ TEST(LookupRole, TheSqliteDemoGivesTheDesktopsAFileWithTheLookupTablesOnly)
         QStringList tables;
         QSqlQuery q(c);
         ASSERT_TRUE(q.exec("SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY name"));
-        while (q.next()) tables << q.value(0).toString();
+        while (q.next())
+            tables << q.value(0).toString();
         QStringList expected = server::lookupTables();
         expected.sort();
         EXPECT_EQ(tables, expected);
@@ -190,7 +201,8 @@ std::map<std::string, double> parseScrape(const std::string& text)
 {
     std::map<std::string, double> out;
     for (const QString& line : QString::fromStdString(text).split('\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith('#')) continue;
+        if (line.startsWith('#'))
+            continue;
         const qsizetype sp = line.lastIndexOf(' ');
         out[line.left(sp).toStdString()] = line.mid(sp + 1).toDouble();
     }
@@ -222,14 +234,17 @@ TEST(Metrics, CountersMoveWithCallsAndOnlyAllowedAddressesRead)
     const QString item = "exp_appserver_calls_total{method=\"Exp01800.rdmCancelNota.GetItem\",outcome=\"ok\"}";
 
     const qint64 today = QDate(1899, 12, 30).daysTo(QDate::currentDate());
-    const std::string listBody = callBody(kCancel, "GetLanctoNF", {"0001", core::Date{double(today - 10)}, core::Date{double(today)},
-                                                                   "", "T", "", "T", "", "", "T", "T"});
+    const std::string listBody = callBody(
+        kCancel, "GetLanctoNF",
+        {"0001", core::Date{double(today - 10)}, core::Date{double(today)}, "", "T", "", "T", "", "", "T", "T"});
     auto l = c.Post("/call", testsupport::bearer(token), listBody, "application/json");
     ASSERT_TRUE(l && l->status == 200);
-    const int rows = int(QJsonDocument::fromJson(QByteArray::fromStdString(l->body))["payload"]["packet"]["rows"].toArray().size());
+    const int rows =
+        int(QJsonDocument::fromJson(QByteArray::fromStdString(l->body))["payload"]["packet"]["rows"].toArray().size());
     ASSERT_GT(rows, 0);
     for (int i = 0; i < 3; ++i) {
-        auto r = c.Post("/call", testsupport::bearer(token), callBody(kCancel, "GetItem", {"0001", "0000000001"}), "application/json");
+        auto r = c.Post("/call", testsupport::bearer(token), callBody(kCancel, "GetItem", {"0001", "0000000001"}),
+                        "application/json");
         ASSERT_TRUE(r && r->status == 200);
     }
     auto unknown = c.Post("/call", testsupport::bearer(token), callBody(kCancel, "Nada", {}), "application/json");
@@ -249,8 +264,9 @@ TEST(Metrics, CountersMoveWithCallsAndOnlyAllowedAddressesRead)
     EXPECT_EQ(delta("exp_appserver_failed_logins_total"), 1);
     EXPECT_EQ(delta("exp_appserver_list_rows_sent_total"), rows);
     EXPECT_EQ(delta("exp_appserver_call_duration_seconds_count{method=\"Exp01800.rdmCancelNota.GetItem\"}"), 3);
-    EXPECT_EQ(after["exp_appserver_call_duration_seconds_bucket{method=\"Exp01800.rdmCancelNota.GetItem\",le=\"+Inf\"}"],
-              after["exp_appserver_call_duration_seconds_count{method=\"Exp01800.rdmCancelNota.GetItem\"}"]);
+    EXPECT_EQ(
+        after["exp_appserver_call_duration_seconds_bucket{method=\"Exp01800.rdmCancelNota.GetItem\",le=\"+Inf\"}"],
+        after["exp_appserver_call_duration_seconds_count{method=\"Exp01800.rdmCancelNota.GetItem\"}"]);
     EXPECT_EQ(after["exp_appserver_db_workers"], 3);
     EXPECT_EQ(after["exp_appserver_db_workers_busy"], 0);
     EXPECT_EQ(after["exp_appserver_db_calls_waiting"], 0);
@@ -273,7 +289,8 @@ TEST(Metrics, CountersMoveWithCallsAndOnlyAllowedAddressesRead)
 TEST(CallLog, OneKeyValueLinePerCallInAFileThatLogrotateAndSighupRotate)
 {
     const QString logrotate = QStandardPaths::findExecutable("logrotate", {"/usr/sbin", "/sbin", "/usr/bin"});
-    if (logrotate.isEmpty()) GTEST_SKIP() << "logrotate missing (scripts/deps.sh)";
+    if (logrotate.isEmpty())
+        GTEST_SKIP() << "logrotate missing (scripts/deps.sh)";
     QTemporaryDir dir;
     const QString dbText = "sqlite:" + dir.filePath("log.db");
     {
@@ -289,9 +306,11 @@ TEST(CallLog, OneKeyValueLinePerCallInAFileThatLogrotateAndSighupRotate)
     srv.start(EXP_APPSERVER_BIN, {"serve", "--db", dbText, "--port", QString::number(port), "--log-file", log});
     QElapsedTimer t;
     t.start();
-    while (!testsupport::fileText(log).contains("escutando em") && t.elapsed() < 20000) QThread::msleep(20);
-    ASSERT_TRUE(testsupport::fileText(log).contains("escutando em")) << testsupport::fileText(dir.filePath("stderr")).toStdString();
-    struct stat st {};
+    while (!testsupport::fileText(log).contains("escutando em") && t.elapsed() < 20000)
+        QThread::msleep(20);
+    ASSERT_TRUE(testsupport::fileText(log).contains("escutando em"))
+        << testsupport::fileText(dir.filePath("stderr")).toStdString();
+    struct stat st { };
     ASSERT_EQ(::stat(QFile::encodeName(log).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);
 
@@ -307,15 +326,24 @@ TEST(CallLog, OneKeyValueLinePerCallInAFileThatLogrotateAndSighupRotate)
     auto waitFor = [&](const QString& file, const QString& text) {
         QElapsedTimer w;
         w.start();
-        while (!testsupport::fileText(file).contains(text) && w.elapsed() < 5000) QThread::msleep(20);
+        while (!testsupport::fileText(file).contains(text) && w.elapsed() < 5000)
+            QThread::msleep(20);
         return testsupport::fileText(file).contains(text);
     };
     call("GetExp");
     ASSERT_TRUE(waitFor(log, "call=Exp01800.rdmCancelNota.GetExp"));
-    EXPECT_TRUE(QRegularExpression(R"(\nts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z call=login op=TESTE addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
-                    .match(testsupport::fileText(log)).hasMatch()) << testsupport::fileText(log).toStdString();
-    EXPECT_TRUE(QRegularExpression(R"(\nts=\S+ call=Exp01800\.rdmCancelNota\.GetExp op=TESTE addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
-                    .match(testsupport::fileText(log)).hasMatch()) << testsupport::fileText(log).toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(
+            R"(\nts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z call=login op=TESTE addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
+            .match(testsupport::fileText(log))
+            .hasMatch())
+        << testsupport::fileText(log).toStdString();
+    EXPECT_TRUE(
+        QRegularExpression(
+            R"(\nts=\S+ call=Exp01800\.rdmCancelNota\.GetExp op=TESTE addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
+            .match(testsupport::fileText(log))
+            .hasMatch())
+        << testsupport::fileText(log).toStdString();
 
     // The shipped snippet, pointed at this folder.
     QString conf = testsupport::fileText(QString(EXP_SOURCE_DIR) + "/deploy/logrotate/exp-appserver");
@@ -353,7 +381,8 @@ TEST(CallLog, OneKeyValueLinePerCallInAFileThatLogrotateAndSighupRotate)
     env.insert("JOURNAL_STREAM", QString("%1:%2").arg(qulonglong(st.st_dev)).arg(qulonglong(st.st_ino)));
     j.setProcessEnvironment(env);
     j.setStandardErrorFile(journal);
-    j.start(EXP_APPSERVER_BIN, {"serve", "--db", dbText, "--port", QString::number(port), "--log-file", dir.filePath("no.log")});
+    j.start(EXP_APPSERVER_BIN,
+            {"serve", "--db", dbText, "--port", QString::number(port), "--log-file", dir.filePath("no.log")});
     ASSERT_TRUE(waitFor(journal, "escutando em"));
     ::kill(pid_t(j.processId()), SIGTERM);
     j.waitForFinished(15000);
@@ -390,25 +419,32 @@ TEST(OperatorImport, AllOrNothingWithFirstPasswordsThatMustBeChanged)
     for (const Bad& b : bad) {
         const auto r = runServer({"operator", "import", write("bad.txt", b.text), "--db", dbText, "--passwords", out});
         EXPECT_EQ(r.first, 1) << b.text.toStdString();
-        EXPECT_TRUE(r.second.contains(b.says) && r.second.contains("Nenhum operador foi importado")) << r.second.toStdString();
+        EXPECT_TRUE(r.second.contains(b.says) && r.second.contains("Nenhum operador foi importado"))
+            << r.second.toStdString();
         EXPECT_FALSE(QFile::exists(out)) << "no passwords of operators that were not created";
-        EXPECT_EQ(runServer({"operator", "show", "ANA", "--db", dbText}).first, 1) << "half imported: " << b.text.toStdString();
+        EXPECT_EQ(runServer({"operator", "show", "ANA", "--db", dbText}).first, 1)
+            << "half imported: " << b.text.toStdString();
     }
 
-    const QString good = write("ok.txt", "# código; nome; filiais\nana; Ana Conceição; 1, 2\r\n\nbia;Beatriz Araújo;*\n");
+    const QString good =
+        write("ok.txt", "# código; nome; filiais\nana; Ana Conceição; 1, 2\r\n\nbia;Beatriz Araújo;*\n");
     const auto r = runServer({"operator", "import", good, "--db", dbText, "--passwords", out});
     ASSERT_EQ(r.first, 0) << r.second.toStdString();
-    EXPECT_EQ(QFileInfo(out).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), 0);
+    EXPECT_EQ(
+        QFileInfo(out).permissions() & ~(QFile::ReadOwner | QFile::WriteOwner | QFile::ReadUser | QFile::WriteUser), 0);
     QMap<QString, QString> passwords;
     for (const QString& line : testsupport::fileText(out).split('\n', Qt::SkipEmptyParts))
-        if (!line.startsWith('#')) passwords[line.section(';', 0, 0)] = line.section(';', 2);
+        if (!line.startsWith('#'))
+            passwords[line.section(';', 0, 0)] = line.section(';', 2);
     ASSERT_EQ(passwords.keys(), (QStringList{"ANA", "BIA"}));
     EXPECT_NE(passwords["ANA"], passwords["BIA"]);
     EXPECT_GE(passwords["ANA"].size(), 12);
     const auto shown = runServer({"operator", "show", "ANA", "--db", dbText});
-    EXPECT_TRUE(shown.second.contains("ANA\tAna Conceição\tativo\t0001,0002\ttroca de senha pendente")) << shown.second.toStdString();
+    EXPECT_TRUE(shown.second.contains("ANA\tAna Conceição\tativo\t0001,0002\ttroca de senha pendente"))
+        << shown.second.toStdString();
     // The passwords file is never overwritten: a second import is refused whole.
-    const auto again = runServer({"operator", "import", write("c.txt", "cid; Cid; 1\n"), "--db", dbText, "--passwords", out});
+    const auto again =
+        runServer({"operator", "import", write("c.txt", "cid; Cid; 1\n"), "--db", dbText, "--passwords", out});
     EXPECT_EQ(again.first, 1);
     EXPECT_EQ(runServer({"operator", "show", "CID", "--db", dbText}).first, 1);
 
@@ -417,8 +453,10 @@ TEST(OperatorImport, AllOrNothingWithFirstPasswordsThatMustBeChanged)
     servertest::Served srv(db, server::ServerOptions{});
     httplib::Client c("127.0.0.1", srv.port());
     auto login = [&] {
-        auto a = c.Post("/login", QJsonDocument(QJsonObject{{"operador", "bia"}, {"senha", passwords["BIA"]}}).toJson().toStdString(),
-                        "application/json");
+        auto a =
+            c.Post("/login",
+                   QJsonDocument(QJsonObject{{"operador", "bia"}, {"senha", passwords["BIA"]}}).toJson().toStdString(),
+                   "application/json");
         EXPECT_TRUE(a && a->status == 200);
         return QJsonDocument::fromJson(QByteArray::fromStdString(a ? a->body : std::string()));
     };
@@ -428,7 +466,8 @@ TEST(OperatorImport, AllOrNothingWithFirstPasswordsThatMustBeChanged)
     auto refused = c.Post("/call", bearer, callBody(kCancel, "GetExp", {"0001"}), "application/json");
     ASSERT_TRUE(refused);
     EXPECT_EQ(refused->status, 403);
-    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(refused->body))["message"].toString(), server::kMustChangePassword);
+    EXPECT_EQ(QJsonDocument::fromJson(QByteArray::fromStdString(refused->body))["message"].toString(),
+              server::kMustChangePassword);
     EXPECT_EQ(c.Post("/logout", bearer, "{}", "application/json")->status, 200);
 
     server::Operators(db).setPassword("BIA", passwords["BIA"] + "-nova");

@@ -35,7 +35,9 @@ const std::string kGetExp = R"({"server":"Exp01800.rdmCancelNota","method":"GetE
 
 std::string loginBody(const QString& code)
 {
-    return QJsonDocument(QJsonObject{{"operador", code}, {"senha", testsupport::kPassword}}).toJson(QJsonDocument::Compact).toStdString();
+    return QJsonDocument(QJsonObject{{"operador", code}, {"senha", testsupport::kPassword}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
 }
 
 class ProxyEdge : public ::testing::Test {
@@ -51,12 +53,14 @@ protected:
         {
             server::Database db(server::DbConfig::parse(dbText));
             server::migrateSchema(db);
-            for (const char* code : {"BOM", "XFF", "DIRETO"}) testsupport::ensureOperator(db, code);
+            for (const char* code : {"BOM", "XFF", "DIRETO"})
+                testsupport::ensureOperator(db, code);
         }
         QString why;
         ASSERT_TRUE(ca.make(dir.path(), {"DNS:localhost"})) << ca.error.toStdString();
         app = std::make_unique<testsupport::AppServerProcess>(EXP_APPSERVER_BIN, dbText, testsupport::freePort(),
-                                                              dir.filePath("app.log"), QStringList{"--trusted-proxy", "127.0.0.1"});
+                                                              dir.filePath("app.log"),
+                                                              QStringList{"--trusted-proxy", "127.0.0.1"});
         ASSERT_TRUE(app->start(why)) << why.toStdString();
         port = testsupport::freePort();
         ASSERT_TRUE(proxy.start(QString(EXP_SOURCE_DIR) + "/deploy/haproxy/exp-appserver.cfg", port, ca.combinedFile,
@@ -65,7 +69,8 @@ protected:
         // The proxy's first health check must have passed before calls go through.
         for (int i = 0; i < 50; ++i) {
             Wire w(port, "127.0.0.2", tls);
-            if (w.exchange("GET /health HTTP/1.1\r\nHost: x\r\n\r\n", 2s) == 200) break;
+            if (w.exchange("GET /health HTTP/1.1\r\nHost: x\r\n\r\n", 2s) == 200)
+                break;
             std::this_thread::sleep_for(100ms);
         }
         good = login("BOM", "127.0.0.2");
@@ -77,8 +82,13 @@ protected:
         std::string req = httpPost("/login", loginBody(code));
         req.insert(req.find("\r\n") + 2, extraHeader);
         std::string body;
-        if (w.exchange(req, 5s, &body) != 200) return {};
-        return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object().value("token").toString().toStdString();
+        if (w.exchange(req, 5s, &body) != 200)
+            return {};
+        return QJsonDocument::fromJson(QByteArray::fromStdString(body))
+            .object()
+            .value("token")
+            .toString()
+            .toStdString();
     }
     QString sessionAddress(const QString& code)
     {
@@ -115,7 +125,8 @@ TEST_F(ProxyEdge, TrickledLoginsAndFloodsFromOneAddressLeaveOthersServed)
     caller.reset();
     for (int s = 0; s < 3; ++s) {
         std::this_thread::sleep_for(1s);
-        for (auto& w : slow) w->send(" ");
+        for (auto& w : slow)
+            w->send(" ");
     }
     caller.finish();
     std::printf("well-behaved caller: small call %.1f ms, /health %.1f ms (medians of %zu)\n", caller.callMs(),
@@ -127,9 +138,11 @@ TEST_F(ProxyEdge, TrickledLoginsAndFloodsFromOneAddressLeaveOthersServed)
 
     // Connections from one address beyond 100 are closed at once.
     std::vector<std::unique_ptr<Wire>> many;
-    for (int i = 0; i < 110; ++i) many.push_back(std::make_unique<Wire>(port, "127.0.0.3"));
+    for (int i = 0; i < 110; ++i)
+        many.push_back(std::make_unique<Wire>(port, "127.0.0.3"));
     int open = 0;
-    for (auto& w : many) open += w->closedWithin(30ms) ? 0 : 1;
+    for (auto& w : many)
+        open += w->closedWithin(30ms) ? 0 : 1;
     EXPECT_EQ(open, 100);
     many.clear();
 
@@ -139,7 +152,8 @@ TEST_F(ProxyEdge, TrickledLoginsAndFloodsFromOneAddressLeaveOthersServed)
     int proxyRefused = 0;
     for (int i = 0; i < 34; ++i) {
         const int st = w.exchange(httpPost("/login", "{}"), 5s, &body);
-        if (st == 429 && body.find("deste endereço") != std::string::npos) ++proxyRefused;
+        if (st == 429 && body.find("deste endereço") != std::string::npos)
+            ++proxyRefused;
     }
     EXPECT_EQ(proxyRefused, 4);
 }
@@ -147,9 +161,11 @@ TEST_F(ProxyEdge, TrickledLoginsAndFloodsFromOneAddressLeaveOthersServed)
 TEST_F(ProxyEdge, TlsSuitesBodyLimitAndForwardedAddress)
 {
     // TLS 1.2: ECDHE with AES-GCM or ChaCha20 only.
-    for (const auto& [suite, accepted] : std::vector<std::pair<const char*, bool>>{
-             {"ECDHE-ECDSA-AES128-SHA", false}, {"ECDHE-ECDSA-AES256-SHA384", false},
-             {"ECDHE-ECDSA-AES128-GCM-SHA256", true}, {"ECDHE-ECDSA-CHACHA20-POLY1305", true}}) {
+    for (const auto& [suite, accepted] :
+         std::vector<std::pair<const char*, bool>>{{"ECDHE-ECDSA-AES128-SHA", false},
+                                                   {"ECDHE-ECDSA-AES256-SHA384", false},
+                                                   {"ECDHE-ECDSA-AES128-GCM-SHA256", true},
+                                                   {"ECDHE-ECDSA-CHACHA20-POLY1305", true}}) {
         SSL_CTX* ctx = testsupport::clientTls(suite, true);
         EXPECT_EQ(Wire(port, "127.0.0.2", ctx).ok(), accepted) << suite;
         SSL_CTX_free(ctx);
@@ -162,12 +178,12 @@ TEST_F(ProxyEdge, TlsSuitesBodyLimitAndForwardedAddress)
     EXPECT_EQ(m.captured(1).toULongLong(), server::defaultMaxBody());
     auto announce = [&](std::size_t length, std::size_t send) {
         Wire w(port, "127.0.0.2", tls);
-        w.send("POST /call HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + std::string(64, 'b') +
-               "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" + std::string(send, ' '));
+        w.send("POST /call HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer " + std::string(64, 'b')
+               + "\r\nContent-Length: " + std::to_string(length) + "\r\n\r\n" + std::string(send, ' '));
         return w.answer(5s);
     };
-    EXPECT_EQ(announce(server::defaultMaxBody() + 1, 16000), 413);  // refused by the proxy
-    EXPECT_EQ(announce(server::defaultMaxBody(), 32768), 401);    // passed on; the server wants a session
+    EXPECT_EQ(announce(server::defaultMaxBody() + 1, 16000), 413); // refused by the proxy
+    EXPECT_EQ(announce(server::defaultMaxBody(), 32768), 401);     // passed on; the server wants a session
 
     // The server trusts X-Forwarded-For from the proxy only, and only the
     // address the proxy wrote: a client's own header is no address.

@@ -41,13 +41,16 @@ constexpr int kEntries = 24;
 constexpr int kClients = 4;
 constexpr int kRoundsPerPhase = 6;
 
-QString nr(int i) { return QString::number(i).rightJustified(10, '0'); }
+QString nr(int i)
+{
+    return QString::number(i).rightJustified(10, '0');
+}
 
 /// What one client saw.
 struct Seen {
     int ok = 0, refused = 0, connectionErrors = 0;
-    int answeredAfterKill = 0;  ///< rounds a server answered (ok or refused) after the kill
-    QStringList unclear;  ///< messages that are no catalogue key or clear text
+    int answeredAfterKill = 0; ///< rounds a server answered (ok or refused) after the kill
+    QStringList unclear;       ///< messages that are no catalogue key or clear text
 };
 
 class Client {
@@ -75,8 +78,10 @@ public:
             return;
         }
         try {
-            const core::DataPacket list = call("GetLanctoNF", {"0001", core::Date{double(day_ - 1)}, core::Date{double(day_ + 1)},
-                                                               "", "T", "", "T", "", "", "T", "T"}).packet();
+            const core::DataPacket list = call("GetLanctoNF",
+                                               {"0001", core::Date{double(day_ - 1)}, core::Date{double(day_ + 1)}, "",
+                                                "T", "", "T", "", "", "T", "T"})
+                                              .packet();
             const int iNr = list.fieldIndex("NRLANCTONF"), iCheck = list.fieldIndex("IDCHECK");
             const int first = int(rng_() % kEntries);
             if (rng_() % 2) {
@@ -84,7 +89,8 @@ public:
                 const int n = 1 + int(rng_() % 3);
                 for (auto& row : ticked.rows())
                     for (int k = 0; k < n; ++k)
-                        if (row[size_t(iNr)].toString() == nr(1 + (first + k * 5) % kEntries)) row[size_t(iCheck)] = Variant("S");
+                        if (row[size_t(iNr)].toString() == nr(1 + (first + k * 5) % kEntries))
+                            row[size_t(iCheck)] = Variant("S");
                 call("CancelaNota", {"0001", ticked, "0001", code(id_), "T"});
             } else {
                 const QString entry = nr(1 + first);
@@ -92,24 +98,29 @@ public:
                 core::DataPacket p = items[0].packet();
                 if (p.rowCount() == 0) {
                     ++s.ok;
-                    return;  // nothing left to cancel there
+                    return; // nothing left to cancel there
                 }
                 const int iItemCheck = p.fieldIndex("IDCHECK");
                 p.rows()[size_t(rng_() % p.rows().size())][size_t(iItemCheck)] = Variant("S");
                 const auto& e = rowOf(list, entry);
-                call("CancelaItemNf", {"0001", p, entry, e[size_t(list.fieldIndex("NREXPEDICAO"))],
-                                       e[size_t(list.fieldIndex("NRLANCESTQ"))], core::Date{double(day_)},
-                                       e[size_t(list.fieldIndex("CDFILIEMIT"))], code(id_)});
+                call("CancelaItemNf",
+                     {"0001", p, entry, e[size_t(list.fieldIndex("NREXPEDICAO"))],
+                      e[size_t(list.fieldIndex("NRLANCESTQ"))], core::Date{double(day_)},
+                      e[size_t(list.fieldIndex("CDFILIEMIT"))], code(id_)});
             }
             ++s.ok;
-            if (killed) ++s.answeredAfterKill;
+            if (killed)
+                ++s.answeredAfterKill;
         } catch (const core::ServerError& e) {
             ++s.refused;
-            if (killed) ++s.answeredAfterKill;
-            if (!clear(e.message(), true)) s.unclear << e.message();
+            if (killed)
+                ++s.answeredAfterKill;
+            if (!clear(e.message(), true))
+                s.unclear << e.message();
         } catch (const core::ConnectionError& e) {
             ++s.connectionErrors;
-            if (!clear(e.message(), false)) s.unclear << e.message();
+            if (!clear(e.message(), false))
+                s.unclear << e.message();
         }
     }
 
@@ -123,17 +134,19 @@ private:
     {
         const int i = p.fieldIndex("NRLANCTONF");
         for (const auto& row : p.rows())
-            if (row[size_t(i)].toString() == entry) return row;
-        throw core::ServerError("NOTA_ALT");  // not listed: treated as changed meanwhile
+            if (row[size_t(i)].toString() == entry)
+                return row;
+        throw core::ServerError("NOTA_ALT"); // not listed: treated as changed meanwhile
     }
     /// A refusal is a catalogue key; a connection error is a sentence. Neither holds SQL.
     static bool clear(const QString& m, bool refusal)
     {
         for (const char* sql : {"SELECT", "UPDATE", "INSERT", "DELETE", "ERROR:", "QPSQL", "SALDOESTQ"})
-            if (m.contains(QLatin1String(sql))) return false;
+            if (m.contains(QLatin1String(sql)))
+                return false;
         if (refusal)
-            return QStringList{"NOTA_ALT", "NOTAS_N_CANC", "REPLIC_N_CANC", "ITEM_N_CANC"}.contains(m) ||
-                   m.contains("ocupado");
+            return QStringList{"NOTA_ALT", "NOTAS_N_CANC", "REPLIC_N_CANC", "ITEM_N_CANC"}.contains(m)
+                || m.contains("ocupado");
         return !m.trimmed().isEmpty();
     }
 
@@ -150,7 +163,8 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
 {
     if (!testsupport::Proxy::available() || !testsupport::TestCa::available())
         GTEST_SKIP() << "haproxy or openssl not installed (scripts/deps.sh installs them)";
-    if (!testsupport::PgTemp::available()) GTEST_SKIP() << "PostgreSQL 15 not installed (scripts/deps.sh installs it)";
+    if (!testsupport::PgTemp::available())
+        GTEST_SKIP() << "PostgreSQL 15 not installed (scripts/deps.sh installs it)";
 
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
@@ -167,22 +181,27 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
     {
         server::Database db(server::DbConfig::parse(dbText));
         server::migrateSchema(db);
-        for (int i = 0; i < kClients; ++i) testsupport::ensureOperator(db, Client::code(i));
+        for (int i = 0; i < kClients; ++i)
+            testsupport::ensureOperator(db, Client::code(i));
         QSqlDatabase c = db.connection();
         auto sql = [&](const QString& text, const QVariantList& binds) {
             QSqlQuery q = server::prepare(c, text);
-            for (const QVariant& b : binds) q.addBindValue(b);
+            for (const QVariant& b : binds)
+                q.addBindValue(b);
             server::exec(q);
         };
         std::map<QString, Quantity> replicated;
         for (int e = 1; e <= kEntries; ++e) {
             sql("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, IDSTATUS, CDFILIEMIT) "
-                "VALUES ('0001', ?, ?, '0000000001', ?, 'P', '0001')", {nr(e), day, "9" + nr(e).mid(1)});
+                "VALUES ('0001', ?, ?, '0000000001', ?, 'P', '0001')",
+                {nr(e), day, "9" + nr(e).mid(1)});
             sql("INSERT INTO DOCREPLIC (CDFILIAL, NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST, IDSTATUS) "
-                "VALUES ('0001', ?, '0004', ?, 'A')", {nr(e), nr(1000 + e)});
+                "VALUES ('0001', ?, '0004', ?, 'A')",
+                {nr(e), nr(1000 + e)});
             for (int it = 1; it <= 2; ++it) {
                 const QString prod = kProducts[(e + it) % kProducts.size()];
-                const Quantity q = Quantity::fromUnits(Quantity::kOne / 10 * ((e * it) % 7 + 1) + 1);  // 0.10001 .. 0.70001
+                const Quantity q =
+                    Quantity::fromUnits(Quantity::kOne / 10 * ((e * it) % 7 + 1) + 1); // 0.10001 .. 0.70001
                 const QString seq = QString::number(it).rightJustified(4, '0');
                 sql("INSERT INTO ITLANCTONF (CDFILIAL, NRLANCTONF, NRSEQITPROD, CDPRODUTO, QTITEMPROD) VALUES ('0001', ?, ?, ?, ?)",
                     {nr(e), seq, prod, server::qtyBind(db, q)});
@@ -232,31 +251,36 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
     for (int c = 0; c < kClients; ++c)
         clients.emplace_back([&, c] {
             Client cl(c, proxyPort, ca.caFile, day);
-            for (int r = 0; r < kRoundsPerPhase; ++r) cl.round(seen[c], killed);
+            for (int r = 0; r < kRoundsPerPhase; ++r)
+                cl.round(seen[c], killed);
             phase1Done.arrive_and_wait();
             phase2Go.arrive_and_wait();
             for (int r = 0; r < kRoundsPerPhase; ++r) {
-                if (r == 2) afterKill.wait();
+                if (r == 2)
+                    afterKill.wait();
                 ++phase2Calls;
                 cl.round(seen[c], killed);
             }
             phase2Done.arrive_and_wait();
             phase3Go.arrive_and_wait();
-            for (int r = 0; r < kRoundsPerPhase; ++r) cl.round(seen[c], killed);
+            for (int r = 0; r < kRoundsPerPhase; ++r)
+                cl.round(seen[c], killed);
         });
     phase1Done.arrive_and_wait();
     const QString app1Before = app1.log();
     phase2Go.arrive_and_wait();
-    while (phase2Calls < kClients) std::this_thread::yield();  // every client is in a round
+    while (phase2Calls < kClients)
+        std::this_thread::yield(); // every client is in a round
     app1.kill(SIGKILL);
     killed = true;
     afterKill.count_down();
     phase2Done.arrive_and_wait();
     const bool restarted = app1.start(why);
     const qsizetype restartAt = app1.log().size();
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // the proxy checks a down server every 250 ms
+    std::this_thread::sleep_for(std::chrono::milliseconds(600)); // the proxy checks a down server every 250 ms
     phase3Go.arrive_and_wait();
-    for (auto& t : clients) t.join();
+    for (auto& t : clients)
+        t.join();
     ASSERT_TRUE(restarted) << why.toStdString();
 
     Seen all;
@@ -288,20 +312,24 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
         std::vector<QVariantList> out;
         while (q.next()) {
             QVariantList r;
-            for (int i = 0; i < q.record().count(); ++i) r << q.value(i);
+            for (int i = 0; i < q.record().count(); ++i)
+                r << q.value(i);
             out.push_back(r);
         }
         return out;
     };
     // Each entry: cancelled at most once, with exactly one entry audit when cancelled; its items all cancelled then.
-    for (const auto& r : rows("SELECT L.NRLANCTONF, L.IDSTATUS, "
-                              "(SELECT COUNT(*) FROM AUDITCANC A WHERE A.NRLANCTONF = L.NRLANCTONF AND A.IDOPERACAO = 'CANCELA_NOTA'), "
-                              "(SELECT COUNT(*) FROM ITLANCTONF I WHERE I.NRLANCTONF = L.NRLANCTONF AND I.IDCANCELADO = 'N') "
-                              "FROM LANCTONF L ORDER BY 1")) {
+    for (const auto& r :
+         rows("SELECT L.NRLANCTONF, L.IDSTATUS, "
+              "(SELECT COUNT(*) FROM AUDITCANC A WHERE A.NRLANCTONF = L.NRLANCTONF AND A.IDOPERACAO = 'CANCELA_NOTA'), "
+              "(SELECT COUNT(*) FROM ITLANCTONF I WHERE I.NRLANCTONF = L.NRLANCTONF AND I.IDCANCELADO = 'N') "
+              "FROM LANCTONF L ORDER BY 1")) {
         const bool cancelled = r[1].toString() == "C";
         EXPECT_EQ(r[2].toInt(), cancelled ? 1 : 0) << r[0].toString().toStdString();
-        if (cancelled) EXPECT_EQ(r[3].toInt(), 0) << r[0].toString().toStdString();
-        else EXPECT_GT(r[3].toInt(), 0) << r[0].toString().toStdString();
+        if (cancelled)
+            EXPECT_EQ(r[3].toInt(), 0) << r[0].toString().toStdString();
+        else
+            EXPECT_GT(r[3].toInt(), 0) << r[0].toString().toStdString();
     }
     // Each item: at most one item audit; an item and its stock movement are cancelled together.
     for (const auto& r : rows("SELECT I.NRLANCTONF, I.NRSEQITPROD, I.IDCANCELADO, M.IDCANCELADO, "
@@ -312,25 +340,29 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
         const std::string key = (r[0].toString() + "/" + r[1].toString()).toStdString();
         EXPECT_EQ(r[2].toString(), r[3].toString()) << key;
         EXPECT_LE(r[4].toInt(), 1) << key;
-        if (r[4].toInt() == 1) EXPECT_EQ(r[2].toString(), "S") << key;
+        if (r[4].toInt() == 1)
+            EXPECT_EQ(r[2].toString(), "S") << key;
     }
     // Balances: never negative, and moved by exactly what was cancelled.
     std::map<std::pair<QString, QString>, Quantity> expected = initial;
-    for (const auto& r : rows("SELECT CDPRODUTO, " + server::qtyUnitsSql(db, "QTITEMPROD") +
-                              " FROM ITLANCTONF WHERE IDCANCELADO = 'S'")) {
+    for (const auto& r : rows("SELECT CDPRODUTO, " + server::qtyUnitsSql(db, "QTITEMPROD")
+                              + " FROM ITLANCTONF WHERE IDCANCELADO = 'S'")) {
         const Quantity q = Quantity::fromUnits(r[1].toLongLong());
         expected[{"0001", r[0].toString()}] += q;
         expected[{"0004", r[0].toString()}] -= q;
     }
     int cancelledItems = 0;
-    for (const auto& r : rows("SELECT CDFILIAL, CDPRODUTO, " + server::qtyUnitsSql(db, "QTSALDO") + " FROM SALDOESTQ")) {
+    for (const auto& r :
+         rows("SELECT CDFILIAL, CDPRODUTO, " + server::qtyUnitsSql(db, "QTSALDO") + " FROM SALDOESTQ")) {
         const Quantity q = Quantity::fromUnits(r[2].toLongLong());
         const std::pair<QString, QString> k{r[0].toString(), r[1].toString()};
         EXPECT_FALSE(q.isNegative()) << k.first.toStdString() << "/" << k.second.toStdString();
-        EXPECT_EQ(q.units(), expected[k].units()) << k.first.toStdString() << "/" << k.second.toStdString() << " "
-                                                  << q.toString().toStdString() << " != " << expected[k].toString().toStdString();
+        EXPECT_EQ(q.units(), expected[k].units())
+            << k.first.toStdString() << "/" << k.second.toStdString() << " " << q.toString().toStdString()
+            << " != " << expected[k].toString().toStdString();
     }
-    for (const auto& r : rows("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'S'")) cancelledItems = r[0].toInt();
+    for (const auto& r : rows("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'S'"))
+        cancelledItems = r[0].toInt();
     EXPECT_GT(cancelledItems, 0);
     c = QSqlDatabase();
 }

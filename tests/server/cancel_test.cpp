@@ -11,7 +11,8 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         for (const char* p : {"P1", "P2"}) {
             setStock("0001", p, 100);
             setStock("0003", p, 100);
@@ -26,13 +27,14 @@ protected:
         core::DataPacket p = cancel("GetItem", {"0001", nr})[0].packet();
         const int c = p.fieldIndex("IDCHECK"), s = p.fieldIndex("NRSEQITPROD");
         for (auto& row : p.rows())
-            if (seqs.contains(row[size_t(s)].toString())) row[size_t(c)] = Variant("S");
+            if (seqs.contains(row[size_t(s)].toString()))
+                row[size_t(c)] = Variant("S");
         return p;
     }
     QString cancelItems(const QString& nr, const QStringList& seqs, const QString& ship = "0000000001")
     {
-        return raised("CancelaItemNf", {"0001", itemsTicked(nr, seqs), nr, ship, stockNr(nr), core::Date{double(kDay)},
-                                        "0001", "op7"});
+        return raised("CancelaItemNf",
+                      {"0001", itemsTicked(nr, seqs), nr, ship, stockNr(nr), core::Date{double(kDay)}, "0001", "op7"});
     }
 };
 
@@ -41,29 +43,35 @@ TEST_P(Cancellation, CancelaNotaCancelsTickedEntriesWholeWithTheirPartsAndAudits
     addEntry("0001", "0000000001");
     addItem("0001", "0000000001", "0001", "P1", 5);
     addItem("0001", "0000000001", "0002", "P2", 2);
-    addReplica("0001", "0000000001", "0003", "0000000100", "A");  // goods already in 0003
+    addReplica("0001", "0000000001", "0003", "0000000100", "A"); // goods already in 0003
     addAccount("0001", "0000000001");
     addEntry("0001", "0000000002");
     addItem("0001", "0000000002", "0001", "P1", 1);
 
     EXPECT_EQ(cancelEntries({"0000000001"}), "");
     EXPECT_EQ(status("0001", "0000000001"), "C");
-    EXPECT_EQ(status("0001", "0000000002"), "P");  // not ticked
+    EXPECT_EQ(status("0001", "0000000002"), "P"); // not ticked
     EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTONF WHERE NRLANCTONF = '0000000001' AND IDCANCELADO = 'N'"), 0);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTOEST WHERE NRLANCESTQ = ? AND IDCANCELADO = 'N'", {stockNr("0000000001")}), 0);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM ITLANCTOEST WHERE NRLANCESTQ = ? AND IDCANCELADO = 'N'", {stockNr("0000000001")}),
+        0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM DOCREPLIC WHERE IDCANCELADO = 'N'"), 0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM CONTAGERADA"), 0);
-    EXPECT_DOUBLE_EQ(stock("0001", "P1"), 105);  // withdrawal returned
+    EXPECT_DOUBLE_EQ(stock("0001", "P1"), 105); // withdrawal returned
     EXPECT_DOUBLE_EQ(stock("0001", "P2"), 102);
-    EXPECT_DOUBLE_EQ(stock("0003", "P1"), 95);   // replica's goods taken back
+    EXPECT_DOUBLE_EQ(stock("0003", "P1"), 95); // replica's goods taken back
     EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE NRLANCTONF = '0000000001' AND CDOPERADOR = 'op7' "
-                    "AND IDOPERACAO = 'CANCELA_NOTA' AND DTHRREGISTRO <> ''"), 1);
+                    "AND IDOPERACAO = 'CANCELA_NOTA' AND DTHRREGISTRO <> ''"),
+              1);
     EXPECT_GT(count("SELECT NRVERSAO FROM LANCTONF WHERE NRLANCTONF = '0000000001'"), 1);
 }
 
 TEST_P(Cancellation, RefusalsThatSaySomeWereNotCancelledCancelTheOthers)
 {
-    struct Case { const char* key; std::function<void()> prepare; };
+    struct Case {
+        const char* key;
+        std::function<void()> prepare;
+    };
     const Case cases[] = {
         {"NOTAS_N_CANC", [&] { sql("UPDATE LANCTONF SET IDSTATUS = 'E' WHERE NRLANCTONF = '0000000002'"); }},
         {"ERRO_EXC_COMIS", [&] { addAccount("0001", "0000000002", true, false); }},
@@ -76,14 +84,15 @@ TEST_P(Cancellation, RefusalsThatSaySomeWereNotCancelledCancelTheOthers)
         addEntry("0001", "0000000002");
         addEntry("0001", "0000000003");
         const core::DataPacket loaded = tick(listEntries("0001"), {"0000000001", "0000000002", "0000000003"});
-        c.prepare();  // another user acts between loading and cancelling
+        c.prepare(); // another user acts between loading and cancelling
         EXPECT_EQ(raised("CancelaNota", {"0001", loaded, "0001", "op7", "T"}), c.key);
         EXPECT_EQ(status("0001", "0000000001"), "C") << c.key;
         EXPECT_NE(status("0001", "0000000002"), "C") << c.key;
         EXPECT_EQ(status("0001", "0000000003"), "C") << c.key;
         // The refused entry keeps its commission account; nothing of it was touched.
         EXPECT_EQ(count("SELECT COUNT(*) FROM CONTAGERADA WHERE NRLANCTONF = '0000000002'"),
-                  QString(c.key) == "NOTAS_N_CANC" ? 0 : 1) << c.key;
+                  QString(c.key) == "NOTAS_N_CANC" ? 0 : 1)
+            << c.key;
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE NRLANCTONF = '0000000002'"), 0) << c.key;
     }
 }
@@ -95,7 +104,7 @@ TEST_P(Cancellation, ReplicaThatWouldLeaveStockIrregularBlocksEverything)
     addEntry("0001", "0000000002");
     addItem("0001", "0000000002", "0001", "P2", 3);
     addReplica("0001", "0000000002", "0003", "0000000100", "E");
-    setStock("0003", "P2", 2);  // 0003 already sold part of what it received
+    setStock("0003", "P2", 2); // 0003 already sold part of what it received
     EXPECT_EQ(cancelEntries({"0000000001", "0000000002"}), "REPLIC_N_CANC");
     EXPECT_EQ(status("0001", "0000000001"), "P");
     EXPECT_EQ(status("0001", "0000000002"), "P");
@@ -137,8 +146,8 @@ TEST_P(Cancellation, CancelaItemNfCancelsTickedItemsAndAnswersTheFollowUp)
 
     // The last item takes the entry with it.
     const core::DataPacket lastItem = itemsTicked("0000000001", {"0001"});
-    const core::VariantArray args{"0001", lastItem, "0000000001", "0000000001", stockNr("0000000001"),
-                                  core::Date{double(kDay)}, "0001", "op7"};
+    const core::VariantArray args{
+        "0001", lastItem, "0000000001", "0000000001", stockNr("0000000001"), core::Date{double(kDay)}, "0001", "op7"};
     EXPECT_EQ(raised("CancelaItemNf", args), "");
     EXPECT_TRUE(last.payload[1].packet().isEmpty());
     EXPECT_EQ(status("0001", "0000000001"), "C");
@@ -153,8 +162,8 @@ TEST_P(Cancellation, CancelaItemNfRefusalsChangeNothing)
     addItem("0001", "0000000001", "0001", "P1", 5);
     addEntry("0001", "0000000002", "E", "A");
     addItem("0001", "0000000002", "0001", "P1", 5);
-    EXPECT_EQ(cancelItems("0000000002", {"0001"}), "NOTA_ALT");                 // emitted meanwhile
-    EXPECT_EQ(cancelItems("0000000001", {"0001"}, "0000000999"), "NOTA_ALT");   // entry moved to another shipment
+    EXPECT_EQ(cancelItems("0000000002", {"0001"}), "NOTA_ALT");               // emitted meanwhile
+    EXPECT_EQ(cancelItems("0000000001", {"0001"}, "0000000999"), "NOTA_ALT"); // entry moved to another shipment
     EXPECT_TRUE(cancelItems("0000000001", {}).contains("Nenhum item"));
 
     addReplica("0001", "0000000001", "0003", "0000000100", "A");

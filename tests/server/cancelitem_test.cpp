@@ -9,7 +9,8 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         setStock("0001", "P1", 100);
         setStock("0001", "P2", 100);
         addEntry("0001", "0000000001");
@@ -24,7 +25,8 @@ protected:
         core::DataPacket p = cancel("GetItem", {"0001", nr})[0].packet();
         const int c = p.fieldIndex("IDCHECK"), s = p.fieldIndex("NRSEQITPROD");
         for (auto& row : p.rows())
-            if (ticked.contains(row[size_t(s)].toString())) row[size_t(c)] = Variant("S");
+            if (ticked.contains(row[size_t(s)].toString()))
+                row[size_t(c)] = Variant("S");
         return p;
     }
     void set(core::DataPacket& p, int row, const QString& field, const Variant& v)
@@ -34,7 +36,8 @@ protected:
     /// CancelaItemNf for entry `nr` (its own keys) with the list `p`.
     QString cancelItems(const QString& nr, const core::DataPacket& p)
     {
-        return raised("CancelaItemNf", {"0001", p, nr, "0000000001", stockNr(nr), core::Date{double(kDay)}, "0001", "op7"});
+        return raised("CancelaItemNf",
+                      {"0001", p, nr, "0000000001", stockNr(nr), core::Date{double(kDay)}, "0001", "op7"});
     }
     qint64 cancelled() { return count("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'S'"); }
 };
@@ -59,7 +62,7 @@ TEST_P(TickedItems, ProductOrQuantityChangedOnTheWayIsRefusedAndChangesNothing)
     EXPECT_EQ(cancelItems("0000000001", p), "NOTA_ALT");
 
     p = items("0000000001", {"0002"});
-    set(p, 1, "QTITEMPROD", Variant(0.1 + 0.2));  // close to 0.3, not the stored 0.3
+    set(p, 1, "QTITEMPROD", Variant(0.1 + 0.2)); // close to 0.3, not the stored 0.3
     EXPECT_EQ(cancelItems("0000000001", p), "NOTA_ALT");
 
     // An unticked row is not looked at.

@@ -43,13 +43,16 @@ protected:
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 15000) {
-            QSqlQuery q = server::prepare(c, "SELECT COUNT(*) FROM pg_stat_activity a WHERE ? = ANY(pg_blocking_pids(a.pid)) "
-                                             "OR EXISTS (SELECT 1 FROM pg_stat_activity b WHERE ? = ANY(pg_blocking_pids(b.pid)) "
-                                             "AND b.pid = ANY(pg_blocking_pids(a.pid)))");
+            QSqlQuery q =
+                server::prepare(c,
+                                "SELECT COUNT(*) FROM pg_stat_activity a WHERE ? = ANY(pg_blocking_pids(a.pid)) "
+                                "OR EXISTS (SELECT 1 FROM pg_stat_activity b WHERE ? = ANY(pg_blocking_pids(b.pid)) "
+                                "AND b.pid = ANY(pg_blocking_pids(a.pid)))");
             q.addBindValue(holder);
             q.addBindValue(holder);
             server::exec(q);
-            if (q.next() && q.value(0).toLongLong() >= n) return true;
+            if (q.next() && q.value(0).toLongLong() >= n)
+                return true;
             QThread::msleep(20);
         }
         return false;
@@ -70,8 +73,8 @@ TEST_P(ConcurrentCancellation, TwoCancellationsOnOneBalanceNeverTakeItBelowZero)
     core::DataPacket items = cancel("GetItem", {"0001", "0000000002"})[0].packet();
     items.rows()[0][size_t(items.fieldIndex("IDCHECK"))] = Variant("S");
     const core::VariantArray entryArgs{"0001", tick(listEntries("0001"), {"0000000001"}), "0001", "op7", "T"};
-    const core::VariantArray itemArgs{"0001", items, "0000000002", "0000000001", stockNr("0000000002"),
-                                      core::Date{double(kDay)}, "0001", "op8"};
+    const core::VariantArray itemArgs{
+        "0001", items, "0000000002", "0000000001", stockNr("0000000002"), core::Date{double(kDay)}, "0001", "op8"};
 
     // Both writers start while this session keeps the balance table from being written.
     QSqlDatabase mine = db->connection();
@@ -92,11 +95,13 @@ TEST_P(ConcurrentCancellation, TwoCancellationsOnOneBalanceNeverTakeItBelowZero)
     // One of them went through; the other saw the balance the first one left.
     const bool entryWon = a.raised.isEmpty();
     EXPECT_NE(entryWon, b.raised.isEmpty()) << a.raised.toStdString() << " / " << b.raised.toStdString();
-    if (entryWon) EXPECT_EQ(b.raised, "ITEM_N_CANC");
-    else EXPECT_EQ(a.raised, "REPLIC_N_CANC");
+    if (entryWon)
+        EXPECT_EQ(b.raised, "ITEM_N_CANC");
+    else
+        EXPECT_EQ(a.raised, "REPLIC_N_CANC");
     EXPECT_DOUBLE_EQ(stock("0004", "PZ"), 0);
     EXPECT_DOUBLE_EQ(stock("0001", "PZ"), 101);
-    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), entryWon ? 1 : 2);  // the last item takes its entry with it
+    EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), entryWon ? 1 : 2); // the last item takes its entry with it
     EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUS = 'C'"), 1);
 }
 
@@ -104,11 +109,12 @@ INSTANTIATE_TEST_SUITE_P(Backends, ConcurrentCancellation, ::testing::Values("po
 
 TEST(ConcurrentStart, ServersStartingTogetherMigrateOnce)
 {
-    if (qEnvironmentVariable("EXP_TEST_PG").isEmpty()) GTEST_SKIP() << "EXP_TEST_PG not set";
+    if (qEnvironmentVariable("EXP_TEST_PG").isEmpty())
+        GTEST_SKIP() << "EXP_TEST_PG not set";
     const QString schema = QString("t_%1_start").arg(QCoreApplication::applicationPid());
     const auto cfg = server::DbConfig::parse("postgres:" + qEnvironmentVariable("EXP_TEST_PG") + " schema=" + schema);
     server::Database db(cfg);
-    db.connection();  // creates the schema: only the migrations race
+    db.connection(); // creates the schema: only the migrations race
     std::vector<std::thread> servers;
     std::atomic<int> failures{0};
     for (int i = 0; i < 3; ++i)
@@ -120,7 +126,8 @@ TEST(ConcurrentStart, ServersStartingTogetherMigrateOnce)
                 ++failures;
             }
         });
-    for (auto& t : servers) t.join();
+    for (auto& t : servers)
+        t.join();
     EXPECT_EQ(failures.load(), 0);
     EXPECT_EQ(server::migrateSchema(db), server::kSchemaVersion);
     QSqlDatabase c = db.connection();

@@ -42,12 +42,14 @@ constexpr double kMedianMs = 200;
 
 std::string loginBody(const QString& code, const QString& password)
 {
-    return QJsonDocument(QJsonObject{{"operador", code}, {"senha", password}}).toJson(QJsonDocument::Compact).toStdString();
+    return QJsonDocument(QJsonObject{{"operador", code}, {"senha", password}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
 }
 
 int mode(const QString& path)
 {
-    struct stat st{};
+    struct stat st { };
     return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? int(st.st_mode & 0777) : -1;
 }
 
@@ -83,8 +85,13 @@ protected:
     {
         Wire w(app->port(), from);
         std::string body;
-        if (w.exchange(httpPost("/login", loginBody(code, password)), 5s, &body) != 200) return {};
-        return QJsonDocument::fromJson(QByteArray::fromStdString(body)).object().value("token").toString().toStdString();
+        if (w.exchange(httpPost("/login", loginBody(code, password)), 5s, &body) != 200)
+            return {};
+        return QJsonDocument::fromJson(QByteArray::fromStdString(body))
+            .object()
+            .value("token")
+            .toString()
+            .toStdString();
     }
     /// Checks the well-behaved caller's medians over the attack.
     static void expectServed(testsupport::WellBehaved& caller)
@@ -104,8 +111,9 @@ protected:
         QSqlDatabase c = db.connection();
         QSqlQuery q(c);
         ASSERT_TRUE(q.exec("BEGIN"));
-        q.prepare("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, NMRAZSOCCLIE, "
-                  "IDSTATUS, CDFILIEMIT, CDROTATRANS) VALUES ('0001', ?, ?, '0000000001', ?, ?, 'P', '0001', 'R00001')");
+        q.prepare(
+            "INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, NMRAZSOCCLIE, "
+            "IDSTATUS, CDFILIEMIT, CDROTATRANS) VALUES ('0001', ?, ?, '0000000001', ?, ?, 'P', '0001', 'R00001')");
         for (int i = 1; i <= n; ++i) {
             const QString nr = QString::number(i).rightJustified(10, '0');
             q.addBindValue(nr);
@@ -140,7 +148,8 @@ TEST_F(Exhaust, TrickledLoginBodiesAreCutAtTheShortDeadline)
     while (open > 0 && Clock::now() - t0 < 6s) {
         std::this_thread::sleep_for(500ms);
         open = 0;
-        for (auto& w : slow) open += w->send("x") ? 1 : 0;
+        for (auto& w : slow)
+            open += w->send("x") ? 1 : 0;
     }
     EXPECT_EQ(open, 0) << "trickled log-ins outlived the short deadline";
     EXPECT_GT(msSince(t0), 2000);
@@ -167,15 +176,21 @@ TEST_F(Exhaust, WrongPasswordFloodWaitsOnItsOwnBoundedPool)
             Wire w(app->port(), from.c_str());
             for (int n = 0; Clock::now() - t0 < 3s && w.ok(); ++n) {
                 const auto t1 = Clock::now();
-                const int st = w.exchange(httpPost("/login", loginBody(QString("X%1_%2").arg(i).arg(n), "senha-errada-123")), 20s);
+                const int st =
+                    w.exchange(httpPost("/login", loginBody(QString("X%1_%2").arg(i).arg(n), "senha-errada-123")), 20s);
                 std::lock_guard lock(mutex);
-                if (st == 503) busyMs.push_back(msSince(t1));
-                else if (st == 401) checkedMs.push_back(msSince(t1));
-                else ++other;
-                if (st == 503) std::this_thread::sleep_for(20ms);
+                if (st == 503)
+                    busyMs.push_back(msSince(t1));
+                else if (st == 401)
+                    checkedMs.push_back(msSince(t1));
+                else
+                    ++other;
+                if (st == 503)
+                    std::this_thread::sleep_for(20ms);
             }
         });
-    for (auto& t : attackers) t.join();
+    for (auto& t : attackers)
+        t.join();
     expectServed(caller);
     EXPECT_FALSE(checkedMs.empty());
     ASSERT_FALSE(busyMs.empty()) << "the check queue never filled";
@@ -198,14 +213,16 @@ TEST_F(Exhaust, GuessingIsSlowedPerAddressAndUnknownCodesCostTheSame)
     Wire guesser(app->port(), "127.0.0.3");
     std::vector<int> statuses;
     std::string body;
-    for (int i = 0; i < 6; ++i) statuses.push_back(guesser.exchange(httpPost("/login", loginBody("ANA", "chute-errado")), 5s, &body));
+    for (int i = 0; i < 6; ++i)
+        statuses.push_back(guesser.exchange(httpPost("/login", loginBody("ANA", "chute-errado")), 5s, &body));
     // Three free failures, a fourth that imposes a 1 s wait, then refused unchecked.
     EXPECT_EQ(statuses, (std::vector<int>{401, 401, 401, 401, 429, 429}));
     EXPECT_NE(body.find("tente de novo"), std::string::npos) << body;
     // The right password is refused from the guessing address during its wait, accepted from the operator's own.
     EXPECT_EQ(guesser.exchange(httpPost("/login", loginBody("ANA", "senha-da-ana-1")), 5s), 429);
     const auto t0 = Clock::now();
-    EXPECT_FALSE(login("ANA", "127.0.0.2", "senha-da-ana-1").empty()) << "the operator was locked out by another address";
+    EXPECT_FALSE(login("ANA", "127.0.0.2", "senha-da-ana-1").empty())
+        << "the operator was locked out by another address";
     EXPECT_LT(msSince(t0), 1000);
     // After the wait the guesser may try again (and the next failure waits longer).
     std::this_thread::sleep_for(1100ms);
@@ -238,8 +255,9 @@ TEST_F(Exhaust, OneSessionHoldsTwoWorkersAndStalledAnswersAreCut)
     start({"--stall-timeout", "2"});
     const std::string attacker = login("ATAQUE", "127.0.0.1");
     ASSERT_FALSE(attacker.empty());
-    const std::string list = R"({"server":"Exp01800.rdmCancelNota","method":"GetLanctoNF","args":["0001",{"date":45990},)"
-                             R"({"date":46010},"","T","","T","","","T","T"]})";
+    const std::string list =
+        R"({"server":"Exp01800.rdmCancelNota","method":"GetLanctoNF","args":["0001",{"date":45990},)"
+        R"({"date":46010},"","T","","T","","","T","T"]})";
     testsupport::WellBehaved caller(app->port(), good, kGetExp);
     std::vector<std::unique_ptr<Wire>> hogs;
     for (int i = 0; i < 4; ++i) {
@@ -273,7 +291,8 @@ TEST_F(Exhaust, DatabaseAndLogFilesAreTheOwnersOnly)
     EXPECT_EQ(mode(dir.filePath("demo.db")), 0600);
 
     // The fixture's database was made here, 0644 under this umask; the log file too.
-    ASSERT_TRUE(QFile::setPermissions(dir.filePath("exhaust.db"), QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
+    ASSERT_TRUE(QFile::setPermissions(dir.filePath("exhaust.db"),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther));
     {
         QFile log(dir.filePath("server.log"));
         ASSERT_TRUE(log.open(QIODevice::WriteOnly));
@@ -281,7 +300,7 @@ TEST_F(Exhaust, DatabaseAndLogFilesAreTheOwnersOnly)
     ASSERT_EQ(mode(dir.filePath("server.log")), 0644);
     start();
     ::umask(before);
-    EXPECT_EQ(login("BOM", "127.0.0.2").empty(), false);  // a write: the -wal file exists now
+    EXPECT_EQ(login("BOM", "127.0.0.2").empty(), false); // a write: the -wal file exists now
     for (const char* f : {"exhaust.db", "exhaust.db-wal", "exhaust.db-shm", "server.log"})
         EXPECT_EQ(mode(dir.filePath(f)), 0600) << f;
 }
@@ -299,18 +318,22 @@ TEST_F(Exhaust, RefusedCallsAreCountedNotLoggedOneByOne)
     for (int i = 0; i < 4; ++i)
         flood.emplace_back([&] {
             Wire w(app->port(), "127.0.0.3");
-            while (Clock::now() - t0 < 2s && w.exchange(httpPost("/call", kGetExp, madeUp), 5s) == 401) ++refused;
+            while (Clock::now() - t0 < 2s && w.exchange(httpPost("/call", kGetExp, madeUp), 5s) == 401)
+                ++refused;
         });
-    for (auto& t : flood) t.join();
+    for (auto& t : flood)
+        t.join();
     ASSERT_GT(refused.load(), 2000);
-    app->kill(SIGTERM);  // the summaries still due are written at the stop
+    app->kill(SIGTERM); // the summaries still due are written at the stop
     const QString added = app->log().mid(logBefore);
     std::printf("%d refusals wrote %lld bytes of log\n", refused.load(), qint64(added.size()));
     EXPECT_LT(added.size(), 4000) << refused.load() << " refusals wrote " << added.size() << " bytes";
     const QRegularExpression summary("127\\.0\\.0\\.3.*refused (\\d+) more in");
     int counted = 0;
-    for (auto it = summary.globalMatch(added); it.hasNext();) counted += it.next().captured(1).toInt();
-    EXPECT_EQ(counted + added.count("sem sessão válida") - added.count("(last: refused: sem sessão válida)"), refused.load())
+    for (auto it = summary.globalMatch(added); it.hasNext();)
+        counted += it.next().captured(1).toInt();
+    EXPECT_EQ(counted + added.count("sem sessão válida") - added.count("(last: refused: sem sessão válida)"),
+              refused.load())
         << added.toStdString();
 }
 
@@ -323,12 +346,13 @@ TEST(LoginThrottle, SpreadGuessingSlowsEveryFailingAddressButLocksNobodyOut)
     o.operatorAlarm = 5;
     server::LoginThrottle t(o);
     const auto now = server::LoginThrottle::Clock::now();
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(t.failed("ANA", QString("10.0.0.%1").arg(i), now).count(), 0);
-    EXPECT_EQ(t.failed("ANA", "10.0.0.9", now).count(), 1000);  // the fifth: alarm, the address waits at once
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(t.failed("ANA", QString("10.0.0.%1").arg(i), now).count(), 0);
+    EXPECT_EQ(t.failed("ANA", "10.0.0.9", now).count(), 1000); // the fifth: alarm, the address waits at once
     EXPECT_EQ(t.wait("ANA", "10.0.0.9", now).count(), 1000);
-    EXPECT_EQ(t.wait("ANA", "10.0.0.2", now).count(), 0);   // failed once before the alarm: no wait yet
-    EXPECT_EQ(t.wait("ANA", "192.168.1.7", now).count(), 0);  // the operator's own machine
-    EXPECT_EQ(t.wait("BETO", "10.0.0.9", now).count(), 0);  // other codes from that address: its own count
+    EXPECT_EQ(t.wait("ANA", "10.0.0.2", now).count(), 0);    // failed once before the alarm: no wait yet
+    EXPECT_EQ(t.wait("ANA", "192.168.1.7", now).count(), 0); // the operator's own machine
+    EXPECT_EQ(t.wait("BETO", "10.0.0.9", now).count(), 0);   // other codes from that address: its own count
     t.succeeded("ANA", "10.0.0.9");
     EXPECT_EQ(t.wait("ANA", "10.0.0.9", now).count(), 0);
     EXPECT_EQ(t.failed("ANA", "10.0.0.3", now + o.window + std::chrono::seconds(1)).count(), 0)
@@ -343,16 +367,18 @@ TEST_F(Exhaust, AListWhoseCallerLeavesStopsReadingRowsAndFreesItsConnection)
 {
     addEntries(40000);
     start({"--db-connections", "1", "--stall-timeout", "60"});
-    const std::string list = R"({"server":"Exp01800.rdmCancelNota","method":"GetLanctoNF","args":["0001",{"date":45990},)"
-                             R"({"date":46010},"","T","","T","","","T","T"]})";
+    const std::string list =
+        R"({"server":"Exp01800.rdmCancelNota","method":"GetLanctoNF","args":["0001",{"date":45990},)"
+        R"({"date":46010},"","T","","T","","","T","T"]})";
     {
         Wire leaving(app->port(), "127.0.0.2", nullptr, 4096);
         ASSERT_TRUE(leaving.send(httpPost("/call", list, good)));
-        std::this_thread::sleep_for(500ms);  // the answer fills the socket buffers; nothing is read
+        std::this_thread::sleep_for(500ms); // the answer fills the socket buffers; nothing is read
     }
     const auto t0 = Clock::now();
     QRegularExpressionMatch m;
-    while (!(m = QRegularExpression("connection lost after (\\d+) rows").match(app->log())).hasMatch() && Clock::now() - t0 < 5s)
+    while (!(m = QRegularExpression("connection lost after (\\d+) rows").match(app->log())).hasMatch()
+           && Clock::now() - t0 < 5s)
         std::this_thread::sleep_for(20ms);
     ASSERT_TRUE(m.hasMatch()) << app->log().right(2000).toStdString();
     EXPECT_LT(m.captured(1).toInt(), 40000) << "the rows after the caller left were not read";

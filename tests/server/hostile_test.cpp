@@ -47,8 +47,10 @@ public:
                 auto r = c.Post("/call", testsupport::bearer(token_), body, "application/json");
                 const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t0).count();
                 slowest_ = std::max<long long>(slowest_, ms);
-                if (r && r->status == 200) ++ok_;
-                else ++failed_;
+                if (r && r->status == 200)
+                    ++ok_;
+                else
+                    ++failed_;
                 std::this_thread::sleep_for(20ms);
             }
         });
@@ -57,7 +59,8 @@ public:
     void finish()
     {
         stop_ = true;
-        if (thread_.joinable()) thread_.join();
+        if (thread_.joinable())
+            thread_.join();
     }
     /// Waits (bounded) until at least one call was answered, so a test whose
     /// attack is refused at once still sees the client served beside it.
@@ -82,15 +85,16 @@ private:
 
 std::string callHeaders(const QString& token, const std::string& extra)
 {
-    return "POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: Bearer " +
-           token.toStdString() + "\r\n" + extra + "\r\n";
+    return "POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: Bearer "
+        + token.toStdString() + "\r\n" + extra + "\r\n";
 }
 
 std::string fieldDefs(int n)
 {
     std::string f = "[";
     for (int i = 0; i < n; ++i) {
-        if (i) f += ',';
+        if (i)
+            f += ',';
         f += R"({"name":"F)" + std::to_string(i) + R"(","type":"string","size":1})";
     }
     return f + "]";
@@ -103,7 +107,8 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         server::ServerOptions o;
         o.threads = 8;
         o.maxBody = 2u << 20;
@@ -146,11 +151,12 @@ TEST_P(Hostile, OversizedChunkedBodyIsCutAtTheLimit)
     ASSERT_TRUE(s.send(callHeaders(token, "Transfer-Encoding: chunked\r\n")));
     const std::string chunk = "10000\r\n" + std::string(0x10000, ' ') + "\r\n";
     size_t sent = 0;
-    while (sent < (size_t(1) << 30) && Clock::now() - t0 < 20s && s.send(chunk)) sent += 0x10000;
+    while (sent < (size_t(1) << 30) && Clock::now() - t0 < 20s && s.send(chunk))
+        sent += 0x10000;
     EXPECT_LT(sent, size_t(64) << 20) << "the server kept reading past its limit";
     EXPECT_LT(Clock::now() - t0, 10s);
     const std::string answer = s.readAll(3s);
-    if (!answer.empty()) {  // the refusal may be lost to the reset of a connection still sending
+    if (!answer.empty()) { // the refusal may be lost to the reset of a connection still sending
         EXPECT_EQ(statusLine(answer), "HTTP/1.1 413 Payload Too Large");
     }
 }
@@ -162,9 +168,9 @@ TEST_P(Hostile, DeclaredOversizedAndEncodedBodiesAreRefusedUnread)
         ASSERT_TRUE(s.send(callHeaders(token, "Content-Length: 1073741824\r\n")));
         EXPECT_EQ(statusLine(s.readAll(3s)), "HTTP/1.1 413 Payload Too Large");
     }
-    for (const char* encoding : {"Content-Encoding: gzip\r\nContent-Length: 1000000\r\n",
-                                 "Content-Encoding: br\r\nTransfer-Encoding: chunked\r\n",
-                                 "Transfer-Encoding: gzip, chunked\r\n"}) {
+    for (const char* encoding :
+         {"Content-Encoding: gzip\r\nContent-Length: 1000000\r\n",
+          "Content-Encoding: br\r\nTransfer-Encoding: chunked\r\n", "Transfer-Encoding: gzip, chunked\r\n"}) {
         RawSocket s(srv->port(), kAttacker);
         // A gzip header and then nothing: the server must answer without waiting for (or inflating) a body.
         ASSERT_TRUE(s.send(callHeaders(token, encoding) + "\x1f\x8b\x08"));
@@ -189,7 +195,8 @@ TEST_P(Hostile, LargeBodiesArriveInAnyPiecesAndStalledOrCutOnesAreDropped)
 {
     // About 300 KB of blanks inside the object: valid JSON, well past the size read with the header.
     const std::string blanks(300000, ' ');
-    const std::string body = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp",)" + blanks + R"("args":["0001"]})";
+    const std::string body =
+        R"({"server":"Exp01800.rdmCancelNota","method":"GetExp",)" + blanks + R"("args":["0001"]})";
     const std::string head = callHeaders(token, "Content-Length: " + std::to_string(body.size()) + "\r\n");
     {
         // The header with the first bytes of the body, then uneven pieces, then a
@@ -203,14 +210,17 @@ TEST_P(Hostile, LargeBodiesArriveInAnyPiecesAndStalledOrCutOnesAreDropped)
             at += piece;
         }
         const std::string small = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})";
-        ASSERT_TRUE(s.send(body.substr(at) + callHeaders(token, "Content-Length: " + std::to_string(small.size()) + "\r\n") + small));
+        ASSERT_TRUE(s.send(body.substr(at)
+                           + callHeaders(token, "Content-Length: " + std::to_string(small.size()) + "\r\n") + small));
         std::string answers;
         const auto t0 = Clock::now();
         while (Clock::now() - t0 < 5s) {
             answers += s.readAll(200ms);
             size_t n = 0, from = 0;
-            while ((from = answers.find("HTTP/1.1 200 OK", from)) != std::string::npos) ++n, ++from;
-            if (n == 2) break;
+            while ((from = answers.find("HTTP/1.1 200 OK", from)) != std::string::npos)
+                ++n, ++from;
+            if (n == 2)
+                break;
         }
         EXPECT_EQ(statusLine(answers), "HTTP/1.1 200 OK");
         EXPECT_NE(answers.find("HTTP/1.1 200 OK", 10), std::string::npos) << "the pipelined call was not answered";
@@ -239,8 +249,9 @@ TEST_P(Hostile, ThousandsOfFieldDefinitionsAndEightyThousandItemsAreRefusedFast)
 {
     httplib::Client c("127.0.0.1", srv->port());
     c.set_read_timeout(10);
-    const std::string manyFields = R"({"server":"Exp01800.rdmCancelNota","method":"GetVdCancela","args":[{"packet":{"fields":)" +
-                                   fieldDefs(40000) + R"(,"rows":[]}},"0001"]})";
+    const std::string manyFields =
+        R"({"server":"Exp01800.rdmCancelNota","method":"GetVdCancela","args":[{"packet":{"fields":)" + fieldDefs(40000)
+        + R"(,"rows":[]}},"0001"]})";
     ASSERT_GT(manyFields.size(), size_t(1) << 20);
     auto t0 = Clock::now();
     auto r = c.Post("/call", testsupport::bearer(token), manyFields, "application/json");
@@ -251,18 +262,22 @@ TEST_P(Hostile, ThousandsOfFieldDefinitionsAndEightyThousandItemsAreRefusedFast)
 
     // Many repeated names among the allowed number: refused by one hash lookup per field.
     std::string repeated = "[";
-    for (int i = 0; i < 250; ++i) repeated += std::string(i ? "," : "") + R"({"name":"F","type":"string","size":1})";
+    for (int i = 0; i < 250; ++i)
+        repeated += std::string(i ? "," : "") + R"({"name":"F","type":"string","size":1})";
     repeated += "]";
     r = c.Post("/call", testsupport::bearer(token),
-               R"({"server":"Exp01800.rdmCancelNota","method":"GetVdCancela","args":[{"packet":{"fields":)" + repeated +
-                   R"(,"rows":[]}},"0001"]})", "application/json");
+               R"({"server":"Exp01800.rdmCancelNota","method":"GetVdCancela","args":[{"packet":{"fields":)" + repeated
+                   + R"(,"rows":[]}},"0001"]})",
+               "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 400);
 
     // 80,000 ticked item rows in one CancelaItemNf.
-    std::string items = R"({"server":"Exp01800.rdmCancelNota","method":"CancelaItemNf","args":["0001",{"packet":{"fields":[)"
-                        R"({"name":"IDCHECK","type":"string","size":1},{"name":"NRSEQITPROD","type":"string","size":4}],"rows":[)";
-    for (int i = 0; i < 80000; ++i) items += std::string(i ? "," : "") + "[\"S\",\"" + std::to_string(i % 10000) + "\"]";
+    std::string items =
+        R"({"server":"Exp01800.rdmCancelNota","method":"CancelaItemNf","args":["0001",{"packet":{"fields":[)"
+        R"({"name":"IDCHECK","type":"string","size":1},{"name":"NRSEQITPROD","type":"string","size":4}],"rows":[)";
+    for (int i = 0; i < 80000; ++i)
+        items += std::string(i ? "," : "") + "[\"S\",\"" + std::to_string(i % 10000) + "\"]";
     items += R"(]}},"0000000001","0000000001","9000000001",{"date":46000},"0001","TESTE"]})";
     t0 = Clock::now();
     r = c.Post("/call", testsupport::bearer(token), items, "application/json");
@@ -278,14 +293,16 @@ TEST_P(Hostile, SlowHeadersAreCutAtTheirDeadline)
 {
     // 6 connections (under the per-address cap) sending a byte every 300 ms.
     std::vector<RawSocket> slow;
-    for (int i = 0; i < 6; ++i) slow.emplace_back(srv->port(), kAttacker);
+    for (int i = 0; i < 6; ++i)
+        slow.emplace_back(srv->port(), kAttacker);
     const std::string request = callHeaders(token, "Content-Length: 2\r\n") + "{}";
     const auto t0 = Clock::now();
     std::vector<bool> closed(slow.size(), false);
     size_t at = 0;
     while (Clock::now() - t0 < 4s && at < request.size()) {
         for (size_t i = 0; i < slow.size(); ++i)
-            if (!closed[i] && !slow[i].send(request.substr(at, 1))) closed[i] = true;
+            if (!closed[i] && !slow[i].send(request.substr(at, 1)))
+                closed[i] = true;
         ++at;
         std::this_thread::sleep_for(300ms);
     }
@@ -297,15 +314,17 @@ TEST_P(Hostile, SlowHeadersAreCutAtTheirDeadline)
 TEST_P(Hostile, ConnectionsFromOneAddressAreCapped)
 {
     std::vector<RawSocket> many;
-    for (int i = 0; i < 64; ++i) many.emplace_back(srv->port(), kAttacker);
+    for (int i = 0; i < 64; ++i)
+        many.emplace_back(srv->port(), kAttacker);
     std::this_thread::sleep_for(300ms);
     int open = 0;
-    for (auto& s : many) open += s.closedWithin(50ms) ? 0 : 1;
+    for (auto& s : many)
+        open += s.closedWithin(50ms) ? 0 : 1;
     EXPECT_EQ(open, 8);
     EXPECT_EQ((*srv)->openConnections(kAttacker), 8);
     many.clear();
     std::this_thread::sleep_for(300ms);
-    EXPECT_EQ((*srv)->openConnections(kAttacker), 0);  // closing them frees the address's places
+    EXPECT_EQ((*srv)->openConnections(kAttacker), 0); // closing them frees the address's places
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, Hostile, ::testing::Values("sqlite"), servertest::backendName);
@@ -321,9 +340,11 @@ const char* const kMethodHead = R"({"server":"Exp01800.rdmCancelNota","method":)
 long procStatusKb(qint64 pid, const char* key)
 {
     QFile f(QString("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly)) return -1;
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
     for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key)) return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').first().toLong();
+        if (line.startsWith(key))
+            return line.mid(qsizetype(std::strlen(key))).trimmed().split(' ').first().toLong();
     return -1;
 }
 
@@ -336,10 +357,12 @@ Answer parseAnswer(const std::string& raw)
 {
     Answer a;
     const size_t sp = raw.find(' ');
-    if (sp != std::string::npos) a.status = std::atoi(raw.c_str() + sp + 1);
+    if (sp != std::string::npos)
+        a.status = std::atoi(raw.c_str() + sp + 1);
     const size_t end = raw.find("\r\n\r\n");
     a.head = raw.substr(0, end);
-    if (end != std::string::npos) a.body = raw.substr(end + 4);
+    if (end != std::string::npos)
+        a.body = raw.substr(end + 4);
     return a;
 }
 
@@ -359,7 +382,8 @@ private:
     {
         QProcess demo;
         demo.start(EXP_APPSERVER_BIN, {"demo", "--db", dbArgument(), "--entries", "20", "--seed", "5"});
-        if (!demo.waitForFinished(60000) || demo.exitCode() != 0) return;
+        if (!demo.waitForFinished(60000) || demo.exitCode() != 0)
+            return;
         QProcess op;
         op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", dbArgument(), "--branches", "0001"});
         op.write((testsupport::kPassword + "\n").toUtf8());
@@ -374,21 +398,26 @@ class ServerProcess {
 public:
     explicit ServerProcess(const QStringList& extra = {})
     {
-        if (!ServerProcessDb::get().ready) return;
-        proc_.start(EXP_APPSERVER_BIN, QStringList{"serve", "--db", ServerProcessDb::get().dbArgument(), "--port", "0", "--threads", "8"} + extra);
+        if (!ServerProcessDb::get().ready)
+            return;
+        proc_.start(EXP_APPSERVER_BIN,
+                    QStringList{"serve", "--db", ServerProcessDb::get().dbArgument(), "--port", "0", "--threads", "8"}
+                        + extra);
         const QRegularExpression re("escutando em 127\\.0\\.0\\.1:(\\d+)");
         QByteArray log;
         for (int i = 0; i < 100 && !port_; ++i) {
             proc_.waitForReadyRead(100);
             log += proc_.readAllStandardError();
             const auto m = re.match(QString::fromUtf8(log));
-            if (m.hasMatch()) port_ = m.captured(1).toInt();
+            if (m.hasMatch())
+                port_ = m.captured(1).toInt();
         }
     }
     ~ServerProcess()
     {
         proc_.terminate();
-        if (!proc_.waitForFinished(10000)) proc_.kill();
+        if (!proc_.waitForFinished(10000))
+            proc_.kill();
     }
     int port() const { return port_; }
     QString login() const
@@ -433,17 +462,19 @@ std::string entryList(int entries)
         R"({"name":"CDFILIEMIT","type":"string","size":4},{"name":"NRACESSONFE","type":"string","size":50},)"
         R"({"name":"CDEMPRESA","type":"string","size":2},{"name":"IDTIPOEMISNFE","type":"string","size":1},)"
         R"({"name":"CDINSCESTA","type":"string","size":16},{"name":"NRVERSAO","type":"integer"}])";
-    std::string out = std::string(kMethodHead) + R"("VerReplic","args":[{"packet":{"fields":)" + fields + R"(,"rows":[)";
+    std::string out =
+        std::string(kMethodHead) + R"("VerReplic","args":[{"packet":{"fields":)" + fields + R"(,"rows":[)";
     out.reserve(size_t(entries) * 360 + 4096);
     char row[512];
     for (int i = 0; i < entries; ++i) {
         const int client = i % 4000;
-        std::snprintf(row, sizeof row,
-                      R"(%s["N","0001",%d,"%010d","%010d","%010d","CLI%018d","COMERCIAL DE ALIMENTOS E BEBIDA CLIENTE %05d LTDA",)"
-                      R"("%020d",%d.%010d,"EXP","SUPERMERCADO BOM PRECO DA ESQUINA DO CLIENTE %05d","P","A","0001","35%042d",)"
-                      R"("01","1","%016d",%d])",
-                      i ? "," : "", 46000 + i % 300, i + 1, i / 40 + 1, i + 1, client, client, i + 1, 46000 + i % 300,
-                      (i * 7919) % 1000000000, client, i + 1, client, 1 + i % 5);
+        std::snprintf(
+            row, sizeof row,
+            R"(%s["N","0001",%d,"%010d","%010d","%010d","CLI%018d","COMERCIAL DE ALIMENTOS E BEBIDA CLIENTE %05d LTDA",)"
+            R"("%020d",%d.%010d,"EXP","SUPERMERCADO BOM PRECO DA ESQUINA DO CLIENTE %05d","P","A","0001","35%042d",)"
+            R"("01","1","%016d",%d])",
+            i ? "," : "", 46000 + i % 300, i + 1, i / 40 + 1, i + 1, client, client, i + 1, 46000 + i % 300,
+            (i * 7919) % 1000000000, client, i + 1, client, 1 + i % 5);
         out += row;
     }
     return out + R"(]}},"0001","0000000001"]})";
@@ -462,23 +493,32 @@ TEST(HostileMemory, HundredMegabyteBodiesOfAnyShapeAreRefusedWithinTwiceTheirSiz
     };
     const size_t n = 100 * kMb;
     const std::vector<Shape> shapes = {
-        {"rows like [1], to VerReplic", [&] {
-             std::string b = std::string(kMethodHead) + R"("VerReplic","args":[{"packet":{"fields":[{"name":"X","type":"integer"}],"rows":[[1])";
+        {"rows like [1], to VerReplic",
+         [&] {
+             std::string b = std::string(kMethodHead)
+                 + R"("VerReplic","args":[{"packet":{"fields":[{"name":"X","type":"integer"}],"rows":[[1])";
              b.reserve(n + 100);
-             while (b.size() < n) b += ",[1]";
+             while (b.size() < n)
+                 b += ",[1]";
              return b + R"(]}},"0001","1"]})";
-         }, "linhas"},
-        {"33 million empty arguments", [&] {
+         },
+         "linhas"},
+        {"33 million empty arguments",
+         [&] {
              std::string b = std::string(kMethodHead) + R"("GetExp","args":["")";
              b.reserve(n + 100);
-             while (b.size() < n) b += ",\"\"";
+             while (b.size() < n)
+                 b += ",\"\"";
              return b + "]}";
-         }, "bytes"},
-        {"one 100 MB text", [&] {
+         },
+         "bytes"},
+        {"one 100 MB text",
+         [&] {
              std::string b = std::string(kMethodHead) + R"("GetExp","args":[")";
              b.append(n, 'A');
              return b + "\"]}";
-         }, "bytes"},
+         },
+         "bytes"},
     };
     for (const Shape& shape : shapes) {
         ServerProcess srv;
@@ -493,7 +533,8 @@ TEST(HostileMemory, HundredMegabyteBodiesOfAnyShapeAreRefusedWithinTwiceTheirSiz
         EXPECT_NE(a.body.find(shape.refusal), std::string::npos) << shape.name << ": " << a.body.substr(0, 300);
         EXPECT_LT(a.body.size(), 1000u) << shape.name;
         const long peak = srv.peakMb();
-        std::printf("[ figures  ] %s: body %ld MB, server peak %ld MB (%ld MB before it)\n", shape.name, bodyMb, peak, before);
+        std::printf("[ figures  ] %s: body %ld MB, server peak %ld MB (%ld MB before it)\n", shape.name, bodyMb, peak,
+                    before);
         EXPECT_LT(peak, 2 * bodyMb) << shape.name;
     }
 }
@@ -512,12 +553,14 @@ TEST(HostileMemory, TheLargestRealListStaysWithinTwoAndAHalfTimesItsSize)
     const Answer a = srv.call(token, body);
     body = {};
     EXPECT_EQ(a.status, 200) << a.body.substr(0, 300) << srv.log();
-    EXPECT_NE(a.body.find("\"status\":\"ok\""), std::string::npos) << a.body.substr(a.body.size() > 300 ? a.body.size() - 300 : 0);
+    EXPECT_NE(a.body.find("\"status\":\"ok\""), std::string::npos)
+        << a.body.substr(a.body.size() > 300 ? a.body.size() - 300 : 0);
     const long peak = srv.peakMb();
     std::this_thread::sleep_for(200ms);
     const long after = srv.residentMb();
-    std::printf("[ figures  ] 250,000-entry list: body %ld MB, answered in %.1f s, server peak %ld MB, resident after %ld MB\n", bodyMb,
-                std::chrono::duration<double>(Clock::now() - t0).count(), peak, after);
+    std::printf(
+        "[ figures  ] 250,000-entry list: body %ld MB, answered in %.1f s, server peak %ld MB, resident after %ld MB\n",
+        bodyMb, std::chrono::duration<double>(Clock::now() - t0).count(), peak, after);
     EXPECT_LT(double(peak), 2.5 * double(bodyMb));
     EXPECT_LT(after, 100) << "the memory of the call was kept";
 }
@@ -537,9 +580,10 @@ TEST(HostileMemory, BodiesBeyondTheInFlightBudgetWaitTheirTurn)
     std::vector<std::unique_ptr<RawSocket>> sockets;
     for (int i = 0; i < 4; ++i) {
         sockets.push_back(std::make_unique<RawSocket>(srv.port(), kAttacker));
-        ASSERT_TRUE(sockets.back()->send(callHeaders(srv.login(), "Content-Length: " + std::to_string(body.size()) + "\r\n")));
+        ASSERT_TRUE(
+            sockets.back()->send(callHeaders(srv.login(), "Content-Length: " + std::to_string(body.size()) + "\r\n")));
     }
-    std::this_thread::sleep_for(500ms);  // every header admitted or refused
+    std::this_thread::sleep_for(500ms); // every header admitted or refused
     std::vector<std::thread> senders;
     std::vector<Answer> answers(4);
     int busy = 0;
@@ -555,7 +599,8 @@ TEST(HostileMemory, BodiesBeyondTheInFlightBudgetWaitTheirTurn)
             answers[size_t(i)] = parseAnswer(sockets[size_t(i)]->readAll(60s, 1 << 16));
         });
     }
-    for (auto& t : senders) t.join();
+    for (auto& t : senders)
+        t.join();
     EXPECT_EQ(busy, 2);
     int refusedAsHostile = 0;
     for (const Answer& a : answers) {
@@ -571,7 +616,8 @@ TEST(HostileMemory, BodiesBeyondTheInFlightBudgetWaitTheirTurn)
     const long peak = srv.peakMb();
     std::this_thread::sleep_for(200ms);
     const long after = srv.residentMb();
-    std::printf("[ figures  ] four 100 MB bodies, budget %zu MB: server peak %ld MB, resident after %ld MB\n", budget / kMb, peak, after);
+    std::printf("[ figures  ] four 100 MB bodies, budget %zu MB: server peak %ld MB, resident after %ld MB\n",
+                budget / kMb, peak, after);
     EXPECT_LT(peak, long(budget / kMb) + 100);
     EXPECT_LT(after, 100) << "the memory of the calls was kept";
 }
@@ -593,14 +639,15 @@ TEST(HostileMemory, ASessionHasTwoLargeBodiesAtOnceAndMessagesQuoteValuesShort)
     int busy = 0;
     for (auto& s : sockets) {
         const Answer a = parseAnswer(s->readAll(100ms));
-        if (a.status == 0) continue;
+        if (a.status == 0)
+            continue;
         EXPECT_EQ(a.status, 503);
         EXPECT_NE(a.head.find("Retry-After:"), std::string::npos) << a.head;
         EXPECT_NE(a.body.find("duas chamadas grandes"), std::string::npos) << a.body;
         ++busy;
     }
     EXPECT_EQ(busy, 1);
-    sockets.clear();  // the bodies never come: their places are freed with the connections
+    sockets.clear(); // the bodies never come: their places are freed with the connections
     std::this_thread::sleep_for(200ms);
 
     // A forged branch of 200,000 characters (under the text bound) and one

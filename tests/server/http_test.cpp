@@ -36,12 +36,14 @@ struct Answer {
 Answer parse(const httplib::Result& r)
 {
     Answer a;
-    if (!r) return a;
+    if (!r)
+        return a;
     a.http = r->status;
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object();
     a.status = o.value("status").toString();
     a.message = o.value("message").toString();
-    if (o.contains("payload")) a.payload = core::codec::variantFromJson(o.value("payload"));
+    if (o.contains("payload"))
+        a.payload = core::codec::variantFromJson(o.value("payload"));
     return a;
 }
 
@@ -61,15 +63,18 @@ Chunked readChunked(testsupport::RawSocket& s)
     while (std::chrono::steady_clock::now() < end) {
         in += s.readAll(std::chrono::milliseconds(20));
         const size_t h = in.find("\r\n\r\n");
-        if (h == std::string::npos) continue;
+        if (h == std::string::npos)
+            continue;
         c.head = in.substr(0, h + 2);
         c.body.clear();
         c.chunks = 0;
         for (size_t at = h + 4;;) {
             const size_t eol = in.find("\r\n", at);
-            if (eol == std::string::npos) break;
+            if (eol == std::string::npos)
+                break;
             const size_t n = std::stoul(in.substr(at, eol - at), nullptr, 16);
-            if (in.size() < eol + 2 + n + 2) break;
+            if (in.size() < eol + 2 + n + 2)
+                break;
             if (n == 0) {
                 c.complete = true;
                 return c;
@@ -84,8 +89,8 @@ Chunked readChunked(testsupport::RawSocket& s)
 
 std::string rawCall(const QString& token, const std::string& body)
 {
-    return "POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: Bearer " +
-           token.toStdString() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    return "POST /call HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nAuthorization: Bearer "
+        + token.toStdString() + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
 }
 
 } // namespace
@@ -95,7 +100,8 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         server::ServerOptions o;
         o.threads = 8;
         o.maxBody = 1 << 20;
@@ -135,8 +141,9 @@ TEST_P(OverHttp, HealthAndAPlainCall)
     EXPECT_EQ(c.Get("/health?server=Nada")->status, 404);
 
     addEntry("0001", "0000000001");
-    const Answer a = post(callBody(server::kCancelNotaServer, "GetLanctoNF",
-                                  {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"}));
+    const Answer a =
+        post(callBody(server::kCancelNotaServer, "GetLanctoNF",
+                      {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"}));
     EXPECT_EQ(a.http, 200);
     ASSERT_EQ(a.status, "ok") << qPrintable(a.message);
     EXPECT_EQ(a.payload.packet().rowCount(), 1);
@@ -157,7 +164,8 @@ TEST_P(OverHttp, UnknownPathsWrongMethodsAndBodyLimitsComeFromTheRouteTable)
         char buf[4096];
         timeval wait{10, 0};
         ::setsockopt(fds[1], SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-        for (ssize_t n; (n = ::recv(fds[1], buf, sizeof buf, 0)) > 0;) out.append(buf, size_t(n));
+        for (ssize_t n; (n = ::recv(fds[1], buf, sizeof buf, 0)) > 0;)
+            out.append(buf, size_t(n));
         ::close(fds[1]);
         return out;
     };
@@ -177,16 +185,20 @@ TEST_P(OverHttp, UnknownPathsWrongMethodsAndBodyLimitsComeFromTheRouteTable)
         {"POST", "/call", "", "{}", 401, "Sessão inválida ou expirada. Entre novamente."},
         {"POST", "/login", "", big, 413, "Corpo da chamada grande demais."},
         {"POST", "/senha", auth, big, 413, "Corpo da chamada grande demais."},
-        {"POST", "/call", auth, big, 400, ""},  // past the small routes' limit, within the server's
+        {"POST", "/call", auth, big, 400, ""}, // past the small routes' limit, within the server's
     };
     for (const auto& c : cases) {
-        const std::string out = exchange(c.method + " " + c.path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + c.headers +
-                                         "Content-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body);
+        const std::string out =
+            exchange(c.method + " " + c.path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n" + c.headers
+                     + "Content-Length: " + std::to_string(c.body.size()) + "\r\n\r\n" + c.body);
         EXPECT_EQ(out.substr(0, 12), "HTTP/1.1 " + std::to_string(c.status)) << c.method << " " << c.path;
         const size_t at = out.find("\r\n\r\n");
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(at == std::string::npos ? "" : out.substr(at + 4))).object();
+        const QJsonObject o =
+            QJsonDocument::fromJson(QByteArray::fromStdString(at == std::string::npos ? "" : out.substr(at + 4)))
+                .object();
         EXPECT_EQ(o.value("status").toString(), "raised") << c.method << " " << c.path;
-        if (!c.message.isEmpty()) EXPECT_EQ(o.value("message").toString(), c.message) << c.method << " " << c.path;
+        if (!c.message.isEmpty())
+            EXPECT_EQ(o.value("message").toString(), c.message) << c.method << " " << c.path;
     }
 }
 
@@ -195,7 +207,11 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
     addEntry("0001", "0000000001");
     const std::string packetWithBadRow =
         R"({"server":"Exp01800.rdmCancelNota","method":"CancelaNota","args":["0001",{"packet":{"fields":[{"name":"IDCHECK","type":"string","size":1},{"name":"CDFILIAL","type":"string","size":4},{"name":"NRLANCTONF","type":"string","size":10}],"rows":[["S","0001"]]}},"0001","op","T"]})";
-    const struct { std::string body; int http; const char* hint; } cases[] = {
+    const struct {
+        std::string body;
+        int http;
+        const char* hint;
+    } cases[] = {
         {"{not json", 400, "JSON"},
         {"[1,2]", 400, "objeto"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem"})", 400, "args"},
@@ -203,18 +219,22 @@ TEST_P(OverHttp, BadRequestsGetClearErrorsAndChangeNothing)
         {callBody(server::kCancelNotaServer, "ApagaTudo", {}), 404, "Método"},
         {callBody(server::kCancelNotaServer, "GetItem", {"0001"}), 400, "argumentos"},
         {callBody(server::kCancelNotaServer, "GetItem", {"0001", qint64(1)}), 400, "string"},
-        {callBody(server::kCancelNotaServer, "CancelaNota", {"0001", "'0000000001'", "0001", "op", "T"}), 400, "packet"},
+        {callBody(server::kCancelNotaServer, "CancelaNota", {"0001", "'0000000001'", "0001", "op", "T"}), 400,
+         "packet"},
         {packetWithBadRow, 400, "linha 1"},
         {callBody(server::kCancelNotaServer, "GetGradePesq", {"0001", "ontem", double(kDay)}), 400, "data"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001","1"],"byRef":[true]})", 400, "byRef"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"],"byRef":[1]})", 400, "byRef"},
-        {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","server":"Nada.rdmNada","args":["0001"]})", 400, "repetido"},
+        {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","server":"Nada.rdmNada","args":["0001"]})", 400,
+         "repetido"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]} {})", 400, "dados a mais"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"],"extra":[1,]})", 400, "JSON"},
         {R"({"server":"Exp01800.rdmCancelNota","method":"GetItem","args":["0001",42]})", 400, "Argumento 2"},
-        {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001","0001"]})", 400, "esperados 1 argumentos"},
-        {callBody(server::kCancelNotaServer, "GetLanctoNF", {"0001", double(kDay), double(kDay), "'R1' OR 1=1", "", "",
-                                                            "T", "", "", "T", "T"}), 400, "Lista de rotas"},
+        {R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001","0001"]})", 400,
+         "esperados 1 argumentos"},
+        {callBody(server::kCancelNotaServer, "GetLanctoNF",
+                  {"0001", double(kDay), double(kDay), "'R1' OR 1=1", "", "", "T", "", "", "T", "T"}),
+         400, "Lista de rotas"},
         {std::string(2 << 20, ' '), 413, "grande"},
     };
     for (const auto& c : cases) {
@@ -240,7 +260,10 @@ TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
     const core::DataPacket list = tick(listEntries("0001"), {"0000000001"});
     const std::string valid = callBody(server::kCancelNotaServer, "CancelaNota", {"0001", list, "0001", "op", "T"});
     quint64 state = 12345;
-    auto rnd = [&] { state = state * 6364136223846793005ull + 1442695040888963407ull; return state >> 33; };
+    auto rnd = [&] {
+        state = state * 6364136223846793005ull + 1442695040888963407ull;
+        return state >> 33;
+    };
     const char alphabet[] = "{}[]\",:0123456789.eE-+ tfnu\\\x01\xc3\xa7'";
     for (int i = 0; i < 400; ++i) {
         std::string body = valid;
@@ -252,7 +275,8 @@ TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
             case 1: body.erase(at, 1 + rnd() % 8); break;
             default: body.insert(at, 1, alphabet[rnd() % (sizeof(alphabet) - 1)]);
             }
-            if (body.empty()) body = "{";
+            if (body.empty())
+                body = "{";
         }
         const server::HttpAnswer a = (*srv)->handleCall(body);
         EXPECT_TRUE(a.status == 200 || a.status == 400 || a.status == 404) << a.status << " " << body;
@@ -266,9 +290,13 @@ TEST_P(OverHttp, MangledRequestsNeverCrashOrChangeData)
 
 TEST_P(OverHttp, ListIsWrittenRowByRowAndAFailureAmongTheRowsReachesTheClient)
 {
-    for (int i = 1; i <= 400; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
-    const core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF",
-                                {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"}, {}, token};
+    for (int i = 1; i <= 400; ++i)
+        addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    const core::CallRequest req{server::kCancelNotaServer,
+                                "GetLanctoNF",
+                                {"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"},
+                                {},
+                                token};
     core::HttpTransport transport;
     const core::CallResponse r = transport.call("127.0.0.1", srv->port(), req);
     ASSERT_TRUE(r.result.ok);
@@ -278,13 +306,15 @@ TEST_P(OverHttp, ListIsWrittenRowByRowAndAFailureAmongTheRowsReachesTheClient)
 
     // The list is written row by row, status last.
     auto c = client();
-    auto raw = c.Post("/call", testsupport::bearer(token), transport.encodeRequest(req).toStdString(), "application/json");
+    auto raw =
+        c.Post("/call", testsupport::bearer(token), transport.encodeRequest(req).toStdString(), "application/json");
     ASSERT_TRUE(raw);
     EXPECT_EQ(raw->body.substr(0, 21), "{\"payload\":{\"packet\":");
     const std::string end = "],\"status\":\"ok\"}";
     EXPECT_EQ(raw->body.substr(raw->body.size() - end.size()), end);
 
-    if (GetParam() != "sqlite") return;  // only SQLite stores a name longer than its column
+    if (GetParam() != "sqlite")
+        return; // only SQLite stores a name longer than its column
     sql("UPDATE LANCTONF SET NMRAZSOCCLIE = ? WHERE NRLANCTONF = '0000000390'", {QString(60, 'x')});
     try {
         transport.call("127.0.0.1", srv->port(), req);
@@ -294,12 +324,14 @@ TEST_P(OverHttp, ListIsWrittenRowByRowAndAFailureAmongTheRowsReachesTheClient)
         EXPECT_TRUE(e.message().contains("NMRAZSOCCLIE")) << qPrintable(e.message());
     }
     // The connection and the server are fine afterwards.
-    EXPECT_TRUE(transport.call("127.0.0.1", srv->port(), {server::kCancelNotaServer, "GetExp", {"0001"}, {}, token}).result.ok);
+    EXPECT_TRUE(
+        transport.call("127.0.0.1", srv->port(), {server::kCancelNotaServer, "GetExp", {"0001"}, {}, token}).result.ok);
 }
 
 TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCall)
 {
-    for (int i = 1; i <= 1500; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    for (int i = 1; i <= 1500; ++i)
+        addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
     const core::VariantArray args{"0001", double(kDay), core::Date{double(kDay)}, "", "T", "", "T", "", "", "T", "T"};
     const std::string body = callBody(server::kCancelNotaServer, "GetLanctoNF", args);
     const server::HttpAnswer whole = (*srv)->handleCall(body);
@@ -307,7 +339,7 @@ TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCal
 
     testsupport::RawSocket s(srv->port());
     ASSERT_TRUE(s.connected());
-    for (int round = 0; round < 2; ++round) {  // twice on one kept-alive connection
+    for (int round = 0; round < 2; ++round) { // twice on one kept-alive connection
         ASSERT_TRUE(s.send(rawCall(token, body)));
         const Chunked a = readChunked(s);
         ASSERT_TRUE(a.complete) << "round " << round;
@@ -318,7 +350,8 @@ TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCal
         EXPECT_EQ(a.body, whole.body);
     }
     // The client decodes the chunks to the rows the method lists.
-    const core::CallRequest req{server::kCancelNotaServer, "GetLanctoNF", std::vector<Variant>(args.begin(), args.end()), {}, token};
+    const core::CallRequest req{
+        server::kCancelNotaServer, "GetLanctoNF", std::vector<Variant>(args.begin(), args.end()), {}, token};
     core::HttpTransport transport;
     const core::CallResponse r = transport.call("127.0.0.1", srv->port(), req);
     ASSERT_TRUE(r.result.ok);
@@ -334,7 +367,8 @@ TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCal
     }
     EXPECT_EQ(transport.call("127.0.0.1", srv->port(), req).result.payload.packet().rowCount(), 1500);
 
-    if (GetParam() != "sqlite") return;  // only SQLite stores a name longer than its column
+    if (GetParam() != "sqlite")
+        return; // only SQLite stores a name longer than its column
     // A failure after rows went out: the chunks end the answer as raised; the
     // client reports the error and its dataset keeps the rows it had.
     core::ClientDataset ds;
@@ -367,11 +401,12 @@ TEST_P(OverHttp, ListIsSentInChunksWhileItIsReadAndTheConnectionServesTheNextCal
 // while the first parts are on their way; a short one still goes whole.
 TEST_P(OverHttp, AComputedAnswerHoldingALongListIsSentInParts)
 {
-    for (int i = 1; i <= 1500; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    for (int i = 1; i <= 1500; ++i)
+        addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
     addReplica("0001", "0000000007", "0003", "0000000100", "P");
     const core::DataPacket list = listEntries("0001");
-    const std::string body = core::HttpTransport::encodeRequest(
-                                 {server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}}).toStdString();
+    const std::string body =
+        core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}}).toStdString();
     const server::HttpAnswer whole = (*srv)->handleCall(body);
     ASSERT_EQ(whole.status, 200);
     EXPECT_EQ(whole.body.substr(0, 22), "{\"payload\":[{\"packet\":");
@@ -399,8 +434,10 @@ TEST_P(OverHttp, AComputedAnswerHoldingALongListIsSentInParts)
     // A short list: one answer with its length, status first.
     core::DataPacket few(list.fields());
     few.rows().assign(list.rows().begin(), list.rows().begin() + 10);
-    ASSERT_TRUE(s.send(rawCall(token, core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {few, "", ""}, {}})
-                                          .toStdString())));
+    ASSERT_TRUE(
+        s.send(rawCall(token,
+                       core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {few, "", ""}, {}})
+                           .toStdString())));
     const std::string small = s.readAll(std::chrono::milliseconds(1000));
     EXPECT_NE(small.find("Content-Length"), std::string::npos) << small.substr(0, 300);
     EXPECT_NE(small.find("{\"status\":\"ok\",\"payload\":[{\"packet\""), std::string::npos) << small.substr(0, 300);
@@ -408,21 +445,25 @@ TEST_P(OverHttp, AComputedAnswerHoldingALongListIsSentInParts)
 
 TEST_P(OverHttp, RequestBodiesAreReadWhileTheyArriveWhateverTheirChunks)
 {
-    for (int i = 1; i <= 50; ++i) addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
+    for (int i = 1; i <= 50; ++i)
+        addEntry("0001", QString("%1").arg(i, 10, 10, QChar('0')));
     const core::DataPacket list = listEntries("0001");
-    const std::string body = core::HttpTransport::encodeRequest(
-                                 {server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}}).toStdString();
+    const std::string body =
+        core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {list, "", ""}, {}}).toStdString();
     const server::HttpAnswer whole = (*srv)->handleCall(body);
     ASSERT_EQ(whole.status, 200) << whole.body;
     for (size_t piece : {size_t(1), size_t(7), size_t(1000)}) {
         auto c = client();
-        auto r = c.Post("/call", testsupport::bearer(token), [&](size_t offset, httplib::DataSink& sink) {
-            if (offset >= body.size()) {
-                sink.done();
-                return true;
-            }
-            return sink.write(body.data() + offset, std::min(piece, body.size() - offset));
-        }, "application/json");
+        auto r = c.Post(
+            "/call", testsupport::bearer(token),
+            [&](size_t offset, httplib::DataSink& sink) {
+                if (offset >= body.size()) {
+                    sink.done();
+                    return true;
+                }
+                return sink.write(body.data() + offset, std::min(piece, body.size() - offset));
+            },
+            "application/json");
         ASSERT_TRUE(r);
         EXPECT_EQ(r->status, 200);
         EXPECT_EQ(r->body, whole.body) << "piece " << piece;
@@ -430,21 +471,25 @@ TEST_P(OverHttp, RequestBodiesAreReadWhileTheyArriveWhateverTheirChunks)
     // A chunked body over the limit is refused while it is read.
     auto c = client();
     const std::string big(1 << 16, ' ');
-    auto r = c.Post("/call", testsupport::bearer(token), [&](size_t offset, httplib::DataSink& sink) {
-        if (offset >= (2u << 20)) {
-            sink.done();
-            return true;
-        }
-        return sink.write(big.data(), big.size());
-    }, "application/json");
-    if (r) {  // the server may close before the client has sent everything
+    auto r = c.Post(
+        "/call", testsupport::bearer(token),
+        [&](size_t offset, httplib::DataSink& sink) {
+            if (offset >= (2u << 20)) {
+                sink.done();
+                return true;
+            }
+            return sink.write(big.data(), big.size());
+        },
+        "application/json");
+    if (r) { // the server may close before the client has sent everything
         EXPECT_EQ(r->status, 413);
         EXPECT_NE(r->body.find("grande"), std::string::npos);
     }
     // A bad row in a packet argument names the argument and the row.
     core::DataPacket bad = list;
     const std::string badBody = [&] {
-        std::string b = core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {bad, "", ""}, {}}).toStdString();
+        std::string b = core::HttpTransport::encodeRequest({server::kCancelNotaServer, "VerReplic", {bad, "", ""}, {}})
+                            .toStdString();
         const size_t at = b.rfind("[\"N\"");
         b.replace(at, 5, "[\"NN\"");
         return b;
@@ -469,15 +514,21 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
         }
         const core::DataPacket loaded = listEntries("0001");
         const std::string bodyA = callBody(server::kCancelNotaServer, "CancelaNota",
-                                          {"0001", tick(loaded, all.mid(0, 14)), "0001", "OPA", "T"});
+                                           {"0001", tick(loaded, all.mid(0, 14)), "0001", "OPA", "T"});
         const std::string bodyB = callBody(server::kCancelNotaServer, "CancelaNota",
-                                          {"0001", tick(loaded, all.mid(6, 14)), "0001", "OPB", "T"});
+                                           {"0001", tick(loaded, all.mid(6, 14)), "0001", "OPB", "T"});
         const QString tokenA = testsupport::tokenFor(*db, srv->port(), "OPA");
         const QString tokenB = testsupport::tokenFor(*db, srv->port(), "OPB");
         Answer a, b;
         std::latch go(2);
-        std::thread ta([&] { go.arrive_and_wait(); a = post(bodyA, tokenA); });
-        std::thread tb([&] { go.arrive_and_wait(); b = post(bodyB, tokenB); });
+        std::thread ta([&] {
+            go.arrive_and_wait();
+            a = post(bodyA, tokenA);
+        });
+        std::thread tb([&] {
+            go.arrive_and_wait();
+            b = post(bodyB, tokenB);
+        });
         ta.join();
         tb.join();
         ASSERT_EQ(a.http, 200);
@@ -490,12 +541,13 @@ TEST_P(OverHttp, TwoClientsCancellingOverlappingEntriesCancelEachOnce)
         EXPECT_EQ(loser.message, "NOTAS_N_CANC");
         EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUS = 'C'"), 20);
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC"), 20);
-        EXPECT_EQ(count("SELECT COUNT(*) FROM (SELECT NRLANCTONF FROM AUDITCANC GROUP BY NRLANCTONF HAVING COUNT(*) > 1) X"), 0);
+        EXPECT_EQ(
+            count("SELECT COUNT(*) FROM (SELECT NRLANCTONF FROM AUDITCANC GROUP BY NRLANCTONF HAVING COUNT(*) > 1) X"),
+            0);
         EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE CDOPERADOR = ?", {aWon ? "OPA" : "OPB"}), 14);
         EXPECT_EQ(count("SELECT COUNT(*) FROM ITLANCTONF WHERE IDCANCELADO = 'N'"), 0);
     }
 }
-
 
 namespace {
 // An authority that takes its time, so a call is surely running when the server is stopped.
@@ -528,13 +580,15 @@ TEST(ServerStop, RunningCallsFinishBeforeTheServerStops)
     Answer inFlight;
     std::thread caller([&] {
         httplib::Client c("127.0.0.1", srv.port());
-        inFlight = parse(c.Post("/call", testsupport::bearer(token), callBody(server::kSituacaoServer, "GetSituacao",
-                                                 {"2", "C", "K", "SP", "01", "35", "1", "I"}), "application/json"));
+        inFlight =
+            parse(c.Post("/call", testsupport::bearer(token),
+                         callBody(server::kSituacaoServer, "GetSituacao", {"2", "C", "K", "SP", "01", "35", "1", "I"}),
+                         "application/json"));
     });
     slow->entered.wait();
     const auto t0 = std::chrono::steady_clock::now();
     srv.stop();
-    runner.join();  // run() returns only once the running call has answered
+    runner.join(); // run() returns only once the running call has answered
     caller.join();
     EXPECT_EQ(inFlight.http, 200);
     EXPECT_EQ(inFlight.status, "ok");
@@ -542,7 +596,7 @@ TEST(ServerStop, RunningCallsFinishBeforeTheServerStops)
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(200));
     httplib::Client after("127.0.0.1", srv.port());
     after.set_connection_timeout(1);
-    EXPECT_FALSE(after.Get("/health"));  // no longer accepting
+    EXPECT_FALSE(after.Get("/health")); // no longer accepting
 }
 
 SERVER_BACKENDS(OverHttp);

@@ -30,7 +30,8 @@ struct LogFile {
     QStringList lines() const
     {
         QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) return {};
+        if (!f.open(QIODevice::ReadOnly))
+            return {};
         return QString::fromUtf8(f.readAll()).split('\n', Qt::SkipEmptyParts);
     }
 };
@@ -51,14 +52,15 @@ TEST(LogWriter, LinesFromManyThreadsArriveWholeOnceAndInOrderWhenItEnds)
                 for (int i = 0; i < kLines; ++i)
                     log.add(QString("t%1 n%2 %3\n").arg(t).arg(i).arg(QString(i % 50, 'x')).toStdString());
             });
-        for (auto& c : callers) c.join();
+        for (auto& c : callers)
+            c.join();
         log.add("last line\n");
         writes = log.writes();
-    }  // no flush: the destructor writes what is left
+    } // no flush: the destructor writes what is left
     const QStringList lines = file.lines();
     ASSERT_EQ(lines.size(), kThreads * kLines + 1);
     EXPECT_EQ(lines.last(), "last line");
-    std::map<int, int> next;  // per thread, the number its next line must carry
+    std::map<int, int> next; // per thread, the number its next line must carry
     for (int k = 0; k + 1 < lines.size(); ++k) {
         const QStringList parts = lines[k].split(' ');
         ASSERT_EQ(parts.size(), 3) << qPrintable(lines[k]);
@@ -68,7 +70,8 @@ TEST(LogWriter, LinesFromManyThreadsArriveWholeOnceAndInOrderWhenItEnds)
         EXPECT_EQ(parts[2], QString(n % 50, 'x'));
         next[t] = n + 1;
     }
-    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(next[t], kLines);
+    for (int t = 0; t < kThreads; ++t)
+        EXPECT_EQ(next[t], kLines);
     EXPECT_LT(writes, std::uint64_t(kThreads * kLines / 10)) << "lines are not batched";
 }
 
@@ -81,14 +84,15 @@ TEST(LogWriter, LinesGoOutOnTheirOwnAndAtOnceOnFlush)
     slow.add("first\n");
     slow.flush();
     EXPECT_EQ(file.lines(), QStringList{"first"});
-    slow.flush();  // nothing pending: returns at once
+    slow.flush(); // nothing pending: returns at once
 
     LogFile other;
     server::LogWriter prompt(other.fd, {std::chrono::milliseconds(20), 1u << 20, 4u << 20});
     prompt.add("second\n");
     QElapsedTimer t;
     t.start();
-    while (other.lines().isEmpty() && t.elapsed() < 5000) QThread::msleep(5);
+    while (other.lines().isEmpty() && t.elapsed() < 5000)
+        QThread::msleep(5);
     EXPECT_EQ(other.lines(), QStringList{"second"}) << "a line waits for a flush that never comes";
 }
 
@@ -103,7 +107,7 @@ TEST(LogWriter, AStalledOutputHoldsCallersBackAndLosesNothingOnceItDrains)
     {
         server::LogWriter log(p[1], {std::chrono::milliseconds(5), 1024, kLimit});
         std::thread caller([&] {
-            for (int i = 0; i < 3000; ++i) {  // 303 KB: several times what the pipe and the buffer hold
+            for (int i = 0; i < 3000; ++i) { // 303 KB: several times what the pipe and the buffer hold
                 log.add(line + "\n");
                 ++added;
             }
@@ -118,11 +122,12 @@ TEST(LogWriter, AStalledOutputHoldsCallersBackAndLosesNothingOnceItDrains)
         char buf[65536];
         std::thread reader([&] {
             ssize_t n;
-            while ((n = ::read(p[0], buf, sizeof buf)) > 0) received.append(buf, std::size_t(n));
+            while ((n = ::read(p[0], buf, sizeof buf)) > 0)
+                received.append(buf, std::size_t(n));
         });
         caller.join();
         log.flush();
-        ::close(p[1]);  // the writer is idle after flush(); the reader sees the end
+        ::close(p[1]); // the writer is idle after flush(); the reader sees the end
         reader.join();
     }
     ::close(p[0]);

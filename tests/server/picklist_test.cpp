@@ -18,15 +18,16 @@ TEST(PickedList, ReadsKeysInOrder)
 TEST(PickedList, RefusesAnythingOutsideTheFormat)
 {
     const char* bad[] = {
-        "",                                  // nothing picked
-        "0000000012",                        // no quotes
-        "'0000000012'",                      // fine alone, but see the next ones
+        "",             // nothing picked
+        "0000000012",   // no quotes
+        "'0000000012'", // fine alone, but see the next ones
     };
     EXPECT_THROW(parsePickedList(bad[0], "rotas"), core::Error);
     EXPECT_THROW(parsePickedList(bad[1], "rotas"), core::Error);
     EXPECT_NO_THROW(parsePickedList(bad[2], "rotas"));
-    for (const char* hostile : {"'a','b", "'a',", "'a', 'b'", "'a''b'", "''", "'a',''", "'a'b'",
-                                "'a'); DROP TABLE LANCTONF; --", "' OR '1'='1", "'a';'b'", "'a\"b'", "'ação'", " 'a'"}) {
+    for (const char* hostile :
+         {"'a','b", "'a',", "'a', 'b'", "'a''b'", "''", "'a',''", "'a'b'", "'a'); DROP TABLE LANCTONF; --",
+          "' OR '1'='1", "'a';'b'", "'a\"b'", "'ação'", " 'a'"}) {
         try {
             parsePickedList(hostile, "rotas");
             ADD_FAILURE() << "accepted: " << hostile;
@@ -39,7 +40,8 @@ TEST(PickedList, RefusesAnythingOutsideTheFormat)
 TEST(PickedList, RefusesTooManyKeys)
 {
     QStringList keys;
-    for (int i = 0; i <= server::kMaxPickedKeys; ++i) keys << QString("'%1'").arg(i);
+    for (int i = 0; i <= server::kMaxPickedKeys; ++i)
+        keys << QString("'%1'").arg(i);
     EXPECT_THROW(parsePickedList(keys.join(','), "expedições"), core::Error);
     keys.removeLast();
     EXPECT_EQ(parsePickedList(keys.join(','), "expedições").size(), server::kMaxPickedKeys);
@@ -51,7 +53,8 @@ TEST(DateArgument, AcceptsDatesAndDayCountsAndRefusesTheRest)
     EXPECT_EQ(server::checkedDate(Variant(core::Date{46000.75}), "d").days, 46000);
     EXPECT_EQ(server::checkedDate(Variant(46000.0), "d").days, 46000);
     EXPECT_EQ(server::checkedDate(Variant(qint64(46000)), "d").days, 46000);
-    for (const Variant& bad : {Variant(0.0), Variant(-3.0), Variant(3e9), Variant("2026-12-08"), Variant(), Variant(true)})
+    for (const Variant& bad :
+         {Variant(0.0), Variant(-3.0), Variant(3e9), Variant("2026-12-08"), Variant(), Variant(true)})
         EXPECT_THROW(server::checkedDate(bad, "Data inicial"), server::BadRequest);
 }
 
@@ -82,8 +85,9 @@ TEST(StreamedComputedAnswer, PartsJoinToTheAnswerAndAFailureClosesItWellFormed)
     EXPECT_GE(parts, 2);
     EXPECT_EQ(a.rowCount(), 5000);
     EXPECT_TRUE(a.failure().isEmpty());
-    EXPECT_EQ(body, "{\"payload\":" + core::codec::encodeVariant(payload).toStdString()
-                        + ",\"refs\":[null,null,null],\"status\":\"ok\"}");
+    EXPECT_EQ(body,
+              "{\"payload\":" + core::codec::encodeVariant(payload).toStdString()
+                  + ",\"refs\":[null,null,null],\"status\":\"ok\"}");
 
     // Row 4,000 holds a value its field cannot: the rows before it went out.
     core::DataPacket bad = list;
@@ -93,7 +97,7 @@ TEST(StreamedComputedAnswer, PartsJoinToTheAnswerAndAFailureClosesItWellFormed)
     EXPECT_FALSE(b.failure().isEmpty());
     EXPECT_EQ(b.rowCount(), 3999);
     const QByteArray cutText = QByteArray::fromStdString(cut);
-    const core::codec::RawObject m = core::codec::splitObject(cutText);  // throws if not JSON
+    const core::codec::RawObject m = core::codec::splitObject(cutText); // throws if not JSON
     ASSERT_NE(m.find(u"status"), nullptr);
     EXPECT_EQ(core::codec::decodeVariant(*m.find(u"status")).toString(), "raised");
     EXPECT_TRUE(core::codec::decodeVariant(*m.find(u"message")).toString().contains("4000"));

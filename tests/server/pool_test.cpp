@@ -31,7 +31,7 @@ TEST(DbPool, RunsWorkOnAtMostItsSizeOfThreadsAndPassesExceptionsBack)
             pool.run([&] {
                 const int now = ++running;
                 int seen = most.load();
-                while (now > seen && !most.compare_exchange_weak(seen, now)) {}
+                while (now > seen && !most.compare_exchange_weak(seen, now)) { }
                 {
                     std::lock_guard lock(m);
                     used.insert(std::this_thread::get_id());
@@ -40,16 +40,17 @@ TEST(DbPool, RunsWorkOnAtMostItsSizeOfThreadsAndPassesExceptionsBack)
                 --running;
             });
         });
-    for (auto& t : callers) t.join();
+    for (auto& t : callers)
+        t.join();
     EXPECT_EQ(most.load(), 3);
     EXPECT_EQ(used.size(), 3u);
     EXPECT_THROW(pool.run([] { throw server::BadRequest("ruim"); }), server::BadRequest);
     int after = 0;
-    pool.run([&] { after = 1; });  // a failed task leaves the worker serving
+    pool.run([&] { after = 1; }); // a failed task leaves the worker serving
     EXPECT_EQ(after, 1);
 }
 
-class PoolOverHttp : public ServerDb {};
+class PoolOverHttp : public ServerDb { };
 
 TEST_P(PoolOverHttp, ManyClientsShareTheProcesssFewConnections)
 {
@@ -72,12 +73,15 @@ TEST_P(PoolOverHttp, ManyClientsShareTheProcesssFewConnections)
         clients.emplace_back([&] {
             httplib::Client h("127.0.0.1", srv.port());
             for (int i = 0; i < 10; ++i) {
-                auto r = h.Post("/call", session, R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})",
-                                "application/json");
-                if (r && r->status == 200) ++ok;
+                auto r =
+                    h.Post("/call", session, R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})",
+                           "application/json");
+                if (r && r->status == 200)
+                    ++ok;
             }
         });
-    for (auto& t : clients) t.join();
+    for (auto& t : clients)
+        t.join();
     EXPECT_EQ(ok.load(), 100);
     if (GetParam() == "postgres")
         EXPECT_EQ(count("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = ?", {cfg.applicationName}), 2);

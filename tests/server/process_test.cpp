@@ -24,7 +24,8 @@ QByteArray readUntil(QProcess& p, const QRegularExpression& re, QRegularExpressi
         p.waitForReadyRead(200);
         all += p.readAllStandardError();
         m = re.match(QString::fromUtf8(all));
-        if (m.hasMatch()) break;
+        if (m.hasMatch())
+            break;
     }
     return all;
 }
@@ -38,7 +39,7 @@ TEST(AppServerProcess, BadOptionsPrintUsage)
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), 2);
     EXPECT_TRUE(p.readAllStandardError().contains("Uso:"));
-    p.start(EXP_APPSERVER_BIN, {"demo"});  // demo needs --db
+    p.start(EXP_APPSERVER_BIN, {"demo"}); // demo needs --db
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), 2);
 }
@@ -51,7 +52,7 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     demo.start(EXP_APPSERVER_BIN, {"demo", "--db", db, "--entries", "300", "--seed", "5"});
     ASSERT_TRUE(demo.waitForFinished(60000));
     ASSERT_EQ(demo.exitCode(), 0) << demo.readAllStandardError().toStdString();
-    QProcess op;  // the password comes on standard input, never in the arguments
+    QProcess op; // the password comes on standard input, never in the arguments
     op.start(EXP_APPSERVER_BIN, {"operator", "add", "teste", "--db", db, "--branches", "0001"});
     op.write((testsupport::kPassword + "\n").toUtf8());
     op.closeWriteChannel();
@@ -72,7 +73,7 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     const char* getExp = R"({"server":"Exp01800.rdmCancelNota","method":"GetExp","args":["0001"]})";
     auto refused = c.Post("/call", getExp, "application/json");
     ASSERT_TRUE(refused);
-    EXPECT_EQ(refused->status, 401);  // no session, loopback or not
+    EXPECT_EQ(refused->status, 401); // no session, loopback or not
     const QString token = core::HttpTransport::shared().login("127.0.0.1", port, "TESTE", testsupport::kPassword).token;
     auto r = c.Post("/call", testsupport::bearer(token), getExp, "application/json");
     ASSERT_TRUE(r);
@@ -83,7 +84,8 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     constexpr int kNamed = 25;
     for (int i = 0; i < kNamed; ++i) {
         const std::string body = QString(R"({"server":"Exp01800.rdmCancelNota","method":"Nada\n\u001b%1","args":[]})")
-                                     .arg(i, 2, 10, QChar('0')).toStdString();
+                                     .arg(i, 2, 10, QChar('0'))
+                                     .toStdString();
         auto n = c.Post("/call", testsupport::bearer(token), body, "application/json");
         ASSERT_TRUE(n);
         EXPECT_EQ(n->status, 404);
@@ -100,20 +102,24 @@ TEST(AppServerProcess, ServesDemoDataAndStopsCleanlyOnSigterm)
     EXPECT_EQ(srv.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(srv.exitCode(), 0);
     const QByteArray log = start + srv.readAllStandardError();
-    EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.GetExp")) << log.toStdString();  // one line per call
+    EXPECT_TRUE(log.contains("Exp01800.rdmCancelNota.GetExp")) << log.toStdString(); // one line per call
     EXPECT_TRUE(log.contains("encerrado")) << log.toStdString();
     qsizetype at = log.indexOf("Exp01800.rdmCancelNota.GetExp");
     for (int i = 0; i < kNamed; ++i) {
-        const QByteArray line = QString("call=Exp01800.rdmCancelNota.Nada\\n\\u001b%1 op=TESTE addr=127.0.0.1 ").arg(i, 2, 10, QChar('0')).toUtf8();
+        const QByteArray line = QString("call=Exp01800.rdmCancelNota.Nada\\n\\u001b%1 op=TESTE addr=127.0.0.1 ")
+                                    .arg(i, 2, 10, QChar('0'))
+                                    .toUtf8();
         const qsizetype next = log.indexOf(line, at);
         EXPECT_GT(next, at) << "line " << i << " missing or out of order:\n" << log.toStdString();
-        if (next > at) at = next;
+        if (next > at)
+            at = next;
     }
     EXPECT_GT(log.indexOf("exp_appserver encerrado", at), at) << "the log was not written out before the end";
     EXPECT_TRUE(log.contains("call=Exp01800.rdmCancelNota.Nada%5%6%1 op=TESTE addr=127.0.0.1 ")) << log.toStdString();
     // time, call, operator, address, duration, outcome (key=value)
-    EXPECT_TRUE(QRegularExpression(R"(\nts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z call=Exp01800\.rdmCancelNota\.GetExp op=TESTE )"
-                                   R"(addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
+    EXPECT_TRUE(QRegularExpression(
+                    R"(\nts=\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z call=Exp01800\.rdmCancelNota\.GetExp op=TESTE )"
+                    R"(addr=127\.0\.0\.1 ms=\d+\.\d outcome=ok\n)")
                     .match(QString::fromUtf8(log))
                     .hasMatch())
         << log.toStdString();
@@ -135,8 +141,9 @@ TEST(AppServerProcess, OperatorCommandsTakePasswordsOnlyFromStdin)
         return std::make_pair(p.exitCode(), QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError()));
     };
     EXPECT_EQ(run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "curta\n").first, 1);
-    EXPECT_EQ(run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "uma-senha-boa\n").first, 0);
-    EXPECT_EQ(run({"operator", "add", "ana", "--db", db}, "uma-senha-boa\n").first, 1);  // exists already
+    EXPECT_EQ(
+        run({"operator", "add", "ana", "--db", db, "--name", "Ana", "--branches", "1,2"}, "uma-senha-boa\n").first, 0);
+    EXPECT_EQ(run({"operator", "add", "ana", "--db", db}, "uma-senha-boa\n").first, 1); // exists already
     EXPECT_EQ(run({"operator", "branches", "ANA", "0003", "--db", db}).first, 0);
     EXPECT_EQ(run({"operator", "disable", "ANA", "--db", db}).first, 0);
     EXPECT_EQ(run({"operator", "passwd", "ANA", "--db", db}, "outra-senha-boa\n").first, 0);

@@ -11,15 +11,16 @@ TEST(QuantityType, ParsesPrintsAndAddsExactly)
     EXPECT_EQ(Quantity::parse("0.1").units(), 10000);
     EXPECT_EQ(Quantity::parse("-12.34500").toString(), "-12.34500");
     EXPECT_EQ(Quantity::parse("+7").toString(), "7.00000");
-    EXPECT_EQ(Quantity::parse("0.1234500").units(), 12345);  // zeros beyond the scale are harmless
+    EXPECT_EQ(Quantity::parse("0.1234500").units(), 12345); // zeros beyond the scale are harmless
     Quantity sum;
-    for (int i = 0; i < 3; ++i) sum += Quantity::parse("0.1");
+    for (int i = 0; i < 3; ++i)
+        sum += Quantity::parse("0.1");
     EXPECT_EQ(sum, Quantity::parse("0.3"));
     EXPECT_EQ(Quantity::parse("100000000.1") - Quantity::parse("100000000"), Quantity::parse("0.1"));
     EXPECT_EQ(Quantity::fromDouble(0.30000000000000004), Quantity::parse("0.3"));
     EXPECT_EQ(Quantity::fromDouble(0.09999999403953552), Quantity::parse("0.1"));
     EXPECT_EQ(Quantity::fromDouble(-2.78e-17), Quantity());
-    EXPECT_EQ(Quantity::fromDouble(-0.000015).units(), -2);  // half away from zero
+    EXPECT_EQ(Quantity::fromDouble(-0.000015).units(), -2); // half away from zero
     EXPECT_TRUE(Quantity::parse("-0.00001") < Quantity());
     EXPECT_DOUBLE_EQ(Quantity::parse("2.5").toDouble(), 2.5);
 }
@@ -42,19 +43,23 @@ protected:
         core::DataPacket p = cancel("GetItem", {"0001", nr})[0].packet();
         const int c = p.fieldIndex("IDCHECK"), s = p.fieldIndex("NRSEQITPROD");
         for (auto& row : p.rows())
-            if (row[size_t(s)].toString() == seq) row[size_t(c)] = Variant("S");
-        return raised("CancelaItemNf", {"0001", p, nr, "0000000001", stockNr(nr), core::Date{double(kDay)}, "0001", "op7"});
+            if (row[size_t(s)].toString() == seq)
+                row[size_t(c)] = Variant("S");
+        return raised("CancelaItemNf",
+                      {"0001", p, nr, "0000000001", stockNr(nr), core::Date{double(kDay)}, "0001", "op7"});
     }
 };
 
 TEST_P(ExactStock, ThreeCancellationsOfATenthLeaveExactBalances)
 {
     addEntry("0001", "0000000001");
-    for (const char* seq : {"0001", "0002", "0003"}) addItem("0001", "0000000001", seq, "P1", 0.1);
+    for (const char* seq : {"0001", "0002", "0003"})
+        addItem("0001", "0000000001", seq, "P1", 0.1);
     addReplica("0001", "0000000001", "0003", "0000000100", "A");
     setStock("0003", "P1", 0.3);
     setStock("0001", "P1", 0);
-    for (const char* seq : {"0001", "0002", "0003"}) EXPECT_EQ(cancelItem("0000000001", seq), "") << seq;
+    for (const char* seq : {"0001", "0002", "0003"})
+        EXPECT_EQ(cancelItem("0000000001", seq), "") << seq;
     EXPECT_EQ(exactStock("0003", "P1"), Quantity());
     EXPECT_EQ(exactStock("0001", "P1"), Quantity::parse("0.3"));
     EXPECT_EQ(status("0001", "0000000001"), "C");
@@ -78,7 +83,7 @@ TEST_P(ExactStock, ATenthThatPassedThroughAHundredMillionIsStillATenth)
     setStock("0003", "P1", 100000000.1);
     EXPECT_EQ(cancelItem("0000000001", "0001"), "");
     EXPECT_EQ(exactStock("0003", "P1"), Quantity::parse("0.1"));
-    EXPECT_EQ(cancelItem("0000000002", "0001"), "");  // not ITEM_N_CANC
+    EXPECT_EQ(cancelItem("0000000002", "0001"), ""); // not ITEM_N_CANC
     EXPECT_EQ(exactStock("0003", "P1"), Quantity());
     EXPECT_EQ(exactStock("0001", "P1"), Quantity::parse("100000000.1"));
 }
@@ -115,7 +120,8 @@ protected:
     void sql(const QString& text, const QVariantList& binds = {})
     {
         QSqlQuery q = server::prepare(conn, text);
-        for (const QVariant& b : binds) q.addBindValue(b);
+        for (const QVariant& b : binds)
+            q.addBindValue(b);
         server::exec(q);
     }
     QString stored(const QString& select)
@@ -139,7 +145,7 @@ TEST_P(QuantityMigration, RoundsStoredQuantitiesToTheScaleAndGuardsBalances)
 {
     balance("0001", "P1", 0.30000000000000004);
     balance("0001", "P2", 0.09999999403953552);
-    balance("0003", "P1", -2.78e-17);  // a drift below zero, not a real shortage
+    balance("0003", "P1", -2.78e-17); // a drift below zero, not a real shortage
     balance("0003", "P2", 1234567.123456);
     sql("INSERT INTO ITLANCTONF (CDFILIAL, NRLANCTONF, NRSEQITPROD, CDPRODUTO, QTITEMPROD, VRUNITITEM) VALUES "
         "('0001', '0000000001', '0001', 'P1', 2.675, 1.1)");
@@ -147,7 +153,7 @@ TEST_P(QuantityMigration, RoundsStoredQuantitiesToTheScaleAndGuardsBalances)
         "('0001', '9000000001', '0001', 'P1', 0.1)");
 
     EXPECT_EQ(server::migrateSchema(*db), 2);
-    EXPECT_EQ(server::migrateSchema(*db), server::kSchemaVersion);  // nothing left to do
+    EXPECT_EQ(server::migrateSchema(*db), server::kSchemaVersion); // nothing left to do
     const QString units = server::qtyUnitsSql(*db, "QTSALDO");
     auto bal = [&](const char* br, const char* p) {
         return stored(QString("SELECT %1 FROM SALDOESTQ WHERE CDFILIAL = '%2' AND CDPRODUTO = '%3'").arg(units, br, p));
@@ -167,7 +173,7 @@ TEST_P(QuantityMigration, RoundsStoredQuantitiesToTheScaleAndGuardsBalances)
     EXPECT_THROW(sql("UPDATE SALDOESTQ SET QTSALDO = QTSALDO - ? WHERE CDFILIAL = '0001' AND CDPRODUTO = 'P1'",
                      {server::qtyBind(*db, Quantity::parse("0.30001"))}),
                  server::InternalError);
-    if (db->isSqlite())  // a floating-point value can no longer slip into the integer column
+    if (db->isSqlite()) // a floating-point value can no longer slip into the integer column
         EXPECT_THROW(balance("0009", "P1", 0.5), server::InternalError);
 }
 

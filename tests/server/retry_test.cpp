@@ -17,11 +17,11 @@ TEST(TransientErrors, AreRecognisedByTheirCodes)
     auto err = [](const char* code) { return QSqlError("driver", "db", QSqlError::StatementError, code); };
     EXPECT_TRUE(server::isTransient(err("40001")));
     EXPECT_TRUE(server::isTransient(err("40P01")));
-    EXPECT_TRUE(server::isTransient(err("5")));    // SQLITE_BUSY
-    EXPECT_TRUE(server::isTransient(err("517")));  // SQLITE_BUSY_SNAPSHOT
-    EXPECT_TRUE(server::isTransient(err("6")));    // SQLITE_LOCKED
-    EXPECT_FALSE(server::isTransient(err("23514")));  // check violation
-    EXPECT_FALSE(server::isTransient(err("19")));     // SQLITE_CONSTRAINT
+    EXPECT_TRUE(server::isTransient(err("5")));      // SQLITE_BUSY
+    EXPECT_TRUE(server::isTransient(err("517")));    // SQLITE_BUSY_SNAPSHOT
+    EXPECT_TRUE(server::isTransient(err("6")));      // SQLITE_LOCKED
+    EXPECT_FALSE(server::isTransient(err("23514"))); // check violation
+    EXPECT_FALSE(server::isTransient(err("19")));    // SQLITE_CONSTRAINT
     EXPECT_FALSE(server::isTransient(err("")));
 }
 
@@ -30,7 +30,8 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         reg.setRetryPolicy({4, 2});
         QSqlDatabase c = db->connection();
         server::execDirect(c, "CREATE TABLE TENTATIVA (NR INTEGER NOT NULL)");
@@ -45,14 +46,17 @@ protected:
             QSqlQuery q = server::prepare(conn, "INSERT INTO TENTATIVA (NR) VALUES (?)");
             q.addBindValue(run);
             server::exec(q);
-            if (commitFirst) tx.commit();
+            if (commitFirst)
+                tx.commit();
             if (run <= failures) {
                 if (c.db.isSqlite())
                     throw server::TransientError("ocupado", "simulated SQLITE_BUSY");
-                server::execDirect(conn, run % 2 ? "DO $$ BEGIN RAISE EXCEPTION 'conflito' USING ERRCODE = '40001'; END $$"
-                                                 : "DO $$ BEGIN RAISE EXCEPTION 'impasse' USING ERRCODE = '40P01'; END $$");
+                server::execDirect(conn,
+                                   run % 2 ? "DO $$ BEGIN RAISE EXCEPTION 'conflito' USING ERRCODE = '40001'; END $$"
+                                           : "DO $$ BEGIN RAISE EXCEPTION 'impasse' USING ERRCODE = '40P01'; END $$");
             }
-            if (!commitFirst) tx.commit();
+            if (!commitFirst)
+                tx.commit();
             return Variant(qint64(run));
         });
     }
@@ -134,7 +138,8 @@ TEST(RetrySqlite, ABusyDatabaseIsWaitedOutByRunningTheCallAgain)
     std::thread caller([&] { reg.call(db, server::CallRequest{"Teste", "Escreve", {}, {}}); });
     QElapsedTimer t;
     t.start();
-    while (runs < 2 && t.elapsed() < 10000) QThread::msleep(5);
+    while (runs < 2 && t.elapsed() < 10000)
+        QThread::msleep(5);
     server::execDirect(holder, "COMMIT");
     caller.join();
     EXPECT_GE(runs, 2);
@@ -148,7 +153,8 @@ TEST(RetrySqlite, ABusyDatabaseIsWaitedOutByRunningTheCallAgain)
 // an administrator's pg_terminate_backend) costs one call, not every call after it.
 TEST(LostConnection, TheNextCallOpensAFreshOne)
 {
-    if (qEnvironmentVariable("EXP_TEST_PG").isEmpty()) GTEST_SKIP() << "EXP_TEST_PG not set";
+    if (qEnvironmentVariable("EXP_TEST_PG").isEmpty())
+        GTEST_SKIP() << "EXP_TEST_PG not set";
     const QString schema = QString("t_%1_lost").arg(QCoreApplication::applicationPid());
     const auto cfg = server::DbConfig::parse("postgres:" + qEnvironmentVariable("EXP_TEST_PG") + " schema=" + schema);
     server::Database db(cfg);
@@ -172,7 +178,7 @@ TEST(LostConnection, TheNextCallOpensAFreshOne)
     }
     QThread::msleep(100);
     try {
-        reg.call(db, getExp);  // may fail, clearly: its session is gone
+        reg.call(db, getExp); // may fail, clearly: its session is gone
     } catch (const server::InternalError& e) {
         EXPECT_FALSE(e.message().contains("SELECT")) << e.message().toStdString();
     }

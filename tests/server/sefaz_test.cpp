@@ -19,10 +19,13 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         ASSERT_TRUE(testsupport::TestCa::available());
-        ASSERT_TRUE(rig.make(dir.path(), "answer_timeout_ms = 500\nmax_answer_bytes = 65536\nconnect_retries = 1\n"
-                                         "breaker_failures = 100\n")) << qPrintable(rig.error);
+        ASSERT_TRUE(rig.make(dir.path(),
+                             "answer_timeout_ms = 500\nmax_answer_bytes = 65536\nconnect_retries = 1\n"
+                             "breaker_failures = 100\n"))
+            << qPrintable(rig.error);
         server::registerSituacao(nat, server::makeSefazPort("nacional", rig.configFile));
     }
     Variant natCall(const QString& method, core::VariantArray args, QList<bool> byRef = {})
@@ -32,7 +35,8 @@ protected:
         return last.payload;
     }
     Variant situacao(const QString& key, const QString& company = "01", const QString& state = "SP",
-                     const QString& stateCode = "35", const QString& serial = SefazRig::kSerial, const QString& env = "2")
+                     const QString& stateCode = "35", const QString& serial = SefazRig::kSerial,
+                     const QString& env = "2")
     {
         return natCall("GetSituacao", {env, serial, key, state, company, stateCode, "1", "110042490114"});
     }
@@ -41,7 +45,8 @@ protected:
         const QString serial = company == "02" ? SefazRig::kOtherSerial : SefazRig::kSerial;
         QList<bool> byRef(13, false);
         byRef[4] = true;
-        return natCall("GetAtual_Situ", {"op7", "0001", nr, "R", newStatus, "2", serial, key, "SP", "35", "1", company, "110042490114"},
+        return natCall("GetAtual_Situ",
+                       {"op7", "0001", nr, "R", newStatus, "2", serial, key, "SP", "35", "1", company, "110042490114"},
                        byRef);
     }
     QString storedStatus(const QString& nr)
@@ -59,9 +64,9 @@ TEST_P(NationalSefaz, EachRecordedAnswerThroughGetSituacaoAndGetAtualSitu)
         AuthorityCase answer;
         const char* company;
         const char* flag;
-        const char* text;       ///< element 1 of GetSituacao, whole ("S") or a part ("N")
-        const char* newStatus;  ///< what the screen would send to GetAtual_Situ
-        const char* stored;     ///< IDSTATUSNFE afterwards
+        const char* text;      ///< element 1 of GetSituacao, whole ("S") or a part ("N")
+        const char* newStatus; ///< what the screen would send to GetAtual_Situ
+        const char* stored;    ///< IDSTATUSNFE afterwards
     };
     const Case cases[] = {
         {AuthorityCase::Authorised, "01", "S", "100", "A", "A"},
@@ -76,7 +81,8 @@ TEST_P(NationalSefaz, EachRecordedAnswerThroughGetSituacaoAndGetAtualSitu)
         {AuthorityCase::TooSlow, "01", "N", "não respondeu em 0.5 s", "X", "R"},
         {AuthorityCase::Doctype, "01", "N", "DOCTYPE não aceita", "X", "R"},
         {AuthorityCase::OtherKey, "01", "N", "de outra chave de acesso", "X", "R"},
-        {AuthorityCase::Authorised, "02", "N", "Falha na comunicação com o autorizador TESTE", "A", "R"},  // wrong client cert
+        {AuthorityCase::Authorised, "02", "N", "Falha na comunicação com o autorizador TESTE", "A",
+         "R"}, // wrong client cert
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -87,14 +93,16 @@ TEST_P(NationalSefaz, EachRecordedAnswerThroughGetSituacaoAndGetAtualSitu)
         const QString serial = QString(c.company) == "02" ? SefazRig::kOtherSerial : SefazRig::kSerial;
         const Variant s = situacao(key, c.company, "SP", "35", serial);
         EXPECT_EQ(s[0].toString(), c.flag);
-        if (QString(c.flag) == "S") EXPECT_EQ(s[1].toString(), c.text);
-        else EXPECT_TRUE(s[1].toString().contains(QString::fromUtf8(c.text))) << qPrintable(s[1].toString());
+        if (QString(c.flag) == "S")
+            EXPECT_EQ(s[1].toString(), c.text);
+        else
+            EXPECT_TRUE(s[1].toString().contains(QString::fromUtf8(c.text))) << qPrintable(s[1].toString());
         const Variant a = atualiza(nr, c.newStatus, key, c.company);
         EXPECT_EQ(a[0].toString(), QString(c.stored) == "R" ? "N" : "S") << qPrintable(a[1].toString());
         EXPECT_EQ(storedStatus(nr), c.stored);
     }
     EXPECT_EQ(rig.authority->badRequests, 0) << rig.authority->lastProblem;
-    EXPECT_GE(rig.authority->failedHandshakes, 1);  // the certificate of the other CA
+    EXPECT_GE(rig.authority->failedHandshakes, 1); // the certificate of the other CA
     EXPECT_EQ(count("SELECT COUNT(*) FROM AUDITCANC WHERE IDOPERACAO = 'ATUALIZA_SITUACAO'"), 4);
 }
 
@@ -108,7 +116,7 @@ TEST_P(NationalSefaz, KeysAndArgumentsAreCheckedBeforeAnythingIsSent)
     const qulonglong serialNumber = QString(SefazRig::kSerial).toULongLong(nullptr, 16);
     struct Case {
         QString key, state, stateCode, serial, company, env;
-        const char* refusal;  ///< empty: sent, and answered "S"
+        const char* refusal; ///< empty: sent, and answered "S"
     };
     const QString S = SefazRig::kSerial;
     const Case cases[] = {
@@ -117,7 +125,7 @@ TEST_P(NationalSefaz, KeysAndArgumentsAreCheckedBeforeAnythingIsSent)
         {nfeKey("33", 1), "RJ", "33", S, "01", "1", ""},
         {nfeKey("21", 1), "MA", "21", S, "01", "2", ""},
         {nfeKey("43", 1), "rs", "43", S, "01", "2", ""},
-        {sp, "SP", "35", QString::number(serialNumber), "01", "2", ""},  // the serial in decimal
+        {sp, "SP", "35", QString::number(serialNumber), "01", "2", ""}, // the serial in decimal
         {sp, "SP", "35", "5a:1f:0c:00:01", "01", "2", ""},
         {wrongDigit, "SP", "35", S, "01", "2", "dígito verificador"},
         {sp.left(43), "SP", "35", S, "01", "2", "44 dígitos"},
@@ -150,7 +158,8 @@ TEST_P(NationalSefaz, KeysAndArgumentsAreCheckedBeforeAnythingIsSent)
 TEST_P(NationalSefaz, ConnectionsAreKeptAndAFailingAuthoriserIsSkipped)
 {
     const QString key = nfeKey("35", int(AuthorityCase::Authorised));
-    for (int i = 0; i < 20; ++i) ASSERT_EQ(situacao(key), Variant::array({"S", "100"}));
+    for (int i = 0; i < 20; ++i)
+        ASSERT_EQ(situacao(key), Variant::array({"S", "100"}));
     EXPECT_EQ(rig.authority->requests, 20);
     EXPECT_EQ(rig.authority->handshakes, 1);
     // The authority closes the kept connection: the query is not lost, it
@@ -168,7 +177,8 @@ TEST_P(NationalSefaz, ConnectionsAreKeptAndAFailingAuthoriserIsSkipped)
     server::Registry down;
     server::registerSituacao(down, server::makeSefazPort("nacional", rig.configFile));
     auto ask = [&] {
-        server::CallRequest r{server::kSituacaoServer, "GetSituacao", {"2", SefazRig::kSerial, key, "SP", "01", "35", "1", "IE"}, {}};
+        server::CallRequest r{
+            server::kSituacaoServer, "GetSituacao", {"2", SefazRig::kSerial, key, "SP", "01", "35", "1", "IE"}, {}};
         return down.call(*db, r).payload[1].toString();
     };
     EXPECT_TRUE(ask().startsWith("Não foi possível conectar ao autorizador TESTE-SVC (2 tentativas)"));
@@ -181,7 +191,13 @@ TEST_P(NationalSefaz, ConfigurationAndTheAddressUsed)
     // The shipped table: own authorisers, the virtual ones, and contingency.
     const QString table = QString(EXP_SOURCE_DIR) + "/deploy/sefaz/autorizadores.txt";
     const server::sefaz::EndpointTable t = server::sefaz::EndpointTable::load(table);
-    struct Case { const char* state; const char* env; const char* contingency; const char* authoriser; const char* host; };
+    struct Case {
+        const char* state;
+        const char* env;
+        const char* contingency;
+        const char* authoriser;
+        const char* host;
+    };
     const Case cases[] = {
         {"SP", "1", "", "SP", "nfe.fazenda.sp.gov.br"},
         {"SP", "2", "", "SP", "homologacao.nfe.fazenda.sp.gov.br"},

@@ -28,16 +28,23 @@
 #include <ostream>
 
 // Readable QString values in gtest messages.
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-namespace server {
-inline void PrintTo(const Quantity& q, std::ostream* os) { *os << q.toString().toStdString(); }
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
 }
+namespace server {
+inline void PrintTo(const Quantity& q, std::ostream* os)
+{
+    *os << q.toString().toStdString();
+}
+} // namespace server
 
 namespace servertest {
 
 using core::Variant;
 
-inline std::unique_ptr<server::Database> openTestDatabase(const std::string& backend, QTemporaryDir& dir, QString& schemaOut)
+inline std::unique_ptr<server::Database> openTestDatabase(const std::string& backend, QTemporaryDir& dir,
+                                                          QString& schemaOut)
 {
     if (backend == "sqlite")
         return std::make_unique<server::Database>(server::DbConfig::parse("sqlite:" + dir.filePath("test.db")));
@@ -51,8 +58,11 @@ inline std::unique_ptr<server::Database> openTestDatabase(const std::string& bac
 inline std::string callBody(const QString& server, const QString& method, const core::VariantArray& args)
 {
     QJsonArray a;
-    for (const Variant& v : args) a << core::codec::variantToJson(v);
-    return QJsonDocument(QJsonObject{{"server", server}, {"method", method}, {"args", a}}).toJson(QJsonDocument::Compact).toStdString();
+    for (const Variant& v : args)
+        a << core::codec::variantToJson(v);
+    return QJsonDocument(QJsonObject{{"server", server}, {"method", method}, {"args", a}})
+        .toJson(QJsonDocument::Compact)
+        .toStdString();
 }
 
 /// The server on a free loopback port, served by its own thread for the
@@ -109,14 +119,16 @@ protected:
     {
         QSqlDatabase c = db->connection();
         QSqlQuery q = server::prepare(c, text);
-        for (const QVariant& b : binds) q.addBindValue(b);
+        for (const QVariant& b : binds)
+            q.addBindValue(b);
         server::exec(q);
     }
     QVariant scalar(const QString& text, const QVariantList& binds = {})
     {
         QSqlDatabase c = db->connection();
         QSqlQuery q = server::prepare(c, text);
-        for (const QVariant& b : binds) q.addBindValue(b);
+        for (const QVariant& b : binds)
+            q.addBindValue(b);
         server::exec(q);
         return q.next() ? q.value(0) : QVariant();
     }
@@ -130,21 +142,26 @@ protected:
         sql("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, NMRAZSOCCLIE, NRNOTAFISC, "
             "DTEMISSAO, IDSTATUS, IDSTATUSNFE, CDFILIEMIT, NRACESSONFE, CDEMPRESA, CDROTATRANS, NRGRADEPED) "
             "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)",
-            {br, nr, day, ship, stockNr(nr), "Cliente " + nr, nr.right(6), day, status, nfe.isEmpty() ? QVariant() : nfe, br,
-             key.isEmpty() ? QVariant() : key, "01", route, grade.isEmpty() ? QVariant() : grade});
+            {br, nr, day, ship, stockNr(nr), "Cliente " + nr, nr.right(6), day, status,
+             nfe.isEmpty() ? QVariant() : nfe, br, key.isEmpty() ? QVariant() : key, "01", route,
+             grade.isEmpty() ? QVariant() : grade});
     }
     static QString stockNr(const QString& nr) { return "9" + nr.mid(1); }
     void addItem(const QString& br, const QString& nr, const QString& seq, const QString& prod, double qty)
     {
         sql("INSERT INTO ITLANCTONF (CDFILIAL, NRLANCTONF, NRSEQITPROD, CDPRODUTO, NMPRODUTO, QTITEMPROD, VRUNITITEM) "
-            "VALUES (?,?,?,?,?,?,?)", {br, nr, seq, prod, "Produto " + prod, q(qty), 10.0});
+            "VALUES (?,?,?,?,?,?,?)",
+            {br, nr, seq, prod, "Produto " + prod, q(qty), 10.0});
         sql("INSERT INTO ITLANCTOEST (CDFILIAL, NRLANCESTQ, NRSEQUITEM, NRSEQITPROD, CDPRODUTO, QTLANCTOEST, DTLANCMOVI, "
-            "CDFILIMOVI, CDPRODMOVI) VALUES (?,?,?,?,?,?,?,?,?)", {br, stockNr(nr), seq, seq, prod, q(qty), kDay, br, prod});
+            "CDFILIMOVI, CDPRODMOVI) VALUES (?,?,?,?,?,?,?,?,?)",
+            {br, stockNr(nr), seq, seq, prod, q(qty), kDay, br, prod});
     }
-    void addReplica(const QString& br, const QString& nr, const QString& dest, const QString& destNr, const QString& status)
+    void addReplica(const QString& br, const QString& nr, const QString& dest, const QString& destNr,
+                    const QString& status)
     {
         sql("INSERT INTO DOCREPLIC (CDFILIAL, NRLANCTONF, CDFILIALREPLIC, NRLANCTONFDEST, CDSERIE, IDENTRSAIDOP, DESCOPER, "
-            "TIPO, IDSTATUS) VALUES (?,?,?,?,?,?,?,?,?)", {br, nr, dest, destNr, "1", "E", "Transferência", "Entrada", status});
+            "TIPO, IDSTATUS) VALUES (?,?,?,?,?,?,?,?,?)",
+            {br, nr, dest, destNr, "1", "E", "Transferência", "Entrada", status});
     }
     void addAccount(const QString& br, const QString& nr, bool paid = false, bool map = false)
     {
@@ -162,7 +179,8 @@ protected:
     server::Quantity exactStock(const QString& br, const QString& prod)
     {
         const QVariant v = scalar(QString("SELECT %1 FROM SALDOESTQ WHERE CDFILIAL = ? AND CDPRODUTO = ?")
-                                      .arg(server::qtyUnitsSql(*db, "QTSALDO")), {br, prod});
+                                      .arg(server::qtyUnitsSql(*db, "QTSALDO")),
+                                  {br, prod});
         return server::Quantity::fromUnits(v.toLongLong());
     }
     double stock(const QString& br, const QString& prod) { return exactStock(br, prod).toDouble(); }
@@ -195,21 +213,24 @@ protected:
 
     core::DataPacket listEntries(const QString& br, qint64 from = kDay - 5, qint64 to = kDay + 5)
     {
-        return cancel("GetLanctoNF", {br, core::Date{double(from)}, core::Date{double(to)}, "", "T", "", "T", "", "", "T", "T"})
+        return cancel("GetLanctoNF",
+                      {br, core::Date{double(from)}, core::Date{double(to)}, "", "T", "", "T", "", "", "T", "T"})
             .packet();
     }
     static core::DataPacket tick(core::DataPacket p, const QStringList& numbers)
     {
         const int c = p.fieldIndex("IDCHECK"), n = p.fieldIndex("NRLANCTONF");
         for (auto& row : p.rows())
-            if (numbers.contains(row[size_t(n)].toString())) row[size_t(c)] = Variant("S");
+            if (numbers.contains(row[size_t(n)].toString()))
+                row[size_t(c)] = Variant("S");
         return p;
     }
     static QStringList column(const core::DataPacket& p, const QString& field)
     {
         QStringList out;
         const int i = p.fieldIndex(field);
-        for (const auto& row : p.rows()) out << (row[size_t(i)].isNull() ? QString() : row[size_t(i)].toString());
+        for (const auto& row : p.rows())
+            out << (row[size_t(i)].isNull() ? QString() : row[size_t(i)].toString());
         return out;
     }
 
@@ -220,9 +241,12 @@ protected:
     server::CallResult last;
 };
 
-inline std::string backendName(const ::testing::TestParamInfo<std::string>& i) { return i.param; }
+inline std::string backendName(const ::testing::TestParamInfo<std::string>& i)
+{
+    return i.param;
+}
 
-#define SERVER_BACKENDS(Suite) \
+#define SERVER_BACKENDS(Suite)                                                                                         \
     INSTANTIATE_TEST_SUITE_P(Backends, Suite, ::testing::Values("sqlite", "postgres"), servertest::backendName)
 
 } // namespace servertest

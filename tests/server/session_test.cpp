@@ -24,7 +24,8 @@ protected:
     void SetUp() override
     {
         ServerDb::SetUp();
-        if (IsSkipped()) return;
+        if (IsSkipped())
+            return;
         server::ServerOptions o;
         o.threads = 4;
         srv = std::make_unique<Served>(*db, o);
@@ -46,13 +47,15 @@ protected:
         httplib::Client c("127.0.0.1", srv->port());
         auto r = token.isEmpty() ? c.Post("/call", body, "application/json")
                                  : c.Post("/call", testsupport::bearer(token), body, "application/json");
-        if (!r) return {0, QString()};
+        if (!r)
+            return {0, QString()};
         const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object();
         return {r->status, o.value("message").toString()};
     }
     std::string cancelEntry(const QString& op, const QString& branch = "0001", const QString& nr = "0000000001")
     {
-        return callBody(server::kCancelNotaServer, "CancelaNota", {branch, tick(listEntries(branch), {nr}), branch, op, "T"});
+        return callBody(server::kCancelNotaServer, "CancelaNota",
+                        {branch, tick(listEntries(branch), {nr}), branch, op, "T"});
     }
     void expectNothingChanged()
     {
@@ -103,12 +106,21 @@ TEST_P(Sessions, LoginRefusesWrongPasswordsWithOneTextAndStoresNoSecrets)
 {
     auto& t = core::HttpTransport::shared();
     QString wrong, unknown;
-    try { t.login("127.0.0.1", srv->port(), "ANA", "senha-errada"); } catch (const core::SessionError& e) { wrong = e.message(); }
-    try { t.login("127.0.0.1", srv->port(), "NINGUEM", "senha-errada"); } catch (const core::SessionError& e) { unknown = e.message(); }
+    try {
+        t.login("127.0.0.1", srv->port(), "ANA", "senha-errada");
+    } catch (const core::SessionError& e) {
+        wrong = e.message();
+    }
+    try {
+        t.login("127.0.0.1", srv->port(), "NINGUEM", "senha-errada");
+    } catch (const core::SessionError& e) {
+        unknown = e.message();
+    }
     EXPECT_FALSE(wrong.isEmpty());
-    EXPECT_EQ(wrong, unknown);  // the answer does not tell which operators exist
-    EXPECT_TRUE(scalar("SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = 'ANA'").toString().startsWith("$argon2id$"));
-    EXPECT_EQ(count("SELECT COUNT(*) FROM SESSAO WHERE CDSESSAO = ?", {ana}), 0);  // only a digest of the token is kept
+    EXPECT_EQ(wrong, unknown); // the answer does not tell which operators exist
+    EXPECT_TRUE(
+        scalar("SELECT DSSENHAHASH FROM OPERADOR WHERE CDOPERADOR = 'ANA'").toString().startsWith("$argon2id$"));
+    EXPECT_EQ(count("SELECT COUNT(*) FROM SESSAO WHERE CDSESSAO = ?", {ana}), 0); // only a digest of the token is kept
     EXPECT_EQ(count("SELECT COUNT(*) FROM SESSAO WHERE CDOPERADOR = 'ANA'"), 1);
     // A new password ends the sessions opened with the old one.
     (*srv)->operators().setPassword("ANA", "outra-senha-longa");
@@ -122,9 +134,14 @@ TEST_P(Sessions, OperatorAndBranchArgumentsMustFitTheSession)
     const auto other = post(cancelEntry("DIRETOR FINANCEIRO"), ana);
     EXPECT_EQ(other.first, 403);
     EXPECT_TRUE(other.second.contains("DIRETOR FINANCEIRO")) << qPrintable(other.second);
-    const core::VariantArray itemArgs{"0001", call(server::kCancelNotaServer, "GetItem", {"0001", "0000000001"})[0],
-                                      "0000000001", "0000000001", stockNr("0000000001"), core::Date{double(kDay)},
-                                      "0001", "BETO"};
+    const core::VariantArray itemArgs{"0001",
+                                      call(server::kCancelNotaServer, "GetItem", {"0001", "0000000001"})[0],
+                                      "0000000001",
+                                      "0000000001",
+                                      stockNr("0000000001"),
+                                      core::Date{double(kDay)},
+                                      "0001",
+                                      "BETO"};
     EXPECT_EQ(post(callBody(server::kCancelNotaServer, "CancelaItemNf", itemArgs), ana).first, 403);
     core::VariantArray situ{"BETO", "0001", "0000000001", "R", "A", "2", "C", "K", "SP", "35", "1", "01", "I"};
     EXPECT_EQ(post(callBody(server::kSituacaoServer, "GetAtual_Situ", situ), ana).first, 403);
@@ -136,7 +153,7 @@ TEST_P(Sessions, OperatorAndBranchArgumentsMustFitTheSession)
         {"GetItLanctoEst", {"0002", "0000000002"}},
         {"GetReplicAprov", {"0002", "0000000002"}},
         {"VerReplic", {Variant(), "0002", "0000000002"}},
-        {"VerReplic", {listEntries("0002"), "", ""}},  // the whole-list form: the rows name the branch
+        {"VerReplic", {listEntries("0002"), "", ""}}, // the whole-list form: the rows name the branch
         {"GetVdCancela", {listEntries("0002"), "0001"}},
         {"GetParExpedicao", {"0002"}},
         {"GetExp", {"0002"}},
@@ -167,11 +184,12 @@ TEST_P(Sessions, SessionsLiveInTheDatabaseSoAnyInstanceAcceptsThem)
     o.threads = 2;
     Served second(*db, o);
     httplib::Client c("127.0.0.1", second.port());
-    auto r = c.Post("/call", testsupport::bearer(ana), callBody(server::kCancelNotaServer, "GetExp", {"0001"}), "application/json");
+    auto r = c.Post("/call", testsupport::bearer(ana), callBody(server::kCancelNotaServer, "GetExp", {"0001"}),
+                    "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 200);
     core::HttpTransport::shared().logout("127.0.0.1", second.port(), ana);
-    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "GetExp", {"0001"}), ana).first, 401);  // ended for the first too
+    EXPECT_EQ(post(callBody(server::kCancelNotaServer, "GetExp", {"0001"}), ana).first, 401); // ended for the first too
 }
 
 SERVER_BACKENDS(Sessions);
@@ -188,7 +206,7 @@ TEST(OperatorAccounts, BranchListsAndCodesAreChecked)
 // back: kMaxListEntries rows, each at most kMaxEntryRowBytes on the wire.
 TEST_P(Sessions, DefaultBodyLimitHoldsTheLargestEntryList)
 {
-    const QString wide50 = QString(50, QChar(0x00C7));  // "Ç": two bytes each in UTF-8
+    const QString wide50 = QString(50, QChar(0x00C7)); // "Ç": two bytes each in UTF-8
     sql("INSERT INTO LANCTONF (CDFILIAL, NRLANCTONF, DTENTRSAID, NREXPEDICAO, NRLANCESTQ, CDCLIENTE, NMRAZSOCCLIE, NRNOTAFISC, "
         "DTEMISSAO, IDSISTEMA, NMFANTCLIE, IDSTATUS, IDSTATUSNFE, CDFILIEMIT, NRACESSONFE, CDEMPRESA, IDTIPOEMISNFE, CDINSCESTA, "
         "NRVERSAO) VALUES ('0001','9999999999',?,'9999999999','9999999999',?,?,?,?,'ZZZ',?,'P','R','0001',?,'01','1',?,2147483647)",
@@ -197,14 +215,16 @@ TEST_P(Sessions, DefaultBodyLimitHoldsTheLargestEntryList)
     const int widest = one.fieldIndex("NRLANCTONF");
     core::DataPacket only(one.fields());
     for (const auto& row : one.rows())
-        if (row[size_t(widest)].toString() == "9999999999") only.appendRow(row);
+        if (row[size_t(widest)].toString() == "9999999999")
+            only.appendRow(row);
     ASSERT_EQ(only.rowCount(), 1);
     const core::DataPacket empty(one.fields());
     const qsizetype rowBytes = core::codec::encodePacket(only).size() - core::codec::encodePacket(empty).size();
     EXPECT_LE(rowBytes, qsizetype(server::kMaxEntryRowBytes));
-    EXPECT_GT(rowBytes, qsizetype(server::kMaxEntryRowBytes) * 3 / 4) << "the documented row size is far from the real one";
+    EXPECT_GT(rowBytes, qsizetype(server::kMaxEntryRowBytes) * 3 / 4)
+        << "the documented row size is far from the real one";
     EXPECT_GE(server::defaultMaxBody(), std::size_t(server::kMaxListEntries) * std::size_t(rowBytes));
-    EXPECT_GE(server::kMaxListEntries, 200000);  // the large-list case fits
+    EXPECT_GE(server::kMaxListEntries, 200000); // the large-list case fits
 }
 
 namespace {
@@ -227,7 +247,8 @@ TEST_P(Sessions, InternalFailuresShowOnlyAReference)
                     "application/json");
     ASSERT_TRUE(r);
     EXPECT_EQ(r->status, 500);
-    const QString message = QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value("message").toString();
+    const QString message =
+        QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object().value("message").toString();
     EXPECT_TRUE(message.startsWith("Falha interna do servidor (referência ")) << qPrintable(message);
     EXPECT_FALSE(message.contains("senha")) << qPrintable(message);
     EXPECT_FALSE(message.contains("SELECT")) << qPrintable(message);
@@ -246,8 +267,9 @@ TEST_P(Sessions, ChangingOwnPasswordEndsTheOtherSessionsOnly)
         auto r = token.isEmpty() ? c.Post("/senha", b, "application/json")
                                  : c.Post("/senha", testsupport::bearer(token), b, "application/json");
         const QJsonObject o = r ? QJsonDocument::fromJson(QByteArray::fromStdString(r->body)).object() : QJsonObject();
-        return std::make_pair(r ? r->status : 0, o.contains("message") ? o.value("message").toString()
-                                                                        : QString::number(o.value("sessoesEncerradas").toInt()));
+        return std::make_pair(r ? r->status : 0,
+                              o.contains("message") ? o.value("message").toString()
+                                                    : QString::number(o.value("sessoesEncerradas").toInt()));
     };
     const QString nova = "outra-senha-42";
     using R = std::pair<int, QString>;
@@ -262,7 +284,8 @@ TEST_P(Sessions, ChangingOwnPasswordEndsTheOtherSessionsOnly)
 
     // The shell's client: refusals as the errors it shows, then the change.
     EXPECT_THROW(core::httpChangePassword("127.0.0.1", srv->port(), mine, "errada-123", nova), core::SessionError);
-    EXPECT_THROW(core::httpChangePassword("127.0.0.1", srv->port(), mine, testsupport::kPassword, "curta"), core::Error);
+    EXPECT_THROW(core::httpChangePassword("127.0.0.1", srv->port(), mine, testsupport::kPassword, "curta"),
+                 core::Error);
     EXPECT_EQ(core::httpChangePassword("127.0.0.1", srv->port(), mine, testsupport::kPassword, nova), 1);
     EXPECT_EQ(post("{}", other).first, 401) << "the operator's other session ended";
     EXPECT_NE(post("{}", mine).first, 401) << "the session that changed it goes on";

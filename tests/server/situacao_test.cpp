@@ -34,7 +34,7 @@ TEST_P(Situacao, SimulatorAnswersFromStoredAnswers)
 TEST_P(Situacao, GetAtualSituStoresTheNewStatusOrAnswersN)
 {
     addEntry("0001", "0000000001", "P", "R", kDay, "0000000001", "R00001", QString(), "K1");
-    sql("INSERT INTO SITUACAONFE (NRACESSONFE, CDRETORNO) VALUES ('K1', 100)");  // the authority authorised it
+    sql("INSERT INTO SITUACAONFE (NRACESSONFE, CDRETORNO) VALUES ('K1', 100)"); // the authority authorised it
     const Variant ok = atualiza("0000000001", "R", "A");
     EXPECT_EQ(ok[0].toString(), "S");
     EXPECT_EQ(last.refs[4].toString(), "A");
@@ -64,7 +64,7 @@ TEST_P(Situacao, GetAtualSituStoresOnlyWhatTheAuthorityGives)
     EXPECT_EQ(forged[0].toString(), "N");
     EXPECT_TRUE(forged[1].toString().contains("SEFAZ")) << qPrintable(forged[1].toString());
     EXPECT_EQ(atualiza("0000000002", "R", "A", "K2")[0].toString(), "N");
-    EXPECT_EQ(atualiza("0000000004", "R", "X", "K4")[0].toString(), "N");  // no answer: nothing to store
+    EXPECT_EQ(atualiza("0000000004", "R", "X", "K4")[0].toString(), "N"); // no answer: nothing to store
     // A key of another, authorised entry cannot stand in for the entry's own.
     EXPECT_EQ(atualiza("0000000003", "R", "A", "K1")[0].toString(), "N");
     EXPECT_EQ(count("SELECT COUNT(*) FROM LANCTONF WHERE IDSTATUSNFE <> 'R'"), 0);

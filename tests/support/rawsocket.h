@@ -39,7 +39,8 @@ public:
     }
     ~RawSocket()
     {
-        if (fd_ >= 0) ::close(fd_);
+        if (fd_ >= 0)
+            ::close(fd_);
     }
     RawSocket(const RawSocket&) = delete;
     RawSocket& operator=(const RawSocket&) = delete;
@@ -52,7 +53,8 @@ public:
         size_t done = 0;
         while (done < data.size()) {
             const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             done += size_t(n);
         }
         return true;
@@ -64,10 +66,13 @@ public:
         const auto end = std::chrono::steady_clock::now() + wait;
         char buf[16384];
         while (out.size() < maxBytes) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            if (left.count() <= 0) break;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0)
+                break;
             pollfd p{fd_, POLLIN, 0};
-            if (::poll(&p, 1, int(left.count())) <= 0) break;
+            if (::poll(&p, 1, int(left.count())) <= 0)
+                break;
             const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
             if (n <= 0) {
                 closedByPeer_ = true;
@@ -95,7 +100,8 @@ inline long residentBytes()
 {
     long pages = 0, resident = 0;
     if (FILE* f = std::fopen("/proc/self/statm", "r")) {
-        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2)
+            resident = 0;
         std::fclose(f);
     }
     return resident * sysconf(_SC_PAGESIZE);

@@ -33,8 +33,8 @@ inline int freePort()
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
     int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0
+        && ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
         port = ntohs(a.sin_port);
     ::close(s);
     return port;
@@ -55,7 +55,7 @@ inline QString fileText(const QString& path)
 /// PostgreSQL started by scripts/pg_temp.sh, removed again on destruction.
 class PgTemp {
 public:
-    explicit PgTemp(QString sourceDir) : src_(std::move(sourceDir)) {}
+    explicit PgTemp(QString sourceDir) : src_(std::move(sourceDir)) { }
     ~PgTemp() { stop(); }
     static bool available() { return QFile::exists("/usr/lib/postgresql/15/bin/initdb"); }
 
@@ -66,8 +66,11 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("PG_TEMP_PORT", QString::number(57400 + (::getpid() % 400)));
         p.setProcessEnvironment(env);
-        p.start("bash", {"-c", QString("set -e; source '%1/scripts/pg_temp.sh'; pg_temp_start; "
-                                       "echo \"$PG_TEMP_DIR\"; echo \"$EXP_TEST_PG\"").arg(src_)});
+        p.start("bash",
+                {"-c",
+                 QString("set -e; source '%1/scripts/pg_temp.sh'; pg_temp_start; "
+                         "echo \"$PG_TEMP_DIR\"; echo \"$EXP_TEST_PG\"")
+                     .arg(src_)});
         if (!p.waitForFinished(60000) || p.exitCode() != 0) {
             why = "pg_temp_start: " + QString::fromUtf8(p.readAllStandardError());
             return false;
@@ -83,9 +86,11 @@ public:
     }
     void stop()
     {
-        if (dir_.isEmpty()) return;
+        if (dir_.isEmpty())
+            return;
         QProcess p;
-        p.start("bash", {"-c", QString("source '%1/scripts/pg_temp.sh'; PG_TEMP_DIR='%2' pg_temp_stop").arg(src_, dir_)});
+        p.start("bash",
+                {"-c", QString("source '%1/scripts/pg_temp.sh'; PG_TEMP_DIR='%2' pg_temp_stop").arg(src_, dir_)});
         p.waitForFinished(60000);
         dir_.clear();
     }
@@ -99,7 +104,8 @@ private:
 class AppServerProcess {
 public:
     AppServerProcess(QString bin, QString db, int port, QString log, QStringList extra = {})
-        : bin_(std::move(bin)), db_(std::move(db)), port_(port), log_(std::move(log)), extra_(std::move(extra)) {}
+        : bin_(std::move(bin)), db_(std::move(db)), port_(port), log_(std::move(log)), extra_(std::move(extra))
+    { }
     ~AppServerProcess() { kill(SIGKILL); }
 
     /// Starts it and waits until it listens; appends to the log across restarts.
@@ -109,14 +115,18 @@ public:
         p_.setStandardOutputFile(QProcess::nullDevice());
         p_.setStandardErrorFile(log_, QIODevice::Append);
         endWithParent(p_);
-        p_.start(bin_, QStringList{"serve", "--db", db_, "--port", QString::number(port_), "--threads", "64",
-                                   "--db-connections", "4", "--per-address", "256"} + extra_);
+        p_.start(bin_,
+                 QStringList{"serve", "--db", db_, "--port", QString::number(port_), "--threads", "64",
+                             "--db-connections", "4", "--per-address", "256"}
+                     + extra_);
         QElapsedTimer t;
         t.start();
         while (t.elapsed() < 20000) {
             const QString text = fileText(log_).mid(before);
-            if (text.contains("escutando em")) return true;
-            if (p_.state() == QProcess::NotRunning || text.contains("exp_appserver:")) break;
+            if (text.contains("escutando em"))
+                return true;
+            if (p_.state() == QProcess::NotRunning || text.contains("exp_appserver:"))
+                break;
             QThread::msleep(20);
         }
         why = "exp_appserver did not start: " + fileText(log_).mid(before);
@@ -124,7 +134,8 @@ public:
     }
     void kill(int sig)
     {
-        if (p_.state() == QProcess::NotRunning) return;
+        if (p_.state() == QProcess::NotRunning)
+            return;
         ::kill(pid_t(p_.processId()), sig);
         p_.waitForFinished(15000);
     }
@@ -145,7 +156,10 @@ private:
 class Proxy {
 public:
     ~Proxy() { stop(); }
-    static bool available() { return !QStandardPaths::findExecutable("haproxy", {"/usr/sbin", "/usr/bin", "/sbin"}).isEmpty(); }
+    static bool available()
+    {
+        return !QStandardPaths::findExecutable("haproxy", {"/usr/sbin", "/usr/bin", "/sbin"}).isEmpty();
+    }
 
     bool start(QString config, int port, const QString& combinedPem, const QStringList& apps, const QString& log,
                QString& why)
@@ -168,7 +182,8 @@ public:
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("EXP_PROXY_BIND", QString("127.0.0.1:%1").arg(port));
         env.insert("EXP_PROXY_CERT", combinedPem);
-        for (int i = 0; i < apps.size(); ++i) env.insert(QString("EXP_APP%1").arg(i + 1), apps[i]);
+        for (int i = 0; i < apps.size(); ++i)
+            env.insert(QString("EXP_APP%1").arg(i + 1), apps[i]);
         p_.setProcessEnvironment(env);
         endWithParent(p_);
         p_.setStandardOutputFile(log);
@@ -188,8 +203,10 @@ public:
             a.sin_port = htons(quint16(port));
             const bool up = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
             ::close(s);
-            if (up) return true;
-            if (p_.state() == QProcess::NotRunning) break;
+            if (up)
+                return true;
+            if (p_.state() == QProcess::NotRunning)
+                break;
             QThread::msleep(20);
         }
         why = "haproxy is not listening: " + fileText(log);
@@ -197,7 +214,8 @@ public:
     }
     void stop()
     {
-        if (p_.state() == QProcess::NotRunning) return;
+        if (p_.state() == QProcess::NotRunning)
+            return;
         p_.terminate();
         if (!p_.waitForFinished(5000)) {
             p_.kill();

@@ -90,15 +90,15 @@ public:
         core::ActiveShowAvi(this, 6);
         core::ScopeExit stop([this] { core::DeactiveShowAvi(this); });
         static const char* const names[] = {"Distribuidora Alvorada Ltda", "Mercado Bom Preço", "Comercial Serra Azul",
-                                            "Atacado Três Irmãos", "Farmácia São João", "Padaria Pão Quente"};
-        core::DataPacket p(QList<core::FieldDef>{
-            {QStringLiteral("IDCHECK"), core::FieldType::String, 1, true, false},
-            {QStringLiteral("CDFILIAL"), core::FieldType::String, 4, false, false},
-            {QStringLiteral("DTENTRSAID"), core::FieldType::DateTime, 0, false, false},
-            {QStringLiteral("NRLANCTONF"), core::FieldType::String, 10, false, false},
-            {QStringLiteral("NMRAZSOCCLIE"), core::FieldType::String, 50, false, false},
-            {QStringLiteral("VRTOTAL"), core::FieldType::Float, 0, false, false},
-            {QStringLiteral("IDSTATUS"), core::FieldType::String, 1, false, false}});
+                                            "Atacado Três Irmãos",         "Farmácia São João", "Padaria Pão Quente"};
+        core::DataPacket p(
+            QList<core::FieldDef>{{QStringLiteral("IDCHECK"), core::FieldType::String, 1, true, false},
+                                  {QStringLiteral("CDFILIAL"), core::FieldType::String, 4, false, false},
+                                  {QStringLiteral("DTENTRSAID"), core::FieldType::DateTime, 0, false, false},
+                                  {QStringLiteral("NRLANCTONF"), core::FieldType::String, 10, false, false},
+                                  {QStringLiteral("NMRAZSOCCLIE"), core::FieldType::String, 50, false, false},
+                                  {QStringLiteral("VRTOTAL"), core::FieldType::Float, 0, false, false},
+                                  {QStringLiteral("IDSTATUS"), core::FieldType::String, 1, false, false}});
         const double base = core::Date::today().days;
         for (int i = 0; i < 40; ++i)
             p.appendRow({core::Variant(QString(i % 4 == 1 ? "S" : "N")), core::Variant(core::FiliProc()),
@@ -121,7 +121,8 @@ public:
         canvas.drawRect(box);
         if (v == QLatin1String("S")) {
             canvas.setPen(QPen(Qt::black, 2));
-            canvas.drawPolyline(QPolygon({box.topLeft() + QPoint(2, 5), box.topLeft() + QPoint(4, 8), box.topLeft() + QPoint(9, 2)}));
+            canvas.drawPolyline(
+                QPolygon({box.topLeft() + QPoint(2, 5), box.topLeft() + QPoint(4, 8), box.topLeft() + QPoint(9, 2)}));
         }
     }
 
