@@ -340,8 +340,9 @@ TEST(ScaleOut, FourClientsTwoServersOneKilledInvariantsHold)
         const std::string key = (r[0].toString() + "/" + r[1].toString()).toStdString();
         EXPECT_EQ(r[2].toString(), r[3].toString()) << key;
         EXPECT_LE(r[4].toInt(), 1) << key;
-        if (r[4].toInt() == 1)
+        if (r[4].toInt() == 1) {
             EXPECT_EQ(r[2].toString(), "S") << key;
+        }
     }
     // Balances: never negative, and moved by exactly what was cancelled.
     std::map<std::pair<QString, QString>, Quantity> expected = initial;

@@ -197,8 +197,9 @@ TEST_P(OverHttp, UnknownPathsWrongMethodsAndBodyLimitsComeFromTheRouteTable)
             QJsonDocument::fromJson(QByteArray::fromStdString(at == std::string::npos ? "" : out.substr(at + 4)))
                 .object();
         EXPECT_EQ(o.value("status").toString(), "raised") << c.method << " " << c.path;
-        if (!c.message.isEmpty())
+        if (!c.message.isEmpty()) {
             EXPECT_EQ(o.value("message").toString(), c.message) << c.method << " " << c.path;
+        }
     }
 }
 

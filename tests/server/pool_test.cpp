@@ -83,8 +83,9 @@ TEST_P(PoolOverHttp, ManyClientsShareTheProcesssFewConnections)
     for (auto& t : clients)
         t.join();
     EXPECT_EQ(ok.load(), 100);
-    if (GetParam() == "postgres")
+    if (GetParam() == "postgres") {
         EXPECT_EQ(count("SELECT COUNT(*) FROM pg_stat_activity WHERE application_name = ?", {cfg.applicationName}), 2);
+    }
     srv.stop();
     runner.join();
 }

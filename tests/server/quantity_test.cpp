@@ -173,8 +173,9 @@ TEST_P(QuantityMigration, RoundsStoredQuantitiesToTheScaleAndGuardsBalances)
     EXPECT_THROW(sql("UPDATE SALDOESTQ SET QTSALDO = QTSALDO - ? WHERE CDFILIAL = '0001' AND CDPRODUTO = 'P1'",
                      {server::qtyBind(*db, Quantity::parse("0.30001"))}),
                  server::InternalError);
-    if (db->isSqlite()) // a floating-point value can no longer slip into the integer column
+    if (db->isSqlite()) { // a floating-point value can no longer slip into the integer column
         EXPECT_THROW(balance("0009", "P1", 0.5), server::InternalError);
+    }
 }
 
 TEST_P(QuantityMigration, ANegativeBalanceStopsTheMigrationAndChangesNothing)
