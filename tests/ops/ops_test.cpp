@@ -28,7 +28,9 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <map>
+#include <thread>
 
 namespace {
 
@@ -252,7 +254,15 @@ TEST(Metrics, CountersMoveWithCallsAndOnlyAllowedAddressesRead)
     auto bad = c.Post("/login", R"({"operador":"TESTE","senha":"errada-errada"})", "application/json");
     ASSERT_TRUE(bad && bad->status == 401);
 
+    // The worker that sent the last answer marks itself free just after its
+    // last byte went out: give the gauges a moment to come back to rest.
     auto after = scrape();
+    for (int i = 0; i < 100
+         && (after["exp_appserver_db_workers_busy"] != 0 || after["exp_appserver_request_bytes_in_flight"] != 0);
+         ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        after = scrape();
+    }
     auto delta = [&](const QString& series) {
         const std::string k = series.toStdString();
         const auto b = before.find(k);
