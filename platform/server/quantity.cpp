@@ -64,7 +64,11 @@ Quantity Quantity::parse(const QString& textIn)
         outOfRange(textIn);
     for (int k = std::min(decimals, kScale); k < kScale; ++k)
         fraction *= 10;
-    const qint64 units = whole * kOne + fraction;
+    // Up to one digit more than the largest quantity was read: a text that
+    // long must be refused, not overflowed on the way to the bound check.
+    qint64 units = 0;
+    if (__builtin_mul_overflow(whole, kOne, &units) || __builtin_add_overflow(units, fraction, &units))
+        outOfRange(textIn);
     return fromUnits(negative ? -units : units);
 }
 
