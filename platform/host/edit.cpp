@@ -15,15 +15,7 @@ const QColor kInfoBk(255, 255, 225);
 TEdit::TEdit(const QString& objectName, QWidget* parent) : QLineEdit(parent)
 {
     setObjectName(objectName);
-    auto* t = new FocusTracker(this);
-    t->onEnter = [this] {
-        if (onEnter)
-            onEnter();
-    };
-    t->onExit = [this] {
-        if (onExit)
-            onExit();
-    };
+    FocusTracker::forward(this, onEnter, onExit);
     connect(this, &QLineEdit::textChanged, this, [this] { runHandler(onChange); });
 }
 

@@ -43,4 +43,17 @@ void FocusTracker::focusChanged(QWidget* /*old*/, QWidget* now)
     }
 }
 
+void FocusTracker::forward(QWidget* control, const Handler& onEnter, const Handler& onExit)
+{
+    auto* t = new FocusTracker(control);
+    t->onEnter = [&onEnter] {
+        if (onEnter)
+            onEnter();
+    };
+    t->onExit = [&onExit] {
+        if (onExit)
+            onExit();
+    };
+}
+
 } // namespace host

@@ -22,6 +22,10 @@ public:
     Handler onExit;
     bool hasFocusInside() const { return inside_; }
 
+    /// A tracker on `control` that runs the control's own enter and exit
+    /// handlers, read when the focus moves so they may be set at any time.
+    static void forward(QWidget* control, const Handler& onEnter, const Handler& onExit);
+
 private:
     void focusChanged(QWidget* old, QWidget* now);
     QWidget* watched_;
